@@ -1,0 +1,17 @@
+#!/bin/sh
+# Runs one test program with a world of its own: a fresh registry, a fresh
+# temporary folder, no DV tape unless the test sets one, the offscreen Qt
+# platform, and a shutdown command that does nothing.
+set -u
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/thtest.XXXXXX") || exit 1
+trap 'rm -rf "$scratch"' EXIT INT TERM
+mkdir -p "$scratch/registry" "$scratch/tmp" "$scratch/home"
+export THARVEST_REGISTRY_DIR="$scratch/registry"
+export TMPDIR="$scratch/tmp"
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$scratch/tmp}"
+export THARVEST_SHUTDOWN_COMMAND=true
+export QT_QPA_PLATFORM=offscreen
+export LC_ALL=C.UTF-8
+unset THARVEST_DV_TAPE THARVEST_DV_MODE THARVEST_DV_SPEED
+"$@"
+exit $?
