@@ -1,0 +1,575 @@
+#include "avi_writer/OpenDmlFileWriter.h"
+
+using th::riff::FourCC;
+using th::riff::Get32;
+using th::riff::Put16;
+using th::riff::Put32;
+using th::riff::Put64;
+
+namespace {
+
+using Guard = std::lock_guard<WriterLock>;
+
+constexpr std::uint32_t kAvifTrustCkType = 0x00000800; // AVIF_TRUSTCKTYPE
+constexpr std::uint8_t kAviIndexOfIndexes = 0;
+constexpr std::uint8_t kAviIndexOfChunks = 1;
+constexpr std::uint32_t kOdmlListSize = 4 + 8 + OpenDmlFileWriter::kExtHeaderSize; // 260
+
+} // namespace
+
+OpenDmlFileWriter::OpenDmlFileWriter(WriterLock& lock, OpenDmlLimits limits)
+    : FFilterLock(lock), FLimits(limits)
+{
+}
+
+OpenDmlFileWriter::~OpenDmlFileWriter()
+{
+    CloseFile();
+}
+
+// --- Sizes ------------------------------------------------------------------------
+
+std::uint32_t OpenDmlFileWriter::superIndexDataSize() const
+{
+    return kSuperIndexHeaderSize + FLimits.SuperIndexEntries * kSuperIndexEntrySize;
+}
+
+std::uint32_t OpenDmlFileWriter::indexChunkSize() const
+{
+    return kIndexHeaderSize + FLimits.IndexEntries * kIndexEntrySize;
+}
+
+std::uint32_t OpenDmlFileWriter::strlSize(std::uint32_t formatSize) const
+{
+    return 4 + (8 + kStreamHeaderSize) + (8 + formatSize) + (8 + superIndexDataSize());
+}
+
+std::uint32_t OpenDmlFileWriter::HeaderListSize() const
+{
+    // The layout of an open file stays that of its first header; a file yet to
+    // be opened takes the layout of the recorded type.
+    const bool audio = FRiffs.empty() ? FDVType == 2 : FLoc.Audio;
+    std::uint32_t size = 4 + (8 + kMainHeaderSize);
+    size += 8 + strlSize(audio ? kBitmapInfoSize : kDVInfoSize);
+    if (audio)
+        size += 8 + strlSize(kWaveFormatSize);
+    return size + 8 + kOdmlListSize;
+}
+
+std::uint32_t OpenDmlFileWriter::WaveSamplesPerSec() const { return Get32(FWaveFormat + 4); }
+std::uint32_t OpenDmlFileWriter::WaveAvgBytesPerSec() const { return Get32(FWaveFormat + 8); }
+std::uint16_t OpenDmlFileWriter::WaveBlockAlign() const { return th::riff::Get16(FWaveFormat + 12); }
+
+std::uint32_t OpenDmlFileWriter::VideoChunkId() const
+{
+    return FDVType == 2 ? FourCC("00db") : FourCC("00__");
+}
+
+std::uint8_t* OpenDmlFileWriter::headerAt(std::size_t chunkPos, std::size_t offsetInData)
+{
+    return FRiffs.front().Header.data() + chunkPos + 8 + offsetInData;
+}
+
+// --- Opening and closing ---------------------------------------------------------------
+
+DWORD OpenDmlFileWriter::OpenFile()
+{
+    Guard lock(FFilterLock);
+    if (FFile.IsOpen())
+        return 0;
+    if (FFileName.empty())
+        return static_cast<DWORD>(ERROR_INVALID_NAME);
+    if (const DWORD r = FFile.Create(FFileName))
+        return r;
+    // A first header that cannot be written would leave the movie data where
+    // the header belongs: the file is then not opened at all.
+    if (const DWORD r = AddAVIChunk()) {
+        FFile.Close();
+        FRiffs.clear();
+        FVideoIndex.clear();
+        FAudioIndex.clear();
+        FFilePos = 0;
+        return r;
+    }
+    FChangePending = false;
+    return 0;
+}
+
+DWORD OpenDmlFileWriter::AddAVIChunk()
+{
+    Guard lock(FFilterLock);
+    TRiffRecord rec;
+    rec.StartPos = FFilePos;
+    th::riff::MemorySink header;
+    th::riff::ChunkWriter w(header, th::riff::Padding::None);
+    const bool first = FRiffs.empty();
+    if (first) {
+        FLoc = {};
+        FLoc.Audio = FDVType == 2;
+        rec.RiffPos = static_cast<std::size_t>(w.BeginList(FourCC("RIFF"), FourCC("AVI ")));
+        FLoc.Hdrl = static_cast<std::size_t>(w.BeginList(FourCC("LIST"), FourCC("hdrl")));
+        FLoc.Avih = static_cast<std::size_t>(w.BeginChunk(FourCC("avih")));
+        w.PutZeros(kMainHeaderSize);
+        w.EndChunk();
+
+        FLoc.VideoStrl = static_cast<std::size_t>(w.BeginList(FourCC("LIST"), FourCC("strl")));
+        FLoc.VideoStrh = static_cast<std::size_t>(w.BeginChunk(FourCC("strh")));
+        w.PutZeros(kStreamHeaderSize);
+        w.EndChunk();
+        FLoc.VideoStrf = static_cast<std::size_t>(w.BeginChunk(FourCC("strf")));
+        w.PutZeros(FLoc.Audio ? kBitmapInfoSize : kDVInfoSize);
+        w.EndChunk();
+        FLoc.VideoIndx = static_cast<std::size_t>(w.BeginChunk(FourCC("indx")));
+        w.PutZeros(superIndexDataSize());
+        w.EndChunk();
+        w.EndChunk(); // video strl
+
+        if (FLoc.Audio) {
+            FLoc.AudioStrl = static_cast<std::size_t>(w.BeginList(FourCC("LIST"), FourCC("strl")));
+            FLoc.AudioStrh = static_cast<std::size_t>(w.BeginChunk(FourCC("strh")));
+            w.PutZeros(kStreamHeaderSize);
+            w.EndChunk();
+            FLoc.AudioStrf = static_cast<std::size_t>(w.BeginChunk(FourCC("strf")));
+            w.PutZeros(kWaveFormatSize);
+            w.EndChunk();
+            FLoc.AudioIndx = static_cast<std::size_t>(w.BeginChunk(FourCC("indx")));
+            w.PutZeros(superIndexDataSize());
+            w.EndChunk();
+            w.EndChunk(); // audio strl
+        }
+
+        FLoc.Odml = static_cast<std::size_t>(w.BeginList(FourCC("LIST"), FourCC("odml")));
+        FLoc.Dmlh = static_cast<std::size_t>(w.BeginChunk(FourCC("dmlh")));
+        w.PutZeros(kExtHeaderSize);
+        w.EndChunk();
+        w.EndChunk(); // odml
+        w.EndChunk(); // hdrl
+    } else {
+        rec.RiffPos = static_cast<std::size_t>(w.BeginList(FourCC("RIFF"), FourCC("AVIX")));
+    }
+    // The RIFF and its movi list stay open: WriteRIFFHeader gives their sizes.
+    rec.MoviPos = static_cast<std::size_t>(w.BeginList(FourCC("LIST"), FourCC("movi")));
+    rec.Header = header.Take();
+    rec.HeaderSize = static_cast<std::uint32_t>(rec.Header.size());
+    FRiffs.push_back(std::move(rec));
+
+    if (first) {
+        FillMainHeader();
+        FillVideoStreamHeader();
+        if (FLoc.Audio)
+            FillBitmapInfoHeader();
+        else
+            FillDVInfo();
+        FillVideoSuperIndexHeader();
+        if (FLoc.Audio) {
+            FillAudioStreamHeader();
+            FillAudioFormat();
+            FillAudioSuperIndexHeader();
+        }
+        FillExtHeader();
+        InitVideoIndex();
+        if (FLoc.Audio)
+            InitAudioIndex();
+        else
+            FAudioIndex.clear();
+        FVideoIndexClosed = false;
+        FAudioIndexClosed = false;
+    }
+
+    FFinalizing = false;
+    const DWORD r = WriteRIFFHeader(static_cast<int>(FRiffs.size()) - 1);
+    if (r != 0 && !first) {
+        // Without its header on disk the RIFF does not exist; the chunk that
+        // wanted it is refused and the next one tries again.
+        FRiffs.pop_back();
+    }
+    return r;
+}
+
+DWORD OpenDmlFileWriter::WriteRIFFHeader(int index)
+{
+    Guard lock(FFilterLock);
+    if (index < 0 || index >= static_cast<int>(FRiffs.size()))
+        return 0;
+    TRiffRecord& rec = FRiffs[static_cast<std::size_t>(index)];
+    // RIFF size; a RIFF just begun has RiffBytes 0, so 0xFFFFFFF8 until closed.
+    Put32(rec.Header.data() + rec.RiffPos + 4, rec.RiffBytes - 8);
+    if (index == 0)
+        UpdateAVIHeaders();
+    UpdateMoviSize(rec);
+    return WriteRIFF(rec.Header.data(), rec.HeaderSize);
+}
+
+DWORD OpenDmlFileWriter::CloseFile()
+{
+    Guard lock(FFilterLock);
+    if (!FFile.IsOpen())
+        return 0;
+    if (VideoIndexEntries() > 0)
+        FlushVideoIndex();
+    if (AudioIndexEntries() > 0)
+        FlushAudioIndex();
+    FFinalizing = true;
+    for (std::size_t i = 0; i < FRiffs.size(); ++i) {
+        FPatchPos = FRiffs[i].StartPos;
+        WriteRIFFHeader(static_cast<int>(i));
+    }
+    FRiffs.clear();
+    FVideoIndex.clear();
+    FAudioIndex.clear();
+    FVideoFrames = 0;
+    FAudioSamples = 0;
+    FAudioIndexSamples = 0;
+    FFilePos = 0;
+    FFinalizing = false;
+    FFile.Close();
+    return 0;
+}
+
+// --- Writing ----------------------------------------------------------------------------
+
+DWORD OpenDmlFileWriter::Write(const void* buffer, std::size_t count, std::size_t* written)
+{
+    Guard lock(FFilterLock);
+    *written = 0;
+    if (!FFile.IsOpen())
+        return static_cast<DWORD>(S_FALSE);
+    const DWORD r = FFinalizing ? FFile.Patch(FPatchPos, buffer, count) : FFile.Append(buffer, count);
+    if (r != 0)
+        return r;
+    *written = count;
+    if (FFinalizing)
+        FPatchPos += static_cast<std::int64_t>(count);
+    else
+        FFilePos += static_cast<std::int64_t>(count);
+    return 0;
+}
+
+DWORD OpenDmlFileWriter::WriteRIFF(const void* buffer, std::size_t count)
+{
+    std::size_t written = 0;
+    const DWORD r = Write(buffer, count, &written);
+    if (r == 0 && !FFinalizing)
+        FRiffs.back().RiffBytes += static_cast<std::uint32_t>(written);
+    return r;
+}
+
+DWORD OpenDmlFileWriter::WriteMovie(const void* buffer, std::size_t count)
+{
+    Guard lock(FFilterLock);
+    if (!FFile.IsOpen() || FRiffs.empty())
+        return static_cast<DWORD>(S_FALSE);
+    if (static_cast<std::uint64_t>(FRiffs.back().RiffBytes) + count >= FLimits.RiffLimit) {
+        if (const DWORD r = AddAVIChunk())
+            return r;
+    }
+    std::size_t written = 0;
+    const DWORD r = Write(buffer, count, &written);
+    if (r == 0) {
+        FRiffs.back().RiffBytes += static_cast<std::uint32_t>(written);
+        FRiffs.back().MoviBytes += static_cast<std::uint32_t>(written);
+    }
+    return r;
+}
+
+// --- Indexes ----------------------------------------------------------------------------
+
+void OpenDmlFileWriter::initIndex(std::vector<std::uint8_t>& index, std::uint32_t chunkId,
+                                  std::uint32_t indexId)
+{
+    index.assign(indexChunkSize(), 0);
+    std::uint8_t* p = index.data();
+    Put32(p + 0, indexId);
+    Put32(p + 4, indexChunkSize() - 8);
+    Put16(p + 8, 2);                 // wLongsPerEntry
+    p[10] = 0;                       // bIndexSubType
+    p[11] = kAviIndexOfChunks;       // bIndexType
+    Put32(p + 12, 0);                // nEntriesInUse
+    Put32(p + 16, chunkId);          // dwChunkId
+    Put64(p + 20, static_cast<std::uint64_t>(FRiffs.back().StartPos)); // qwBaseOffset
+    Put32(p + 28, 0);                // dwReserved
+}
+
+void OpenDmlFileWriter::InitVideoIndex()
+{
+    Guard lock(FFilterLock);
+    if (FRiffs.empty())
+        return;
+    initIndex(FVideoIndex, FLoc.Audio ? FourCC("00db") : FourCC("00__"), FourCC("ix00"));
+}
+
+void OpenDmlFileWriter::InitAudioIndex()
+{
+    Guard lock(FFilterLock);
+    if (FRiffs.empty())
+        return;
+    initIndex(FAudioIndex, FourCC("01wb"), FourCC("ix01"));
+}
+
+std::uint32_t OpenDmlFileWriter::VideoIndexEntries() const
+{
+    return FVideoIndex.empty() ? 0 : Get32(FVideoIndex.data() + 12);
+}
+
+std::uint32_t OpenDmlFileWriter::AudioIndexEntries() const
+{
+    return FAudioIndex.empty() ? 0 : Get32(FAudioIndex.data() + 12);
+}
+
+std::uint32_t OpenDmlFileWriter::VideoSuperIndexEntries() const
+{
+    return FRiffs.empty() ? 0 : Get32(FRiffs.front().Header.data() + FLoc.VideoIndx + 8 + 4);
+}
+
+std::uint32_t OpenDmlFileWriter::AudioSuperIndexEntries() const
+{
+    return FRiffs.empty() || !FLoc.Audio ? 0 : Get32(FRiffs.front().Header.data() + FLoc.AudioIndx + 8 + 4);
+}
+
+void OpenDmlFileWriter::addIndexEntry(std::vector<std::uint8_t>& index, std::uint32_t offset,
+                                      std::uint32_t size)
+{
+    std::uint32_t n = Get32(index.data() + 12);
+    if (n >= FLimits.IndexEntries)
+        return; // full after a failed flush that could not be retried
+    std::uint8_t* e = index.data() + kIndexHeaderSize + n * kIndexEntrySize;
+    Put32(e, offset);   // dwOffset, from qwBaseOffset to the chunk's data
+    Put32(e + 4, size); // dwSize
+    Put32(index.data() + 12, ++n);
+}
+
+void OpenDmlFileWriter::AddVideoIndexEntry(std::uint32_t size)
+{
+    Guard lock(FFilterLock);
+    if (FRiffs.empty() || FVideoIndex.empty() || FVideoIndexClosed)
+        return;
+    // The chunk's data lies just behind what was written last.
+    const std::int64_t dataPos = FFilePos - size;
+    // A standard index still full here failed to go out: it gets another try
+    // first (which moves the file position, hence dataPos above).
+    if (VideoIndexEntries() >= FLimits.IndexEntries)
+        FlushVideoIndex();
+    if (FVideoIndexClosed)
+        return;
+    const std::uint32_t base = Get32(FVideoIndex.data() + 20);
+    const std::uint32_t offset = size == 0 ? 0 : static_cast<std::uint32_t>(dataPos) - base;
+    addIndexEntry(FVideoIndex, offset, size == 0 ? kDroppedFrameSize : size);
+    if (VideoIndexEntries() >= FLimits.IndexEntries)
+        FlushVideoIndex();
+}
+
+void OpenDmlFileWriter::AddAudioIndexEntry(std::uint32_t size)
+{
+    Guard lock(FFilterLock);
+    if (FRiffs.empty() || FAudioIndex.empty() || FAudioIndexClosed)
+        return;
+    const std::int64_t dataPos = FFilePos - size;
+    if (AudioIndexEntries() >= FLimits.IndexEntries)
+        FlushAudioIndex();
+    if (FAudioIndexClosed)
+        return;
+    const std::uint32_t base = Get32(FAudioIndex.data() + 20);
+    addIndexEntry(FAudioIndex, static_cast<std::uint32_t>(dataPos) - base, size);
+    if (AudioIndexEntries() >= FLimits.IndexEntries)
+        FlushAudioIndex();
+}
+
+bool OpenDmlFileWriter::flushIndex(std::vector<std::uint8_t>& index, std::size_t indxPos,
+                                   std::uint32_t duration, bool& closed)
+{
+    std::uint8_t* indx = headerAt(indxPos, 0);
+    const std::uint32_t used = Get32(indx + 4);
+    if (used >= FLimits.SuperIndexEntries) {
+        // The super index cannot point at another standard index: the stream
+        // is no longer indexed, and the file stays valid.
+        closed = true;
+        return false;
+    }
+    if (WriteMovie(index.data(), index.size()) != 0) {
+        // A standard index that did not reach the disk must not be pointed at;
+        // it stays in memory for another try.
+        return false;
+    }
+    std::uint8_t* e = indx + kSuperIndexHeaderSize + used * kSuperIndexEntrySize;
+    Put64(e, static_cast<std::uint64_t>(FFilePos - static_cast<std::int64_t>(index.size()))); // qwOffset
+    Put32(e + 8, static_cast<std::uint32_t>(index.size()));                               // dwSize
+    Put32(e + 12, duration);                                                              // dwDuration
+    Put32(indx + 4, used + 1);                                                            // nEntriesInUse
+    return true;
+}
+
+void OpenDmlFileWriter::FlushVideoIndex()
+{
+    Guard lock(FFilterLock);
+    if (FRiffs.empty() || FVideoIndex.empty() || FVideoIndexClosed)
+        return;
+    if (flushIndex(FVideoIndex, FLoc.VideoIndx, VideoIndexEntries(), FVideoIndexClosed))
+        InitVideoIndex();
+}
+
+void OpenDmlFileWriter::FlushAudioIndex()
+{
+    Guard lock(FFilterLock);
+    if (FRiffs.empty() || FAudioIndex.empty() || FAudioIndexClosed)
+        return;
+    if (flushIndex(FAudioIndex, FLoc.AudioIndx, static_cast<std::uint32_t>(FAudioIndexSamples),
+                   FAudioIndexClosed)) {
+        FAudioIndexSamples = 0;
+        InitAudioIndex();
+    }
+}
+
+// --- Header fields ----------------------------------------------------------------------
+
+void OpenDmlFileWriter::NoteVideoChunkSize(std::uint32_t bytes)
+{
+    Guard lock(FFilterLock);
+    if (FRiffs.empty())
+        return;
+    std::uint8_t* strh = headerAt(FLoc.VideoStrh, 36); // dwSuggestedBufferSize
+    if (Get32(strh) < bytes) {
+        Put32(strh, bytes);
+        Put32(headerAt(FLoc.Avih, 28), bytes); // avih dwSuggestedBufferSize
+    }
+}
+
+void OpenDmlFileWriter::NoteAudioChunkSize(std::uint32_t bytes)
+{
+    Guard lock(FFilterLock);
+    if (FRiffs.empty() || !FLoc.Audio)
+        return;
+    std::uint8_t* strh = headerAt(FLoc.AudioStrh, 36); // dwSuggestedBufferSize
+    if (Get32(strh) < bytes)
+        Put32(strh, bytes);
+}
+
+void OpenDmlFileWriter::UpdateMoviSize(TRiffRecord& riff)
+{
+    Put32(riff.Header.data() + riff.MoviPos + 4, riff.MoviBytes + 4); // movi LIST size
+}
+
+void OpenDmlFileWriter::UpdateAVIHeaders()
+{
+    Put32(FRiffs.front().Header.data() + FLoc.Hdrl + 4, HeaderListSize());
+    FillMainHeader();
+    UpdateVideoStreamList();
+    if (FLoc.Audio)
+        UpdateAudioStreamList();
+    Put32(FRiffs.front().Header.data() + FLoc.Odml + 4, kOdmlListSize);
+    FillExtHeader();
+}
+
+void OpenDmlFileWriter::UpdateVideoStreamList()
+{
+    const std::uint32_t format = FLoc.Audio ? kBitmapInfoSize : kDVInfoSize;
+    Put32(FRiffs.front().Header.data() + FLoc.VideoStrl + 4, strlSize(format));
+    FillVideoStreamHeader();
+    Put32(FRiffs.front().Header.data() + FLoc.VideoStrf + 4, format);
+    FillVideoSuperIndexHeader();
+}
+
+void OpenDmlFileWriter::UpdateAudioStreamList()
+{
+    Put32(FRiffs.front().Header.data() + FLoc.AudioStrl + 4, strlSize(kWaveFormatSize));
+    FillAudioStreamHeader();
+    FillAudioFormat();
+    Put32(FRiffs.front().Header.data() + FLoc.AudioStrf + 4, kWaveFormatSize);
+    FillAudioSuperIndexHeader();
+}
+
+void OpenDmlFileWriter::FillMainHeader()
+{
+    std::uint8_t* h = headerAt(FLoc.Avih, 0);
+    Put32(h + 0, FMicroSecPerFrame);                          // dwMicroSecPerFrame
+    Put32(h + 4, 0);                                          // dwMaxBytesPerSec
+    Put32(h + 8, 0);                                          // dwPaddingGranularity
+    Put32(h + 12, kAvifTrustCkType);                          // dwFlags
+    Put32(h + 16, static_cast<std::uint32_t>(FVideoFrames)); // dwTotalFrames
+    Put32(h + 20, 0);                                         // dwInitialFrames
+    Put32(h + 24, FStreamCount);                              // dwStreams
+    // h + 28 dwSuggestedBufferSize: kept by NoteVideoChunkSize
+    Put32(h + 32, static_cast<std::uint32_t>(FWidth));        // dwWidth
+    Put32(h + 36, static_cast<std::uint32_t>(FHeight));       // dwHeight
+    std::memset(h + 40, 0, 16);                               // dwReserved[4]
+}
+
+void OpenDmlFileWriter::FillVideoStreamHeader()
+{
+    std::uint8_t* h = headerAt(FLoc.VideoStrh, 0);
+    Put32(h + 0, FVideoFccType);                              // fccType
+    Put32(h + 4, FourCC("dvsd"));                             // fccHandler
+    Put32(h + 8, 0);                                          // dwFlags
+    Put16(h + 12, 0);                                         // wPriority
+    Put16(h + 14, 0);                                         // wLanguage
+    Put32(h + 16, 0);                                         // dwInitialFrames
+    Put32(h + 20, FVideoScale);                               // dwScale
+    Put32(h + 24, FVideoRate);                                // dwRate
+    Put32(h + 28, 0);                                         // dwStart
+    Put32(h + 32, static_cast<std::uint32_t>(FVideoFrames)); // dwLength
+    // h + 36 dwSuggestedBufferSize: kept by NoteVideoChunkSize
+    Put32(h + 40, 0);                                         // dwQuality
+    Put32(h + 44, 0);                                         // dwSampleSize
+    std::memset(h + 48, 0, 8);                                // rcFrame
+}
+
+void OpenDmlFileWriter::FillAudioStreamHeader()
+{
+    std::uint8_t* h = headerAt(FLoc.AudioStrh, 0);
+    Put32(h + 0, FourCC("auds"));                              // fccType
+    Put32(h + 4, 0);                                           // fccHandler
+    Put32(h + 8, 0);                                           // dwFlags
+    Put16(h + 12, 0);                                          // wPriority
+    Put16(h + 14, 0);                                          // wLanguage
+    Put32(h + 16, 0);                                          // dwInitialFrames
+    Put32(h + 20, 1);                                          // dwScale
+    Put32(h + 24, WaveSamplesPerSec());                        // dwRate
+    Put32(h + 28, 0);                                          // dwStart
+    Put32(h + 32, static_cast<std::uint32_t>(FAudioSamples)); // dwLength
+    // h + 36 dwSuggestedBufferSize: kept by NoteAudioChunkSize
+    Put32(h + 40, 0);                                          // dwQuality
+    Put32(h + 44, WaveBlockAlign());                           // dwSampleSize
+    std::memset(h + 48, 0, 8);                                 // rcFrame
+}
+
+void OpenDmlFileWriter::FillBitmapInfoHeader()
+{
+    std::memcpy(headerAt(FLoc.VideoStrf, 0), FBitmapInfo, kBitmapInfoSize);
+}
+
+void OpenDmlFileWriter::FillDVInfo()
+{
+    std::memcpy(headerAt(FLoc.VideoStrf, 0), FDVInfo, kDVInfoSize);
+}
+
+void OpenDmlFileWriter::FillAudioFormat()
+{
+    std::memcpy(headerAt(FLoc.AudioStrf, 0), FWaveFormat, kWaveFormatSize);
+}
+
+void OpenDmlFileWriter::fillSuperIndexHeader(std::size_t indxPos, std::uint32_t chunkId)
+{
+    std::uint8_t* h = headerAt(indxPos, 0);
+    Put16(h + 0, 4);                   // wLongsPerEntry
+    h[2] = 0;                          // bIndexSubType
+    h[3] = kAviIndexOfIndexes;         // bIndexType
+    // h + 4 nEntriesInUse: counted by the flushes
+    Put32(h + 8, chunkId);             // dwChunkId
+    std::memset(h + 12, 0, 12);        // dwReserved[3]
+}
+
+void OpenDmlFileWriter::FillVideoSuperIndexHeader()
+{
+    fillSuperIndexHeader(FLoc.VideoIndx, FLoc.Audio ? FourCC("00db") : FourCC("00__"));
+}
+
+void OpenDmlFileWriter::FillAudioSuperIndexHeader()
+{
+    fillSuperIndexHeader(FLoc.AudioIndx, FourCC("01wb"));
+}
+
+void OpenDmlFileWriter::FillExtHeader()
+{
+    std::uint8_t* h = headerAt(FLoc.Dmlh, 0);
+    Put32(h, static_cast<std::uint32_t>(FVideoFrames)); // dwGrandFrames
+    std::memset(h + 4, 0, kExtHeaderSize - 4);
+}

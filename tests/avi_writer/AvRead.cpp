@@ -1,0 +1,96 @@
+#include "AvRead.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+}
+
+namespace avread {
+
+std::uint64_t Hash(const void* data, std::size_t n)
+{
+    std::uint64_t h = 1469598103934665603ull;
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    for (std::size_t i = 0; i < n; ++i)
+        h = (h ^ p[i]) * 1099511628211ull;
+    return h;
+}
+
+File Read(const std::string& path, bool readPackets)
+{
+    File f;
+    av_log_set_level(AV_LOG_ERROR);
+    AVFormatContext* ctx = nullptr;
+    const AVInputFormat* avi = av_find_input_format("avi");
+    int r = avformat_open_input(&ctx, path.c_str(), avi, nullptr);
+    if (r < 0) {
+        char buf[128];
+        av_strerror(r, buf, sizeof buf);
+        f.error = buf;
+        return f;
+    }
+    f.opened = true;
+    if (ctx->duration != AV_NOPTS_VALUE)
+        f.durationSec = static_cast<double>(ctx->duration) / AV_TIME_BASE;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream* st = ctx->streams[i];
+        Stream s;
+        const char* type = av_get_media_type_string(st->codecpar->codec_type);
+        s.type = type ? type : "";
+        s.codec = avcodec_get_name(st->codecpar->codec_id);
+        s.headerFrames = st->nb_frames;
+        if (st->duration != AV_NOPTS_VALUE)
+            s.durationSec = static_cast<double>(st->duration) * av_q2d(st->time_base);
+        s.sampleRate = st->codecpar->sample_rate;
+        s.channels = st->codecpar->ch_layout.nb_channels;
+        s.width = st->codecpar->width;
+        s.height = st->codecpar->height;
+        s.indexEntries = avformat_index_get_entries_count(st);
+        if (s.indexEntries > 0)
+            s.lastIndexPos = avformat_index_get_entry(const_cast<AVStream*>(st), s.indexEntries - 1)->pos;
+        f.streams.push_back(s);
+    }
+    if (readPackets) {
+        AVPacket* pkt = av_packet_alloc();
+        while (av_read_frame(ctx, pkt) >= 0) {
+            if (pkt->stream_index >= 0 && static_cast<std::size_t>(pkt->stream_index) < f.streams.size()) {
+                Stream& s = f.streams[static_cast<std::size_t>(pkt->stream_index)];
+                ++s.packets;
+                s.bytes += pkt->size;
+                s.hashes.push_back(Hash(pkt->data, static_cast<std::size_t>(pkt->size)));
+            }
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+    }
+    avformat_close_input(&ctx);
+    return f;
+}
+
+} // namespace avread
+
+namespace avread {
+
+std::uint64_t HashOfVideoPacket(const std::string& path, std::int64_t frame)
+{
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), av_find_input_format("avi"), nullptr) < 0)
+        return 0;
+    std::uint64_t h = 0;
+    if (av_seek_frame(ctx, 0, frame, AVSEEK_FLAG_ANY) >= 0) {
+        AVPacket* pkt = av_packet_alloc();
+        while (av_read_frame(ctx, pkt) >= 0) {
+            const bool mine = pkt->stream_index == 0;
+            if (mine)
+                h = Hash(pkt->data, static_cast<std::size_t>(pkt->size));
+            av_packet_unref(pkt);
+            if (mine)
+                break;
+        }
+        av_packet_free(&pkt);
+    }
+    avformat_close_input(&ctx);
+    return h;
+}
+
+} // namespace avread

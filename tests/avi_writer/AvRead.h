@@ -1,0 +1,42 @@
+#pragma once
+// Reads an AVI file back with libavformat, as other programs will, for the tests.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace avread {
+
+struct Stream {
+    std::string type;  // "video", "audio", ...
+    std::string codec; // "dvvideo", "pcm_s16le", ...
+    std::int64_t headerFrames = 0; // nb_frames from the headers
+    double durationSec = 0;        // from the headers (stream time base)
+    int sampleRate = 0;
+    int channels = 0;
+    int width = 0, height = 0;
+    int indexEntries = 0;          // entries libavformat took from the file's index
+    std::int64_t lastIndexPos = 0; // file offset of the last of them
+    std::int64_t packets = 0;      // packets read
+    std::int64_t bytes = 0;        // their data bytes
+    std::vector<std::uint64_t> hashes; // one per packet (FNV-1a of its data)
+};
+
+struct File {
+    bool opened = false;
+    std::string error;
+    double durationSec = 0;
+    std::vector<Stream> streams;
+};
+
+// With readPackets false only the headers and the index are taken.
+File Read(const std::string& path, bool readPackets = true);
+
+std::uint64_t Hash(const void* data, std::size_t n);
+
+} // namespace avread
+
+namespace avread {
+// The hash of the data of video packet `frame` (stream 0), reached by seeking;
+// 0 when it cannot be read.
+std::uint64_t HashOfVideoPacket(const std::string& path, std::int64_t frame);
+} // namespace avread
