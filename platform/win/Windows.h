@@ -11,8 +11,10 @@
 #include "platform/com/WinTypes.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 using HANDLE = void*;
@@ -20,7 +22,29 @@ struct HWND__;
 using HWND = HWND__*;
 using HDEVNOTIFY = void*;
 
-inline constexpr HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+
+// Win32 error codes of this layer (GetLastError) that WinTypes.h does not list.
+inline constexpr DWORD ERROR_INVALID_DATA = 13;
+inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+inline constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
+inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+inline constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
+inline constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
+inline constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
+
+namespace th::win {
+// Anything a kernel HANDLE can name (events, tokens). CloseHandle drops the
+// handle's reference; users that still hold the object keep it alive.
+class KernelObject {
+public:
+    virtual ~KernelObject() = default;
+};
+// Handles are never reused, so a closed handle stays invalid.
+HANDLE RegisterHandleObject(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> LookupHandleObject(HANDLE handle);
+} // namespace th::win
 
 // --- Messages ------------------------------------------------------------------
 
