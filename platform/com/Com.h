@@ -13,6 +13,7 @@
 #include "platform/com/WinTypes.h"
 
 #include <atomic>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
