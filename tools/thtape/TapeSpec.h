@@ -1,0 +1,63 @@
+#pragma once
+// What tape to make: the settings and scenes that thtape reads from its
+// command line and scene files, checked and resolved to frames.
+
+#include "platform/dv/DifFrame.h"
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace thtape {
+
+// A mistake in the arguments or a scene file; thtape answers it with its
+// usage text and exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Rgb {
+    int r = 0;
+    int g = 0;
+    int b = 0;
+};
+
+enum class TimecodeStart { Continue, Restart, At };
+
+struct Scene {
+    long long frames = 0;
+    th::dif::RecDateTime recorded; // of the scene's first frame
+    TimecodeStart timecodeStart = TimecodeStart::Continue;
+    th::dif::Timecode timecode;    // the first frame's time code, resolved
+    Rgb colour;
+    double toneHz = 440.0;
+};
+
+struct Tape {
+    th::dif::System system = th::dif::System::Pal625_50;
+    int audioHz = 48000;
+    th::dif::Quantization quantization = th::dif::Quantization::Linear16;
+    std::string output;
+    std::vector<Scene> scenes;
+
+    long long totalFrames() const;
+};
+
+// The tone's amplitude (-12 dBFS); the right channel runs a quarter period
+// ahead of the left one.
+inline constexpr double kToneAmplitude = 8192.0;
+inline constexpr double kMinToneHz = 20.0;
+inline constexpr double kMaxToneHz = 15000.0;
+inline constexpr int kMinYear = 1925;
+inline constexpr int kMaxYear = 2024;
+
+enum class Action { Make, Help };
+
+// Reads the arguments (without the program name). Throws UsageError.
+Action parseArguments(const std::vector<std::string>& args, Tape& tape);
+
+// The text of --help.
+std::string usageText();
+
+} // namespace thtape
