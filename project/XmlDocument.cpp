@@ -1,0 +1,210 @@
+#include "project/XmlDocument.h"
+
+#include <QDomNode>
+#include <QDomProcessingInstruction>
+#include <QDomText>
+#include <QFile>
+#include <QSaveFile>
+
+#include <limits>
+
+namespace th::xml {
+
+namespace {
+
+[[noreturn]] void castError(const char* from, const char* to)
+{
+    throw EVariantTypeCastError(QStringLiteral("Could not convert variant of type (%1) into type (%2)")
+                                    .arg(QLatin1String(from), QLatin1String(to)));
+}
+
+// Optional sign and decimal digits, blanks around allowed; nothing outside
+// the signed 32-bit range.
+std::optional<qint32> parseDecimal(const QString& text)
+{
+    const QString s = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) {
+        negative = s[i] == u'-';
+        ++i;
+    }
+    if (i == s.size())
+        return std::nullopt;
+    qint64 value = 0;
+    for (; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > qint64(std::numeric_limits<qint32>::max()) + 1)
+            return std::nullopt;
+    }
+    if (negative)
+        value = -value;
+    if (value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max())
+        return std::nullopt;
+    return static_cast<qint32>(value);
+}
+
+} // namespace
+
+XmlNode XmlNode::addChild(const QString& name)
+{
+    QDomElement child = element_.ownerDocument().createElement(name);
+    element_.appendChild(child);
+    return XmlNode(child);
+}
+
+void XmlNode::setText(const QString& text)
+{
+    while (!element_.firstChild().isNull())
+        element_.removeChild(element_.firstChild());
+    if (!text.isEmpty())
+        element_.appendChild(element_.ownerDocument().createTextNode(text));
+}
+
+XmlNode XmlNode::childNamed(const QString& name) const
+{
+    if (element_.isNull())
+        return {};
+    return XmlNode(element_.firstChildElement(name));
+}
+
+int XmlNode::childCount() const
+{
+    int count = 0;
+    for (QDomElement e = element_.firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
+        ++count;
+    return count;
+}
+
+XmlNode XmlNode::child(int index) const
+{
+    QDomElement e = element_.firstChildElement();
+    for (int i = 0; i < index && !e.isNull(); ++i)
+        e = e.nextSiblingElement();
+    return XmlNode(e);
+}
+
+std::vector<XmlNode> XmlNode::children() const
+{
+    std::vector<XmlNode> result;
+    for (QDomElement e = element_.firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
+        result.emplace_back(e);
+    return result;
+}
+
+std::optional<QString> XmlNode::nodeValue() const
+{
+    if (element_.isNull())
+        return std::nullopt;
+    const QDomNodeList children = element_.childNodes();
+    if (children.isEmpty())
+        return std::nullopt;
+    if (children.size() == 1 && children.at(0).isText()) // CDATA sections are text too
+        return children.at(0).nodeValue();
+    throw EXmlDocError(QStringLiteral("Element does not contain a single text node"));
+}
+
+bool XmlNode::asBoolean() const
+{
+    const std::optional<QString> value = nodeValue();
+    if (!value)
+        castError("Null", "Boolean");
+    const QString text = value->trimmed();
+    if (text.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (text.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
+        return false;
+    if (const std::optional<qint32> number = parseDecimal(text))
+        return *number != 0;
+    castError("OleStr", "Boolean");
+}
+
+qint32 XmlNode::asInteger() const
+{
+    const std::optional<QString> value = nodeValue();
+    if (!value)
+        castError("Null", "Integer");
+    if (const std::optional<qint32> number = parseDecimal(*value))
+        return *number;
+    castError("OleStr", "Integer");
+}
+
+QString XmlNode::asString() const
+{
+    const std::optional<QString> value = nodeValue();
+    if (!value)
+        castError("Null", "String");
+    return *value;
+}
+
+XmlDocument XmlDocument::create(const QString& encoding)
+{
+    XmlDocument doc;
+    doc.document_.appendChild(doc.document_.createProcessingInstruction(
+        QStringLiteral("xml"), QStringLiteral("version=\"1.0\" encoding=\"%1\"").arg(encoding)));
+    return doc;
+}
+
+XmlDocument XmlDocument::loadFromFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EXmlDocError(QStringLiteral("Cannot open the file \"%1\": %2").arg(path, file.errorString()));
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EXmlDocError(QStringLiteral("Cannot read the file \"%1\": %2").arg(path, file.errorString()));
+    return loadFromData(data, path);
+}
+
+XmlDocument XmlDocument::loadFromData(const QByteArray& data, const QString& sourceName)
+{
+    XmlDocument doc;
+    doc.sourceName_ = sourceName;
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!doc.document_.setContent(data, false, &message, &line, &column)) {
+        throw EXmlDocError(QStringLiteral("\"%1\" is not a well-formed XML document: %2 (line %3, column %4)")
+                               .arg(sourceName, message)
+                               .arg(line)
+                               .arg(column));
+    }
+    return doc;
+}
+
+XmlNode XmlDocument::addRoot(const QString& name)
+{
+    QDomElement root = document_.createElement(name);
+    document_.appendChild(root);
+    return XmlNode(root);
+}
+
+XmlNode XmlDocument::rootNamed(const QString& name) const
+{
+    const QDomElement root = document_.documentElement();
+    if (root.isNull())
+        throw EXmlDocError(QStringLiteral("\"%1\" has no root element").arg(sourceName_));
+    if (root.tagName() != name) {
+        throw EXmlDocError(QStringLiteral("\"%1\" has the root element \"%2\" where \"%3\" was expected")
+                               .arg(sourceName_, root.tagName(), name));
+    }
+    return XmlNode(root);
+}
+
+QByteArray XmlDocument::toByteArray() const { return document_.toByteArray(-1); }
+
+void XmlDocument::saveToFile(const QString& path) const
+{
+    const QByteArray data = toByteArray();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw EXmlDocError(QStringLiteral("Cannot write the file \"%1\": %2").arg(path, file.errorString()));
+    // Without a commit the temporary file is dropped and the old file stays.
+    if (file.write(data) != data.size() || !file.commit())
+        throw EXmlDocError(QStringLiteral("Cannot write the file \"%1\": %2").arg(path, file.errorString()));
+}
+
+} // namespace th::xml
