@@ -1,0 +1,334 @@
+#include "avi_writer/AviWriterCore.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+using th::riff::FourCC;
+using th::riff::Put32;
+
+namespace {
+
+using Guard = std::lock_guard<WriterLock>;
+
+std::size_t WideLength(LPCOLESTR s)
+{
+    std::size_t n = 0;
+    if (s)
+        while (s[n] != 0)
+            ++n;
+    return n;
+}
+
+std::string ToSystemCodePage(LPCOLESTR s)
+{
+    return s ? th::com::Utf16ToUtf8(s) : std::string();
+}
+
+} // namespace
+
+std::int64_t Nearest(double x)
+{
+    // The default rounding mode rounds halves to the even neighbour.
+    const double r = std::nearbyint(x);
+    if (!(r > static_cast<double>(std::numeric_limits<std::int64_t>::min())))
+        return std::numeric_limits<std::int64_t>::min();
+    if (!(r < static_cast<double>(std::numeric_limits<std::int64_t>::max())))
+        return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(r);
+}
+
+AviWriterCore::AviWriterCore(WriterLock& lock, OpenDmlLimits limits) : OpenDmlFileWriter(lock, limits)
+{
+    FInterleaveEvent = CreateEventA(nullptr, TRUE, FALSE, kInterleaveEventName);
+    // Another writer may have left the shared event set.
+    if (FInterleaveEvent)
+        ResetEvent(FInterleaveEvent);
+    FAudioTime = 0;
+}
+
+AviWriterCore::~AviWriterCore()
+{
+    CloseFile();
+    if (FInterleaveEvent)
+        CloseHandle(FInterleaveEvent);
+}
+
+// --- Formats --------------------------------------------------------------------------------
+
+void AviWriterCore::RecordMediaFormat(const AM_MEDIA_TYPE& mt)
+{
+    Guard lock(FFilterLock);
+    if (mt.majortype == MEDIATYPE_Video)
+        FDVType = 2;
+    else if (mt.majortype == MEDIATYPE_Interleaved)
+        FDVType = 1;
+
+    const BYTE* format = mt.pbFormat;
+    const std::size_t formatSize = format ? mt.cbFormat : 0;
+    if (mt.formattype == FORMAT_WaveFormatEx && formatSize > 0) {
+        FStreamCount = 2;
+        // wFormatTag .. cbSize; a short block leaves the rest zero.
+        std::memset(FWaveFormat, 0, sizeof FWaveFormat);
+        std::memcpy(FWaveFormat, format, std::min(formatSize, sizeof FWaveFormat));
+    }
+    if (mt.formattype == FORMAT_VideoInfo && formatSize >= sizeof(VIDEOINFOHEADER)) {
+        VIDEOINFOHEADER vih;
+        std::memcpy(&vih, format, sizeof vih);
+        const REFERENCE_TIME avg = vih.AvgTimePerFrame;
+        if (FFrameDuration == 0)
+            FFrameDuration = avg;
+        FMicroSecPerFrame = static_cast<std::uint32_t>(avg / 10);
+        FStreamCount = 1;
+        FWidth = vih.bmiHeader.biWidth;
+        FHeight = vih.bmiHeader.biHeight;
+        std::memcpy(FBitmapInfo, format + offsetof(VIDEOINFOHEADER, bmiHeader), sizeof FBitmapInfo);
+        FVideoFccType = FourCC("vids");
+        FVideoScale = static_cast<std::uint32_t>(avg);
+        FVideoRate = 10000000;
+    }
+    if (mt.formattype == FORMAT_DvInfo && formatSize > 0) {
+        const bool pal = mt.lSampleSize == 144000;
+        FMicroSecPerFrame = pal ? 40000 : 33367;
+        FStreamCount = 1;
+        FWidth = 0;
+        FHeight = 0;
+        std::memset(FDVInfo, 0, sizeof FDVInfo);
+        std::memcpy(FDVInfo, format, std::min(formatSize, sizeof FDVInfo));
+        FVideoFccType = FourCC("iavs");
+        FVideoScale = pal ? 400000 : 333667;
+        FVideoRate = 10000000;
+    }
+}
+
+// --- File sink ------------------------------------------------------------------------------
+
+HRESULT AviWriterCore::SetFileName(LPCOLESTR fileName)
+{
+    if (WideLength(fileName) > kMaxFileNameChars)
+        return ERROR_FILENAME_EXCED_RANGE;
+    std::string name = ToSystemCodePage(fileName);
+    if (name.empty())
+        return E_OUTOFMEMORY;
+    Guard lock(FFilterLock);
+    CloseFile();
+    FFileName = std::move(name);
+    const DWORD r = OpenFile();
+    CloseFile();
+    FArmed = true;
+    return static_cast<HRESULT>(r);
+}
+
+HRESULT AviWriterCore::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt)
+{
+    if (!fileName)
+        return E_POINTER;
+    // The name changes on the streaming thread at a file switch: it is read
+    // under the lock.
+    std::u16string name;
+    {
+        Guard lock(FFilterLock);
+        name = th::com::Utf8ToUtf16(FFileName);
+    }
+    *fileName = th::com::CoTaskStrDup(name);
+    if (pmt)
+        std::memset(pmt, 0, sizeof *pmt);
+    return *fileName ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT AviWriterCore::ChangeFileName(LPCOLESTR name, std::int64_t sampleTime)
+{
+    std::string next = ToSystemCodePage(name);
+    Guard lock(FFilterLock);
+    FNewFileName = std::move(next);
+    FChangeTime = sampleTime;
+    FChangePending = true;
+    return S_OK;
+}
+
+// --- Reception --------------------------------------------------------------------------------
+
+DWORD AviWriterCore::writeChunk(AviPinState& pin, std::uint32_t id, const BYTE* data, std::size_t len)
+{
+    // Header and data in one buffer, so that the chunk goes out in one write.
+    pin.Chunk.resize(len + 8);
+    Put32(pin.Chunk.data(), id);
+    Put32(pin.Chunk.data() + 4, static_cast<std::uint32_t>(len));
+    if (len > 0)
+        std::memcpy(pin.Chunk.data() + 8, data, len);
+    return WriteMovie(pin.Chunk.data(), pin.Chunk.size());
+}
+
+HRESULT AviWriterCore::ReceiveVideo(AviPinState& pin, IMediaSample* sample)
+{
+    if (!sample)
+        return E_POINTER;
+    try {
+        return receiveVideo(pin, sample);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
+{
+    Guard lock(FFilterLock);
+    REFERENCE_TIME t0 = 0, t1 = 0;
+    sample->GetTime(&t0, &t1);
+
+    // Let the audio through once the video has caught up with it.
+    if (FInterleaveEvent) {
+        if (FAudioTime.load(std::memory_order_relaxed) > t0)
+            ResetEvent(FInterleaveEvent);
+        else
+            SetEvent(FInterleaveEvent);
+    }
+
+    if (!IsFileOpen() && !FArmed)
+        return S_OK;
+    BYTE* data = nullptr;
+    if (const HRESULT hr = sample->GetPointer(&data); FAILED(hr))
+        return hr;
+
+    std::int64_t dropped = -1;
+    if (FChangePending && FChangeTime <= t0) {
+        // This sample is the first of the new file.
+        CloseFile();
+        FFileName = FNewFileName;
+        OpenFile();
+    }
+    if (!IsFileOpen())
+        OpenFile();
+    // Without a file (it could not be opened) nothing is counted, so that the
+    // counts and indexes describe the file on disk; the times still move on.
+    const bool open = IsFileOpen();
+
+    if (open)
+        ++FVideoFrames;
+    if (FFrameDuration == 0)
+        FFrameDuration = t1 - t0;
+    const LONG actual = sample->GetActualDataLength();
+    const std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
+    if (open)
+        NoteVideoChunkSize(static_cast<std::uint32_t>(len + 8));
+
+    LONGLONG m0 = 0, m1 = 0;
+    if (sample->GetMediaTime(&m0, &m1) != VFW_E_MEDIA_TIME_NOT_SET) {
+        const std::int64_t d = m1 - pin.FPrevMediaStop;
+        if (d > 1)
+            dropped = d - 1;
+        pin.FPrevMediaStop = m1;
+    }
+    if (pin.FPrevEndTime == 0)
+        pin.FPrevEndTime = t0;
+    // Consecutive media times do not hide a gap in the stream times. A frame
+    // length that is not positive cannot measure a gap.
+    if (dropped == -1 && FFrameDuration > 0) {
+        const std::int64_t gap = t1 - pin.FPrevEndTime;
+        if (gap > FFrameDuration)
+            dropped = Nearest(static_cast<double>(gap) / static_cast<double>(FFrameDuration)) - 1;
+    }
+    if (open && dropped > 0) {
+        FVideoFrames += dropped;
+        for (std::int64_t i = 0; i < dropped; ++i)
+            AddVideoIndexEntry(0);
+    }
+    pin.FPrevEndTime = t1;
+
+    if (!open)
+        return S_FALSE;
+    const DWORD r = writeChunk(pin, VideoChunkId(), data, len);
+    if (r == 0)
+        AddVideoIndexEntry(static_cast<std::uint32_t>(len));
+    return static_cast<HRESULT>(r);
+}
+
+HRESULT AviWriterCore::ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample)
+{
+    if (!sample)
+        return E_POINTER;
+    try {
+        return receiveAudio(pin, sample);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
+{
+    std::lock_guard<std::mutex> receiving(pin.FReceiveLock);
+    REFERENCE_TIME t0 = 0, t1 = 0;
+    sample->GetTime(&t0, &t1);
+    FAudioTime.store(t0, std::memory_order_relaxed);
+    // Wait (outside the filter lock) for a video sample that starts at or
+    // after this buffer; after the time-out the audio goes on regardless.
+    if (FInterleaveEvent)
+        WaitForSingleObject(FInterleaveEvent, kInterleaveWaitMs);
+
+    Guard lock(FFilterLock);
+    if (!IsFileOpen() && !FArmed)
+        return S_OK;
+    BYTE* data = nullptr;
+    if (const HRESULT hr = sample->GetPointer(&data); FAILED(hr))
+        return hr;
+    FAudioTime.store(t1, std::memory_order_relaxed);
+    if (!IsFileOpen())
+        OpenFile();
+    const bool open = IsFileOpen();
+
+    const std::uint32_t rate = WaveSamplesPerSec();
+    std::int64_t total = 0, own = 0;
+    LONGLONG m0 = 0, m1 = 0;
+    if (sample->GetMediaTime(&m0, &m1) != VFW_E_MEDIA_TIME_NOT_SET) {
+        total = m1 - pin.FPrevMediaStop;
+        own = m1 - m0;
+        pin.FPrevMediaStop = m1;
+    } else {
+        if (pin.FPrevEndTime == 0)
+            pin.FPrevEndTime = t0;
+        total = Nearest(static_cast<double>(t1 - pin.FPrevEndTime) / 10000000.0 * rate);
+        own = Nearest(static_cast<double>(t1 - t0) / 10000000.0 * rate);
+    }
+    if (pin.FNominalSamples == 0)
+        pin.FNominalSamples = own;
+    // The first buffer after a stop and a new run starts behind the previous
+    // one; it counts as its own length, so that no count ever shrinks.
+    if (total < 0)
+        total = own;
+
+    if (open && rate > 0) {
+        const std::int64_t nominal = pin.FNominalSamples;
+        std::int64_t gap = total - own;
+        while (gap > 0) {
+            // Without a nominal size yet the gap cannot be cut: one piece.
+            const std::int64_t piece = nominal <= 0 || gap <= nominal + nominal / 10 ? gap : nominal;
+            const std::int64_t bytes = Nearest(static_cast<double>(piece * static_cast<std::int64_t>(WaveAvgBytesPerSec())) / rate);
+            if (bytes > 0 && bytes < 0x7FFFFFFF) {
+                pin.Chunk.assign(static_cast<std::size_t>(bytes) + 8, 0);
+                Put32(pin.Chunk.data(), FourCC("01wb"));
+                Put32(pin.Chunk.data() + 4, static_cast<std::uint32_t>(bytes));
+                if (WriteMovie(pin.Chunk.data(), pin.Chunk.size()) == 0)
+                    AddAudioIndexEntry(static_cast<std::uint32_t>(bytes));
+            }
+            gap -= piece;
+        }
+    }
+    pin.FPrevEndTime = t1;
+    if (!open)
+        return S_FALSE;
+
+    FAudioSamples += total;
+    FAudioIndexSamples += total;
+    const LONG actual = sample->GetActualDataLength();
+    const std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
+    NoteAudioChunkSize(static_cast<std::uint32_t>(len + 8));
+    const DWORD r = writeChunk(pin, FourCC("01wb"), data, len);
+    if (r == 0)
+        AddAudioIndexEntry(static_cast<std::uint32_t>(len));
+    return static_cast<HRESULT>(r);
+}

@@ -1,0 +1,76 @@
+#pragma once
+// What the AVI writer filter does besides being a filter: the formats its pins
+// record, the file-sink calls, the scheduled file switch, and what each pin
+// does with a sample (dropped frames, silence, the audio kept behind the video
+// through the named event "TOLMARDVAVIWRITER"). The filter and its pins are
+// thin COM shells around this class, so that all of it can be driven directly.
+// No Qt.
+
+#include "avi_writer/OpenDmlFileWriter.h"
+
+#include "platform/dshow/Interfaces.h"
+#include "platform/win/Windows.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Per pin: the times of the previous sample, kept for the life of the pin
+// (across file switches and across stops and restarts of the graph).
+struct AviPinState {
+    std::int64_t FPrevEndTime = 0;   // stop time of the previous sample; 0 for none yet
+    std::int64_t FPrevMediaStop = 0; // media stop of the previous sample that carried media times
+    std::vector<std::uint8_t> Chunk; // the movie chunk being built (kept to avoid regrowing it)
+};
+
+struct AviAudioPinState : AviPinState {
+    std::mutex FReceiveLock;          // serialises the audio pin's Receive, its wait included
+    std::int64_t FNominalSamples = 0; // samples of the first audio buffer that had any
+};
+
+// x brought to the nearest integer, halves to the even neighbour (2.5 gives 2).
+std::int64_t Nearest(double x);
+
+class AviWriterCore : public OpenDmlFileWriter {
+public:
+    static constexpr std::size_t kMaxFileNameChars = 260;
+    static constexpr DWORD kInterleaveWaitMs = 2000;
+    static constexpr const char* kInterleaveEventName = "TOLMARDVAVIWRITER";
+
+    // Opens the named interleave event (shared with every other writer).
+    explicit AviWriterCore(WriterLock& lock, OpenDmlLimits limits = {});
+    // Closes the file and the event.
+    ~AviWriterCore() override;
+
+    // Takes the format of an accepted media type.
+    void RecordMediaFormat(const AM_MEDIA_TYPE& mt);
+
+    // The file sink: SetFileName creates the named file at once as an empty
+    // finished AVI file, closes it and arms the writer; 206 for a name of more
+    // than 260 characters, E_OUTOFMEMORY for an empty one, else the result of
+    // creating the file (a positive Win32 code on failure).
+    HRESULT SetFileName(LPCOLESTR fileName);
+    // A task-memory copy of the current name (the caller frees it with
+    // CoTaskMemFree); pmt, when given, is cleared.
+    HRESULT GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt);
+    // Schedules the switch to Name from the first video sample that starts at
+    // or after SampleTime. Always S_OK.
+    HRESULT ChangeFileName(LPCOLESTR name, std::int64_t sampleTime);
+
+    // The pins' sample reception.
+    HRESULT ReceiveVideo(AviPinState& pin, IMediaSample* sample);
+    HRESULT ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample);
+
+    bool FArmed = false;          // writing is wanted: set by Run, Pause, SetFileName; cleared by Stop
+    std::string FNewFileName;     // the scheduled next file
+    std::int64_t FChangeTime = 0; // stream time from which it begins
+    // The audio pin's latest time; written by the audio pin outside the lock.
+    std::atomic<std::int64_t> FAudioTime{0};
+    HANDLE FInterleaveEvent = nullptr;
+
+private:
+    HRESULT receiveVideo(AviPinState& pin, IMediaSample* sample);
+    HRESULT receiveAudio(AviAudioPinState& pin, IMediaSample* sample);
+    DWORD writeChunk(AviPinState& pin, std::uint32_t id, const BYTE* data, std::size_t len);
+};
