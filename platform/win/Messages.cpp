@@ -6,14 +6,13 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <shared_mutex>
 #include <unordered_map>
 
 namespace {
 
-// Posts hold the lock shared while they queue, so a target is never reached
+// Posts hold the lock while they queue (which never blocks), so a target is never reached
 // after Unregister has returned.
-std::shared_mutex gSinksMutex;
+std::mutex gSinksMutex;
 std::unordered_map<std::uintptr_t, th::win::MessageSink*>& sinks()
 {
     static auto* table = new std::unordered_map<std::uintptr_t, th::win::MessageSink*>;
@@ -23,7 +22,7 @@ std::atomic<std::uintptr_t> gNextWindow{0x10000};
 
 BOOL postToSink(HWND wnd, const TMessage& msg, std::shared_ptr<std::vector<std::byte>> block)
 {
-    std::shared_lock lock(gSinksMutex);
+    std::lock_guard lock(gSinksMutex);
     auto it = sinks().find(reinterpret_cast<std::uintptr_t>(wnd));
     if (it == sinks().end()) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -62,14 +61,14 @@ HWND RegisterMessageSink(MessageSink* sink)
     if (!sink)
         return nullptr;
     const std::uintptr_t id = gNextWindow.fetch_add(4, std::memory_order_relaxed);
-    std::unique_lock lock(gSinksMutex);
+    std::lock_guard lock(gSinksMutex);
     sinks().emplace(id, sink);
     return reinterpret_cast<HWND>(id);
 }
 
 void UnregisterMessageSink(HWND wnd)
 {
-    std::unique_lock lock(gSinksMutex);
+    std::lock_guard lock(gSinksMutex);
     sinks().erase(reinterpret_cast<std::uintptr_t>(wnd));
 }
 
@@ -125,7 +124,7 @@ LRESULT DefWindowProc(HWND, UINT, WPARAM, LPARAM)
 
 BOOL IsWindow(HWND wnd)
 {
-    std::shared_lock lock(gSinksMutex);
+    std::lock_guard lock(gSinksMutex);
     return sinks().count(reinterpret_cast<std::uintptr_t>(wnd)) ? TRUE : FALSE;
 }
 
