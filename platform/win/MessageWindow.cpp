@@ -32,11 +32,15 @@ public:
     // Called by the core on any thread, under the table's lock.
     void post(const TMessage& msg, std::shared_ptr<std::vector<std::byte>> block) override
     {
+        // Qt's queue orders the event for real, but its lock is invisible to
+        // ThreadSanitizer; this one, taken again on delivery, states it.
+        std::lock_guard lock(handOver_);
         QCoreApplication::postEvent(this, new MessageEvent(msg, std::move(block)));
     }
 
     bool event(QEvent* e) override
     {
+        { std::lock_guard lock(handOver_); }
         if (e->type() != kMessageEventType)
             return QObject::event(e);
         if (dead_)
@@ -66,6 +70,7 @@ public:
 private:
     TWndMethod method_;
     std::atomic<bool> dead_{false};
+    std::mutex handOver_;
     int depth_ = 0;
 };
 
