@@ -162,26 +162,35 @@ public:
     }
     ~NamedMapping()
     {
-        // A forked child holds only a copy of its parent's mapping.
-        if (getpid() == pid_) {
-            std::lock_guard lock(gSegmentMutex);
-            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-            bool anyLeft = false;
-            for (Opener& o : seg_->openers) {
-                if (o.pid == pid_ && o.token == token_)
-                    o = Opener{};
-                else if (o.pid != 0 && !processAlive(o.pid))
-                    o = Opener{};
-                else if (o.pid != 0)
-                    anyLeft = true;
-            }
-            if (!anyLeft)
-                shm_unlink(shmName_.c_str()); // the last opener removes the name, as Windows frees the event
-            flock(fd_, LOCK_UN);
-        }
+        leave();
         munmap(seg_, sizeof(Segment));
         close(fd_);
+    }
+
+    // Takes this process off the name's opener list; the last opener removes
+    // the name, as Windows frees the event with its last handle. The mapping
+    // itself stays usable.
+    void leave()
+    {
+        // A forked child holds only a copy of its parent's mapping.
+        std::lock_guard lock(gSegmentMutex);
+        if (left_ || getpid() != pid_)
+            return;
+        left_ = true;
+        while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        bool anyLeft = false;
+        for (Opener& o : seg_->openers) {
+            if (o.pid == pid_ && o.token == token_)
+                o = Opener{};
+            else if (o.pid != 0 && !processAlive(o.pid))
+                o = Opener{};
+            else if (o.pid != 0)
+                anyLeft = true;
+        }
+        if (!anyLeft)
+            shm_unlink(shmName_.c_str());
+        flock(fd_, LOCK_UN);
     }
     NamedMapping(const NamedMapping&) = delete;
     NamedMapping& operator=(const NamedMapping&) = delete;
@@ -273,6 +282,7 @@ private:
     Segment* seg_;
     pid_t pid_;
     std::uint32_t token_;
+    bool left_ = false; // under gSegmentMutex
 };
 
 std::mutex gNamedMutex;
@@ -281,6 +291,18 @@ std::map<std::string, std::weak_ptr<NamedMapping>>& namedMappings()
     static auto* m = new std::map<std::string, std::weak_ptr<NamedMapping>>;
     return *m;
 }
+
+// A process that ends without closing its handles still leaves its names,
+// so that no segment outlives the last process that used it.
+struct LeaveNamesAtExit {
+    ~LeaveNamesAtExit()
+    {
+        std::lock_guard lock(gNamedMutex);
+        for (auto& [name, weak] : namedMappings())
+            if (auto mapping = weak.lock())
+                mapping->leave();
+    }
+} gLeaveNamesAtExit;
 
 // --- Event objects --------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <string>
 #include <thread>
@@ -48,6 +49,17 @@ int exitCodeOf(pid_t pid)
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+// Shared-memory segments whose name holds `tag`.
+int segmentsNamed(const std::string& tag)
+{
+    int n = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/dev/shm", ec))
+        if (e.path().filename().string().find(tag) != std::string::npos)
+            ++n;
+    return n;
 }
 
 bool waitReady(const std::string& name)
@@ -260,6 +272,11 @@ TEST(EventsAcrossProcesses, SetInOneProcessReleasesTheOther)
     EXPECT_EQ(exitCodeOf(late), 1) << "the peer's wait times out";
     const pid_t probe = spawnPeer(name, 1, 0, "exists");
     EXPECT_EQ(exitCodeOf(probe), 0) << "the peer opened the existing event";
+
+    // The peers ended without closing their handles; closing ours frees the names.
+    CloseHandle(ev.h);
+    ev.h = nullptr;
+    EXPECT_EQ(segmentsNamed(name), 0);
 }
 
 TEST(EventsAcrossProcesses, AProcessKilledWhileWaitingOrHoldingLeavesTheEventUsable)
@@ -286,7 +303,16 @@ TEST(EventsAcrossProcesses, AProcessKilledWhileWaitingOrHoldingLeavesTheEventUsa
     ASSERT_TRUE(waitReady(lonely));
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
-    Handle fresh(CreateEventA(nullptr, TRUE, FALSE, lonely.c_str()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
-    EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_TIMEOUT);
+    {
+        Handle fresh(CreateEventA(nullptr, TRUE, FALSE, lonely.c_str()));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+        EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_TIMEOUT);
+    }
+    // What killed processes left is reclaimed by the next opener's close.
+    CloseHandle(CreateEventA(nullptr, TRUE, FALSE, (lonely + "-ready").c_str()));
+    CloseHandle(CreateEventA(nullptr, TRUE, FALSE, (name + "-ready").c_str()));
+    CloseHandle(ev.h);
+    ev.h = nullptr;
+    EXPECT_EQ(segmentsNamed(lonely), 0);
+    EXPECT_EQ(segmentsNamed(name), 0);
 }
