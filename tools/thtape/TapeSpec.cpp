@@ -302,6 +302,8 @@ Scene resolve(const RawScene& raw, std::size_t index, const Tape& tape, long lon
         scene.frames = *raw.frames;
     } else if (raw.seconds) {
         const auto rate = th::dif::frameRate(system);
+        if (*raw.seconds > 200000.0)
+            fail("", "the tape would be longer than 24 hours");
         scene.frames = std::llround(*raw.seconds * rate.num / rate.den);
         if (scene.frames < 1)
             fail(raw.where, "the scene is shorter than one frame");
@@ -311,6 +313,13 @@ Scene resolve(const RawScene& raw, std::size_t index, const Tape& tape, long lon
     if (!raw.date || !raw.time)
         fail(raw.where, "the scene needs the date and time of its first frame (date=YYYY-MM-DD time=HH:MM:SS)");
     scene.recorded = RecDateTime{*raw.date, *raw.time};
+    // The clock runs on through the scene; a year the tape cannot tell from
+    // another century must not be reached either.
+    const auto rate = th::dif::frameRate(system);
+    const RecDateTime last = th::dif::addSeconds(scene.recorded, (scene.frames - 1) * rate.den / rate.num);
+    if (last.date.year > kMaxYear)
+        fail(raw.where, "the scene's recording time would run past the end of " + std::to_string(kMaxYear)
+                            + " (tapes record the year with two digits)");
 
     scene.timecodeStart = raw.timecodeStart;
     long long start = nextTimecode;
