@@ -1,0 +1,187 @@
+#include "avi_writer/main.h"
+
+namespace {
+
+const REGPINTYPES kVideoPinTypes[] = {{&MEDIATYPE_Video, &GUID_NULL}};
+const REGPINTYPES kAudioPinTypes[] = {{&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM}};
+
+const REGFILTERPINS kPins[] = {
+    {u"Input", FALSE, FALSE, FALSE, FALSE, &GUID_NULL, u"Output", 1, kVideoPinTypes},
+    {u"Input", FALSE, FALSE, FALSE, FALSE, &GUID_NULL, u"Output", 1, kAudioPinTypes},
+};
+
+const th::dshow::FilterSetup kSetup{&CLSID_TlmAVIWriter, u"Tolmar THMux", MERIT_DO_NOT_USE, 2, kPins,
+                                    &CLSID_LegacyAmFilterCategory, "Both"};
+
+constexpr const char* kPinObjectName = "THMux In Pin";
+
+} // namespace
+
+// --- Pins --------------------------------------------------------------------------------------
+
+TTlmAVIWriterInputPin::TTlmAVIWriterInputPin(const char* objectName, TTlmAVIWriter* owner, CCritSec* filterLock,
+                                             HRESULT* hr, LPCWSTR pinName)
+    : CRenderedInputPin(objectName, owner, filterLock, hr, pinName), FOwner(owner), FFilterLock(filterLock)
+{
+}
+
+HRESULT TTlmAVIWriterInputPin::EndOfStream()
+{
+    CAutoLock lock(FFilterLock);
+    return CRenderedInputPin::EndOfStream();
+}
+
+HRESULT TTlmAVIWriterInputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double)
+{
+    return S_OK;
+}
+
+HRESULT TTlmAVIWriterInputPin::Inactive()
+{
+    return CRenderedInputPin::Inactive();
+}
+
+TVidAVIWriterInputPin::TVidAVIWriterInputPin(TTlmAVIWriter* owner, CCritSec* filterLock, HRESULT* hr)
+    : TTlmAVIWriterInputPin(kPinObjectName, owner, filterLock, hr, u"Input")
+{
+}
+
+HRESULT TVidAVIWriterInputPin::CheckMediaType(const CMediaType* mt)
+{
+    if (!mt || !(mt->majortype == MEDIATYPE_Video || mt->majortype == MEDIATYPE_Interleaved))
+        return S_FALSE;
+    FOwner->FCore.RecordMediaFormat(*mt);
+    return S_OK;
+}
+
+HRESULT TVidAVIWriterInputPin::Receive(IMediaSample* sample)
+{
+    // No base receive checks: samples that arrive while stopped are dropped by
+    // the writer itself, since it is then neither armed nor open.
+    return FOwner->FCore.ReceiveVideo(FTimes, sample);
+}
+
+TAudAVIWriterInputPin::TAudAVIWriterInputPin(TTlmAVIWriter* owner, CCritSec* filterLock, HRESULT* hr)
+    : TTlmAVIWriterInputPin(kPinObjectName, owner, filterLock, hr, u"Input")
+{
+}
+
+HRESULT TAudAVIWriterInputPin::CheckMediaType(const CMediaType* mt)
+{
+    if (!mt || !(mt->majortype == MEDIATYPE_Audio) || !(mt->subtype == MEDIASUBTYPE_PCM))
+        return S_FALSE;
+    FOwner->FCore.RecordMediaFormat(*mt);
+    return S_OK;
+}
+
+HRESULT TAudAVIWriterInputPin::Receive(IMediaSample* sample)
+{
+    return FOwner->FCore.ReceiveAudio(FTimes, sample);
+}
+
+// --- The filter ------------------------------------------------------------------------------------
+
+CUnknown* TTlmAVIWriter::CreateInstance(IUnknown* outer, HRESULT* hr)
+{
+    auto* writer = new (std::nothrow) TTlmAVIWriter(outer);
+    if (!writer && hr)
+        *hr = E_OUTOFMEMORY;
+    return writer;
+}
+
+TTlmAVIWriter::TTlmAVIWriter(IUnknown* outer)
+    : CBaseFilter(kName, outer, &FFilterLock, CLSID_TlmAVIWriter), FCore(FWriterLock)
+{
+}
+
+TTlmAVIWriter::~TTlmAVIWriter()
+{
+    FCore.CloseFile();
+    FVideoPin.reset();
+    FAudioPin.reset();
+}
+
+HRESULT TTlmAVIWriter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
+{
+    if (riid == IID_IFileSinkFilter)
+        return GetInterface(static_cast<IFileSinkFilter*>(this), ppv);
+    if (riid == IID_ITlmFileSinkFilter)
+        return GetInterface(static_cast<ITlmFileSinkFilter*>(this), ppv);
+    return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT TTlmAVIWriter::Run(REFERENCE_TIME start)
+{
+    CAutoLock lock(&FFilterLock);
+    FCore.FArmed = true;
+    FCore.OpenFile();
+    return CBaseFilter::Run(start);
+}
+
+HRESULT TTlmAVIWriter::Pause()
+{
+    CAutoLock lock(&FFilterLock);
+    FCore.FArmed = true;
+    FCore.OpenFile();
+    return CBaseFilter::Pause();
+}
+
+HRESULT TTlmAVIWriter::Stop()
+{
+    CAutoLock lock(&FFilterLock);
+    FCore.FArmed = false;
+    const HRESULT hr = CBaseFilter::Stop();
+    FCore.CloseFile();
+    return hr;
+}
+
+int TTlmAVIWriter::GetPinCount()
+{
+    // The type byte changes on the graph's thread while others enumerate.
+    CAutoLock lock(&FFilterLock);
+    return FCore.FDVType == 2 ? 2 : 1;
+}
+
+CBasePin* TTlmAVIWriter::GetPin(int n)
+{
+    if (n < 0 || n > GetPinCount() - 1)
+        return nullptr;
+    CAutoLock lock(&FFilterLock);
+    HRESULT hr = S_OK;
+    if (n == 0) {
+        if (!FVideoPin)
+            FVideoPin.reset(new (std::nothrow) TVidAVIWriterInputPin(this, &FFilterLock, &hr));
+        return FVideoPin.get();
+    }
+    if (n == 1) {
+        if (!FAudioPin)
+            FAudioPin.reset(new (std::nothrow) TAudAVIWriterInputPin(this, &FFilterLock, &hr));
+        return FAudioPin.get();
+    }
+    return nullptr;
+}
+
+const th::dshow::FilterSetup& TTlmAVIWriter::Setup()
+{
+    return kSetup;
+}
+
+const th::dshow::FilterSetup* TTlmAVIWriter::GetSetupData()
+{
+    return &kSetup;
+}
+
+HRESULT TTlmAVIWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
+{
+    return FCore.SetFileName(fileName);
+}
+
+HRESULT TTlmAVIWriter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
+{
+    return FCore.GetCurFile(fileName, type);
+}
+
+HRESULT TTlmAVIWriter::ChangeFileName(LPCWSTR Name, std::int64_t SampleTime)
+{
+    return FCore.ChangeFileName(Name, SampleTime);
+}
