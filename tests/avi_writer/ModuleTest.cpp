@@ -1,0 +1,144 @@
+// thmux.ax as a module: its entry points, its class factory and unloading,
+// and its registration (through regsvr, the filter mapper and the registry).
+#include "avi_writer/TlmFileSink.h"
+
+#include "platform/dshow/Interfaces.h"
+#include "platform/registry/Registry.h"
+#include "support/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <dlfcn.h>
+
+namespace {
+
+std::string ModulePath()
+{
+    char full[PATH_MAX];
+    const std::string p = th::test::binDir() + "/thmux.ax";
+    return realpath(p.c_str(), full) ? std::string(full) : p;
+}
+
+struct Module {
+    void* handle = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ~Module()
+    {
+        if (handle)
+            dlclose(handle);
+    }
+    template <class Fn>
+    Fn entry(const char* name) const
+    {
+        return reinterpret_cast<Fn>(dlsym(handle, name));
+    }
+};
+
+using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+using NoArgFn = HRESULT (*)();
+
+std::string ReadDefault(const std::string& key, const char* value = nullptr)
+{
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return "<no key>";
+    th::registry::Value v;
+    const LONG rc = th::registry::ReadValue(k, value, &v);
+    RegCloseKey(k);
+    if (rc != ERROR_SUCCESS)
+        return "<no value>";
+    std::string s(v.data.begin(), v.data.end());
+    while (!s.empty() && s.back() == '\0')
+        s.pop_back();
+    return s;
+}
+
+const std::string kClassKey = "CLSID\\{28DF5CFD-237B-4BC2-BD77-25D156752042}";
+
+} // namespace
+
+TEST(ThmuxModule, ExportsClassFactoryAndUnloading)
+{
+    Module m;
+    ASSERT_TRUE(m.handle) << dlerror();
+    auto getClassObject = m.entry<GetClassObjectFn>("DllGetClassObject");
+    auto canUnload = m.entry<NoArgFn>("DllCanUnloadNow");
+    ASSERT_TRUE(getClassObject && canUnload);
+    EXPECT_TRUE(m.entry<NoArgFn>("DllRegisterServer"));
+    EXPECT_TRUE(m.entry<NoArgFn>("DllUnregisterServer"));
+    // Nothing else leaves the module.
+    EXPECT_EQ(dlsym(m.handle, "_ZN13TTlmAVIWriter14CreateInstanceEP8IUnknownPi"), nullptr);
+
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(getClassObject(IID_IUnknown, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(canUnload(), S_OK);
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(getClassObject(CLSID_TlmAVIWriter, IID_IClassFactory, factory.ReleaseAndGetVoidAddressOf()), S_OK);
+    EXPECT_EQ(canUnload(), S_FALSE);
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, filter.ReleaseAndGetVoidAddressOf()), S_OK);
+    ComPtr<IUnknown> none;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IMemInputPin, none.ReleaseAndGetVoidAddressOf()), E_NOINTERFACE);
+    factory.Reset();
+    EXPECT_EQ(canUnload(), S_FALSE); // the filter lives
+    FILTER_INFO info{};
+    ASSERT_EQ(filter->QueryFilterInfo(&info), S_OK);
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(filter->EnumPins(pins.ReleaseAndGetAddressOf()), S_OK);
+    ComPtr<IPin> pin;
+    ULONG got = 0;
+    EXPECT_EQ(pins->Next(1, pin.ReleaseAndGetAddressOf(), &got), S_OK);
+    EXPECT_EQ(pins->Next(1, pin.ReleaseAndGetAddressOf(), &got), S_FALSE); // one pin before a video type
+    pins.Reset();
+    pin.Reset();
+    filter.Reset();
+    EXPECT_EQ(canUnload(), S_OK);
+}
+
+TEST(ThmuxModule, RegisterWithoutAFilterMapperFails)
+{
+    // This test program carries no filter mapper: registration must fail and
+    // leave nothing behind.
+    Module m;
+    ASSERT_TRUE(m.handle) << dlerror();
+    EXPECT_EQ(m.entry<NoArgFn>("DllRegisterServer")(), E_FAIL);
+    EXPECT_EQ(ReadDefault(kClassKey), "<no key>");
+    EXPECT_EQ(m.entry<NoArgFn>("DllUnregisterServer")(), E_FAIL);
+}
+
+TEST(ThmuxModule, RegsvrRegistersAndRemovesTheFilter)
+{
+#ifndef THMUX_TEST_REGSVR
+    GTEST_SKIP() << "regsvr or the filter mapper is not part of this build";
+#endif
+    const std::string regsvr = th::test::binDir() + "/regsvr";
+    std::string out;
+    ASSERT_EQ(th::test::runProgram(regsvr, {"/s", ModulePath()}, &out), 0) << out;
+    EXPECT_EQ(ReadDefault(kClassKey), "Tolmar THMux");
+    EXPECT_EQ(ReadDefault(kClassKey + "\\InprocServer32"), ModulePath());
+    EXPECT_EQ(ReadDefault(kClassKey + "\\InprocServer32", "ThreadingModel"), "Both");
+
+    // Now CoCreateInstance finds it, as the capture engine does.
+    {
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(CoCreateInstance(CLSID_TlmAVIWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   filter.ReleaseAndGetVoidAddressOf()),
+                  S_OK)
+            << th::com::LastActivationError();
+        EXPECT_TRUE(filter.As<ITlmFileSinkFilter>());
+    }
+    CoFreeUnusedLibraries();
+    EXPECT_EQ(th::com::LoadedModuleCount(), 0);
+
+    // Registering twice is fine; removing takes the keys away.
+    ASSERT_EQ(th::test::runProgram(regsvr, {"/s", ModulePath()}, &out), 0) << out;
+    ASSERT_EQ(th::test::runProgram(regsvr, {"/u", "/s", ModulePath()}, &out), 0) << out;
+    EXPECT_EQ(ReadDefault(kClassKey), "<no key>");
+    ComPtr<IBaseFilter> filter;
+    EXPECT_EQ(CoCreateInstance(CLSID_TlmAVIWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               filter.ReleaseAndGetVoidAddressOf()),
+              REGDB_E_CLASSNOTREG);
+}
