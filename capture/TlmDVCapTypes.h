@@ -1,0 +1,27 @@
+#pragma once
+// The enumerations and event types of the capture component TTlmDVCapture,
+// apart from the component so that the project model and the wizard can name
+// them. Ordinal values count from 0 in the order listed. An event is called
+// only when it is assigned.
+
+#include "platform/com/WinTypes.h"
+
+#include <QString>
+
+#include <functional>
+
+class QObject;
+
+enum TCaptureMode { cmPreview, cmDVType1, cmDVType2, cmDVType1wPreview, cmDVType2wPreview };
+enum TSceneDetectionMethod { sdNone, sdSingleFile, sdMultiFiles };
+enum TCaptureState { csStopped, csPaused, csRunned, csConstructed };
+enum TDVResolution { dvrFull, dvrHalf, dvrQuarter, dvrDC };
+enum TDVFrameRate { frFull, frHalf };
+enum TDeviceMode { dmAvailable, dmRemoved, dmUnknown };
+
+// The recording date and time of the frame just captured.
+using TOnCaptureProgress = std::function<void(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year)>;
+using TOnNewCaptureFile = std::function<void(QObject* Sender, const QString& AFileName)>;
+using TOnDeviceLost = std::function<void(QObject* Sender, TDeviceMode ADeviceMode)>;
+using TOnChangeCaptureMode = std::function<void(QObject* Sender, TCaptureMode ACaptureMode)>;
+using TOnChangeCaptureState = std::function<void(QObject* Sender, TCaptureState ACaptureState)>;
