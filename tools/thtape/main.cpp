@@ -30,8 +30,8 @@ int main(int argc, char** argv)
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const bool pal = tape.system == th::dif::System::Pal625_50;
-    std::printf("thtape: wrote %s: %lld frames in %zu scenes (%s, %s) in %.1f s\n", tape.output.c_str(),
-                tape.totalFrames(), tape.scenes.size(), pal ? "PAL" : "NTSC",
+    std::printf("thtape: wrote %s: %lld frames in %zu scene%s (%s, %s) in %.1f s\n", tape.output.c_str(),
+                tape.totalFrames(), tape.scenes.size(), tape.scenes.size() == 1 ? "" : "s", pal ? "PAL" : "NTSC",
                 tape.audioHz == 48000 ? "48 kHz 16-bit" : "32 kHz 12-bit", seconds);
     return 0;
 }
