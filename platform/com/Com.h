@@ -52,9 +52,11 @@ protected:
 };
 TH_DECLARE_IID(IClassFactory, "00000001-0000-0000-C000-000000000046");
 
+// IID_PPV_ARGS(&raw) for a T** or IID_PPV_ARGS(&ptr) for a ComPtr<T>: the IID
+// of T and the out address (a ComPtr releases what it held first).
 #define IID_PPV_ARGS(pp)                                                                  \
-    ::th::com::IidOf<std::remove_pointer_t<std::remove_reference_t<decltype(*(pp))>>>::value, \
-        reinterpret_cast<void**>(pp)
+    ::th::com::IidOf<typename ::th::com::detail::PpvTraits<std::decay_t<decltype(pp)>>::type>::value, \
+        ::th::com::detail::PpvTraits<std::decay_t<decltype(pp)>>::ppv(pp)
 
 // --- Counted references ----------------------------------------------------------
 
@@ -166,6 +168,21 @@ private:
 };
 
 namespace th::com {
+
+namespace detail {
+template <class P>
+struct PpvTraits;
+template <class T>
+struct PpvTraits<T**> {
+    using type = T;
+    static void** ppv(T** p) { return reinterpret_cast<void**>(p); }
+};
+template <class T>
+struct PpvTraits<ComPtr<T>*> {
+    using type = T;
+    static void** ppv(ComPtr<T>* p) { return p->ReleaseAndGetVoidAddressOf(); }
+};
+} // namespace detail
 
 // Implements IUnknown for a class that derives from the interfaces listed.
 // QueryInterface answers IUnknown and every listed interface (and each base
