@@ -102,8 +102,27 @@ protected:
     void PutData(const QString& name, const void* buffer, DWORD size, DWORD type);
     // Makes key the open one, closing the one open before.
     void ChangeKey(HKEY key, const QString& path);
-    // Temporarily works on another key (TRegIniFile's sections).
-    void SetCurrentKey(HKEY key) { currentKey_ = key; }
+    // Works on another key for the life of the object (TRegIniFile's sections),
+    // then makes the open key current again and closes the other.
+    class KeyScope {
+    public:
+        KeyScope(TRegistry& owner, HKEY key) : owner_(owner), key_(key), saved_(owner.currentKey_)
+        {
+            owner_.currentKey_ = key_;
+        }
+        ~KeyScope()
+        {
+            owner_.currentKey_ = saved_;
+            RegCloseKey(key_);
+        }
+        KeyScope(const KeyScope&) = delete;
+        KeyScope& operator=(const KeyScope&) = delete;
+
+    private:
+        TRegistry& owner_;
+        HKEY key_;
+        HKEY saved_;
+    };
     // Raises ERegistryException with RegLastErrorText when code is a hive failure.
     static void CheckHive(LONG code);
 
