@@ -15,11 +15,6 @@ TTHProject::FolderMaker& folderMaker()
     return maker;
 }
 
-bool sameTimecode(const TTimecode& a, const TTimecode& b)
-{
-    return a.Hours == b.Hours && a.Minutes == b.Minutes && a.Seconds == b.Seconds && a.Frames == b.Frames;
-}
-
 } // namespace
 
 std::unique_ptr<TTHProject> TTHProject::CreateNew(const QString& ProjectsPath, const QString& Name)
@@ -112,7 +107,7 @@ void TTHProject::SetSplitFiles(bool Value)
 
 void TTHProject::SetStartTime(TTimecode Value)
 {
-    if (sameTimecode(StartTime, Value))
+    if (StartTime == Value)
         return;
     StartTime = Value;
     Modified = true;
@@ -120,7 +115,7 @@ void TTHProject::SetStartTime(TTimecode Value)
 
 void TTHProject::SetEndTime(TTimecode Value)
 {
-    if (sameTimecode(EndTime, Value))
+    if (EndTime == Value)
         return;
     EndTime = Value;
     Modified = true;

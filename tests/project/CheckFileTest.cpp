@@ -4,7 +4,7 @@
 #include "project/Project.h"
 
 #include "ProjectTestUtil.h"
-#include "TestUtil.h"
+#include "support/TestUtil.h"
 
 #include <QDir>
 #include <QFileInfo>

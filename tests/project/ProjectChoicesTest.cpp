@@ -4,7 +4,7 @@
 #include "platform/registry/Registry.h"
 
 #include "ProjectTestUtil.h"
-#include "TestUtil.h"
+#include "support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
