@@ -131,8 +131,11 @@ inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 
 // An event with a name is one event for every opener of that name, in this
-// process and in every other process of the user (the first opener's manual
-// reset and initial state hold). Without a name it is private to the handle.
+// process and in every other process of the user's session (the first opener's
+// manual reset and initial state hold; later openers get ERROR_ALREADY_EXISTS).
+// A session is the set of processes that share one THARVEST_REGISTRY_DIR (all
+// of the user's processes when it is not set). The name is freed when its last
+// process closes it, ends or dies. Without a name the event is private.
 HANDLE CreateEventA(void* security, BOOL manualReset, BOOL initialState, const char* name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
