@@ -32,7 +32,8 @@ File Read(const std::string& path, bool readPackets)
     f.opened = true;
     if (ctx->duration != AV_NOPTS_VALUE)
         f.durationSec = static_cast<double>(ctx->duration) / AV_TIME_BASE;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    // Streams may appear while reading (the audio inside interleaved DV).
+    auto describe = [&](unsigned i) {
         const AVStream* st = ctx->streams[i];
         Stream s;
         const char* type = av_get_media_type_string(st->codecpar->codec_type);
@@ -49,10 +50,14 @@ File Read(const std::string& path, bool readPackets)
         if (s.indexEntries > 0)
             s.lastIndexPos = avformat_index_get_entry(const_cast<AVStream*>(st), s.indexEntries - 1)->pos;
         f.streams.push_back(s);
-    }
+    };
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+        describe(i);
     if (readPackets) {
         AVPacket* pkt = av_packet_alloc();
         while (av_read_frame(ctx, pkt) >= 0) {
+            while (f.streams.size() < ctx->nb_streams)
+                describe(static_cast<unsigned>(f.streams.size()));
             if (pkt->stream_index >= 0 && static_cast<std::size_t>(pkt->stream_index) < f.streams.size()) {
                 Stream& s = f.streams[static_cast<std::size_t>(pkt->stream_index)];
                 ++s.packets;

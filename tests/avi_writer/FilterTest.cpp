@@ -260,3 +260,45 @@ TEST(AviWriterFilter, StreamingThreadsAgainstSwitchesAndStop)
     }
     EXPECT_EQ(frames, 400);
 }
+
+TEST(AviWriterFilter, Type1DvFromTheTapeMakerReadsBackAsVideoAndAudio)
+{
+    th::test::TempDir dir;
+    const std::string tape = dir.file("t.dv");
+    std::string out;
+    ASSERT_EQ(th::test::runProgram(th::test::binDir() + "/thtape",
+                                   {"--scene", "length=50,date=2003-06-15,time=14:22:05", tape}, &out),
+              0)
+        << out;
+    std::FILE* in = std::fopen(tape.c_str(), "rb");
+    ASSERT_TRUE(in);
+    Types t;
+    auto f = MakeWriter();
+    auto video = Pin(f, 0);
+    ASSERT_EQ(video->QueryAccept(&t.interleaved), S_OK);
+    ASSERT_EQ(f.As<IFileSinkFilter>()->SetFileName(U16(dir.file("t1.avi")).c_str(), nullptr), S_OK);
+    ASSERT_EQ(f->Run(0), S_OK);
+    ComPtr<IMemInputPin> mem = video.As<IMemInputPin>();
+    std::vector<BYTE> frame(144000);
+    std::vector<std::uint64_t> hashes;
+    for (int i = 0; std::fread(frame.data(), 1, frame.size(), in) == frame.size(); ++i) {
+        auto s = TestSample::Make(frame, i * D, (i + 1) * D);
+        ASSERT_EQ(mem->Receive(s.Get()), S_OK);
+        hashes.push_back(avread::Hash(frame.data(), frame.size()));
+    }
+    std::fclose(in);
+    ASSERT_EQ(hashes.size(), 50u);
+    EXPECT_EQ(f->Stop(), S_OK);
+
+    const auto file = avicheck::Walk(dir.file("t1.avi"));
+    ASSERT_TRUE(file.ok()) << file.errorText();
+    EXPECT_EQ(file.movieChunks(FourCC("00__")).size(), 50u);
+    const auto av = avread::Read(dir.file("t1.avi"));
+    ASSERT_TRUE(av.opened) << av.error;
+    ASSERT_GE(av.streams.size(), 2u);
+    EXPECT_EQ(av.streams[0].codec, "dvvideo");
+    EXPECT_EQ(av.streams[0].packets, 50);
+    EXPECT_EQ(av.streams[1].type, "audio");
+    EXPECT_EQ(av.streams[1].sampleRate, 48000);
+    EXPECT_NEAR(static_cast<double>(av.streams[1].bytes) / 4 / 48000, 2.0, 0.05);
+}
