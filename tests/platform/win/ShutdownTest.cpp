@@ -2,14 +2,9 @@
 // the test's own; nothing here can reach the real power-off.
 #include "platform/win/Shutdown.h"
 
-#include "support/TestUtil.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
 
 namespace {
 
@@ -135,27 +130,4 @@ TEST_F(Shutdown, TokenAndLookupRefuseWhatTheyDoNotKnow)
     EXPECT_FALSE(AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
     EXPECT_EQ(calls.off.load(), 0);
-}
-
-TEST_F(Shutdown, TheConfiguredCommandRunsInsteadOfPowerOff)
-{
-    th::test::TempDir dir;
-    const std::string marker = dir.file("powered-off");
-    const std::string command = "echo done > '" + marker + "'";
-    const char* before = std::getenv("THARVEST_SHUTDOWN_COMMAND");
-    const std::string saved = before ? before : "";
-    ASSERT_EQ(setenv("THARVEST_SHUTDOWN_COMMAND", command.c_str(), 1), 0);
-    ASSERT_STREQ(std::getenv("THARVEST_SHUTDOWN_COMMAND"), command.c_str());
-    th::win::SetShutdownBackend(th::win::MakeDefaultShutdownBackend());
-
-    EXPECT_TRUE(adjust(true)) << "the command grants the privilege";
-    EXPECT_TRUE(ExitWindowsEx(EWX_SHUTDOWN, 0));
-    EXPECT_TRUE(th::test::waitUntil([&] { return std::filesystem::exists(marker); }));
-
-    disable();
-    th::win::SetShutdownBackend(std::make_unique<RefusingBackend>());
-    if (before)
-        setenv("THARVEST_SHUTDOWN_COMMAND", saved.c_str(), 1);
-    else
-        unsetenv("THARVEST_SHUTDOWN_COMMAND");
 }
