@@ -366,6 +366,21 @@ TEST_F(RegistryTest, GarbageHiveFailsEveryCallAndIsLeftAlone)
     RegCloseKey(key);
 }
 
+TEST_F(RegistryTest, HiveDamagedWhileAHandleIsOpenFailsFromThenOn)
+{
+    HKEY key = create("Software\\Open");
+    setString(key, "before", "x");
+    std::vector<char> garbage(8192, '\x5a');
+    writeFile(hiveFile(), garbage);
+    th::registry::Value v;
+    EXPECT_EQ(th::registry::ReadValue(key, "before", &v), ERROR_BADDB) << RegLastErrorText();
+    EXPECT_NE(RegLastErrorText().find(hiveFile()), std::string::npos);
+    const BYTE one = 1;
+    EXPECT_EQ(RegSetValueExA(key, "after", 0, REG_BINARY, &one, 1), ERROR_BADDB);
+    EXPECT_EQ(readFile(hiveFile()), garbage);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
 TEST_F(RegistryTest, ForeignDatabaseIsTakenForDamage)
 {
     // A valid registry file, then changed into a database of some other layout.
@@ -435,45 +450,18 @@ TEST_F(RegistryTest, ThreadsWritingAtOnceLoseNothing)
     EXPECT_EQ(total, kThreads * kValues);
 }
 
-namespace {
-constexpr int kChildValues = 200;
-}
-
-// Run only as a child of the test below: writes its share of values.
-TEST(RegistryChild, WriteValues)
-{
-    const char* role = std::getenv("TH_REGISTRY_CHILD");
-    if (!role)
-        GTEST_SKIP() << "helper of ProcessesWritingAtOnceLoseNothing";
-    for (int i = 0; i < kChildValues; ++i) {
-        HKEY key = nullptr;
-        const std::string path = "Software\\Shared\\K" + std::to_string(i % 7);
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS)
-            << RegLastErrorText();
-        const std::string name = std::string(role) + "_" + std::to_string(i);
-        ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                                 static_cast<DWORD>(name.size() + 1)),
-                  ERROR_SUCCESS)
-            << RegLastErrorText();
-        RegCloseKey(key);
-    }
-}
-
 TEST_F(RegistryTest, ProcessesWritingAtOnceLoseNothing)
 {
-    const QString self = QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string());
     constexpr int kChildren = 3;
+    constexpr int kChildValues = 200;
     std::vector<std::unique_ptr<QProcess>> children;
     for (int c = 0; c < kChildren; ++c) {
         auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("THARVEST_REGISTRY_DIR", dir.qpath());
-        env.insert("TH_REGISTRY_CHILD", QString("c%1").arg(c));
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::MergedChannels);
-        p->start(self, {"--gtest_filter=RegistryChild.WriteValues"});
+        p->start(TH_REGISTRY_WRITER, {QString("c%1").arg(c), QString::number(kChildValues)});
         ASSERT_TRUE(p->waitForStarted(10000));
         children.push_back(std::move(p));
     }
