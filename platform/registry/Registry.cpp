@@ -523,6 +523,10 @@ LONG guarded(F&& body)
     } catch (const std::bad_alloc&) {
         tLastError = "out of memory";
         return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::exception& e) {
+        // Nothing else is expected, but no exception may leave a C call.
+        tLastError = std::string("registry failure: ") + e.what();
+        return ERROR_CANTREAD;
     }
 }
 

@@ -48,7 +48,12 @@ inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
 inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
 // Key handles. A handle names a key by its path; it stays valid when the key
-// is deleted (calls on it then fail with ERROR_KEY_DELETED) and must be closed.
+// is deleted (calls on it then fail with ERROR_KEY_DELETED, also once a key of
+// the same path is made again) and must be closed. A handle does what its
+// access allows: without KEY_SET_VALUE values cannot be set or deleted, without
+// KEY_QUERY_VALUE not read, without KEY_CREATE_SUB_KEY no key is made below it,
+// without KEY_ENUMERATE_SUB_KEYS its subkeys are not listed (ERROR_ACCESS_DENIED).
+// Empty levels of a path ("a\\b", a leading or trailing "\") are skipped.
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM access, HKEY* result);
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* className, DWORD options,
                      REGSAM access, void* security, HKEY* result, DWORD* disposition);
