@@ -47,6 +47,26 @@ std::optional<qint32> parseDecimal(const QString& text)
     return static_cast<qint32>(value);
 }
 
+// The characters of XML 1.0: tab, line feed, carriage return, and from the
+// blank up, without unpaired surrogates and without U+FFFE and U+FFFF.
+bool isXmlText(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x20) {
+            if (c != u'\t' && c != u'\n' && c != u'\r')
+                return false;
+        } else if (QChar::isHighSurrogate(c)) {
+            if (i + 1 >= text.size() || !QChar::isLowSurrogate(text[i + 1].unicode()))
+                return false;
+            ++i;
+        } else if (QChar::isLowSurrogate(c) || c == 0xFFFE || c == 0xFFFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 XmlNode XmlNode::addChild(const QString& name)
@@ -58,6 +78,12 @@ XmlNode XmlNode::addChild(const QString& name)
 
 void XmlNode::setText(const QString& text)
 {
+    // Written as they are, such characters would leave a file that no parser
+    // reads back; refusing the save keeps the old file instead.
+    if (!isXmlText(text))
+        throw EXmlDocError(QStringLiteral("The text \"%1\" of the element \"%2\" holds a character that an XML file "
+                                          "cannot store")
+                               .arg(text, element_.tagName()));
     while (!element_.firstChild().isNull())
         element_.removeChild(element_.firstChild());
     if (!text.isEmpty())

@@ -41,7 +41,8 @@ public:
 
     // Appends a new element of that name as the last child.
     XmlNode addChild(const QString& name);
-    // Replaces the content with one text.
+    // Replaces the content with one text; a text with a character XML cannot
+    // hold (control characters, unpaired surrogates) raises EXmlDocError.
     void setText(const QString& text);
 
     // The first child element of that name; a null node when there is none

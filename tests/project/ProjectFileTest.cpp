@@ -316,6 +316,30 @@ TEST_F(ProjectFile, FailedSaveRaisesWithTheNameAndChangesNothing)
     EXPECT_TRUE(p->IsNew);
 }
 
+TEST_F(ProjectFile, TextsThatXmlCannotHoldFailTheSaveAndKeepTheOldFile)
+{
+    auto p = makeFull({});
+    p->Save();
+    const QByteArray before = readFile(p->FileName);
+    const QStringList bad = {QStringLiteral("bell\x07.avi"), QStringLiteral("a") + QChar(0xD800) + QStringLiteral(".avi"),
+                             QStringLiteral("nul") + QChar(0) + QStringLiteral(".avi")};
+    for (const QString& name : bad) {
+        p->Files = {root() + QStringLiteral("/") + name};
+        p->Modified = true;
+        EXPECT_NE(raisedMessage<EXmlDocError>([&] { p->Save(); }), QStringLiteral("<nothing raised>"));
+        EXPECT_EQ(readFile(p->FileName), before);
+        EXPECT_TRUE(p->Modified);
+    }
+    // Tabs, line breaks and characters beyond the basic plane are fine.
+    p->Files = {root() + QStringLiteral("/tab\tand \U0001F600.avi")};
+    writeFile(p->Files.first(), "");
+    p->Save();
+    DialogScript none;
+    auto q = TTHProject::CreateFromFile(p->FileName);
+    EXPECT_TRUE(none.asked.isEmpty());
+    EXPECT_EQ(q->Files, p->Files);
+}
+
 TEST_F(ProjectFile, AFullDiskLeavesTheOldFileWhole)
 {
     QStringList many;
