@@ -219,7 +219,11 @@ public:
             hr = connectToInput(out.Get(), intermediate);
             if (FAILED(hr))
                 return hr;
+            // The type chose the source's pin; an intermediate may turn the stream
+            // into another type, so any free output serves when none offers it.
             out = firstFreeOutput(intermediate, nullptr, type);
+            if (!out)
+                out = firstFreeOutput(intermediate, nullptr, nullptr);
             if (!out)
                 return sink ? E_FAIL : VFW_E_CANNOT_RENDER;
         }
