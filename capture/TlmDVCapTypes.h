@@ -19,6 +19,29 @@ enum TDVResolution { dvrFull, dvrHalf, dvrQuarter, dvrDC };
 enum TDVFrameRate { frFull, frHalf };
 enum TDeviceMode { dmAvailable, dmRemoved, dmUnknown };
 
+// The transport's mode as the capture component reports it.
+enum TTransportState {
+    tsUnknown,
+    tsPlay,
+    tsStop,
+    tsFreeze,
+    tsRew,
+    tsFForw,
+    tsPlayRew,
+    tsPlayFwd,
+    tsStillPrev,
+    tsStillNext,
+    tsRecord,
+    tsRecordFreeze,
+    tsPlaySlowRew,
+    tsPlaySlowFwd,
+    tsRewFastest,
+    tsRevPlay
+};
+enum TDVDeviceType { dtUnknown, dtCamera, dtVCR };
+// sfNone: inactive or no transport. PAL is 625/50, NTSC 525/60; "Long" the SDL variants.
+enum TDVSignalFormat { sfNone, sfPAL, sfPALLong, sfNTSC, sfNTSCLong, sfOther };
+
 // The recording date and time of the frame just captured.
 using TOnCaptureProgress = std::function<void(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year)>;
 using TOnNewCaptureFile = std::function<void(QObject* Sender, const QString& AFileName)>;

@@ -7,15 +7,20 @@
 #include "avi_writer/TlmFileSink.h" // ITlmFileSinkFilter, declared once for the plugin and its users
 #include "capture/TlmDVCapTypes.h"
 #include "platform/com/Com.h"
+#include "platform/dshow/ExtInterfaces.h"
 #include "platform/dshow/MediaTypes.h"
 #include "platform/rtl/SysUtils.h"
 
 #include <QImage>
 #include <QString>
 
+#include <atomic>
 #include <bit>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 // A tape time code. As one 32-bit value the hours are the lowest byte and the
 // frames the highest, which is also the order of the bytes in memory. Nothing
@@ -78,3 +83,104 @@ void CheckHResult(HRESULT hr);
 bool SameGUID(const GUID& A, const GUID& B);
 // Frees what the record owns (the format block, the object reference), not the record.
 void FreeMediaType(AM_MEDIA_TYPE& mt);
+
+// --- Sample grabber callbacks ----------------------------------------------------------
+
+// The lock type of the callbacks (re-entrant, as a critical section is).
+using TCriticalSection = std::recursive_mutex;
+
+using TBufferEvent = std::function<void(BYTE* Buffer, LONG Len, double SampleTime)>;
+using TSampleEvent = std::function<void(BYTE* Buffer, LONG Len, LONGLONG Start, LONGLONG Stop)>;
+
+// Turns every sample that passes a grabber into a call of OnSample (SampleCB)
+// or OnBuffer (BufferCB), while Enabled, under the lock the owner lends.
+//
+// The owner keeps the object for its whole life: AddRef answers 2 and Release
+// 1, and COM never frees it. The references the grabbers take are still
+// counted privately, so that the owner can wait (WaitUnused) until no grabber
+// and no streaming thread can touch the object any more before freeing it.
+//
+// Enabled is tested before the lock is taken and again once it is held: the
+// owner closes the gate while holding the lock, and a sample that was waiting
+// for the lock then does nothing, so no event follows the owner's stop.
+// Exceptions of the handlers never reach the streaming thread.
+class TSampleGrabberCB : public ISampleGrabberCB {
+public:
+    explicit TSampleGrabberCB(TCriticalSection& Lock);
+    virtual ~TSampleGrabberCB();
+    TSampleGrabberCB(const TSampleGrabberCB&) = delete;
+    TSampleGrabberCB& operator=(const TSampleGrabberCB&) = delete;
+
+    bool Enabled() const { return FEnabled.load(std::memory_order_acquire); }
+    // Opening the gate starts a new run: a sample of an earlier run that was
+    // still waiting for the lock is not handed on.
+    void SetEnabled(bool Value);
+
+    TBufferEvent OnBuffer;
+    TSampleEvent OnSample;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT SampleCB(double SampleTime, IMediaSample* Sample) override;
+    HRESULT BufferCB(double SampleTime, BYTE* Buffer, LONG Len) override;
+
+    // Waits until every reference handed out has been released, up to the
+    // time-out; false when some are still held then.
+    bool WaitUnused(std::chrono::milliseconds Timeout);
+
+protected:
+    TCriticalSection& Lock() { return FLock; }
+
+private:
+    TCriticalSection& FLock;
+    std::atomic<bool> FEnabled{false};
+    std::atomic<unsigned> FRun{0};
+    std::mutex FRefsMutex;
+    std::condition_variable FRefsChanged;
+    long FRefs = 0;
+};
+
+// Takes one still picture on request: Arm names a stream time and a recording
+// date and time, and the first decoded RGB sample that starts at or after that
+// time is delivered once through OnPicture, as a picture the handler may copy
+// but not keep. A sample that cannot be made into a picture (no video type, no
+// known format, a bitmap that cannot be made) leaves the request pending.
+// Ignores Enabled and OnSample.
+class TPictureGrabberCB : public TSampleGrabberCB {
+public:
+    TPictureGrabberCB();
+    ~TPictureGrabberCB() override;
+
+    // A new Time replaces the pending request; the Time already armed changes nothing.
+    void Arm(BYTE Day, BYTE Month, std::int64_t Time, BYTE Hour, BYTE Min, BYTE Sec, int Year);
+
+    HRESULT SampleCB(double SampleTime, IMediaSample* Sample) override;
+    HRESULT BufferCB(double SampleTime, BYTE* Buffer, LONG Len) override;
+
+    // -1 while nothing is pending.
+    std::int64_t TargetTime() const;
+    // Drops a pending request (a new run starts its stream times again).
+    void Disarm();
+    // Serves a grabber with a handler, under the picture lock, since a
+    // picture of the previous graph may still be on its way.
+    void Install(const ComPtr<ISampleGrabber>& Grabber, const TOnNewScene& Handler);
+
+    TOnNewScene OnPicture;
+    // The grabber served; its connected type describes the samples.
+    ComPtr<ISampleGrabber> SampleGrabber;
+
+private:
+    void Snapshot(const BYTE* Buffer, LONG Len, BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year);
+    void take(const BYTE* Buffer, LONG Len, std::int64_t Start);
+
+    TCriticalSection FPictureLock;
+    std::int64_t FTargetTime = -1;
+    BYTE FDay = 0, FMonth = 0, FHour = 0, FMin = 0, FSec = 0;
+    int FYear = 0;
+};
+
+// The picture a decoded RGB sample shows, as the bitmap header describes it
+// (bottom-up for a positive height, 24 or 32 bits, uncompressed); a null
+// image for any other header. Copies at most the bitmap's pixel memory.
+QImage PictureFromSample(const BITMAPINFOHEADER& Header, const BYTE* Buffer, LONG Len);

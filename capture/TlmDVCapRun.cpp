@@ -1,0 +1,270 @@
+// The capture run: Start and Stop, the per-frame callback that reads the
+// recording date and time of every DV frame and splits the recording into
+// scenes, the scene file of a one-file capture, the switch of files per scene,
+// and the frame counts.
+#include "capture/TlmDVCap.h"
+
+#include "platform/rtl/DateUtils.h"
+#include "platform/rtl/SysUtils.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+LPCWSTR Wide(const QString& s)
+{
+    return reinterpret_cast<LPCWSTR>(s.utf16());
+}
+
+// Frames shorter than one DIF sequence carry no recording date.
+constexpr int kMinFrameBytes = 12000;
+
+// The data bytes of the recording-date and recording-time packs in the video
+// auxiliary data of the first DIF sequence.
+constexpr int kDayByte = 460;
+constexpr int kMonthByte = 461;
+constexpr int kYearByte = 462;
+constexpr int kSecByte = 465;
+constexpr int kMinByte = 466;
+constexpr int kHourByte = 467;
+
+BYTE Bcd(BYTE value, BYTE tensMask)
+{
+    return BYTE(((value >> 4) & tensMask) * 10 + (value & 0x0F));
+}
+
+void AddTextElement(QDomDocument& doc, QDomElement& parent, const QString& name, const QString& text)
+{
+    QDomElement element = doc.createElement(name);
+    element.appendChild(doc.createTextNode(text));
+    parent.appendChild(element);
+}
+
+// The `end` of a scene; set again (not added twice) when a failed save of the
+// scene file is retried by a later Stop.
+void SetSceneEnd(QDomDocument& doc, QDomElement& scene, int end)
+{
+    QDomElement old = scene.firstChildElement("end");
+    if (!old.isNull())
+        scene.removeChild(old);
+    AddTextElement(doc, scene, "end", QString::number(end));
+}
+
+} // namespace
+
+void TTlmDVCapture::DecodeRecordingDateTime(const BYTE* Buffer, int Len, BYTE& Day, BYTE& Month, BYTE& Hour,
+                                            BYTE& Min, BYTE& Sec, int& Year)
+{
+    if (!Buffer || Len < kMinFrameBytes) {
+        Day = Month = Hour = Min = Sec = 0;
+        Year = 0;
+        return;
+    }
+    Day = Bcd(Buffer[kDayByte], 0x3);
+    Month = Bcd(Buffer[kMonthByte], 0x1);
+    const int yy = Bcd(Buffer[kYearByte], 0xF);
+    Year = yy < 25 ? 2000 + yy : 1900 + yy;
+    Sec = Bcd(Buffer[kSecByte], 0x7);
+    Min = Bcd(Buffer[kMinByte], 0x7);
+    Hour = Bcd(Buffer[kHourByte], 0x3);
+}
+
+QString TTlmDVCapture::SceneFileName(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year) const
+{
+    return FBaseName + QString::asprintf(" %.4d%.2d%.2d-%.2d.%.2d.%.2d", Year, Month, Day, Hour, Min, Sec) + FFileExt;
+}
+
+void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONGLONG)
+{
+    if (!Active())
+        return;
+    BYTE day, month, hour, min, sec;
+    int year;
+    DecodeRecordingDateTime(Buffer, Len, day, month, hour, min, sec, year);
+
+    const TSceneDetectionMethod detection = SceneDetection();
+    TDateTime recorded;
+    // A frame without a valid date (a blank tape, a short frame) neither starts
+    // nor continues a scene.
+    if (detection != sdNone && TryEncodeDateTime(year, month, day, hour, min, sec, 0, recorded)) {
+        const TDateTime limit = IncMilliSecond(FLastRecordTime, 1500) - FLastRecordTime;
+        const bool continues =
+            FLastRecordTime != 0 && recorded >= FLastRecordTime && recorded - FLastRecordTime <= limit;
+        if (!continues) {
+            try {
+                if (detection == sdMultiFiles) {
+                    SwitchCaptureFile(SceneFileName(day, month, hour, min, sec, year), Start);
+                    if (OnNewScene)
+                        FPictureCB->Arm(day, month, Start, hour, min, sec, year);
+                } else if (detection == sdSingleFile && FSceneDocument && !FScenesNode.isNull()) {
+                    int dropped = 0, notDropped = 0;
+                    GetFrameCounts(dropped, notDropped);
+                    FSceneStart = dropped + notDropped;
+                    if (!FCurrentScene.isNull())
+                        SetSceneEnd(*FSceneDocument, FCurrentScene, FSceneStart - 1);
+                    QDomElement scene = FSceneDocument->createElement("scene");
+                    FScenesNode.appendChild(scene);
+                    FCurrentScene = scene;
+                    const QString name =
+                        QString::asprintf("%.4d.%.2d.%.2d %.2d:%.2d:%.2d", year, month, day, hour, min, sec);
+                    AddTextElement(*FSceneDocument, scene, "start", QString::number(FSceneStart));
+                    AddTextElement(*FSceneDocument, scene, "name", name);
+                    AddTextElement(*FSceneDocument, scene, "datetime", name);
+                    if (OnNewScene)
+                        FPictureCB->Arm(day, month, Start, hour, min, sec, year);
+                }
+            } catch (...) {
+                // A failed switch must not stop the capture or its progress.
+            }
+        }
+        FLastRecordTime = recorded;
+    }
+    if (OnCaptureProgress)
+        OnCaptureProgress(day, month, hour, min, sec, year);
+}
+
+QString TTlmDVCapture::CurrentSinkFile()
+{
+    LPOLESTR name = nullptr;
+    CheckHResult(FFileSink->GetCurFile(&name, nullptr));
+    const QString result = name ? QString::fromUtf16(name) : QString();
+    CoTaskMemFree(name);
+    return result;
+}
+
+void TTlmDVCapture::SwitchCaptureFile(const QString& Name, std::int64_t Time)
+{
+    if (!Active() || !FFileSink || CaptureMode() == cmPreview)
+        return;
+    if (Time != -1 && FFileSwitcher) {
+        const QString old = CurrentSinkFile();
+        CheckHResult(FFileSwitcher->ChangeFileName(Wide(Name), Time));
+        if (ExtractFileExt(old) != ".tmp" && OnNewCaptureFile)
+            OnNewCaptureFile(this, old);
+    } else {
+        CheckHResult(FFileSink->SetFileName(Wide(Name), nullptr));
+    }
+}
+
+void TTlmDVCapture::SetFileName(const QString& Value)
+{
+    if (Value == FFileName)
+        return;
+    FFileName = Value;
+    FFileExt = ExtractFileExt(Value);
+    FBaseName = Value.left(Value.size() - FFileExt.size());
+    SwitchCaptureFile(Value, -1);
+    const QString sceneFile = ChangeFileExt(FFileName, ".thf");
+    if (FileExists(sceneFile))
+        QFile::remove(sceneFile);
+}
+
+void TTlmDVCapture::GetFrameCounts(int& Dropped, int& NotDropped)
+{
+    const TCaptureState state = GetCaptureState();
+    if (state != csRunned && state != csPaused)
+        return;
+    LONG value = 0;
+    if (FDroppedFrames && FDroppedFrames->GetNumDropped(&value) == S_OK) {
+        Dropped = value;
+        FDroppedCache = value;
+    } else {
+        Dropped = int(FDroppedCache.load());
+    }
+    value = 0;
+    if (FDroppedFrames && FDroppedFrames->GetNumNotDropped(&value) == S_OK) {
+        NotDropped = value;
+        FNotDroppedCache = value;
+    } else {
+        NotDropped = int(FNotDroppedCache.load());
+    }
+}
+
+void TTlmDVCapture::SaveSceneDocument()
+{
+    // Written beside the capture file under a temporary name and renamed over
+    // the scene file, so that a crash never leaves half a scene file.
+    const QString name = ChangeFileExt(FFileName, ".thf");
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Exception(QString("Cannot create the scene file \"%1\": %2").arg(name, file.errorString()));
+    const QByteArray text = FSceneDocument->toByteArray(-1);
+    if (file.write(text) != text.size() || !file.commit())
+        throw Exception(QString("Cannot write the scene file \"%1\": %2").arg(name, file.errorString()));
+}
+
+void TTlmDVCapture::Start()
+{
+    if (!FMediaControl || !Active() || FCaptureState == csRunned)
+        return;
+    if (FCaptureState == csStopped) {
+        FSceneStart = 0;
+        if (SceneDetection() == sdSingleFile && CaptureMode() != cmPreview) {
+            FCurrentScene = {};
+            FScenesNode = {};
+            FLastRecordTime = 0;
+            FSceneDocument = std::make_unique<QDomDocument>();
+            QDomDocument& doc = *FSceneDocument;
+            doc.appendChild(doc.createProcessingInstruction("xml", "version=\"1.0\""));
+            QDomElement video = doc.createElement("video");
+            doc.appendChild(video);
+            QDomElement info = doc.createElement("info");
+            video.appendChild(info);
+            AddTextElement(doc, info, "programm", "Tolmar TapeHarvest");
+            AddTextElement(doc, info, "filever", "1.00");
+            AddTextElement(doc, info, "created", FormatDateTime("yyyy-mm-dd hh-nn-ss", Now()));
+            FScenesNode = doc.createElement("scenes");
+            video.appendChild(FScenesNode);
+        }
+        // After a capture with one file per scene the writer still names the
+        // last scene file, which a new run would open again and truncate; it
+        // starts in the temporary file again instead.
+        if (FFileSwitcher && FFileSink && CaptureMode() != cmPreview)
+            CheckHResult(FFileSink->SetFileName(Wide(ChangeFileExt(FFileName, ".tmp")), nullptr));
+        FPictureCB->Disarm();
+    }
+    FCaptureState = csRunned;
+    FLastRecordTime = 0;
+    FFrameCB->SetEnabled(true);
+    CheckHResult(FMediaControl->Run());
+    if (OnChangeCaptureState)
+        OnChangeCaptureState(this, csRunned);
+}
+
+void TTlmDVCapture::Stop()
+{
+    if (!FMediaControl || FCaptureState == csStopped)
+        return;
+    std::lock_guard<TCriticalSection> guard(FCaptureLock);
+    FFrameCB->SetEnabled(false);
+    CheckHResult(FMediaControl->Pause());
+    if (FSceneDocument) {
+        if (!FCurrentScene.isNull()) {
+            int dropped = 0, notDropped = 0;
+            GetFrameCounts(dropped, notDropped);
+            FSceneStart = dropped + notDropped;
+            SetSceneEnd(*FSceneDocument, FCurrentScene, FSceneStart);
+        }
+        SaveSceneDocument();
+        FSceneDocument.reset();
+        FScenesNode = {};
+        FCurrentScene = {};
+        if (OnNewCaptureFile)
+            OnNewCaptureFile(this, FFileName);
+    }
+    FCaptureState = csStopped;
+    if (FFileSwitcher && CaptureMode() != cmPreview) {
+        const QString last = CurrentSinkFile();
+        if (ExtractFileExt(last) != ".tmp" && OnNewCaptureFile)
+            OnNewCaptureFile(this, last);
+    }
+    CheckHResult(FMediaControl->Stop());
+    const QString temporary = ChangeFileExt(FFileName, ".tmp");
+    if (FileExists(temporary))
+        QFile::remove(temporary);
+    FDroppedCache = 0;
+    FNotDroppedCache = 0;
+    if (OnChangeCaptureState)
+        OnChangeCaptureState(this, csStopped);
+}
