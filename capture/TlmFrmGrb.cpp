@@ -36,7 +36,7 @@ QImage PictureFromDib(const char* buffer, LONG size)
     const bool bottomUp = bih.biHeight > 0;
     const qint64 height = bottomUp ? qint64(bih.biHeight) : -qint64(bih.biHeight);
     if (bih.biSize < sizeof(BITMAPINFOHEADER) || bih.biBitCount != 24 || bih.biCompression != BI_RGB ||
-        width <= 0 || height <= 0 || width > 0x8000 || height > 0x8000)
+        width <= 0 || height <= 0 || width > 65536 || height > 65536)
         throw EExternalException(E_UNEXPECTED);
     const qint64 stride = (width * 3 + 3) & ~qint64(3);
     if (qint64(sizeof(BITMAPINFOHEADER)) + stride * height > qint64(size))
