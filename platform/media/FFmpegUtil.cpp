@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavutil/error.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace th::media {
@@ -42,8 +43,11 @@ bool DibScaler::scale(const AVFrame& picture, const DibLayout& target, std::uint
         return false;
     if (!context_ || srcWidth_ != picture.width || srcHeight_ != picture.height || srcFormat_ != picture.format ||
         dstWidth_ != target.width || dstHeight_ != target.height) {
+        // Accurate rounding keeps libswscale off its fast unscaled YUV to RGB
+        // paths, which leave the last columns of rows whose width is not a
+        // multiple of 8 unwritten (180 pixels, for one).
         context_.reset(sws_getContext(picture.width, picture.height, static_cast<AVPixelFormat>(picture.format),
-                                      target.width, target.height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr,
+                                      target.width, target.height, AV_PIX_FMT_BGR24, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr,
                                       nullptr));
         if (!context_)
             return false;
@@ -53,12 +57,30 @@ bool DibScaler::scale(const AVFrame& picture, const DibLayout& target, std::uint
         dstWidth_ = target.width;
         dstHeight_ = target.height;
     }
-    // Bottom-up: the first picture row goes to the last DIB row, and each next
-    // one a stride before it.
-    std::uint8_t* dst[4] = {pixels + static_cast<std::ptrdiff_t>(target.height - 1) * target.stride, nullptr, nullptr,
-                            nullptr};
-    const int dstStride[4] = {-target.stride, 0, 0, 0};
-    const int rows = sws_scale(context_.get(), picture.data, picture.linesize, 0, picture.height, dst, dstStride);
+    // Bottom-up: the picture is read from its last row upwards (negative
+    // source strides, as libavfilter's vflip does), so that the DIB's first
+    // row is the picture's bottom one. Negative target strides are not safe
+    // in every libswscale path.
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture.format));
+    if (!desc)
+        return false;
+    const std::uint8_t* src[4] = {};
+    int srcStride[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        if (!picture.data[i])
+            continue;
+        const bool chroma = (i == 1 || i == 2) && !(desc->flags & AV_PIX_FMT_FLAG_PAL);
+        const int rows = chroma ? AV_CEIL_RSHIFT(picture.height, desc->log2_chroma_h) : picture.height;
+        src[i] = picture.data[i] + static_cast<std::ptrdiff_t>(rows - 1) * picture.linesize[i];
+        srcStride[i] = -picture.linesize[i];
+        if (desc->flags & AV_PIX_FMT_FLAG_PAL && i == 1) {
+            src[i] = picture.data[i]; // the palette is no plane
+            srcStride[i] = picture.linesize[i];
+        }
+    }
+    std::uint8_t* dst[4] = {pixels, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {target.stride, 0, 0, 0};
+    const int rows = sws_scale(context_.get(), src, srcStride, 0, picture.height, dst, dstStride);
     return rows == target.height;
 }
 

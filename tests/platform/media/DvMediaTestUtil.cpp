@@ -254,6 +254,8 @@ void FrameSource::push()
     for (std::size_t i = 0; i < m_frames.size(); ++i) {
         if (m_thread.StopRequested())
             return;
+        if (i > 0 && interval.count() > 0 && !m_thread.WaitFor(interval))
+            return;
         IMediaSample* sample = nullptr;
         if (FAILED(m_pin.GetDeliveryBuffer(&sample, nullptr, nullptr, 0)))
             return;

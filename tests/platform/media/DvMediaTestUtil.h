@@ -8,6 +8,7 @@
 #include "platform/dshow/StreamingThread.h"
 #include "platform/dv/DifFrame.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -79,6 +80,8 @@ public:
 
     // Results of the downstream's Receive, per frame pushed.
     std::vector<HRESULT> Results();
+    // A pause between frames, set before running.
+    std::chrono::milliseconds interval{0};
 
 private:
     friend class FrameSourcePin;

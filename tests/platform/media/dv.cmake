@@ -10,3 +10,9 @@ th_add_gtest(th_dvsplitter_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DVSplitterTe
 if(TARGET thtape)
   add_dependencies(th_dvsplitter_test thtape)
 endif()
+
+th_add_gtest(th_dvdecoder_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DVVideoDecoderTest.cpp
+  LIBS th_dvmediatest LABELS streaming TIMEOUT 300)
+if(TARGET thtape)
+  add_dependencies(th_dvdecoder_test thtape)
+endif()
