@@ -34,23 +34,18 @@ Rgb paletteColour(int k)
 
 bool makeColourTape(bool pal, bool twelveBit, int frames, const std::string& output)
 {
-    // One scene per frame, each in its own colour, written as a scene file.
-    const std::string scenes = output + ".scenes";
-    {
-        std::ofstream f(scenes);
-        f << "system=" << (pal ? "pal" : "ntsc") << "\naudio=" << (twelveBit ? "32k12" : "48k16") << "\n";
-        for (int k = 0; k < frames; ++k) {
-            const Rgb c = paletteColour(k);
-            char line[160];
-            std::snprintf(line, sizeof line,
-                          "scene length=1,date=2003-06-15,time=14:%02d:%02d,colour=#%02X%02X%02X,tone=%d\n",
-                          (k / 60) % 60, k % 60, c.r, c.g, c.b, 200 + (k % 40) * 100);
-            f << line;
-        }
+    // One scene per frame, each in its own colour. On the command line: a
+    // scene file would read '#' as the start of a comment.
+    std::vector<std::string> args = {pal ? "--pal" : "--ntsc", "--audio", twelveBit ? "32k12" : "48k16"};
+    for (int k = 0; k < frames; ++k) {
+        const Rgb c = paletteColour(k);
+        char spec[160];
+        std::snprintf(spec, sizeof spec, "length=1,date=2003-06-15,time=14:%02d:%02d,colour=#%02X%02X%02X,tone=%d",
+                      (k / 60) % 60, k % 60, c.r, c.g, c.b, 200 + (k % 40) * 100);
+        args.push_back("--scene");
+        args.push_back(spec);
     }
-    const bool ok = makeTape({"--scenes", scenes}, output);
-    std::remove(scenes.c_str());
-    return ok;
+    return makeTape(args, output);
 }
 
 std::vector<Frame> readFrames(const std::string& path, std::size_t frameBytes)

@@ -16,3 +16,19 @@ th_add_gtest(th_dvdecoder_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DVVideoDecode
 if(TARGET thtape)
   add_dependencies(th_dvdecoder_test thtape)
 endif()
+
+# The media detector reads files of the AVI writer (its file writer, linked
+# in) and of ffmpeg.
+if(TARGET thmux_core)
+  th_add_gtest(th_mediadet_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/MediaDetTest.cpp
+    LIBS th_dvmediatest thmux_core th_riff TIMEOUT 300)
+  if(TARGET thtape)
+    add_dependencies(th_mediadet_test thtape)
+  endif()
+endif()
+# A file past 1 GiB.
+th_add_gtest(th_mediadet_long_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/MediaDetLongTest.cpp
+  LIBS th_dvmediatest LABELS long TIMEOUT 600)
+if(TARGET thtape)
+  add_dependencies(th_mediadet_long_test thtape)
+endif()
