@@ -48,6 +48,8 @@ bool StreamingThread::Start(const char* name, std::function<void()> body, ComPtr
     joinEnded();
 
     auto run = std::make_shared<StreamingThreadRun>();
+    // Published before the thread exists: its body asks StopRequested at once.
+    run_ = run;
     char threadName[16] = {};
     std::strncpy(threadName, name ? name : "th-stream", sizeof threadName - 1);
     try {
@@ -70,9 +72,9 @@ bool StreamingThread::Start(const char* name, std::function<void()> body, ComPtr
             keep.Reset();
         });
     } catch (const std::system_error&) {
+        run->ended = true;
         return false;
     }
-    run_ = std::move(run);
     return true;
 }
 
