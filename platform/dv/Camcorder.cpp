@@ -1,0 +1,488 @@
+#include "platform/dv/Camcorder.h"
+
+#include "platform/dshow/DeviceEnum.h"
+#include "platform/dv/DifFrame.h"
+#include "platform/dv/DvDeviceFilter.h"
+#include "platform/win/Windows.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace th::dv {
+
+namespace {
+
+// The tape speed when the graph sets the pace (speed 0): motions without a
+// consumer of frames (winding, a deck nobody streams from) run this many times
+// real time.
+constexpr double kUnpacedSpeed = 1000.0;
+// How long an idle stream sleeps before it looks at the deck again; changes
+// of mode, presence and speed wake it at once.
+constexpr auto kIdleWait = std::chrono::milliseconds(100);
+constexpr auto kBlankSeconds = 10;
+
+// AV/C response codes (byte 0 of the answer).
+constexpr BYTE kAvcNotImplemented = 0x08;
+constexpr BYTE kAvcAccepted = 0x09;
+constexpr BYTE kAvcRejected = 0x0A;
+
+const char* kDevicePath = "\\\\?\\avc#tapeharvest_virtual_dv#1#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+
+HRESULT notConnected()
+{
+    return HRESULT_FROM_WIN32(kErrorDeviceNotConnected);
+}
+
+double framesPerSecond(dif::System system)
+{
+    const dif::FrameRate rate = dif::frameRate(system);
+    return rate.den ? static_cast<double>(rate.num) / rate.den : 25.0;
+}
+
+} // namespace
+
+// --- TapeClock --------------------------------------------------------------------------
+
+TapeClock::TapeClock(double framesPerSecond, double speed)
+    : framesPerSecond_(framesPerSecond), speed_(speed), origin_(Clock::now())
+{
+    ticksPerNs_ = static_cast<long double>(framesPerSecond_) * effectiveSpeed() / 1e9L;
+}
+
+double TapeClock::effectiveSpeed() const
+{
+    return speed_ > 0 ? speed_ : kUnpacedSpeed;
+}
+
+std::int64_t TapeClock::raw(Clock::time_point now) const
+{
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - origin_).count();
+    if (ns <= 0)
+        return base_;
+    return base_ + static_cast<std::int64_t>(std::floor(static_cast<long double>(ns) * ticksPerNs_));
+}
+
+TapeClock::Clock::time_point TapeClock::when(std::int64_t tick) const
+{
+    if (tick <= base_)
+        return origin_;
+    const long double ns = std::ceil(static_cast<long double>(tick - base_) / ticksPerNs_);
+    // A microsecond more, so that raw() has surely reached the tick by then.
+    return origin_ + std::chrono::nanoseconds(static_cast<std::int64_t>(ns) + 1000);
+}
+
+void TapeClock::setSpeed(double speed, Clock::time_point now)
+{
+    base_ = raw(now);
+    origin_ = now;
+    speed_ = speed;
+    ticksPerNs_ = static_cast<long double>(framesPerSecond_) * effectiveSpeed() / 1e9L;
+}
+
+// --- Camcorder ----------------------------------------------------------------------------
+
+std::shared_ptr<Camcorder> Camcorder::make(std::shared_ptr<DvTape> tape, DeviceKind kind, double speed,
+                                           std::int64_t blankFrames)
+{
+    return std::shared_ptr<Camcorder>(new Camcorder(std::move(tape), kind, speed, blankFrames));
+}
+
+Camcorder::Camcorder(std::shared_ptr<DvTape> tape, DeviceKind kind, double speed, std::int64_t blankFrames)
+    : tape_(std::move(tape)),
+      kind_(kind),
+      clock_(framesPerSecond(tape_->system()), speed),
+      transport_(tape_->frameCount(),
+                 tape_->frameCount()
+                     + (blankFrames >= 0 ? blankFrames
+                                         : kBlankSeconds * dif::timecodeFramesPerSecond(tape_->system())),
+                 0)
+{
+}
+
+Camcorder::~Camcorder()
+{
+    if (deviceHandle_ != 0)
+        th::dshow::RemoveDevice(deviceHandle_);
+}
+
+REFERENCE_TIME Camcorder::framePeriod() const
+{
+    return tape_->system() == dif::System::Ntsc525_60 ? 333667 : 400000;
+}
+
+// --- Presence -------------------------------------------------------------------------------
+
+bool Camcorder::plug()
+{
+    std::lock_guard<std::mutex> presence(presenceMutex_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (present_.load())
+            return false;
+        present_ = true;
+        changed();
+    }
+    std::weak_ptr<Camcorder> weak = weak_from_this();
+    deviceHandle_ = th::dshow::AddDevice(CLSID_VideoInputDeviceCategory, kCamcorderFriendlyName,
+                                         [weak](REFIID riid, void** ppv) -> HRESULT {
+                                             const auto cam = weak.lock();
+                                             if (!cam || !cam->present())
+                                                 return notConnected();
+                                             return DvDeviceFilter::create(cam, riid, ppv);
+                                         });
+    notifyGraphs(1);
+    th::win::BroadcastDeviceInterfaceChange(DBT_DEVICEARRIVAL, kCaptureInterfaceClass, kDevicePath);
+    return true;
+}
+
+bool Camcorder::unplug()
+{
+    std::lock_guard<std::mutex> presence(presenceMutex_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!present_.load())
+            return false;
+        present_ = false;
+        ungate(TimePoint::clock::now());
+        changed();
+    }
+    if (deviceHandle_ != 0)
+        th::dshow::RemoveDevice(deviceHandle_);
+    deviceHandle_ = 0;
+    notifyGraphs(0);
+    th::win::BroadcastDeviceInterfaceChange(DBT_DEVICEREMOVECOMPLETE, kCaptureInterfaceClass, kDevicePath);
+    return true;
+}
+
+bool Camcorder::setSpeed(double speed)
+{
+    if (!(speed >= 0) || !std::isfinite(speed))
+        return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const TimePoint now = TimePoint::clock::now();
+    sync(now);
+    const std::int64_t tick = tapeTick(now);
+    clock_.setSpeed(speed, now);
+    held_ = clock_.raw(now) - tick;
+    changed();
+    return true;
+}
+
+void Camcorder::notifyGraphs(LONG available)
+{
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    std::vector<IFilterGraph*> done;
+    for (DvDeviceFilter* filter : filters_) {
+        IFilterGraph* graph = filter->graphForEvents();
+        if (!graph || std::find(done.begin(), done.end(), graph) != done.end())
+            continue;
+        done.push_back(graph);
+        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(filter)),
+                            available);
+    }
+}
+
+void Camcorder::addFilter(DvDeviceFilter* filter)
+{
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    filters_.push_back(filter);
+}
+
+void Camcorder::removeFilter(DvDeviceFilter* filter)
+{
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    filters_.erase(std::remove(filters_.begin(), filters_.end(), filter), filters_.end());
+}
+
+// --- The deck -----------------------------------------------------------------------------
+
+std::int64_t Camcorder::tapeTick(TimePoint now) const
+{
+    const std::int64_t free = clock_.raw(now) - held_;
+    return gated_ ? std::min(free, gate_) : free;
+}
+
+void Camcorder::sync(TimePoint now)
+{
+    transport_.advanceTo(tapeTick(now));
+}
+
+void Camcorder::ungate(TimePoint now)
+{
+    if (!gated_)
+        return;
+    const std::int64_t tick = tapeTick(now);
+    held_ = clock_.raw(now) - tick;
+    gated_ = false;
+}
+
+void Camcorder::changed()
+{
+    ++version_;
+    changed_.notify_all();
+}
+
+void Camcorder::wakeStreams()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+    }
+    changed_.notify_all();
+}
+
+HRESULT Camcorder::deviceType(LONG* value)
+{
+    if (!present_.load())
+        return notConnected();
+    *value = kind_ == DeviceKind::Camera ? ED_DEVTYPE_CAMERA : ED_DEVTYPE_VCR;
+    return S_OK;
+}
+
+HRESULT Camcorder::putMode(LONG mode)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!present_.load())
+        return notConnected();
+    if (kind_ == DeviceKind::Camera)
+        return HRESULT_FROM_WIN32(kErrorNotSupported);
+    const TimePoint now = TimePoint::clock::now();
+    const std::int64_t tick = tapeTick(now);
+    switch (transport_.setMode(mode, tick)) {
+    case ModeResult::Unknown: return E_INVALIDARG;
+    case ModeResult::WriteProtected: return HRESULT_FROM_WIN32(kErrorWriteProtect);
+    case ModeResult::Done: break;
+    }
+    if (pacer_) {
+        if (transport_.framesMode()) {
+            // The pace-setting stream shows the frame the command found first.
+            held_ = clock_.raw(now) - tick;
+            gated_ = true;
+            gate_ = tick;
+        } else {
+            ungate(now);
+        }
+    }
+    changed();
+    return S_OK;
+}
+
+HRESULT Camcorder::getMode(LONG* mode)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!present_.load())
+        return notConnected();
+    if (kind_ == DeviceKind::Camera)
+        return HRESULT_FROM_WIN32(kErrorNotSupported);
+    sync(TimePoint::clock::now());
+    *mode = transport_.mode();
+    return S_OK;
+}
+
+HRESULT Camcorder::inputSignal(LONG* value)
+{
+    if (!present_.load())
+        return notConnected();
+    switch (tape_->signal()) {
+    case Signal::Sd525_60: *value = ED_TRANSBASIC_SIGNAL_525_60_SD; break;
+    case Signal::Sdl525_60: *value = ED_TRANSBASIC_SIGNAL_525_60_SDL; break;
+    case Signal::Sd625_50: *value = ED_TRANSBASIC_SIGNAL_625_50_SD; break;
+    case Signal::Sdl625_50: *value = ED_TRANSBASIC_SIGNAL_625_50_SDL; break;
+    case Signal::None: return E_FAIL;
+    }
+    return S_OK;
+}
+
+HRESULT Camcorder::rawCommand(BYTE* command, LONG length)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!present_.load())
+        return notConnected();
+    // Absolute track number seek: CONTROL, tape recorder/player subunit 0,
+    // opcode ABSOLUTE TRACK NUMBER, operand 20, the number in three bytes
+    // (least significant first), FF.
+    const bool atnSeek = kind_ == DeviceKind::Vcr && length == 8 && command[0] == 0x00 && command[1] == 0x20
+                         && command[2] == 0x52 && command[3] == 0x20 && command[7] == 0xFF;
+    if (!atnSeek) {
+        if (length >= 1)
+            command[0] = kAvcNotImplemented;
+        return HRESULT_FROM_WIN32(kErrorNotSupported);
+    }
+    const std::uint32_t track = std::uint32_t(command[4]) | std::uint32_t(command[5]) << 8
+                                | std::uint32_t(command[6]) << 16;
+    const std::int64_t frame = frameOfTrackNumber(tape_->system(), track);
+    if (frame >= transport_.recorded()) {
+        command[0] = kAvcRejected;
+        return static_cast<HRESULT>(kErrorRequestAborted);
+    }
+    const TimePoint now = TimePoint::clock::now();
+    // The deck locates the frame before it answers, and waits there stopped.
+    transport_.locate(frame, tapeTick(now));
+    ungate(now);
+    changed();
+    command[0] = kAvcAccepted;
+    return S_OK;
+}
+
+HRESULT Camcorder::timecode(DWORD* bcd)
+{
+    std::int64_t index;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!present_.load())
+            return notConnected();
+        if (kind_ == DeviceKind::Camera)
+            return E_FAIL; // no tape at the head in camera mode
+        sync(TimePoint::clock::now());
+        if (!transport_.onRecording())
+            return E_FAIL; // blank tape
+        index = transport_.head();
+        if (index == cachedIndex_) {
+            if (cachedTimecode_ < 0)
+                return E_FAIL;
+            *bcd = static_cast<DWORD>(cachedTimecode_);
+            return S_OK;
+        }
+    }
+    std::vector<std::uint8_t> frame(tape_->frameSize());
+    std::int64_t value = -1;
+    if (tape_->readFrame(index, frame.data()))
+        if (const auto tc = dif::readTimecode(frame.data(), frame.size()))
+            value = dif::timecodeBcd(*tc);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cachedIndex_ = index;
+        cachedTimecode_ = value;
+    }
+    if (value < 0)
+        return E_FAIL;
+    *bcd = static_cast<DWORD>(value);
+    return S_OK;
+}
+
+// --- Streams ------------------------------------------------------------------------------------
+
+Camcorder::Stream::Stream(std::shared_ptr<Camcorder> camcorder, const std::atomic<bool>& stop)
+    : cam_(std::move(camcorder)), stop_(stop)
+{
+    std::lock_guard<std::mutex> lock(cam_->mutex_);
+    const double speed = cam_->clock_.speed();
+    lossless_ = speed == 0 || speed > 1;
+    if (lossless_ && !cam_->pacer_)
+        cam_->pacer_ = this;
+    runTick_ = next_ = cam_->tapeTick(TimePoint::clock::now());
+    seenVersion_ = cam_->version_;
+}
+
+Camcorder::Stream::~Stream()
+{
+    std::lock_guard<std::mutex> lock(cam_->mutex_);
+    if (cam_->pacer_ == this) {
+        cam_->ungate(TimePoint::clock::now());
+        cam_->pacer_ = nullptr;
+    }
+}
+
+void Camcorder::Stream::idle(std::unique_lock<std::mutex>& lock)
+{
+    seenVersion_ = cam_->version_;
+    cam_->changed_.wait_for(lock, kIdleWait, [&] { return stop_.load() || cam_->version_ != seenVersion_; });
+}
+
+void Camcorder::Stream::waitUntil(std::unique_lock<std::mutex>& lock, TimePoint deadline)
+{
+    seenVersion_ = cam_->version_;
+    cam_->changed_.wait_until(lock, deadline, [&] { return stop_.load() || cam_->version_ != seenVersion_; });
+}
+
+void Camcorder::Stream::pause(std::chrono::microseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(cam_->mutex_);
+    cam_->changed_.wait_for(lock, timeout, [&] { return stop_.load(); });
+}
+
+bool Camcorder::Stream::abandon()
+{
+    if (!lossless_)
+        return true;
+    std::lock_guard<std::mutex> lock(cam_->mutex_);
+    --next_;
+    return false;
+}
+
+FramePlan Camcorder::Stream::next()
+{
+    Camcorder& c = *cam_;
+    std::unique_lock<std::mutex> lock(c.mutex_);
+    std::int64_t missed = 0;
+    for (;;) {
+        if (stop_.load())
+            return FramePlan{.stop = true};
+        const TimePoint now = TimePoint::clock::now();
+        const bool pacer = c.pacer_ == this;
+        if (!c.present_.load()) {
+            if (pacer)
+                c.ungate(now);
+            idle(lock);
+            resync_ = true;
+            missed = 0;
+            continue;
+        }
+        if (resync_) {
+            next_ = c.tapeTick(now);
+            resync_ = false;
+        }
+        const std::int64_t free = c.clock_.raw(now) - c.held_;
+        if (lossless_ && pacer) {
+            if (free < next_) {
+                waitUntil(lock, c.clock_.when(next_ + c.held_));
+                continue;
+            }
+            // Late: the tape waited for us.
+            c.held_ += free - next_;
+            c.gated_ = true;
+            c.gate_ = next_;
+        } else {
+            const std::int64_t tick = c.tapeTick(now);
+            if (tick < next_) {
+                const TimePoint until = c.gated_ ? now + std::chrono::nanoseconds(c.framePeriod() * 100)
+                                                 : c.clock_.when(next_ + c.held_);
+                waitUntil(lock, until);
+                continue;
+            }
+            if (!lossless_)
+                missed += tick - next_;
+            next_ = tick;
+        }
+
+        FramePlan plan;
+        if (c.kind_ == DeviceKind::Camera) {
+            const std::int64_t recorded = std::max<std::int64_t>(c.transport_.recorded(), 1);
+            plan.tapeIndex = ((next_ % recorded) + recorded) % recorded;
+            plan.mediaTime = next_ - runTick_;
+            plan.live = true;
+        } else {
+            c.transport_.advanceTo(next_);
+            if (!c.transport_.framesMode()) {
+                if (pacer)
+                    c.ungate(now);
+                idle(lock);
+                resync_ = true;
+                missed = 0;
+                continue;
+            }
+            if (!c.transport_.onRecording()) {
+                // Blank tape passes the head: no frame, nothing dropped.
+                ++next_;
+                missed = 0;
+                continue;
+            }
+            plan.tapeIndex = plan.mediaTime = c.transport_.head();
+        }
+        plan.slot = next_ - runTick_;
+        plan.missed = missed;
+        ++next_;
+        return plan;
+    }
+}
+
+} // namespace th::dv

@@ -1,0 +1,160 @@
+#pragma once
+// One virtual camcorder: its tape, its deck, the tape clock, its presence and
+// the filters made of it. The filters' interfaces and streaming threads all come
+// here; one mutex guards the deck and the clock, and nothing here calls out of
+// the camcorder while holding it, except the event sink of a graph (which never
+// waits). Internal to th_dv. No Qt.
+
+#include "platform/dshow/ExtInterfaces.h"
+#include "platform/dv/DvTape.h"
+#include "platform/dv/TapeTransport.h"
+#include "platform/dv/VirtualCamcorder.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace th::dv {
+
+class DvDeviceFilter;
+
+// Tape time: ticks of one frame period, running at the speed factor times real
+// time. `held` is tape time lost while the pace-setting filter was late (the
+// tape waited for it).
+class TapeClock {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    TapeClock(double framesPerSecond, double speed);
+    // Ticks since the camcorder was made, before `held` is taken off.
+    std::int64_t raw(Clock::time_point now) const;
+    // When raw() reaches `tick`.
+    Clock::time_point when(std::int64_t tick) const;
+    // A new speed from `now` on, without a jump in the count.
+    void setSpeed(double speed, Clock::time_point now);
+    double speed() const { return speed_; }
+    // The speed at which the tape runs without a pace-setting filter.
+    double effectiveSpeed() const;
+
+private:
+    double framesPerSecond_;
+    double speed_;
+    Clock::time_point origin_;
+    std::int64_t base_ = 0;
+    long double ticksPerNs_;
+};
+
+// What a streaming filter delivers next.
+struct FramePlan {
+    bool stop = false;
+    std::int64_t tapeIndex = 0;  // frame of the tape file to send
+    std::int64_t mediaTime = 0;  // frame number on the tape (camera: frames since the run began)
+    std::int64_t slot = 0;       // frame periods since the run began (stream time)
+    std::int64_t missed = 0;     // frames that went by undelivered since the last plan (dropped)
+    bool live = false;           // a camera frame: stamp the date and time
+};
+
+class Camcorder : public std::enable_shared_from_this<Camcorder> {
+public:
+    static std::shared_ptr<Camcorder> make(std::shared_ptr<DvTape> tape, DeviceKind kind, double speed,
+                                           std::int64_t blankFrames);
+    ~Camcorder();
+    Camcorder(const Camcorder&) = delete;
+    Camcorder& operator=(const Camcorder&) = delete;
+
+    // --- Presence (the enumerator entry, events and messages) ---
+    bool plug();
+    bool unplug();
+    bool present() const { return present_.load(); }
+    bool setSpeed(double speed);
+
+    const DvTape& tape() const { return *tape_; }
+    DeviceKind kind() const { return kind_; }
+    REFERENCE_TIME framePeriod() const;
+
+    // --- What the filter's interfaces do ---
+    HRESULT deviceType(LONG* value);
+    HRESULT putMode(LONG mode);
+    HRESULT getMode(LONG* mode);
+    HRESULT inputSignal(LONG* value);
+    // An AV/C command of `length` bytes, answered in place (byte 0: response code).
+    HRESULT rawCommand(BYTE* command, LONG length);
+    HRESULT timecode(DWORD* bcd);
+
+    // --- Filters ---
+    void addFilter(DvDeviceFilter* filter);
+    void removeFilter(DvDeviceFilter* filter);
+
+    // --- Streaming ---
+    // One streaming run of a filter. Made and used on its streaming thread.
+    class Stream {
+    public:
+        Stream(std::shared_ptr<Camcorder> camcorder, const std::atomic<bool>& stop);
+        ~Stream();
+        Stream(const Stream&) = delete;
+        Stream& operator=(const Stream&) = delete;
+
+        // Waits for the next frame to deliver; stop set when the run is to end.
+        FramePlan next();
+        // The last plan could not be sent for want of a buffer: at real time it
+        // is dropped (true), faster the tape waits and the plan comes again (false).
+        bool abandon();
+        // Waits up to `timeout` or until the run is to end.
+        void pause(std::chrono::microseconds timeout);
+        bool lossless() const { return lossless_; }
+
+    private:
+        void idle(std::unique_lock<std::mutex>& lock);
+        void waitUntil(std::unique_lock<std::mutex>& lock, TapeClock::Clock::time_point deadline);
+
+        std::shared_ptr<Camcorder> cam_;
+        const std::atomic<bool>& stop_;
+        bool lossless_;
+        std::int64_t runTick_ = 0;
+        std::int64_t next_ = 0;     // the tick to deliver next
+        bool resync_ = false;
+        std::uint64_t seenVersion_ = 0;
+    };
+
+    // Wakes every stream so that it sees a stop request.
+    void wakeStreams();
+
+private:
+    Camcorder(std::shared_ptr<DvTape> tape, DeviceKind kind, double speed, std::int64_t blankFrames);
+
+    using TimePoint = TapeClock::Clock::time_point;
+    std::int64_t tapeTick(TimePoint now) const;
+    void sync(TimePoint now);
+    // The pace-setting stream lets the tape run free again, without a jump.
+    void ungate(TimePoint now);
+    void changed();
+    void notifyGraphs(LONG available);
+
+    std::shared_ptr<DvTape> tape_;
+    const DeviceKind kind_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    TapeClock clock_;
+    TapeTransport transport_;
+    std::int64_t held_ = 0;
+    bool gated_ = false;          // the tape waits at gate_ for the pace-setting stream
+    std::int64_t gate_ = 0;
+    const Stream* pacer_ = nullptr;
+    std::uint64_t version_ = 0;   // every change of mode, presence and speed
+    std::int64_t cachedIndex_ = -1; // the last frame whose time code was read
+    std::int64_t cachedTimecode_ = -1;
+
+    std::atomic<bool> present_{false};
+    std::mutex presenceMutex_; // serialises plug and unplug
+    std::uint64_t deviceHandle_ = 0;
+
+    std::mutex filtersMutex_;
+    std::vector<DvDeviceFilter*> filters_;
+};
+
+} // namespace th::dv

@@ -1,0 +1,130 @@
+#pragma once
+// The filter of the virtual camcorder, as BindToObject makes it: one output pin
+// "DV A/V Out" in PIN_CATEGORY_CAPTURE with interleaved DV (MEDIATYPE_Interleaved,
+// MEDIASUBTYPE_dvsd, FORMAT_DvInfo, fixed samples of 144000 or 120000 bytes)
+// and IAMDroppedFrames; the filter answers IAMExtDevice, IAMExtTransport and
+// IAMTimecodeReader for its camcorder.
+//
+// Streaming. While the filter runs, the pin pushes on a thread of its own
+// ("th-dv-device"): every sample carries its stream time (frame periods of
+// 400000 or 333667 since the run began, stop = start + one period) and its
+// media time (the frame's number on the tape, stop = number + 1). A paused
+// filter delivers nothing (it is a live source: GetState answers
+// VFW_S_CANT_CUE). The pin keeps a pool of kDeviceBuffers samples and never
+// waits for one: at real time a frame without a buffer is dropped. A frame is
+// counted as delivered before it is passed on, so a grabber that reads the
+// counts sees the frame in its hands counted.
+//
+// Stopping. Stop and Pause end the thread and return once it has left the
+// filter or is parked in a grabber callback (see StreamingThread.h); the thread
+// waits only on the camcorder's condition with its stop flag in the predicate.
+// Internal to th_dv. No Qt.
+
+#include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/StreamingThread.h"
+#include "platform/dv/Camcorder.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace th::dv {
+
+inline constexpr LONG kDeviceBuffers = 8;
+inline constexpr std::size_t kDroppedHistory = 128;
+
+// The filter's class identifier (GetClassID); it is not created by class.
+inline constexpr CLSID CLSID_TapeHarvestDvDevice = MakeGuid("6C1E5D2A-3B47-4F8E-9A10-5D3C2B7E41F6");
+
+class DvDeviceFilter;
+
+class DvOutputPin final : public CBaseOutputPin, public IAMDroppedFrames {
+public:
+    DvOutputPin(DvDeviceFilter* filter, CCritSec* lock, HRESULT* hr);
+    ~DvOutputPin() override;
+
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    HRESULT CheckMediaType(const CMediaType* type) override;
+    HRESULT GetMediaType(int position, CMediaType* type) override;
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override;
+    HRESULT Active() override;
+    HRESULT Inactive() override;
+    HRESULT Run(REFERENCE_TIME start) override;
+
+    // IAMDroppedFrames: counts since the filter last left the stopped state.
+    HRESULT GetNumDropped(LONG* dropped) override;
+    HRESULT GetNumNotDropped(LONG* notDropped) override;
+    // The stream positions (frame periods since the run began) of the last
+    // dropped frames, oldest first, up to kDroppedHistory of them.
+    HRESULT GetDroppedInfo(LONG size, LONG* frames, LONG* copied) override;
+    HRESULT GetAverageFrameSize(LONG* averageSize) override;
+
+    // Ends the streaming thread (idempotent).
+    void StopStreaming();
+
+private:
+    void stream(std::shared_ptr<std::atomic<bool>> stop);
+    void countDropped(std::int64_t slot, std::int64_t count);
+
+    DvDeviceFilter* m_device;
+    th::dshow::StreamingThread m_thread;
+    std::shared_ptr<std::atomic<bool>> m_stop;
+
+    std::atomic<std::int64_t> m_dropped{0};
+    std::atomic<std::int64_t> m_delivered{0};
+    std::mutex m_historyMutex;
+    std::array<LONG, kDroppedHistory> m_history{};
+    std::size_t m_historyNext = 0;
+    std::size_t m_historyCount = 0;
+};
+
+class DvDeviceFilter final : public CBaseFilter,
+                             public IAMExtDevice,
+                             public IAMExtTransport,
+                             public IAMTimecodeReader {
+public:
+    // A new filter of the camcorder, queried for riid.
+    static HRESULT create(std::shared_ptr<Camcorder> camcorder, REFIID riid, void** ppv);
+    ~DvDeviceFilter() override;
+
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override { return n == 0 ? &m_pin : nullptr; }
+    HRESULT Pause() override;
+    HRESULT GetState(DWORD milliseconds, FILTER_STATE* state) override;
+    HRESULT JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+
+    // IAMExtDevice: ED_DEVCAP_DEVICE_TYPE gives ED_DEVTYPE_VCR or ED_DEVTYPE_CAMERA.
+    HRESULT GetCapability(LONG capability, LONG* value, double* doubleValue) override;
+    // IAMExtTransport (see TapeTransport.h for the modes; a camera has none).
+    HRESULT put_Mode(LONG mode) override;
+    HRESULT get_Mode(LONG* mode) override;
+    // ED_TRANSBASIC_INPUT_SIGNAL: the tape's signal. ED_RAW_EXT_DEV_CMD: *value
+    // is the length and `data` the command bytes; only the absolute track number
+    // seek is carried out (1235 for a frame beyond the recording), other
+    // commands are refused with HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED).
+    HRESULT GetTransportBasicParameters(LONG param, LONG* value, LPOLESTR* data) override;
+    // IAMTimecodeReader: the time code of the frame at the head, 0xHHMMSSFF;
+    // E_FAIL on blank tape or a frame without one, and for a camera.
+    HRESULT GetTimecode(TIMECODE_SAMPLE* timecode) override;
+
+    Camcorder& camcorder() const { return *m_camcorder; }
+    const std::shared_ptr<Camcorder>& camcorderPtr() const { return m_camcorder; }
+    // The graph the filter is in, for the camcorder's device events (not counted).
+    IFilterGraph* graphForEvents() const { return m_eventGraph.load(); }
+
+private:
+    explicit DvDeviceFilter(std::shared_ptr<Camcorder> camcorder);
+
+    std::shared_ptr<Camcorder> m_camcorder;
+    CCritSec m_lock;
+    DvOutputPin m_pin;
+    std::atomic<IFilterGraph*> m_eventGraph{nullptr};
+};
+
+} // namespace th::dv

@@ -1,0 +1,197 @@
+#include "platform/dv/TapeTransport.h"
+
+#include "platform/dshow/ExtInterfaces.h"
+
+#include <algorithm>
+
+namespace th::dv {
+
+TapeTransport::TapeTransport(std::int64_t recorded, std::int64_t length, std::int64_t tick)
+    : recorded_(std::max<std::int64_t>(recorded, 0)),
+      length_(std::max<std::int64_t>({length, recorded, 1})),
+      mode_(ED_MODE_STOP),
+      modeTick_(tick),
+      lastTick_(tick)
+{
+}
+
+TapeTransport::Motion TapeTransport::motionOf(long mode)
+{
+    switch (mode) {
+    case ED_MODE_PLAY: return {1, 1};
+    case ED_MODE_REV_PLAY: return {-1, 1};
+    case ED_MODE_PLAY_FASTEST_FWD: return {10, 1};
+    case ED_MODE_PLAY_FASTEST_REV: return {-10, 1};
+    case ED_MODE_PLAY_SLOWEST_FWD: return {1, 5};
+    case ED_MODE_PLAY_SLOWEST_REV: return {-1, 5};
+    case ED_MODE_FF:
+    case ED_MODE_WIND: return {30, 1};
+    case ED_MODE_REW: return {-30, 1};
+    case ED_MODE_REW_FASTEST: return {-60, 1};
+    default: return {0, 1};
+    }
+}
+
+bool TapeTransport::isKnownMode(long mode)
+{
+    switch (mode) {
+    case ED_MODE_PLAY:
+    case ED_MODE_STOP:
+    case ED_MODE_FREEZE:
+    case ED_MODE_THAW:
+    case ED_MODE_FF:
+    case ED_MODE_REW:
+    case ED_MODE_RECORD:
+    case ED_MODE_RECORD_STROBE:
+    case ED_MODE_STEP_FWD:
+    case ED_MODE_RECORD_FREEZE:
+    case ED_MODE_STEP_REV:
+    case ED_MODE_PLAY_FASTEST_FWD:
+    case ED_MODE_PLAY_SLOWEST_FWD:
+    case ED_MODE_PLAY_FASTEST_REV:
+    case ED_MODE_PLAY_SLOWEST_REV:
+    case ED_MODE_WIND:
+    case ED_MODE_REW_FASTEST:
+    case ED_MODE_REV_PLAY: return true;
+    default: return false;
+    }
+}
+
+bool TapeTransport::framesMode() const
+{
+    switch (mode_) {
+    case ED_MODE_PLAY:
+    case ED_MODE_REV_PLAY:
+    case ED_MODE_PLAY_FASTEST_FWD:
+    case ED_MODE_PLAY_FASTEST_REV:
+    case ED_MODE_PLAY_SLOWEST_FWD:
+    case ED_MODE_PLAY_SLOWEST_REV:
+    case ED_MODE_FREEZE: return true;
+    default: return false;
+    }
+}
+
+void TapeTransport::advanceTo(std::int64_t tick)
+{
+    if (tick <= lastTick_)
+        return;
+    lastTick_ = tick;
+    const Motion m = motionOf(mode_);
+    if (m.num == 0)
+        return;
+    // Truncation towards zero: a slow reverse waits its five ticks as the
+    // forward one does.
+    const std::int64_t moved = static_cast<std::int64_t>(m.num) * (tick - modeTick_) / m.den;
+    const std::int64_t head = base_ + moved;
+    if (head < 0 || head > length_ - 1) {
+        head_ = head < 0 ? 0 : length_ - 1;
+        mode_ = ED_MODE_STOP;
+        rebase(tick);
+        return;
+    }
+    head_ = head;
+}
+
+void TapeTransport::rebase(std::int64_t tick)
+{
+    base_ = head_;
+    modeTick_ = std::max(tick, lastTick_);
+}
+
+ModeResult TapeTransport::setMode(long mode, std::int64_t tick)
+{
+    if (!isKnownMode(mode))
+        return ModeResult::Unknown;
+    if (mode == ED_MODE_RECORD || mode == ED_MODE_RECORD_FREEZE || mode == ED_MODE_RECORD_STROBE)
+        return ModeResult::WriteProtected;
+    advanceTo(tick);
+    switch (mode) {
+    case ED_MODE_STEP_FWD:
+        head_ = std::min(head_ + 1, length_ - 1);
+        mode_ = ED_MODE_FREEZE;
+        break;
+    case ED_MODE_STEP_REV:
+        head_ = std::max<std::int64_t>(head_ - 1, 0);
+        mode_ = ED_MODE_FREEZE;
+        break;
+    case ED_MODE_THAW:
+        if (mode_ == ED_MODE_FREEZE)
+            mode_ = ED_MODE_PLAY;
+        break;
+    default: mode_ = mode; break;
+    }
+    rebase(tick);
+    return ModeResult::Done;
+}
+
+void TapeTransport::locate(std::int64_t frame, std::int64_t tick)
+{
+    advanceTo(tick);
+    head_ = std::clamp<std::int64_t>(frame, 0, length_ - 1);
+    mode_ = ED_MODE_STOP;
+    rebase(tick);
+}
+
+// --- Absolute track numbers -----------------------------------------------------------
+
+namespace {
+
+constexpr int kTracksPerFramePal = 24;
+constexpr int kTracksPerFrameNtsc = 20;
+constexpr int kMinutesPerDay = 24 * 60;
+constexpr int kNominalFramesPerMinute = 30 * 60;
+
+dif::Timecode ntscLabel(std::int64_t minutes, std::int64_t rest)
+{
+    dif::Timecode tc;
+    tc.hours = static_cast<int>(minutes / 60);
+    tc.minutes = static_cast<int>(minutes % 60);
+    tc.seconds = static_cast<int>(rest / 30);
+    tc.frames = static_cast<int>(rest % 30);
+    tc.dropFrame = true;
+    return tc;
+}
+
+} // namespace
+
+std::optional<dif::Timecode> timecodeOfTrackNumber(dif::System system, std::uint32_t track)
+{
+    if (system == dif::System::Pal625_50) {
+        if (track < kTracksPerFramePal || track % kTracksPerFramePal != 0)
+            return std::nullopt;
+        return dif::timecodeFromFrameCount(system, track / kTracksPerFramePal - 1);
+    }
+    if (system != dif::System::Ntsc525_60)
+        return std::nullopt;
+    // track + 36 × minutes = 20 × (nominal frame count + 1), and the nominal
+    // count lies within its minute: at most one number of minutes fits.
+    for (std::int64_t minutes = 0; minutes < kMinutesPerDay; ++minutes) {
+        const std::int64_t sum = static_cast<std::int64_t>(track) + 36 * minutes;
+        if (sum % kTracksPerFrameNtsc != 0)
+            continue;
+        const std::int64_t rest = sum / kTracksPerFrameNtsc - 1 - minutes * kNominalFramesPerMinute;
+        if (rest >= 0 && rest < kNominalFramesPerMinute)
+            return ntscLabel(minutes, rest);
+    }
+    return std::nullopt;
+}
+
+std::int64_t frameOfTrackNumber(dif::System system, std::uint32_t track)
+{
+    if (system == dif::System::Pal625_50)
+        return std::max<std::int64_t>(track / kTracksPerFramePal - 1, 0);
+    if (system != dif::System::Ntsc525_60)
+        return 0;
+    dif::Timecode tc;
+    if (const auto exact = timecodeOfTrackNumber(system, track)) {
+        tc = *exact;
+    } else {
+        const std::int64_t nominal = std::max<std::int64_t>(track / kTracksPerFrameNtsc - 1, 0);
+        tc = ntscLabel(nominal / kNominalFramesPerMinute, nominal % kNominalFramesPerMinute);
+    }
+    if (!dif::isValidTimecode(system, tc))
+        tc.frames = 2; // the first frame number of a minute that drop-frame counting keeps
+    return dif::frameCountFromTimecode(system, tc);
+}
+
+} // namespace th::dv
