@@ -217,9 +217,11 @@ public:
                 if (!(d.category == category))
                     continue;
                 std::shared_ptr<DeviceFilterFactory> create = d.create;
+                DeviceFilterFactory bind;
+                if (*create)
+                    bind = [create](REFIID riid, void** ppv) { return (*create)(riid, ppv); };
                 ComPtr<IMoniker> m;
-                m.Attach(new CMoniker({{"FriendlyName", d.name}},
-                                      [create](REFIID riid, void** ppv) { return (*create)(riid, ppv); }));
+                m.Attach(new CMoniker({{"FriendlyName", d.name}}, std::move(bind)));
                 items.push_back(m);
             }
         }
