@@ -223,11 +223,6 @@ HRESULT CDVSplitterInputPin::SetMediaType(const CMediaType* type)
     return S_OK;
 }
 
-HRESULT CDVSplitterInputPin::BreakConnect()
-{
-    return CBaseInputPin::BreakConnect();
-}
-
 HRESULT CDVSplitterInputPin::Receive(IMediaSample* sample)
 {
     const HRESULT hr = CBaseInputPin::Receive(sample);

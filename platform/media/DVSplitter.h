@@ -83,7 +83,6 @@ public:
     HRESULT BeginFlush() override;
     HRESULT EndFlush() override;
     HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
-    HRESULT BreakConnect() override;
 
 private:
     CDVSplitter* m_splitter;

@@ -329,19 +329,26 @@ HRESULT CDVVideoDecoder::put_IPDisplay(int displayPix)
 {
     if (!validResolution(displayPix))
         return E_INVALIDARG;
-    CAutoLock lock(&m_lock);
-    if (m_output.IsConnected()) {
-        CMediaType type;
+    ComPtr<IPin> peer;
+    CMediaType type;
+    {
+        CAutoLock lock(&m_lock);
+        if (!m_output.IsConnected()) {
+            m_resolution = displayPix;
+            return S_OK;
+        }
+        peer = m_output.GetConnected();
         MakeOutputType(inputSystem(), displayPix, &type);
-        if (!type.pbFormat)
-            return E_OUTOFMEMORY;
-        if (m_output.GetConnected()->QueryAccept(&type) != S_OK)
-            return VFW_E_TYPE_NOT_ACCEPTED;
-        m_resolution = displayPix;
-        m_output.ChangeConnectionType(type);
-        return S_OK;
     }
+    if (!type.pbFormat)
+        return E_OUTOFMEMORY;
+    // Asked without the filter lock: the pin behind may take locks of its own.
+    if (peer->QueryAccept(&type) != S_OK)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    CAutoLock lock(&m_lock);
     m_resolution = displayPix;
+    if (m_output.IsConnected())
+        m_output.ChangeConnectionType(type);
     return S_OK;
 }
 
