@@ -10,6 +10,8 @@ namespace {
 
 // A gap longer than this is a new start of the stream, not dropped frames.
 constexpr REFERENCE_TIME kMaxGap = 600 * UNITS;
+constexpr std::size_t kDvFrameBytes525 = 120000;
+constexpr std::size_t kDvFrameBytes625 = 144000;
 
 DWORD win32Code(HRESULT hr)
 {
@@ -226,6 +228,11 @@ HRESULT CAviMuxInputPin::Receive(IMediaSample* sample)
     if (info.kind == AviStreamKind::Interleaved && !m_havePrev)
         SetDvRateFromFrameSize(info, bytes);
     if (info.kind == AviStreamKind::Audio && bytes % info.blockAlign != 0)
+        return E_INVALIDARG;
+    // A DV frame has one of the two sizes; a short or overlong one is refused
+    // (the gap it leaves is filled by the next frame like a dropped one).
+    if ((info.kind == AviStreamKind::Interleaved || info.handler == riff::FourCC("dvsd")) &&
+        bytes != kDvFrameBytes525 && bytes != kDvFrameBytes625)
         return E_INVALIDARG;
     hr = fillGap(sample, bytes);
     if (FAILED(hr))

@@ -18,7 +18,8 @@
 // right; an audio stream whose samples skip time, by their media times
 // (sample numbers) or else by their stream times, gets silence for it. A
 // sample marked as a discontinuity, or a jump of more than ten minutes, starts
-// the count afresh instead.
+// the count afresh instead. A DV frame that is not 120000 or 144000 bytes
+// long is refused (E_INVALIDARG) and counted as dropped.
 //
 // Interfaces: IConfigAviMux (SetOutputCompatibilityIndex: TRUE, the default,
 // writes the AVI 1.0 'idx1' index besides the OpenDML ones; takes effect at

@@ -1,0 +1,164 @@
+#pragma once
+// Helpers of the AVI and renderer tests: a source filter that the test pushes
+// samples through on its own thread, the media types of DV and PCM streams,
+// DV frames made by the tape maker, an independent RIFF walker for the files
+// the mux writes, and a read-back through libavformat.
+
+#include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/DShow.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace avitest {
+
+inline constexpr REFERENCE_TIME kPalFrame = 400000;
+inline constexpr std::size_t kPalFrameBytes = 144000;
+
+// --- Media types ---------------------------------------------------------------------------
+
+CMediaType InterleavedDvType(bool withSampleSize = true);
+CMediaType DvVideoType();
+CMediaType PcmType(DWORD rate = 48000, WORD channels = 2);
+CMediaType Rgb32VideoType(LONG width, LONG height);
+
+// --- A source the test pushes through --------------------------------------------------------
+
+struct Times {
+    bool hasTime = true;
+    REFERENCE_TIME start = 0, stop = 0;
+    bool hasMedia = false;
+    LONGLONG mediaStart = 0, mediaStop = 0;
+    bool discontinuity = false;
+};
+
+// The times of frame i of a 25 frames/s stream (media times i, i + 1 when asked).
+Times FrameTimes(std::int64_t i, bool media = false);
+// The times of audio that starts at sample `first` and holds `count` samples.
+Times AudioTimes(std::int64_t first, std::int64_t count, DWORD rate = 48000, bool media = false);
+
+class PushSource;
+
+class PushSourcePin final : public CBaseOutputPin {
+public:
+    PushSourcePin(PushSource* source, CCritSec* lock, HRESULT* hr);
+    HRESULT CheckMediaType(const CMediaType* type) override;
+    HRESULT GetMediaType(int position, CMediaType* type) override;
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override;
+
+private:
+    PushSource* m_source;
+};
+
+class PushSource final : public CBaseFilter {
+public:
+    static ComPtr<IBaseFilter> Make(const CMediaType& type, LONG bufferBytes, PushSource** self);
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override { return n == 0 ? &m_pin : nullptr; }
+
+    // Delivers one sample downstream on the calling thread; the receiver's answer.
+    HRESULT Push(const void* data, std::size_t n, const Times& times);
+    HRESULT End() { return m_pin.DeliverEndOfStream(); }
+
+private:
+    friend class PushSourcePin;
+    PushSource(const CMediaType& type, LONG bufferBytes, HRESULT* hr);
+    CCritSec m_lock;
+    PushSourcePin m_pin;
+    CMediaType m_type;
+    LONG m_bufferBytes;
+};
+
+// --- Graphs ----------------------------------------------------------------------------------
+
+struct Graph {
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEventEx> events;
+    ComPtr<ICaptureGraphBuilder2> builder;
+
+    Graph();
+    void Add(IBaseFilter* filter, const char16_t* name);
+    // The events queued so far (code, param1).
+    std::vector<std::pair<LONG, LONG_PTR>> Events();
+};
+
+// A mux and file writer made by the capture graph builder for `path`, with
+// one source per type connected to the mux in order.
+struct MuxGraph : Graph {
+    ComPtr<IBaseFilter> mux;
+    ComPtr<IFileSinkFilter> sink;
+    std::vector<PushSource*> sources;
+    std::vector<ComPtr<IBaseFilter>> sourceFilters;
+
+    MuxGraph(const std::string& path, const std::vector<CMediaType>& types, std::int64_t riffLimit = 0);
+};
+
+// --- DV frames ----------------------------------------------------------------------------
+
+// PAL frames of a tape made by the tape maker (a scene of `frames` frames).
+std::vector<std::vector<std::uint8_t>> MakeDvFrames(const std::string& folder, int frames);
+
+// --- Reading the files back ----------------------------------------------------------------
+
+struct Chunk {
+    std::uint32_t id = 0;
+    std::uint32_t type = 0; // of a list
+    std::int64_t pos = 0;
+    std::uint32_t size = 0;
+    std::vector<Chunk> children;
+};
+
+struct StreamHeaders {
+    std::uint32_t fccType = 0, fccHandler = 0, scale = 0, rate = 0, length = 0, sampleSize = 0;
+    std::vector<std::uint8_t> format;
+    // The super index's entries and the standard indexes they lead to.
+    struct Entry {
+        std::int64_t dataPos;
+        std::uint32_t size;
+        bool key;
+    };
+    std::uint32_t chunkId = 0;
+    std::vector<std::uint32_t> durations;
+    std::vector<Entry> entries;
+};
+
+struct Idx1Entry {
+    std::uint32_t id, flags, offset, size;
+};
+
+// A walk of every RIFF, list and chunk (pad bytes allowed), with the headers,
+// the idx1 index and the OpenDML indexes checked against the chunks they
+// point at. Each problem found is one line of `errors`.
+struct AviFile {
+    std::uint64_t fileSize = 0;
+    std::vector<Chunk> riffs;
+    std::uint32_t avihFlags = 0, avihTotalFrames = 0, avihStreams = 0, dmlhTotalFrames = 0;
+    std::vector<StreamHeaders> streams;
+    bool hasIdx1 = false;
+    std::vector<Idx1Entry> idx1;
+    std::vector<std::string> errors;
+
+    std::string errorText() const;
+    // Movie chunks in file order, over every RIFF (index chunks left out).
+    std::vector<const Chunk*> movieChunks() const;
+};
+AviFile Walk(const std::string& path);
+
+std::string FourCCText(std::uint32_t code);
+
+struct AvStream {
+    std::string type, codec;
+    std::int64_t headerFrames = 0;
+    int sampleRate = 0, channels = 0, width = 0, height = 0;
+    std::int64_t packets = 0, emptyPackets = 0, bytes = 0;
+};
+struct AvFile {
+    bool opened = false;
+    std::string error;
+    std::vector<AvStream> streams;
+};
+AvFile AvRead(const std::string& path);
+
+} // namespace avitest
