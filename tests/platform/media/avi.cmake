@@ -9,3 +9,9 @@ th_add_gtest(media_avimux_test SOURCES AviMuxTest.cpp LIBS th_avimuxtest LABELS 
 if(TARGET thtape)
   add_dependencies(media_avimux_test thtape)
 endif()
+
+# At the real 1 GiB RIFF limit: writes and reads back a file of 1.1 GB.
+th_add_gtest(media_avimux_long_test SOURCES AviMuxLongTest.cpp LIBS th_avimuxtest LABELS long TIMEOUT 600)
+if(TARGET thtape)
+  add_dependencies(media_avimux_long_test thtape)
+endif()
