@@ -202,6 +202,11 @@ std::int64_t Camcorder::tapeTick(TimePoint now) const
     return gated_ ? std::min(free, gate_) : free;
 }
 
+std::int64_t Camcorder::commandTick(TimePoint now) const
+{
+    return std::max(tapeTick(now), lastShown_ + 1);
+}
+
 void Camcorder::sync(TimePoint now)
 {
     transport_.advanceTo(tapeTick(now));
@@ -246,7 +251,7 @@ HRESULT Camcorder::putMode(LONG mode)
     if (kind_ == DeviceKind::Camera)
         return HRESULT_FROM_WIN32(kErrorNotSupported);
     const TimePoint now = TimePoint::clock::now();
-    const std::int64_t tick = tapeTick(now);
+    const std::int64_t tick = commandTick(now);
     switch (transport_.setMode(mode, tick)) {
     case ModeResult::Unknown: return E_INVALIDARG;
     case ModeResult::WriteProtected: return HRESULT_FROM_WIN32(kErrorWriteProtect);
@@ -316,7 +321,7 @@ HRESULT Camcorder::rawCommand(BYTE* command, LONG length)
     }
     const TimePoint now = TimePoint::clock::now();
     // The deck locates the frame before it answers, and waits there stopped.
-    transport_.locate(frame, tapeTick(now));
+    transport_.locate(frame, commandTick(now));
     ungate(now);
     changed();
     command[0] = kAvcAccepted;
@@ -418,6 +423,8 @@ FramePlan Camcorder::Stream::next()
         if (stop_.load())
             return FramePlan{.stop = true};
         const TimePoint now = TimePoint::clock::now();
+        if (lossless_ && !c.pacer_)
+            c.pacer_ = this; // the pace-setter of an earlier run has gone
         const bool pacer = c.pacer_ == this;
         if (!c.present_.load()) {
             if (pacer)
@@ -431,6 +438,10 @@ FramePlan Camcorder::Stream::next()
             next_ = c.tapeTick(now);
             resync_ = false;
         }
+        // A command given before this run showed anything took effect at its
+        // tick; the run goes on from there.
+        if (c.kind_ == DeviceKind::Vcr)
+            next_ = std::max(next_, c.transport_.tick());
         const std::int64_t free = c.clock_.raw(now) - c.held_;
         if (lossless_ && pacer) {
             if (free < next_) {
@@ -480,6 +491,7 @@ FramePlan Camcorder::Stream::next()
         }
         plan.slot = next_ - runTick_;
         plan.missed = missed;
+        c.lastShown_ = std::max(c.lastShown_, next_);
         ++next_;
         return plan;
     }

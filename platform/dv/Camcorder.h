@@ -128,6 +128,8 @@ private:
 
     using TimePoint = TapeClock::Clock::time_point;
     std::int64_t tapeTick(TimePoint now) const;
+    // The tick at which a command given now takes effect.
+    std::int64_t commandTick(TimePoint now) const;
     void sync(TimePoint now);
     // The pace-setting stream lets the tape run free again, without a jump.
     void ungate(TimePoint now);
@@ -145,6 +147,9 @@ private:
     bool gated_ = false;          // the tape waits at gate_ for the pace-setting stream
     std::int64_t gate_ = 0;
     const Stream* pacer_ = nullptr;
+    // The last tick a stream has shown: a command comes into force no earlier
+    // than the tick after it, so the frame it finds is the next one sent.
+    std::int64_t lastShown_ = -1;
     std::uint64_t version_ = 0;   // every change of mode, presence and speed
     std::int64_t cachedIndex_ = -1; // the last frame whose time code was read
     std::int64_t cachedTimecode_ = -1;

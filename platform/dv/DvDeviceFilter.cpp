@@ -128,9 +128,12 @@ HRESULT DvOutputPin::Run(REFERENCE_TIME)
     if (m_thread.Running() && m_stop && !m_stop->load())
         return S_OK;
     auto stop = std::make_shared<std::atomic<bool>>(false);
+    // The run joins the camcorder now, not when its thread gets going, so that
+    // a faster-than-real-time tape waits for it from the start.
+    auto run = std::make_shared<Camcorder::Stream>(m_device->camcorderPtr(), *stop);
     m_stop = stop;
     ComPtr<IUnknown> keepAlive(m_device->GetOwner());
-    if (!m_thread.Start("th-dv-device", [this, stop] { stream(stop); }, keepAlive))
+    if (!m_thread.Start("th-dv-device", [this, stop, run]() mutable { stream(std::move(run)); }, keepAlive))
         return E_OUTOFMEMORY;
     return S_OK;
 }
@@ -160,15 +163,13 @@ void DvOutputPin::countDropped(std::int64_t firstSlot, std::int64_t count)
     }
 }
 
-void DvOutputPin::stream(std::shared_ptr<std::atomic<bool>> stop)
+void DvOutputPin::stream(std::shared_ptr<Camcorder::Stream> stream)
 {
-    // What the thread touches beyond the filter (kept alive by the thread's
-    // reference) is held here, so that a camcorder replaced meanwhile stays.
     const std::shared_ptr<Camcorder> camcorder = m_device->camcorderPtr();
     const DvTape& tape = camcorder->tape();
     const REFERENCE_TIME period = camcorder->framePeriod();
     const LONG frameSize = static_cast<LONG>(tape.frameSize());
-    Camcorder::Stream run(camcorder, *stop);
+    Camcorder::Stream& run = *stream;
     bool first = true;
     for (;;) {
         const FramePlan plan = run.next();

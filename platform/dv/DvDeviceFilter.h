@@ -31,7 +31,6 @@
 
 namespace th::dv {
 
-inline constexpr LONG kDeviceBuffers = 8;
 inline constexpr std::size_t kDroppedHistory = 128;
 
 // The filter's class identifier (GetClassID); it is not created by class.
@@ -66,7 +65,7 @@ public:
     void StopStreaming();
 
 private:
-    void stream(std::shared_ptr<std::atomic<bool>> stop);
+    void stream(std::shared_ptr<Camcorder::Stream> stream);
     void countDropped(std::int64_t slot, std::int64_t count);
 
     DvDeviceFilter* m_device;

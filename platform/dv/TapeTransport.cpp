@@ -179,7 +179,7 @@ std::optional<dif::Timecode> timecodeOfTrackNumber(dif::System system, std::uint
 std::int64_t frameOfTrackNumber(dif::System system, std::uint32_t track)
 {
     if (system == dif::System::Pal625_50)
-        return std::max<std::int64_t>(track / kTracksPerFramePal - 1, 0);
+        return std::max<std::int64_t>(static_cast<std::int64_t>(track / kTracksPerFramePal) - 1, 0);
     if (system != dif::System::Ntsc525_60)
         return 0;
     dif::Timecode tc;

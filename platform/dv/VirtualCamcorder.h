@@ -52,6 +52,9 @@ inline constexpr DWORD kErrorNotSupported = 50;        // ERROR_NOT_SUPPORTED
 inline constexpr DWORD kErrorDeviceNotConnected = 1167; // ERROR_DEVICE_NOT_CONNECTED
 inline constexpr DWORD kErrorRequestAborted = 1235;    // ERROR_REQUEST_ABORTED: seek beyond the recording
 
+// Samples the capture pin keeps in its pool (at least; more when downstream asks).
+inline constexpr LONG kDeviceBuffers = 8;
+
 enum class DeviceKind { None = 0, Vcr, Camera };
 
 struct CamcorderSettings {

@@ -1,0 +1,838 @@
+// The virtual camcorder through the interfaces the capture engine uses: the
+// device enumerator, a graph with its filter, the transport, the time code
+// reader, the raw AV/C seek, the dropped-frame counts, and plugging.
+#include "DvDeviceSupport.h"
+
+#include "platform/dv/VirtualCamcorder.h"
+#include "platform/win/Windows.h"
+#include "support/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <thread>
+
+using namespace th;
+using namespace std::chrono_literals;
+using dvtest::Rig;
+using dvtest::TapeSpec;
+
+namespace {
+
+constexpr auto kPal = dif::System::Pal625_50;
+constexpr auto kNtsc = dif::System::Ntsc525_60;
+
+class Camcorder : public ::testing::Test {
+protected:
+    void TearDown() override { dv::removeCamcorder(); }
+
+    std::string tape(const TapeSpec& spec, const std::string& name = "tape.dv")
+    {
+        return dvtest::writeTape(dir.file(name), spec);
+    }
+
+    void configure(const std::string& path, double speed, dv::DeviceKind kind = dv::DeviceKind::Vcr,
+                   std::int64_t blank = -1)
+    {
+        dv::CamcorderSettings s;
+        s.tapePath = path;
+        s.speed = speed;
+        s.kind = kind;
+        s.blankFrames = blank;
+        std::string error;
+        ASSERT_TRUE(dv::configureCamcorder(s, &error)) << error;
+    }
+
+    static bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s)
+    {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() > until)
+                return false;
+            std::this_thread::sleep_for(2ms);
+        }
+        return true;
+    }
+
+    test::TempDir dir;
+};
+
+std::vector<LONGLONG> mediaTimes(const std::vector<dvtest::Got>& got)
+{
+    std::vector<LONGLONG> m;
+    for (const auto& g : got)
+        m.push_back(g.media);
+    return m;
+}
+
+// Records what is posted to it, on any thread.
+class Recorder : public win::MessageSink {
+public:
+    struct Posted {
+        UINT msg;
+        WPARAM wParam;
+        std::vector<std::byte> block;
+    };
+    void post(const TMessage& m, std::shared_ptr<std::vector<std::byte>> block) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        posted.push_back({m.Msg, m.WParam, block ? *block : std::vector<std::byte>{}});
+    }
+    std::vector<Posted> take()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::exchange(posted, {});
+    }
+    std::mutex mutex;
+    std::vector<Posted> posted;
+};
+
+} // namespace
+
+// --- Discovery and bad tapes --------------------------------------------------------------
+
+TEST_F(Camcorder, IsListedByItsFriendlyNameOnlyWhileATapeIsConfigured)
+{
+    EXPECT_TRUE(dvtest::videoInputNames().empty());
+    EXPECT_FALSE(dv::camcorderPresent());
+    configure(tape({}), 1);
+    EXPECT_EQ(dvtest::videoInputNames(), std::vector<std::u16string>{dv::kCamcorderFriendlyName});
+    EXPECT_TRUE(dvtest::findDevice());
+    dv::removeCamcorder();
+    EXPECT_TRUE(dvtest::videoInputNames().empty());
+    EXPECT_FALSE(dv::plugCamcorder());
+}
+
+TEST_F(Camcorder, ATapeThatIsMissingUnreadableOrNotDvGivesNoDeviceAndOneMessage)
+{
+    const std::string good = tape({});
+    const std::string empty = dir.file("empty.dv");
+    std::ofstream(empty).close();
+    const std::string garbage = dir.file("garbage.dv");
+    {
+        std::ofstream f(garbage, std::ios::binary);
+        for (int i = 0; i < 300000; ++i)
+            f.put(static_cast<char>(i * 31 + 7));
+    }
+    const std::string shortFile = dir.file("short.dv");
+    {
+        std::ofstream f(shortFile, std::ios::binary);
+        f << std::string(1000, '\x1f');
+    }
+    const std::string unreadable = dir.file("unreadable.dv");
+    std::ofstream(unreadable) << "x";
+    ::chmod(unreadable.c_str(), 0);
+    const bool root = ::access(unreadable.c_str(), R_OK) == 0;
+
+    std::vector<std::string> bad = {dir.file("missing.dv"), empty, garbage, shortFile, dir.path()};
+    if (!root)
+        bad.push_back(unreadable);
+    for (const std::string& path : bad) {
+        SCOPED_TRACE(path);
+        configure(good, 1);
+        ASSERT_TRUE(dv::camcorderPresent());
+        dv::CamcorderSettings s;
+        s.tapePath = path;
+        std::string error;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(dv::configureCamcorder(s, &error));
+        const std::string printed = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(error.find(path), std::string::npos) << error;
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+        EXPECT_NE(printed.find(error), std::string::npos);
+        EXPECT_FALSE(dv::camcorderPresent());
+        EXPECT_TRUE(dvtest::videoInputNames().empty());
+    }
+}
+
+TEST_F(Camcorder, TheEnvironmentConfiguresItAndBadValuesAreRefusedWithOneMessage)
+{
+    const std::string good = tape({});
+    struct Case {
+        const char* tape;
+        const char* mode;
+        const char* speed;
+        bool ok;
+        dv::DeviceKind kind;
+    };
+    const Case cases[] = {
+        {good.c_str(), nullptr, nullptr, true, dv::DeviceKind::Vcr},
+        {good.c_str(), "camera", "4", true, dv::DeviceKind::Camera},
+        {good.c_str(), "VCR", "0", true, dv::DeviceKind::Vcr},
+        {good.c_str(), "tripod", nullptr, false, dv::DeviceKind::None},
+        {good.c_str(), nullptr, "fast", false, dv::DeviceKind::None},
+        {good.c_str(), nullptr, "-1", false, dv::DeviceKind::None},
+        {"/nonexistent/tape.dv", nullptr, nullptr, false, dv::DeviceKind::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.tape) + " " + (c.mode ? c.mode : "-") + " " + (c.speed ? c.speed : "-"));
+        ::setenv("THARVEST_DV_TAPE", c.tape, 1);
+        c.mode ? ::setenv("THARVEST_DV_MODE", c.mode, 1) : ::unsetenv("THARVEST_DV_MODE");
+        c.speed ? ::setenv("THARVEST_DV_SPEED", c.speed, 1) : ::unsetenv("THARVEST_DV_SPEED");
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(dv::configureCamcorderFromEnvironment(), c.ok);
+        const std::string printed = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), c.ok ? 0 : 1) << printed;
+        EXPECT_EQ(dv::camcorderPresent(), c.ok);
+        if (c.ok) {
+            ComPtr<IBaseFilter> f = dvtest::findDevice();
+            ASSERT_TRUE(f);
+            LONG type = 0;
+            f.As<IAMExtDevice>()->GetCapability(ED_DEVCAP_DEVICE_TYPE, &type, nullptr);
+            EXPECT_EQ(type, c.kind == dv::DeviceKind::Camera ? ED_DEVTYPE_CAMERA : ED_DEVTYPE_VCR);
+        }
+    }
+    ::unsetenv("THARVEST_DV_TAPE");
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(dv::configureCamcorderFromEnvironment());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(dv::camcorderPresent());
+}
+
+// --- The filter and its stream -------------------------------------------------------------
+
+TEST_F(Camcorder, OffersInterleavedDvWithTheTapesDescription)
+{
+    for (const auto system : {kPal, kNtsc}) {
+        for (bool longPlay : {false, true}) {
+            SCOPED_TRACE(static_cast<int>(system) * 10 + longPlay);
+            TapeSpec spec;
+            spec.system = system;
+            spec.longPlay = longPlay;
+            configure(tape(spec), 1);
+            Rig rig;
+            ASSERT_TRUE(rig.build());
+            ComPtr<IPin> out;
+            rig.device->FindPin(u"DV A/V Out", out.ReleaseAndGetAddressOf());
+            AM_MEDIA_TYPE mt{};
+            ASSERT_EQ(out->ConnectionMediaType(&mt), S_OK);
+            EXPECT_TRUE(mt.majortype == MEDIATYPE_Interleaved);
+            EXPECT_TRUE(mt.subtype == MEDIASUBTYPE_dvsd);
+            EXPECT_TRUE(mt.formattype == FORMAT_DvInfo);
+            EXPECT_EQ(mt.lSampleSize, system == kPal ? 144000u : 120000u);
+            ASSERT_EQ(mt.cbFormat, sizeof(DVINFO));
+            DVINFO info;
+            std::memcpy(&info, mt.pbFormat, sizeof info);
+            // VAUX source: PC3 holds 50/60 (bit 5) and STYPE.
+            EXPECT_EQ((info.dwDVVAuxSrc >> 16) & 0x20, system == kPal ? 0x20u : 0u);
+            EXPECT_EQ((info.dwDVVAuxSrc >> 16) & 0x1F, longPlay ? 1u : 0u);
+            // AAUX source of both halves: 48 kHz (SMP, bits 5-3 of PC4).
+            EXPECT_NE(info.dwDVAAuxSrc, 0xFFFFFFFFu);
+            EXPECT_NE(info.dwDVAAuxSrc1, 0xFFFFFFFFu);
+            EXPECT_EQ((info.dwDVAAuxSrc >> 27) & 7, 0u);
+            th::dshow::FreeMediaTypeContents(mt);
+
+            ComPtr<IKsPropertySet> props = out.As<IKsPropertySet>();
+            GUID category{};
+            DWORD returned = 0;
+            ASSERT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof category,
+                                 &returned),
+                      S_OK);
+            EXPECT_TRUE(category == PIN_CATEGORY_CAPTURE);
+
+            ComPtr<ICaptureGraphBuilder2> builder;
+            ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_ICaptureGraphBuilder2, builder.ReleaseAndGetVoidAddressOf()),
+                      S_OK);
+            builder->SetFiltergraph(rig.graph.Get());
+            ComPtr<IAMDroppedFrames> dropped;
+            EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, rig.device.Get(),
+                                             IID_IAMDroppedFrames, dropped.ReleaseAndGetVoidAddressOf()),
+                      S_OK);
+
+            LONG signal = 0;
+            EXPECT_EQ(rig.transport->GetTransportBasicParameters(ED_TRANSBASIC_INPUT_SIGNAL, &signal, nullptr),
+                      S_OK);
+            const LONG want = system == kPal ? (longPlay ? ED_TRANSBASIC_SIGNAL_625_50_SDL
+                                                          : ED_TRANSBASIC_SIGNAL_625_50_SD)
+                                             : (longPlay ? ED_TRANSBASIC_SIGNAL_525_60_SDL
+                                                         : ED_TRANSBASIC_SIGNAL_525_60_SD);
+            EXPECT_EQ(signal, want);
+            LONG type = 0;
+            EXPECT_EQ(rig.extDevice->GetCapability(ED_DEVCAP_DEVICE_TYPE, &type, nullptr), S_OK);
+            EXPECT_EQ(type, ED_DEVTYPE_VCR);
+        }
+    }
+}
+
+TEST_F(Camcorder, PlaysTheTapeFrameByFrameWithStreamAndMediaTimes)
+{
+    for (const auto system : {kPal, kNtsc}) {
+        SCOPED_TRACE(static_cast<int>(system));
+        TapeSpec spec;
+        spec.system = system;
+        spec.frames = 60;
+        configure(tape(spec), 20, dv::DeviceKind::Vcr, 10);
+        Rig rig;
+        ASSERT_TRUE(rig.build());
+        EXPECT_EQ(rig.mode(), ED_MODE_STOP);
+        ASSERT_EQ(rig.control->Run(), S_OK);
+        // Stopped: nothing comes.
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(rig.sink->count(), 0u);
+        ASSERT_EQ(rig.setMode(ED_MODE_PLAY), S_OK);
+        // Play runs to the end of the recording and over the blank to the end of the tape.
+        ASSERT_TRUE(waitFor([&] { return rig.mode() == ED_MODE_STOP; }));
+        rig.sink->waitQuiet(100ms);
+        const auto got = rig.sink->samples();
+        ASSERT_EQ(got.size(), 60u);
+        const REFERENCE_TIME period = system == kPal ? 400000 : 333667;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].media, static_cast<LONGLONG>(i));
+            EXPECT_EQ(got[i].index, static_cast<std::int64_t>(i));
+            EXPECT_EQ(got[i].length, system == kPal ? 144000 : 120000);
+            ASSERT_TRUE(got[i].timecode);
+            EXPECT_EQ(*got[i].timecode, dif::timecodeFromFrameCount(system, static_cast<long long>(i)));
+            if (i > 0) {
+                EXPECT_EQ(got[i].start - got[i - 1].start, period) << i;
+            }
+            EXPECT_EQ(got[i].stop - got[i].start, period);
+        }
+        LONG dropped = -1, delivered = -1;
+        rig.dropped->GetNumDropped(&dropped);
+        rig.dropped->GetNumNotDropped(&delivered);
+        EXPECT_EQ(dropped, 0);
+        EXPECT_EQ(delivered, 60);
+        // The head is on blank tape: no time code.
+        EXPECT_FALSE(rig.timecode());
+        rig.control->Stop();
+    }
+}
+
+TEST_F(Camcorder, StreamTimesStartAtTheRunAndCountsAtEachStart)
+{
+    TapeSpec spec;
+    spec.frames = 400;
+    configure(tape(spec), 10);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    rig.setMode(ED_MODE_PLAY);
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        const std::size_t before = rig.sink->count();
+        ASSERT_EQ(rig.control->Run(), S_OK);
+        ASSERT_TRUE(rig.sink->waitForCount(before + 20));
+        ASSERT_EQ(rig.control->Stop(), S_OK);
+        const auto got = rig.sink->samples();
+        EXPECT_EQ(got[before].start, 0);
+        EXPECT_TRUE(got[before].discontinuity);
+        LONG delivered = 0;
+        rig.dropped->GetNumNotDropped(&delivered);
+        EXPECT_EQ(static_cast<std::size_t>(delivered), got.size() - before);
+        // The tape went on while the graph was stopped.
+        EXPECT_GT(got.back().media, got[before].media);
+    }
+    // Paused: a live source sends nothing.
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    ASSERT_TRUE(rig.sink->waitForCount(rig.sink->count() + 3));
+    rig.control->Pause();
+    FILTER_STATE state;
+    EXPECT_EQ(rig.device->GetState(0, &state), VFW_S_CANT_CUE);
+    const std::size_t paused = rig.sink->count();
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(rig.sink->count(), paused);
+    rig.control->Stop();
+}
+
+TEST_F(Camcorder, TransportModesShowTheTapeAsADeckDoes)
+{
+    TapeSpec spec;
+    spec.frames = 600;
+    configure(tape(spec), 10, dv::DeviceKind::Vcr, 50);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    ASSERT_EQ(rig.control->Run(), S_OK);
+
+    // The frames of a mode, given from a stopped deck, so that none of the
+    // mode before can be among them.
+    auto playFor = [&](LONG mode, std::size_t frames) {
+        EXPECT_EQ(rig.setMode(ED_MODE_STOP), S_OK);
+        rig.sink->waitQuiet(60ms);
+        const std::size_t from = rig.sink->count();
+        EXPECT_EQ(rig.setMode(mode), S_OK);
+        EXPECT_TRUE(rig.sink->waitForCount(from + frames));
+        const auto all = rig.sink->samples();
+        return std::vector<dvtest::Got>(all.begin() + static_cast<std::ptrdiff_t>(from),
+                                        all.begin() + static_cast<std::ptrdiff_t>(from + frames));
+    };
+    auto strides = [](const std::vector<dvtest::Got>& got) {
+        std::set<LONGLONG> s;
+        for (std::size_t i = 1; i < got.size(); ++i)
+            s.insert(got[i].media - got[i - 1].media);
+        return s;
+    };
+
+    // Fast forward moves the tape without frames.
+    const std::size_t before = rig.sink->count();
+    ASSERT_EQ(rig.setMode(ED_MODE_FF), S_OK);
+    ASSERT_TRUE(waitFor([&] {
+        auto tc = rig.timecode();
+        return tc && *tc >= 0x00000400u; // 4 s in
+    }));
+    ASSERT_EQ(rig.setMode(ED_MODE_STOP), S_OK);
+    EXPECT_EQ(rig.sink->count(), before);
+    const DWORD stopped = *rig.timecode();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(*rig.timecode(), stopped);
+
+    auto play = playFor(ED_MODE_PLAY, 10);
+    EXPECT_EQ(strides(play), std::set<LONGLONG>{1});
+    // Play starts at the frame where the tape stood.
+    EXPECT_EQ(dif::timecodeBcd(*play.front().timecode), stopped);
+    auto frozen = playFor(ED_MODE_FREEZE, 5);
+    EXPECT_EQ(strides(frozen), std::set<LONGLONG>{0});
+    EXPECT_EQ(rig.mode(), ED_MODE_FREEZE);
+    // A step moves the still frame on by one.
+    const LONGLONG still = frozen.back().media;
+    ASSERT_EQ(rig.setMode(ED_MODE_STEP_FWD), S_OK);
+    EXPECT_EQ(rig.mode(), ED_MODE_FREEZE);
+    ASSERT_TRUE(waitFor([&] { return rig.sink->samples().back().media == still + 1; }));
+    ASSERT_EQ(rig.setMode(ED_MODE_STEP_REV), S_OK);
+    ASSERT_EQ(rig.setMode(ED_MODE_STEP_REV), S_OK);
+    ASSERT_TRUE(waitFor([&] { return rig.sink->samples().back().media == still - 1; }));
+
+    EXPECT_EQ(strides(playFor(ED_MODE_PLAY_FASTEST_FWD, 5)), std::set<LONGLONG>{10});
+    EXPECT_EQ(strides(playFor(ED_MODE_PLAY_FASTEST_REV, 5)), std::set<LONGLONG>{-10});
+    EXPECT_EQ(strides(playFor(ED_MODE_REV_PLAY, 5)), std::set<LONGLONG>{-1});
+    const auto slow = playFor(ED_MODE_PLAY_SLOWEST_FWD, 11);
+    EXPECT_EQ(strides(slow), (std::set<LONGLONG>{0, 1}));
+    EXPECT_EQ(slow.back().media - slow.front().media, 2);
+
+    // Rewind moves fast without frames and stops by itself at the start.
+    ASSERT_EQ(rig.setMode(ED_MODE_STOP), S_OK);
+    rig.sink->waitQuiet(60ms);
+    ASSERT_EQ(rig.setMode(ED_MODE_REW), S_OK);
+    const std::size_t rewinding = rig.sink->count();
+    ASSERT_TRUE(waitFor([&] { return rig.mode() == ED_MODE_STOP; }));
+    EXPECT_EQ(rig.sink->count(), rewinding);
+    EXPECT_EQ(*rig.timecode(), 0u);
+
+    // Record is refused: the cassette is protected.
+    EXPECT_EQ(rig.setMode(ED_MODE_RECORD), HRESULT_FROM_WIN32(dv::kErrorWriteProtect));
+    EXPECT_EQ(rig.setMode(12345), E_INVALIDARG);
+    EXPECT_EQ(rig.mode(), ED_MODE_STOP);
+    rig.control->Stop();
+}
+
+TEST_F(Camcorder, TimecodeReadsTheFrameAtTheHeadAndFailsOnBlankTape)
+{
+    TapeSpec spec;
+    spec.frames = 100;
+    configure(tape(spec), 50, dv::DeviceKind::Vcr, 100);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0u));
+    // 1 s 12 frames in: 0x00000112.
+    ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 1, 12})), S_OK);
+    EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0x00000112u));
+    TIMECODE_SAMPLE other{};
+    other.dwFlags = 0;
+    EXPECT_EQ(rig.timecodeReader->GetTimecode(&other), E_INVALIDARG);
+    // Wind onto the blank: no time code there.
+    ASSERT_EQ(rig.setMode(ED_MODE_FF), S_OK);
+    ASSERT_TRUE(waitFor([&] { return rig.mode() == ED_MODE_STOP; }));
+    EXPECT_FALSE(rig.timecode());
+    // A step on the blank finds nothing either; back onto the recording it reads again.
+    rig.setMode(ED_MODE_STEP_FWD);
+    rig.setMode(ED_MODE_STEP_REV);
+    EXPECT_FALSE(rig.timecode());
+    ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 3, 24})), S_OK);
+    EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0x00000324u));
+}
+
+TEST_F(Camcorder, AtnSeekLandsOnTheTimecodeAndPlayStartsThereForPalAndNtsc)
+{
+    struct Case {
+        dif::System system;
+        std::vector<dif::Timecode> targets;
+    };
+    const Case cases[] = {
+        {kPal, {{0, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, 59, 24}, {0, 1, 0, 0}, {0, 9, 59, 24}, {0, 10, 0, 0}, {0, 10, 0, 13}}},
+        // NTSC: the frames around minutes that drop frame numbers, and the tenth that does not.
+        {kNtsc,
+         {{0, 0, 0, 0}, {0, 0, 59, 29}, {0, 1, 0, 2}, {0, 1, 0, 3}, {0, 2, 0, 2}, {0, 9, 59, 29}, {0, 10, 0, 0},
+          {0, 10, 0, 1}, {0, 10, 0, 2}, {0, 11, 0, 2}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.system));
+        const int fps = dif::timecodeFramesPerSecond(c.system);
+        TapeSpec spec;
+        spec.system = c.system;
+        spec.frames = 12LL * 60 * fps;
+        for (dif::Timecode tc : c.targets) {
+            tc.dropFrame = c.system == kNtsc;
+            const std::int64_t at = dif::frameCountFromTimecode(c.system, tc);
+            spec.written.emplace_back(at, at + 30);
+        }
+        configure(tape(spec), 5, dv::DeviceKind::Vcr, 0);
+        Rig rig;
+        ASSERT_TRUE(rig.build());
+        ASSERT_EQ(rig.control->Run(), S_OK);
+        for (dif::Timecode tc : c.targets) {
+            tc.dropFrame = c.system == kNtsc;
+            SCOPED_TRACE(dif::timecodeBcd(tc));
+            BYTE answer[8];
+            ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(c.system, tc), answer), S_OK);
+            EXPECT_EQ(answer[0], 0x09); // ACCEPTED
+            EXPECT_EQ(rig.mode(), ED_MODE_STOP);
+            EXPECT_EQ(rig.timecode(), std::optional<DWORD>(dif::timecodeBcd(tc)));
+            const std::size_t from = rig.sink->count();
+            ASSERT_EQ(rig.setMode(ED_MODE_PLAY), S_OK);
+            ASSERT_TRUE(rig.sink->waitForCount(from + 3));
+            ASSERT_EQ(rig.setMode(ED_MODE_STOP), S_OK);
+            const auto first = rig.sink->samples()[from];
+            ASSERT_TRUE(first.timecode);
+            EXPECT_EQ(dif::timecodeBcd(*first.timecode), dif::timecodeBcd(tc));
+            EXPECT_EQ(first.media, dif::frameCountFromTimecode(c.system, tc));
+        }
+        rig.control->Stop();
+    }
+}
+
+TEST_F(Camcorder, AtnSeekBeyondTheRecordingIsAbortedAndOtherCommandsRefused)
+{
+    TapeSpec spec;
+    spec.frames = 50;
+    configure(tape(spec), 1, dv::DeviceKind::Vcr, 500);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 1, 0}));
+    BYTE answer[8];
+    // The last recorded frame is 00:00:01:24; the next is blank tape.
+    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 1, 24}), answer), S_OK);
+    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 2, 0}), answer), 1235);
+    EXPECT_EQ(answer[0], 0x0A); // REJECTED
+    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {5, 0, 0, 0})), 1235);
+    // The refused seeks left the tape where it was.
+    EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0x00000124u));
+
+    const BYTE others[][8] = {
+        {0x00, 0x20, 0xC3, 0x75, 0xFF, 0xFF, 0xFF, 0xFF}, // PLAY
+        {0x01, 0x20, 0x52, 0x20, 0x70, 0x02, 0x00, 0xFF}, // status, not control
+        {0x00, 0x20, 0x52, 0x20, 0x70, 0x02, 0x00, 0x00},
+        {0x00, 0x28, 0x52, 0x20, 0x70, 0x02, 0x00, 0xFF}, // another subunit
+    };
+    for (const auto& cmd : others) {
+        BYTE buffer[8];
+        std::memcpy(buffer, cmd, 8);
+        LONG length = 8;
+        EXPECT_EQ(rig.transport->GetTransportBasicParameters(ED_RAW_EXT_DEV_CMD, &length,
+                                                             reinterpret_cast<LPOLESTR*>(buffer)),
+                  HRESULT_FROM_WIN32(dv::kErrorNotSupported));
+        EXPECT_EQ(buffer[0], 0x08); // NOT IMPLEMENTED
+    }
+    BYTE shortCmd[4] = {0x00, 0x20, 0x52, 0x20};
+    LONG length = 4;
+    EXPECT_TRUE(FAILED(rig.transport->GetTransportBasicParameters(ED_RAW_EXT_DEV_CMD, &length,
+                                                                  reinterpret_cast<LPOLESTR*>(shortCmd))));
+    EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0x00000124u));
+}
+
+TEST_F(Camcorder, ADamagedFrameIsADropoutAndACutOffTailIsNotTape)
+{
+    TapeSpec spec;
+    spec.frames = 30;
+    spec.damaged = {10, 11};
+    spec.tailBytes = 5000;
+    configure(tape(spec), 20, dv::DeviceKind::Vcr, 5);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    rig.control->Run();
+    rig.setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(waitFor([&] { return rig.mode() == ED_MODE_STOP; }));
+    rig.sink->waitQuiet(100ms);
+    const auto media = mediaTimes(rig.sink->samples());
+    ASSERT_EQ(media.size(), 28u);
+    EXPECT_EQ(std::count(media.begin(), media.end(), 10), 0);
+    EXPECT_EQ(media.back(), 29);
+    LONG dropped = -1;
+    rig.dropped->GetNumDropped(&dropped);
+    EXPECT_EQ(dropped, 0);
+    ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 0, 10})), S_OK);
+    EXPECT_FALSE(rig.timecode());
+    // 30 whole frames: the cut-off one is not a place to seek to.
+    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 1, 5})), 1235);
+    rig.control->Stop();
+}
+
+// --- Late downstream filters ------------------------------------------------------------------
+
+TEST_F(Camcorder, AtRealTimeALateDownstreamMakesItDropFramesLeavingGaps)
+{
+    TapeSpec spec;
+    spec.frames = 200;
+    configure(tape(spec), 1);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    rig.sink->setDelay(5, 130ms); // three frame periods late, every fifth frame
+    rig.setMode(ED_MODE_PLAY);
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    ASSERT_TRUE(rig.sink->waitForCount(25));
+    rig.control->Stop();
+    const auto got = rig.sink->samples();
+    LONG dropped = 0, delivered = 0;
+    rig.dropped->GetNumDropped(&dropped);
+    rig.dropped->GetNumNotDropped(&delivered);
+    EXPECT_EQ(static_cast<std::size_t>(delivered), got.size());
+    EXPECT_GE(dropped, 8);
+    // Every frame that went by undelivered is a gap in the media times, and in the stream times.
+    LONGLONG gaps = 0;
+    for (std::size_t i = 1; i < got.size(); ++i) {
+        ASSERT_GE(got[i].media - got[i - 1].media, 1);
+        gaps += got[i].media - got[i - 1].media - 1;
+        EXPECT_EQ(got[i].start - got[i - 1].start, (got[i].media - got[i - 1].media) * 400000);
+    }
+    // Frames that went by before the first one came count as well: every
+    // frame period of the run is a frame delivered or dropped.
+    const LONGLONG before = got.front().start / 400000;
+    EXPECT_EQ(gaps + before, dropped);
+    EXPECT_EQ(got.back().start / 400000 + 1, static_cast<LONGLONG>(got.size()) + dropped);
+    std::vector<LONG> droppedSlots(64);
+    LONG copied = 0;
+    ASSERT_EQ(rig.dropped->GetDroppedInfo(64, droppedSlots.data(), &copied), S_OK);
+    EXPECT_EQ(copied, std::min<LONG>(dropped, 64));
+    for (LONG i = 0; i < copied; ++i)
+        for (const auto& g : got)
+            EXPECT_NE(g.start, droppedSlots[static_cast<std::size_t>(i)] * 400000LL);
+}
+
+TEST_F(Camcorder, FasterThanRealTimeTheTapeWaitsForALateDownstream)
+{
+    TapeSpec spec;
+    spec.frames = 60;
+    configure(tape(spec), 0, dv::DeviceKind::Vcr, 0);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    rig.sink->setDelay(7, 30ms);
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    rig.setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(waitFor([&] { return rig.mode() == ED_MODE_STOP; }));
+    rig.sink->waitQuiet(100ms);
+    rig.control->Stop();
+    const auto media = mediaTimes(rig.sink->samples());
+    std::string seen;
+    for (auto m : media)
+        seen += std::to_string(m) + " ";
+    ASSERT_EQ(media.size(), 60u) << seen;
+    for (std::size_t i = 0; i < media.size(); ++i)
+        EXPECT_EQ(media[i], static_cast<LONGLONG>(i));
+    LONG dropped = -1;
+    rig.dropped->GetNumDropped(&dropped);
+    EXPECT_EQ(dropped, 0);
+}
+
+TEST_F(Camcorder, StopReturnsWhileTheDownstreamHoldsEveryBufferOrIsParked)
+{
+    TapeSpec spec;
+    spec.frames = 500;
+    for (double speed : {1.0, 0.0}) {
+        SCOPED_TRACE(speed);
+        configure(tape(spec), speed);
+        Rig rig;
+        ASSERT_TRUE(rig.build());
+        // Without a running graph a fast tape runs on by itself: play from the start each time.
+        auto playFromStart = [&] {
+            EXPECT_EQ(rig.seekTrack(24), S_OK);
+            EXPECT_EQ(rig.setMode(ED_MODE_PLAY), S_OK);
+        };
+        // The pool runs dry: the device waits for buffers that never come.
+        rig.sink->setHoldSamples(true);
+        ASSERT_EQ(rig.control->Run(), S_OK);
+        playFromStart();
+        ASSERT_TRUE(rig.sink->waitForCount(dv::kDeviceBuffers));
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(rig.sink->count(), static_cast<std::size_t>(dv::kDeviceBuffers));
+        auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(rig.control->Stop(), S_OK);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+        rig.sink->setHoldSamples(false);
+
+        // A callback waits for a lock the stopping thread holds: Stop leaves it
+        // parked and returns; when it comes back nothing more is delivered.
+        rig.sink->setBlockNext(true);
+        ASSERT_EQ(rig.control->Run(), S_OK);
+        playFromStart();
+        ASSERT_TRUE(rig.sink->blocked());
+        t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(rig.control->Stop(), S_OK);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+        const std::size_t n = rig.sink->count();
+        rig.sink->unblock();
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(rig.sink->count(), n);
+        // And it runs again.
+        ASSERT_EQ(rig.control->Run(), S_OK);
+        playFromStart();
+        ASSERT_TRUE(rig.sink->waitForCount(n + 3));
+        rig.control->Stop();
+    }
+}
+
+// --- Presence ---------------------------------------------------------------------------------
+
+TEST_F(Camcorder, UnplugWhileStreamingStopsDeliveryAndPostsTheEventOnce)
+{
+    TapeSpec spec;
+    spec.frames = 2000;
+    configure(tape(spec), 4);
+    Recorder recorder;
+    HWND target = win::RegisterMessageSink(&recorder);
+    DEV_BROADCAST_DEVICEINTERFACE filter{};
+    filter.dbcc_size = 32;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = dv::kCaptureInterfaceClass;
+    HDEVNOTIFY notify = RegisterDeviceNotification(target, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    ASSERT_TRUE(notify);
+
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    ComPtr<IMoniker> moniker;
+    ASSERT_TRUE(dvtest::findDevice(&moniker));
+    rig.setMode(ED_MODE_PLAY);
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    ASSERT_TRUE(rig.sink->waitForCount(10));
+    EXPECT_TRUE(rig.drainEvents().empty());
+
+    ASSERT_TRUE(dv::unplugCamcorder());
+    EXPECT_FALSE(dv::unplugCamcorder());
+    std::this_thread::sleep_for(50ms);
+    const std::size_t n = rig.sink->count();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(rig.sink->count(), n);
+    const auto lost = rig.drainEvents();
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].first, EC_DEVICE_LOST);
+    EXPECT_EQ(lost[0].second, 0);
+    EXPECT_TRUE(dvtest::videoInputNames().empty());
+    LONG mode = 0;
+    EXPECT_EQ(rig.transport->get_Mode(&mode), HRESULT_FROM_WIN32(dv::kErrorDeviceNotConnected));
+    EXPECT_FALSE(rig.timecode());
+    ComPtr<IBaseFilter> stale;
+    EXPECT_TRUE(FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, stale.ReleaseAndGetVoidAddressOf())));
+
+    recorder.take();
+    ASSERT_TRUE(dv::plugCamcorder());
+    const auto back = rig.drainEvents();
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].first, EC_DEVICE_LOST);
+    EXPECT_EQ(back[0].second, 1);
+    const auto posted = recorder.take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].msg, WM_DEVICECHANGE);
+    EXPECT_EQ(posted[0].wParam, DBT_DEVICEARRIVAL);
+    DEV_BROADCAST_DEVICEINTERFACE record{};
+    ASSERT_GE(posted[0].block.size(), sizeof record);
+    std::memcpy(&record, posted[0].block.data(), sizeof record);
+    EXPECT_EQ(record.dbcc_devicetype, DBT_DEVTYP_DEVICEINTERFACE);
+    EXPECT_TRUE(record.dbcc_classguid == dv::kCaptureInterfaceClass);
+    EXPECT_EQ(dvtest::videoInputNames().size(), 1u);
+    // Back again, the stream goes on in the running graph.
+    ASSERT_TRUE(rig.sink->waitForCount(n + 5));
+
+    // A graph that no longer holds the filter hears nothing.
+    rig.control->Stop();
+    rig.graph->RemoveFilter(rig.device.Get());
+    dv::unplugCamcorder();
+    EXPECT_TRUE(rig.drainEvents().empty());
+    UnregisterDeviceNotification(notify);
+    win::UnregisterMessageSink(target);
+}
+
+TEST_F(Camcorder, EveryGraphThatHoldsAFilterOfTheDeviceHearsOfItsRemoval)
+{
+    configure(tape({}), 1);
+    Rig a, b;
+    ASSERT_TRUE(a.build());
+    ASSERT_TRUE(b.build());
+    // A second filter of the same device in graph a: still one event there.
+    ComPtr<IBaseFilter> second = dvtest::findDevice();
+    a.graph->AddFilter(second.Get(), u"Second");
+    dv::unplugCamcorder();
+    EXPECT_EQ(a.drainEvents().size(), 1u);
+    EXPECT_EQ(b.drainEvents().size(), 1u);
+}
+
+// --- Camera ------------------------------------------------------------------------------------
+
+TEST_F(Camcorder, ACameraHasNoTransportAndStreamsLiveFramesStampedNow)
+{
+    TapeSpec spec;
+    spec.frames = 8;
+    configure(tape(spec), 10, dv::DeviceKind::Camera);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    LONG type = 0;
+    EXPECT_EQ(rig.extDevice->GetCapability(ED_DEVCAP_DEVICE_TYPE, &type, nullptr), S_OK);
+    EXPECT_EQ(type, ED_DEVTYPE_CAMERA);
+    LONG mode = 0;
+    EXPECT_TRUE(FAILED(rig.transport->get_Mode(&mode)));
+    for (LONG m : {ED_MODE_PLAY, ED_MODE_STOP, ED_MODE_REW})
+        EXPECT_TRUE(FAILED(rig.setMode(m)));
+    EXPECT_TRUE(FAILED(rig.seekTrack(624)));
+    EXPECT_FALSE(rig.timecode());
+    LONG signal = 0;
+    EXPECT_EQ(rig.transport->GetTransportBasicParameters(ED_TRANSBASIC_INPUT_SIGNAL, &signal, nullptr), S_OK);
+    EXPECT_EQ(signal, ED_TRANSBASIC_SIGNAL_625_50_SD);
+
+    const std::time_t before = std::time(nullptr);
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    ASSERT_TRUE(rig.sink->waitForCount(20));
+    rig.control->Stop();
+    const std::time_t after = std::time(nullptr);
+    const auto got = rig.sink->samples();
+    std::set<std::int64_t> pictures;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].media, static_cast<LONGLONG>(i));
+        pictures.insert(got[i].index);
+        ASSERT_TRUE(got[i].recorded);
+        // The tape keeps two digits of the year.
+        std::tm lo{}, hi{};
+        localtime_r(&before, &lo);
+        localtime_r(&after, &hi);
+        const auto& r = *got[i].recorded;
+        EXPECT_EQ(r.date.year % 100, (lo.tm_year + 1900) % 100);
+        EXPECT_EQ(r.date.month, lo.tm_mon + 1);
+        EXPECT_EQ(r.date.day, lo.tm_mday);
+        const int seconds = r.time.hour * 3600 + r.time.minute * 60 + r.time.second;
+        EXPECT_GE(seconds, lo.tm_hour * 3600 + lo.tm_min * 60 + lo.tm_sec);
+        EXPECT_LE(seconds, hi.tm_hour * 3600 + hi.tm_min * 60 + hi.tm_sec);
+    }
+    // The tape's pictures in a loop.
+    EXPECT_EQ(pictures.size(), 8u);
+}
+
+// --- A tape from the tape maker -----------------------------------------------------------------
+
+TEST_F(Camcorder, PlaysATapeMakerTapeByteForByte)
+{
+    const std::string path = dir.file("made.dv");
+    std::string out;
+    ASSERT_EQ(test::runProgram(test::binDir() + "/thtape",
+                               {"--ntsc", "--scene", "length=20,date=2003-06-15,time=14:22:05", "--scene",
+                                "length=15,date=2003-06-15,time=18:00:00,tc=restart", path},
+                               &out),
+              0)
+        << out;
+    configure(path, 20, dv::DeviceKind::Vcr, 0);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    rig.control->Run();
+    rig.setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(waitFor([&] { return rig.mode() == ED_MODE_STOP; }));
+    rig.sink->waitQuiet(100ms);
+    rig.control->Stop();
+    const auto got = rig.sink->samples();
+    ASSERT_EQ(got.size(), 35u);
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> frame(120000);
+    for (const auto& g : got) {
+        ASSERT_TRUE(file.read(frame.data(), static_cast<std::streamsize>(frame.size())));
+        EXPECT_EQ(g.hash, dvtest::hashBytes(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()));
+    }
+    EXPECT_EQ(dif::timecodeBcd(*got[19].timecode), dif::timecodeBcd(dif::timecodeFromFrameCount(kNtsc, 19)));
+    EXPECT_EQ(dif::timecodeBcd(*got[20].timecode), 0u);
+    ASSERT_TRUE(got[20].recorded);
+    EXPECT_EQ(got[20].recorded->time.hour, 18);
+}
