@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace {
 
 LPCWSTR Wide(const QString& s)
@@ -100,7 +102,9 @@ void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONG
                 } else if (detection == sdSingleFile && FSceneDocument && !FScenesNode.isNull()) {
                     int dropped = 0, notDropped = 0;
                     GetFrameCounts(dropped, notDropped);
-                    FSceneStart = dropped + notDropped;
+                    // The device counts a frame before it passes it on, so the
+                    // frame in hand is counted: its number is the count before it.
+                    FSceneStart = std::max(0, dropped + notDropped - 1);
                     if (!FCurrentScene.isNull())
                         SetSceneEnd(*FSceneDocument, FCurrentScene, FSceneStart - 1);
                     QDomElement scene = FSceneDocument->createElement("scene");

@@ -185,7 +185,7 @@ TEST_F(CaptureRun, ARecordingTimeThatStepsBackOrJumpsStartsAScene)
     EXPECT_EQ(dv.GetCaptureState(), csRunned);
     int frame = 0;
     auto at = [&](int sec) {
-        counts->notDropped = frame++;
+        counts->notDropped = ++frame; // the device counts the frame in hand
         Frame(2003, 6, 15, 14, 22, sec);
     };
     at(5); // the first frame after Start always starts a scene
@@ -269,13 +269,14 @@ TEST_F(CaptureRun, TheLastSceneEndsAtTheFrameCountOfTheStop)
 {
     Graph(cmDVType2, sdSingleFile);
     dv.Start();
-    counts->notDropped = 0;
+    // Counts as the device gives them: the frame in hand already counted.
+    counts->notDropped = 1;
     Frame(2003, 6, 15, 14, 22, 5);
     counts->dropped = 10;
-    counts->notDropped = 1490;
+    counts->notDropped = 1491;
     Frame(2003, 6, 15, 15, 0, 0);
     counts->dropped = 20;
-    counts->notDropped = 2980;
+    counts->notDropped = 2981;
     Frame(2003, 6, 16, 9, 30, 0);
     counts->notDropped = 3980;
     dv.Stop();
@@ -302,8 +303,9 @@ TEST_F(CaptureRun, ASceneFileThatCannotBeWrittenIsReportedAndWrittenWholeLater)
     dv.SetFileName(dir.qpath() + "/missing/capture.avi");
     Graph(cmDVType2, sdSingleFile);
     dv.Start();
+    counts->notDropped = 1;
     Frame(2003, 6, 15, 14, 22, 5);
-    counts->notDropped = 50;
+    counts->notDropped = 51;
     Frame(2003, 6, 15, 14, 30, 0);
     counts->notDropped = 100;
     try {

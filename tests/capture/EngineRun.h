@@ -1,0 +1,104 @@
+#pragma once
+// The capture engine on the virtual camcorder, for the end-to-end tests: a
+// tape of described scenes made by the tape maker, the camcorder playing it,
+// the writer plugin registered, and a component whose events are collected.
+#include "capture/TlmDVCap.h"
+
+#include "platform/dv/VirtualCamcorder.h"
+#include "support/TestUtil.h"
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct Scene {
+    int frames;
+    int year, month, day, hour, min, sec;
+    const char* colour; // a name the tape maker knows
+    QColor rgb;         // what a picture of it shows
+};
+
+// Five scenes; the fourth was recorded before the third.
+inline std::vector<Scene> FiveScenes()
+{
+    return {
+        {40, 2003, 6, 15, 14, 22, 5, "red", QColor(255, 0, 0)},
+        {55, 2003, 6, 15, 15, 0, 0, "green", QColor(0, 255, 0)},
+        {30, 2003, 6, 16, 9, 30, 0, "blue", QColor(0, 0, 255)},
+        {45, 2003, 6, 15, 10, 0, 0, "yellow", QColor(255, 255, 0)},
+        {50, 2004, 1, 2, 3, 4, 5, "cyan", QColor(0, 255, 255)},
+    };
+}
+
+inline int TotalFrames(const std::vector<Scene>& scenes)
+{
+    int n = 0;
+    for (const auto& s : scenes)
+        n += s.frames;
+    return n;
+}
+
+inline std::vector<int> SceneStarts(const std::vector<Scene>& scenes)
+{
+    std::vector<int> starts;
+    int n = 0;
+    for (const auto& s : scenes) {
+        starts.push_back(n);
+        n += s.frames;
+    }
+    return starts;
+}
+
+// " yyyymmdd-hh.nn.ss", as per-scene files are named.
+inline QString Stamp(const Scene& s)
+{
+    return QString::asprintf(" %04d%02d%02d-%02d.%02d.%02d", s.year, s.month, s.day, s.hour, s.min, s.sec);
+}
+
+// Writes the tape; false (with the tool's output) when it could not.
+bool MakeTape(const std::string& path, const std::vector<Scene>& scenes, std::string* out);
+
+// Registers the writer plugin in the test's registry.
+bool RegisterWriter(std::string* out);
+
+// Plays the tape at `speed` (0: as fast as the graph takes it).
+bool Camcorder(const std::string& tape, double speed, std::int64_t blankFrames = 25,
+               th::dv::DeviceKind kind = th::dv::DeviceKind::Vcr);
+
+// The colour of the scene a picture shows: the nearest of the scenes' colours
+// to the picture's ground (its right half, away from the burned-in text and
+// the bars at the bottom).
+int NearestScene(const QImage& picture, const std::vector<Scene>& scenes);
+
+// What the component reported, collected from every thread.
+struct Collected {
+    std::mutex lock;
+    std::atomic<int> frames{0};
+    QStringList files;                 // OnNewCaptureFile, in order
+    std::vector<QImage> pictures;      // OnNewScene
+    QStringList pictureDates;          // "yyyy-mm-dd hh:nn:ss" of each picture
+    std::vector<TCaptureState> states; // OnChangeCaptureState
+
+    void Watch(TTlmDVCapture& dv);
+    QStringList Files()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return files;
+    }
+};
+
+// Runs a capture of the whole tape from its start: Start, Play, waits until
+// `frames` frames have passed and the tape has stopped at its end, Stop.
+// False when that does not happen within the time-out.
+bool CaptureTape(TTlmDVCapture& dv, Collected& c, int frames, std::chrono::seconds timeout = std::chrono::seconds(60));
+
+} // namespace e2e
