@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 using namespace dvtest;
 using th::dif::System;
@@ -353,4 +354,55 @@ TEST(DecoderFrames, ShortGarbledAndForeignFramesGiveErrorsNeverFaults)
     }
     // And the decoder still decodes a good frame afterwards.
     EXPECT_EQ(dec.decode(fr.data(), fr.size(), DVRESOLUTION_HALF, pixels.data(), pixels.size(), &l), S_OK);
+}
+
+// --- Stopping mid-stream ------------------------------------------------------------------------------
+
+TEST(DecoderGraphs, StopMidStreamThroughSplitterAndDecoderThenRunAgain)
+{
+    TempDir dir;
+    const auto frames = sceneFrames(true, 30, dir);
+    Graph g;
+    FrameSource* src = nullptr;
+    RecordingSink* rec = nullptr;
+    ComPtr<IBaseFilter> source = FrameSource::Make(frames, interleavedType(frames[0]), 400000, &src);
+    src->interval = std::chrono::milliseconds(5);
+    ComPtr<IBaseFilter> splitter, decoder, sink = RecordingSink::Make(MEDIATYPE_Video, &rec);
+    ASSERT_EQ(CoCreateInstance(CLSID_DVSplitter, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&splitter)), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_DVVideoCodec, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&decoder)), S_OK);
+    g.add(source.Get(), u"Source");
+    g.add(splitter.Get(), u"DV Splitter");
+    g.add(decoder.Get(), u"DV Video Decoder");
+    g.add(sink.Get(), u"Sink");
+    ASSERT_EQ(g.builder->ConnectDirect(pinOf(source.Get(), u"Out").Get(), pinOf(splitter.Get(), u"Input").Get(), nullptr),
+              S_OK);
+    ASSERT_EQ(g.builder->ConnectDirect(pinOf(splitter.Get(), u"DVVidOut0").Get(),
+                                       pinOf(decoder.Get(), u"XForm In").Get(), nullptr),
+              S_OK);
+    ASSERT_EQ(g.builder->ConnectDirect(pinOf(decoder.Get(), u"XForm Out").Get(), pinOf(sink.Get(), u"In").Get(),
+                                       nullptr),
+              S_OK);
+    ComPtr<IIPDVDec> ipdv;
+    ASSERT_EQ(decoder.As(&ipdv), S_OK);
+    ASSERT_EQ(ipdv->put_IPDisplay(DVRESOLUTION_QUARTER), S_OK);
+
+    ASSERT_EQ(g.control->Run(), S_OK);
+    ASSERT_TRUE(th::test::waitUntil([&] { return rec->Samples().size() >= 5; }));
+    EXPECT_EQ(g.control->Stop(), S_OK);
+    const std::size_t first = rec->Samples().size();
+    EXPECT_LT(first, frames.size());
+    // Nothing arrives after the stop.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(rec->Samples().size(), first);
+
+    src->interval = std::chrono::milliseconds(0);
+    ASSERT_EQ(g.control->Run(), S_OK);
+    ASSERT_TRUE(rec->WaitForEndOfStream());
+    EXPECT_EQ(g.control->Stop(), S_OK);
+    const auto got = rec->Samples();
+    ASSERT_EQ(got.size(), first + frames.size());
+    for (std::size_t k = first; k < got.size(); ++k) {
+        EXPECT_EQ(got[k].data.size(), 180u * 3 * 144);
+        EXPECT_EQ(got[k].start, static_cast<REFERENCE_TIME>(k - first) * 400000);
+    }
 }
