@@ -15,3 +15,7 @@ th_add_gtest(media_avimux_long_test SOURCES AviMuxLongTest.cpp LIBS th_avimuxtes
 if(TARGET thtape)
   add_dependencies(media_avimux_long_test thtape)
 endif()
+
+# The renderers in graphs under the offscreen platform, without a sound
+# device; with PulseAudio installed, also on a null sink of the test's own.
+th_add_gtest(media_renderer_test SOURCES RendererTest.cpp LIBS th_avimuxtest Qt6::Widgets LABELS streaming TIMEOUT 120)
