@@ -9,6 +9,7 @@
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QThread>
+#include <QTimer>
 
 #include <cmath>
 #include <condition_variable>
@@ -164,12 +165,21 @@ public:
         if (!m_devices) {
             m_devices = new QMediaDevices(this);
             connect(m_devices, &QMediaDevices::audioOutputsChanged, this, [this] { outputsChanged(); });
+            // Qt 6.4's PulseAudio backend updates its list of outputs without
+            // always raising audioOutputsChanged: look again now and then
+            // while there is none.
+            m_poll = new QTimer(this);
+            m_poll->setInterval(kPollMs);
+            connect(m_poll, &QTimer::timeout, this, [this] { outputsChanged(); });
         }
         open();
+        m_poll->start();
     }
     void stop()
     {
         m_wanted = false;
+        if (m_poll)
+            m_poll->stop();
         close();
     }
     void setVolume(qreal volume)
@@ -233,8 +243,11 @@ private:
         open();
     }
 
+    static constexpr int kPollMs = 500;
+
     std::shared_ptr<AudioRing> m_ring;
     QMediaDevices* m_devices = nullptr;
+    QTimer* m_poll = nullptr;
     QAudioSink* m_sink = nullptr;
     RingDevice* m_source = nullptr;
     QAudioFormat m_format;

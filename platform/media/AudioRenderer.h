@@ -9,7 +9,8 @@
 // less than kLeadMs ahead of now, as a device with a buffer of that length
 // would take it. Samples without times follow the previous one. A stream
 // whose times run far from the clock (by more than kResyncMs) is taken up
-// afresh from now. The renderer follows the system's list of outputs: an
+// afresh from now. The renderer follows the system's list of outputs
+// (audioOutputsChanged, and a look every half second while it has none): an
 // output that appears while it runs is opened, one that goes away leaves it
 // quiet again.
 //
