@@ -289,6 +289,10 @@ struct TlmDVCaptureTestAccess {
     }
     static TDateTime LastRecordTime(TTlmDVCapture& c) { return c.FLastRecordTime; }
     static void DeviceChanged(TTlmDVCapture& c, LONG_PTR available) { c.DeviceChanged(available); }
+    static IGraphBuilder* Graph(TTlmDVCapture& c) { return c.FGraph.Get(); }
+    static bool HasFileSwitcher(TTlmDVCapture& c) { return bool(c.FFileSwitcher); }
+    static bool HasFileSink(TTlmDVCapture& c) { return bool(c.FFileSink); }
+    static bool HasAudio(TTlmDVCapture& c) { return bool(c.FAudio); }
     static void ReleaseAll(TTlmDVCapture& c)
     {
         c.FActive = false;

@@ -1,0 +1,301 @@
+// The capture component with the virtual camcorder: activation, the graphs of
+// the capture modes (filters by name in order, and what is connected to
+// what), a device that goes and comes back, the automatic start, a mode change
+// while running, and stops while frames flow.
+#include "CaptureFakes.h"
+#include "EngineRun.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using A = TlmDVCaptureTestAccess;
+
+namespace {
+
+QString Name(IBaseFilter* f)
+{
+    FILTER_INFO info{};
+    if (FAILED(f->QueryFilterInfo(&info)))
+        return "?";
+    if (info.pGraph)
+        info.pGraph->Release();
+    return QString::fromUtf16(info.achName);
+}
+
+QString Name(IPin* p)
+{
+    PIN_INFO info{};
+    if (FAILED(p->QueryPinInfo(&info)))
+        return "?";
+    if (info.pFilter)
+        info.pFilter->Release();
+    return QString::fromUtf16(info.achName);
+}
+
+// The filters of a graph in the order they were added.
+QStringList Filters(IGraphBuilder* graph)
+{
+    QStringList names;
+    if (!graph)
+        return names;
+    ComPtr<IEnumFilters> e;
+    graph->EnumFilters(e.ReleaseAndGetAddressOf());
+    ComPtr<IBaseFilter> f;
+    ULONG n = 0;
+    while (e->Next(1, f.ReleaseAndGetAddressOf(), &n) == S_OK)
+        names << Name(f.Get());
+    return names;
+}
+
+// Every connection as "filter:output pin -> filter", sorted.
+QStringList Connections(IGraphBuilder* graph)
+{
+    QStringList edges;
+    if (!graph)
+        return edges;
+    ComPtr<IEnumFilters> e;
+    graph->EnumFilters(e.ReleaseAndGetAddressOf());
+    ComPtr<IBaseFilter> f;
+    ULONG n = 0;
+    while (e->Next(1, f.ReleaseAndGetAddressOf(), &n) == S_OK) {
+        ComPtr<IEnumPins> pins;
+        f->EnumPins(pins.ReleaseAndGetAddressOf());
+        ComPtr<IPin> pin;
+        while (pins->Next(1, pin.ReleaseAndGetAddressOf(), &n) == S_OK) {
+            PIN_DIRECTION dir;
+            pin->QueryDirection(&dir);
+            ComPtr<IPin> peer;
+            if (dir != PINDIR_OUTPUT || FAILED(pin->ConnectedTo(peer.ReleaseAndGetAddressOf())))
+                continue;
+            PIN_INFO info{};
+            peer->QueryPinInfo(&info);
+            ComPtr<IBaseFilter> to;
+            to.Attach(info.pFilter);
+            edges << Name(f.Get()) + ":" + Name(pin.Get()) + " -> " + Name(to.Get());
+        }
+    }
+    edges.sort();
+    return edges;
+}
+
+QStringList Sorted(QStringList l)
+{
+    l.sort();
+    return l;
+}
+
+class Device : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string out;
+        ASSERT_TRUE(e2e::RegisterWriter(&out)) << out;
+        tape = tapes.file("tape.dv");
+        ASSERT_TRUE(e2e::MakeTape(tape, scenes, &out)) << out;
+        ASSERT_TRUE(e2e::Camcorder(tape, 8));
+        dv.SetFileName(dir.qpath() + "/capture.avi");
+        dv.SetAutoStart(false);
+        dv.OnChangeCaptureState = [this](QObject*, TCaptureState s) { log.push_back("state " + std::to_string(s)); };
+        dv.OnChangeCaptureMode = [this](QObject*, TCaptureMode m) { log.push_back("mode " + std::to_string(m)); };
+        dv.OnDeviceLost = [this](QObject*, TDeviceMode m) { log.push_back("device " + std::to_string(m)); };
+    }
+    void TearDown() override
+    {
+        dv.SetActive(false);
+        th::dv::removeCamcorder();
+    }
+    // A graph of one file per scene, which needs no renderer.
+    void ActivateCapture(TCaptureMode mode)
+    {
+        dv.SetCaptureMode(mode);
+        dv.SetSceneDetection(sdMultiFiles);
+        ASSERT_TRUE(dv.Active());
+        // The arrival of the camcorder plugged in by SetUp is still queued.
+        th::test::waitUntil([] { return false; }, std::chrono::milliseconds(100));
+        log.clear();
+    }
+
+    th::test::TempDir tapes, dir;
+    std::string tape;
+    const std::vector<e2e::Scene> scenes = e2e::FiveScenes();
+    TTlmDVCapture dv;
+    std::vector<std::string> log;
+};
+
+} // namespace
+
+TEST_F(Device, ActivationFindsTheCamcorderAndBuildsTheGraphOfTheMode)
+{
+    dv.SetCaptureMode(cmDVType2);
+    log.clear();
+    dv.SetSceneDetection(sdMultiFiles);
+    ASSERT_TRUE(dv.Active());
+    EXPECT_EQ(log, std::vector<std::string>{"state 0"}) << "stopped, announced once";
+    EXPECT_EQ(dv.GetCaptureState(), csStopped);
+    EXPECT_EQ(dv.SignalFormat(), sfPAL);
+    EXPECT_EQ(dv.FrameRate(), 25);
+    EXPECT_EQ(dv.GetDeviceType(), dtVCR);
+    TTimecode tc;
+    EXPECT_TRUE(dv.ReadTimecode(tc));
+    EXPECT_EQ(tc, MakeTimecode(0, 0, 0, 0));
+    EXPECT_EQ(dv.GetTransportState(), tsStop);
+    log.clear();
+    dv.SetActive(true);
+    EXPECT_TRUE(log.empty()) << "already active";
+}
+
+TEST_F(Device, TheCaptureGraphsOfOneFilePerScene)
+{
+    ActivateCapture(cmDVType2);
+    IGraphBuilder* graph = A::Graph(dv);
+    EXPECT_EQ(Filters(graph),
+              (QStringList{"Device Filter", "SampleGrab", "New Scenes Video Decoder", "PictureGrab",
+                           "NewScene SmartTee", "NewScene Null Renderer", "DV Splitter_mux", "Tolmar AVI Writer"}));
+    EXPECT_EQ(Connections(graph), Sorted({
+                                      "Device Filter:DV A/V Out -> SampleGrab",
+                                      "SampleGrab:Output -> DV Splitter_mux",
+                                      "DV Splitter_mux:DVVidOut0 -> NewScene SmartTee",
+                                      "DV Splitter_mux:AudOut00 -> Tolmar AVI Writer",
+                                      "NewScene SmartTee:Capture -> Tolmar AVI Writer",
+                                      "NewScene SmartTee:Preview -> New Scenes Video Decoder",
+                                      "New Scenes Video Decoder:XForm Out -> PictureGrab",
+                                      "PictureGrab:Output -> NewScene Null Renderer",
+                                  }));
+    EXPECT_TRUE(A::HasFileSwitcher(dv));
+    EXPECT_FALSE(A::HasAudio(dv)) << "no preview, no audio control";
+    EXPECT_TRUE(QFile::exists(dir.qpath() + "/capture.tmp")) << "the writer was given the temporary name";
+
+    dv.SetCaptureMode(cmDVType1);
+    graph = A::Graph(dv);
+    EXPECT_EQ(Filters(graph), (QStringList{"Device Filter", "SampleGrab", "New Scenes Video Decoder", "PictureGrab",
+                                           "NewScene SmartTee", "NewScene Null Renderer", "NewScenes DV Splitter",
+                                           "Tolmar AVI Writer"}));
+    EXPECT_EQ(Connections(graph), Sorted({
+                                      "Device Filter:DV A/V Out -> SampleGrab",
+                                      "SampleGrab:Output -> NewScene SmartTee",
+                                      "NewScene SmartTee:Capture -> Tolmar AVI Writer",
+                                      "NewScene SmartTee:Preview -> NewScenes DV Splitter",
+                                      "NewScenes DV Splitter:DVVidOut0 -> New Scenes Video Decoder",
+                                      "New Scenes Video Decoder:XForm Out -> PictureGrab",
+                                      "PictureGrab:Output -> NewScene Null Renderer",
+                                  }));
+    EXPECT_EQ(log, (std::vector<std::string>{"mode 1"}));
+}
+
+TEST_F(Device, WithoutTheWriterPluginOneFilePerSceneCannotBeBuilt)
+{
+    std::string out;
+    ASSERT_EQ(th::test::runProgram(th::test::binDir() + "/regsvr", {"/u", "/s", th::test::binDir() + "/thmux.ax"},
+                                   &out),
+              0)
+        << out;
+    dv.SetCaptureMode(cmDVType2);
+    try {
+        dv.SetSceneDetection(sdMultiFiles);
+        ADD_FAILURE() << "no error";
+    } catch (const EExternalException& e) {
+        EXPECT_EQ(e.Message(), "External exception 80040154");
+    }
+    EXPECT_TRUE(dv.Active()) << "a failed build leaves the component active with a partial graph";
+    EXPECT_EQ(dv.GetCaptureState(), csStopped);
+    dv.SetActive(false);
+    EXPECT_EQ(dv.GetCaptureState(), csConstructed);
+}
+
+TEST_F(Device, ARemovedDeviceDeactivatesAndItsReturnRestartsIt)
+{
+    ActivateCapture(cmDVType2);
+    dv.Start();
+    ASSERT_EQ(dv.GetCaptureState(), csRunned);
+    log.clear();
+    ASSERT_TRUE(th::dv::unplugCamcorder());
+    ASSERT_TRUE(th::test::waitUntil([&] { return !log.empty() && log.back() == "device 1"; }));
+    EXPECT_EQ(log, (std::vector<std::string>{"state 0", "state 3", "device 1"}))
+        << "stopped, deactivated, then reported removed";
+    EXPECT_FALSE(dv.Active());
+    EXPECT_EQ(dv.GetCaptureState(), csConstructed);
+
+    // Back, without AutoStart: reported, nothing else.
+    log.clear();
+    ASSERT_TRUE(th::dv::plugCamcorder());
+    ASSERT_TRUE(th::test::waitUntil([&] { return !log.empty(); }));
+    th::test::waitUntil([] { return false; }, std::chrono::milliseconds(200));
+    for (const auto& entry : log)
+        EXPECT_EQ(entry, "device 0");
+    EXPECT_FALSE(dv.Active());
+
+    // Gone and back with AutoStart: activated and running again.
+    ASSERT_TRUE(th::dv::unplugCamcorder());
+    th::test::waitUntil([] { return false; }, std::chrono::milliseconds(200));
+    dv.SetAutoStart(true);
+    log.clear();
+    ASSERT_TRUE(th::dv::plugCamcorder());
+    ASSERT_TRUE(th::test::waitUntil([&] { return dv.GetCaptureState() == csRunned; }));
+    ASSERT_TRUE(th::test::waitUntil([&] { return !log.empty() && log.back() == "device 0"; }));
+    EXPECT_EQ(log.front(), "state 0");
+    EXPECT_EQ(log[1], "state 2");
+    EXPECT_EQ(log[2], "device 0");
+}
+
+TEST_F(Device, AModeChangeWhileRunningStopsRebuildsAndRestarts)
+{
+    ActivateCapture(cmDVType2);
+    dv.Start();
+    dv.SetCaptureMode(cmDVType1);
+    EXPECT_EQ(log, (std::vector<std::string>{"state 2", "state 0", "state 2", "mode 1"}));
+    EXPECT_EQ(dv.GetCaptureState(), csRunned);
+    EXPECT_TRUE(Filters(A::Graph(dv)).contains("NewScenes DV Splitter"));
+    dv.Stop();
+}
+
+TEST_F(Device, StopsWhileFramesFlowNeverWaitForEachOther)
+{
+    // A frame handler that takes its time makes frames wait for the capture
+    // lock while Stop holds it and stops the graph. Type 1: the writer's audio
+    // pin of type 2 may hold a stop up to its interleave time-out when the
+    // stop cuts a frame between its video and its audio.
+    ActivateCapture(cmDVType1);
+    ASSERT_TRUE(th::dv::setCamcorderSpeed(0));
+    std::atomic<bool> stopped{true};
+    std::atomic<int> frames{0}, late{0};
+    dv.OnCaptureProgress = [&](BYTE, BYTE, BYTE, BYTE, BYTE, int) {
+        ++frames;
+        if (stopped)
+            ++late;
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    };
+    dv.OnChangeCaptureState = [&](QObject*, TCaptureState s) {
+        if (s == csStopped)
+            stopped = true;
+    };
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 1200 && !finished; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!finished) {
+            std::fprintf(stderr, "Start and Stop did not finish within two minutes\n");
+            std::abort();
+        }
+    });
+    const int total = e2e::TotalFrames(scenes);
+    for (int i = 0; i < 300; ++i) {
+        if (dv.GetTransportState() == tsStop) {
+            dv.TransportRew();
+            th::test::waitUntil([&] { return dv.GetTransportState() == tsStop; });
+            dv.TransportPlay();
+        }
+        stopped = false;
+        const int before = frames;
+        dv.Start();
+        th::test::waitUntil([&] { return frames > before; }, std::chrono::milliseconds(i % 2 ? 50 : 5));
+        dv.Stop();
+    }
+    finished = true;
+    watchdog.join();
+    EXPECT_EQ(late, 0) << "no frame after a Stop returned";
+    EXPECT_GT(frames, total / 2);
+}
