@@ -299,7 +299,7 @@ HRESULT CDVSplitterOutputPin::CheckMediaType(const CMediaType* type)
     CMediaType mine;
     if (GetMediaType(0, &mine) != S_OK)
         return S_FALSE;
-    return *type == mine ? S_OK : S_FALSE;
+    return th::dshow::SameMediaType(*type, mine) ? S_OK : S_FALSE;
 }
 
 HRESULT CDVSplitterOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props)

@@ -215,7 +215,7 @@ HRESULT CDVDecoderOutputPin::CheckMediaType(const CMediaType* type)
     CMediaType mine;
     if (GetMediaType(0, &mine) != S_OK)
         return S_FALSE;
-    return *type == mine ? S_OK : S_FALSE;
+    return th::dshow::SameMediaType(*type, mine) ? S_OK : S_FALSE;
 }
 
 HRESULT CDVDecoderOutputPin::SetMediaType(const CMediaType* type)

@@ -216,7 +216,7 @@ FrameSourcePin::FrameSourcePin(FrameSource* filter, CCritSec* lock, HRESULT* hr)
 
 HRESULT FrameSourcePin::CheckMediaType(const CMediaType* type)
 {
-    return *type == m_source->m_type ? S_OK : S_FALSE;
+    return th::dshow::SameMediaType(*type, m_source->m_type) ? S_OK : S_FALSE;
 }
 
 HRESULT FrameSourcePin::GetMediaType(int position, CMediaType* type)
