@@ -184,9 +184,12 @@ HRESULT CAviMuxInputPin::fillGap(IMediaSample* sample, std::size_t bytes)
     if (m_havePrev && !discontinuity) {
         std::int64_t missing = 0; // frames, or audio samples
         REFERENCE_TIME missingTime = 0;
-        if (hasMedia && m_prevHadMedia) {
+        // Audio goes by its stream times alone: upstream filters stamp audio
+        // buffers with the media times (frame numbers) of the frames they
+        // came from.
+        if (!audio && hasMedia && m_prevHadMedia) {
             missing = m0 - m_prevMediaStop;
-            missingTime = audio ? missing * UNITS / info.samplesPerSec : missing * info.frameDuration;
+            missingTime = missing * info.frameDuration;
         } else if (hasTime && m_prevHadTime) {
             missingTime = t0 - m_prevEnd;
             if (missingTime >= ownTime / 2 && missingTime > 0) {

@@ -15,8 +15,9 @@
 // Timing. A video or interleaved stream whose samples skip frames, by their
 // media times (frame numbers) or else by their stream times, gets an empty
 // chunk for each missing frame, so that frame counts and durations stay
-// right; an audio stream whose samples skip time, by their media times
-// (sample numbers) or else by their stream times, gets silence for it. A
+// right; an audio stream whose samples skip time, by their stream times,
+// gets silence for it (audio media times are not used: the DV splitter gives
+// its audio the frame numbers of the frames it came from). A
 // sample marked as a discontinuity, or a jump of more than ten minutes, starts
 // the count afresh instead. A DV frame that is not 120000 or 144000 bytes
 // long is refused (E_INVALIDARG) and counted as dropped.

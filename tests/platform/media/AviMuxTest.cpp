@@ -61,15 +61,22 @@ protected:
         }
     }
     // Pushes frames [from, to) of a type-2 pair (video, then its audio).
-    void PushType2(MuxGraph& g, std::int64_t from, std::int64_t to, const std::vector<std::int64_t>& skip = {})
+    // With `frameNumbers`, both carry the frame's media times, as the DV
+    // splitter stamps them.
+    void PushType2(MuxGraph& g, std::int64_t from, std::int64_t to, const std::vector<std::int64_t>& skip = {},
+                   bool frameNumbers = false)
     {
         for (std::int64_t i = from; i < to; ++i) {
             if (std::find(skip.begin(), skip.end(), i) != skip.end())
                 continue;
-            ASSERT_EQ(g.sources[0]->Push(Frame(i).data(), kPalFrameBytes, FrameTimes(i)), S_OK) << i;
+            ASSERT_EQ(g.sources[0]->Push(Frame(i).data(), kPalFrameBytes, FrameTimes(i, frameNumbers)), S_OK) << i;
             const auto first = static_cast<std::int64_t>(i * kAudioPerFrame);
             const std::vector<std::uint8_t> pcm = Tone(first, kAudioPerFrame);
-            ASSERT_EQ(g.sources[1]->Push(pcm.data(), pcm.size(), AudioTimes(first, kAudioPerFrame)), S_OK) << i;
+            Times t = AudioTimes(first, kAudioPerFrame);
+            t.hasMedia = frameNumbers;
+            t.mediaStart = i;
+            t.mediaStop = i + 1;
+            ASSERT_EQ(g.sources[1]->Push(pcm.data(), pcm.size(), t), S_OK) << i;
         }
     }
 
@@ -225,36 +232,41 @@ TEST_F(AviMuxTest, EndOfEveryStreamFinishesTheFileAndCompletesTheGraph)
 
 // --- Dropped frames and gaps -----------------------------------------------------------------
 
-TEST_F(AviMuxTest, DroppedFramesByStreamTimeBecomeEmptyChunksAndAudioGapsSilence)
+TEST_F(AviMuxTest, DroppedFramesBecomeEmptyChunksAndAudioGapsSilence)
 {
-    const std::string path = dir.file("dropped.avi");
-    {
-        MuxGraph g(path, {DvVideoType(), PcmType()});
-        ASSERT_EQ(g.control->Run(), S_OK);
-        PushType2(g, 0, 40, {10, 11, 25});
-        ASSERT_EQ(g.control->Stop(), S_OK);
-    }
-    const AviFile f = Walk(path);
-    ASSERT_TRUE(f.errors.empty()) << f.errorText();
-    EXPECT_EQ(f.streams.at(0).length, 40u);
-    EXPECT_EQ(f.streams.at(1).length, 40u * kAudioPerFrame);
-    int empty = 0;
-    for (const Idx1Entry& e : f.idx1)
-        if (e.id == FourCC("00dc") && e.size == 0) {
-            ++empty;
-            EXPECT_EQ(e.flags & 0x10u, 0u);
+    // By stream times alone, and with the frame numbers a DV splitter gives
+    // both streams as media times.
+    for (const bool frameNumbers : {false, true}) {
+        SCOPED_TRACE(frameNumbers);
+        const std::string path = dir.file(frameNumbers ? "dropped-media.avi" : "dropped.avi");
+        {
+            MuxGraph g(path, {DvVideoType(), PcmType()});
+            ASSERT_EQ(g.control->Run(), S_OK);
+            PushType2(g, 0, 40, {10, 11, 25}, frameNumbers);
+            ASSERT_EQ(g.control->Stop(), S_OK);
         }
-    EXPECT_EQ(empty, 3);
-    int emptyStd = 0;
-    for (const auto& e : f.streams[0].entries)
-        emptyStd += e.size == 0 && !e.key;
-    EXPECT_EQ(emptyStd, 3);
+        const AviFile f = Walk(path);
+        ASSERT_TRUE(f.errors.empty()) << f.errorText();
+        EXPECT_EQ(f.streams.at(0).length, 40u);
+        EXPECT_EQ(f.streams.at(1).length, 40u * kAudioPerFrame);
+        int empty = 0;
+        for (const Idx1Entry& e : f.idx1)
+            if (e.id == FourCC("00dc") && e.size == 0) {
+                ++empty;
+                EXPECT_EQ(e.flags & 0x10u, 0u);
+            }
+        EXPECT_EQ(empty, 3);
+        int emptyStd = 0;
+        for (const auto& e : f.streams[0].entries)
+            emptyStd += e.size == 0 && !e.key;
+        EXPECT_EQ(emptyStd, 3);
 
-    const AvFile av = AvRead(path);
-    ASSERT_TRUE(av.opened);
-    EXPECT_EQ(av.streams.at(0).headerFrames, 40);
-    EXPECT_EQ(av.streams.at(0).packets - av.streams.at(0).emptyPackets, 37);
-    EXPECT_EQ(AudioSamples(av), 40 * static_cast<std::int64_t>(kAudioPerFrame));
+        const AvFile av = AvRead(path);
+        ASSERT_TRUE(av.opened);
+        EXPECT_EQ(av.streams.at(0).headerFrames, 40);
+        EXPECT_EQ(av.streams.at(0).packets - av.streams.at(0).emptyPackets, 37);
+        EXPECT_EQ(AudioSamples(av), 40 * static_cast<std::int64_t>(kAudioPerFrame));
+    }
 }
 
 TEST_F(AviMuxTest, DroppedFramesByMediaTimeAndDiscontinuities)
