@@ -130,6 +130,11 @@ struct Rig {
 ComPtr<IBaseFilter> findDevice(ComPtr<IMoniker>* moniker = nullptr);
 std::vector<std::u16string> videoInputNames();
 
+// Runs a program of the build and waits for it: its exit status, -1 when it
+// could not run. Plain fork and exec (the thread checker cannot follow the
+// address-space sharing start that Qt's process class uses).
+int runTool(const std::string& program, const std::vector<std::string>& args);
+
 // The absolute track number the capture engine sends for a time code (the
 // reference arithmetic, written out here on its own).
 std::uint32_t trackNumberFor(th::dif::System system, const th::dif::Timecode& tc);
