@@ -52,7 +52,8 @@ bool TTlmVideoWindow::AttachVideo()
     const bool result = FGraph->QueryInterface(IID_IVideoWindow, FVideoWindow.ReleaseAndGetVoidAddressOf()) == S_OK;
     if (!FVideoWindow)
         return result;
-    CheckHResult(FVideoWindow->put_Owner(reinterpret_cast<OAHWND>(static_cast<QWidget*>(this))));
+    // The window handle: the native window id, made now when there is none yet.
+    CheckHResult(FVideoWindow->put_Owner(static_cast<OAHWND>(winId())));
     CheckHResult(FVideoWindow->put_WindowStyle(WS_CHILD | WS_CLIPSIBLINGS));
     UpdateVideoPosition();
     CheckHResult(FVideoWindow->put_Visible(OATRUE));

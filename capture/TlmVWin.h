@@ -6,7 +6,7 @@
 // black. Main thread only.
 //
 // The owner handle given to the renderer (IVideoWindow::put_Owner) is the
-// control's QWidget pointer as an OAHWND.
+// control's window handle, its native window id (QWidget::winId).
 
 #include "platform/dshow/DShow.h"
 

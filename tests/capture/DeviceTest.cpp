@@ -5,6 +5,8 @@
 #include "CaptureFakes.h"
 #include "EngineRun.h"
 
+#include "AvRead.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -298,4 +300,149 @@ TEST_F(Device, StopsWhileFramesFlowNeverWaitForEachOther)
     watchdog.join();
     EXPECT_EQ(late, 0) << "no frame after a Stop returned";
     EXPECT_GT(frames, total / 2);
+}
+
+TEST_F(Device, TheGraphsOfEachModeWithTheMultiplexer)
+{
+    const QStringList sceneBranch{
+        "New Scenes Video Decoder:XForm Out -> PictureGrab",
+        "PictureGrab:Output -> NewScene Null Renderer",
+    };
+    const QStringList previewBranch{
+        "DV Splitter:AudOut00 -> AudioRenderer",
+        "DV Splitter:DVVidOut0 -> DV Video Decoder",
+        "DV Video Decoder:XForm Out -> Video Renderer",
+        "SmartTee:Preview -> DV Splitter",
+    };
+    const QStringList type1{
+        "NewScene SmartTee:Capture -> Mux",
+        "NewScene SmartTee:Preview -> NewScenes DV Splitter",
+        "NewScenes DV Splitter:DVVidOut0 -> New Scenes Video Decoder",
+        "SampleGrab:Output -> NewScene SmartTee",
+        "Mux:AVI Out -> File writer",
+    };
+    const QStringList type2{
+        "DV Splitter_mux:AudOut00 -> Mux",
+        "DV Splitter_mux:DVVidOut0 -> NewScene SmartTee",
+        "NewScene SmartTee:Capture -> Mux",
+        "NewScene SmartTee:Preview -> New Scenes Video Decoder",
+        "SampleGrab:Output -> DV Splitter_mux",
+        "Mux:AVI Out -> File writer",
+    };
+    struct Expected {
+        TCaptureMode mode;
+        QStringList filters;
+        QStringList connections;
+    };
+    const std::vector<Expected> modes{
+        {cmPreview,
+         {"Device Filter", "SampleGrab", "DV Splitter", "DV Video Decoder", "Audio Renderer", "Video Renderer"},
+         {"Device Filter:DV A/V Out -> SampleGrab", "SampleGrab:Output -> DV Splitter",
+          "DV Splitter:AudOut00 -> Audio Renderer", "DV Splitter:DVVidOut0 -> DV Video Decoder",
+          "DV Video Decoder:XForm Out -> Video Renderer"}},
+        {cmDVType1,
+         {"Device Filter", "SampleGrab", "New Scenes Video Decoder", "PictureGrab", "NewScene SmartTee",
+          "NewScene Null Renderer", "NewScenes DV Splitter", "Mux", "File writer"},
+         QStringList{"Device Filter:DV A/V Out -> SampleGrab"} + sceneBranch + type1},
+        {cmDVType2,
+         {"Device Filter", "SampleGrab", "New Scenes Video Decoder", "PictureGrab", "NewScene SmartTee",
+          "NewScene Null Renderer", "DV Splitter_mux", "Mux", "File writer"},
+         QStringList{"Device Filter:DV A/V Out -> SampleGrab"} + sceneBranch + type2},
+        {cmDVType1wPreview,
+         {"Device Filter", "SampleGrab", "DV Video Decoder", "New Scenes Video Decoder", "PictureGrab", "SmartTee",
+          "NewScene SmartTee", "NewScene Null Renderer", "DV Splitter", "NewScenes DV Splitter", "AudioRenderer",
+          "Mux", "File writer", "Video Renderer"},
+         QStringList{"Device Filter:DV A/V Out -> SmartTee", "SmartTee:Capture -> SampleGrab"} + sceneBranch +
+             type1 + previewBranch},
+        {cmDVType2wPreview,
+         {"Device Filter", "SampleGrab", "DV Video Decoder", "New Scenes Video Decoder", "PictureGrab", "SmartTee",
+          "NewScene SmartTee", "NewScene Null Renderer", "DV Splitter", "DV Splitter_mux", "AudioRenderer", "Mux",
+          "File writer", "Video Renderer"},
+         QStringList{"Device Filter:DV A/V Out -> SmartTee", "SmartTee:Capture -> SampleGrab"} + sceneBranch +
+             type2 + previewBranch},
+    };
+    dv.SetActive(true);
+    ASSERT_TRUE(dv.Active());
+    for (const auto& e : modes) {
+        SCOPED_TRACE(e.mode);
+        dv.SetCaptureMode(e.mode);
+        EXPECT_EQ(Filters(A::Graph(dv)), e.filters);
+        EXPECT_EQ(Connections(A::Graph(dv)), Sorted(e.connections));
+        EXPECT_EQ(A::HasFileSink(dv), e.mode != cmPreview);
+        EXPECT_FALSE(A::HasFileSwitcher(dv)) << "the multiplexer switches no files";
+        const bool preview = e.mode == cmPreview || e.mode == cmDVType1wPreview || e.mode == cmDVType2wPreview;
+        EXPECT_EQ(A::HasAudio(dv), preview);
+    }
+}
+
+TEST_F(Device, ThePreviewWritesNoFile)
+{
+    dv.SetActive(true);
+    ASSERT_EQ(dv.CaptureMode(), cmPreview);
+    e2e::Collected c;
+    c.Watch(dv);
+    ASSERT_TRUE(e2e::CaptureTape(dv, c, e2e::TotalFrames(scenes)));
+    EXPECT_GE(c.frames, e2e::TotalFrames(scenes)) << "progress for every frame";
+    EXPECT_TRUE(QDir(dir.qpath()).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(c.Files().isEmpty());
+    std::lock_guard<std::mutex> g(c.lock);
+    EXPECT_TRUE(c.pictures.empty()) << "no thumbnails in the preview";
+}
+
+namespace {
+
+int Display(IGraphBuilder* graph, const char16_t* name)
+{
+    ComPtr<IBaseFilter> f;
+    if (FAILED(graph->FindFilterByName(name, f.ReleaseAndGetAddressOf())))
+        return -1;
+    ComPtr<IIPDVDec> dec;
+    int display = -1;
+    if (SUCCEEDED(f.As(&dec)))
+        dec->get_IPDisplay(&display);
+    return display;
+}
+
+} // namespace
+
+TEST_F(Device, ThePreviewSettingsActOnThePreviewBranchOnly)
+{
+    dv.SetDVResolution(dvrQuarter); // inactive: only stored
+    dv.SetCaptureMode(cmDVType2wPreview);
+    dv.SetActive(true);
+    ASSERT_TRUE(dv.Active());
+    IGraphBuilder* graph = A::Graph(dv);
+    EXPECT_EQ(Display(graph, u"DV Video Decoder"), DVRESOLUTION_QUARTER) << "applied by the build";
+    EXPECT_EQ(Display(graph, u"New Scenes Video Decoder"), DVRESOLUTION_DC);
+    dv.SetDVResolution(dvrHalf);
+    EXPECT_EQ(Display(graph, u"DV Video Decoder"), DVRESOLUTION_HALF) << "at once";
+    EXPECT_EQ(Display(graph, u"New Scenes Video Decoder"), DVRESOLUTION_DC) << "the scene branch keeps its size";
+    dv.SetVolume(-1500);
+    EXPECT_EQ(dv.Volume(), -1500);
+
+    // Every second preview frame dropped; the file keeps every frame.
+    dv.SetDVFrameRate(frHalf);
+    e2e::Collected c;
+    c.Watch(dv);
+    ASSERT_TRUE(e2e::CaptureTape(dv, c, e2e::TotalFrames(scenes)));
+    const avread::File f = avread::Read(dir.file("capture.avi"));
+    ASSERT_TRUE(f.opened) << f.error;
+    EXPECT_EQ(f.streams.at(0).packets, e2e::TotalFrames(scenes));
+
+    // Without a preview branch the settings cannot find their filters.
+    dv.SetCaptureMode(cmDVType2);
+    try {
+        dv.SetDVResolution(dvrFull);
+        ADD_FAILURE() << "no error";
+    } catch (const EExternalException& e) {
+        EXPECT_EQ(e.ExceptionCode(), VFW_E_NOT_FOUND);
+    }
+    EXPECT_EQ(dv.DVResolution(), dvrHalf) << "the old value stays";
+    EXPECT_THROW(dv.SetDVFrameRate(frFull), EExternalException);
+    EXPECT_EQ(dv.Volume(), -1500) << "the volume waits for the next graph with a renderer";
+    dv.SetVolume(-20000);
+    EXPECT_EQ(dv.Volume(), -20000) << "stored unchecked without a renderer";
+    dv.SetVolume(-1500);
+    dv.SetCaptureMode(cmPreview);
+    EXPECT_EQ(Display(A::Graph(dv), u"DV Video Decoder"), DVRESOLUTION_HALF);
 }

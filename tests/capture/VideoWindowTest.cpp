@@ -58,7 +58,7 @@ public:
 
 std::string Owner(const TTlmVideoWindow& w)
 {
-    return "owner " + std::to_string(reinterpret_cast<OAHWND>(static_cast<const QWidget*>(&w)));
+    return "owner " + std::to_string(static_cast<OAHWND>(w.winId()));
 }
 
 QImage Filled(int w, int h, QColor c)
