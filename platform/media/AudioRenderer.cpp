@@ -154,7 +154,23 @@ private:
 class AudioOutput final : public QObject {
 public:
     explicit AudioOutput(std::shared_ptr<AudioRing> ring) : m_ring(std::move(ring)) {}
-    ~AudioOutput() override { close(); }
+    ~AudioOutput() override
+    {
+        // Calls still queued for this object must not reach it while its
+        // children go (a sink's teardown may deliver posted events).
+        QCoreApplication::removePostedEvents(this);
+        m_wanted = false;
+        delete m_poll;
+        m_poll = nullptr;
+        delete m_devices;
+        m_devices = nullptr;
+        m_ring->deviceActive = false;
+        m_ring->changed.notify_all();
+        delete m_sink;
+        m_sink = nullptr;
+        delete m_source;
+        m_source = nullptr;
+    }
 
     void start(const QAudioFormat& format, qreal volume, int bufferBytes)
     {
