@@ -177,7 +177,7 @@ void Camcorder::notifyGraphs(LONG available)
         if (!graph || std::find(done.begin(), done.end(), graph) != done.end())
             continue;
         done.push_back(graph);
-        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(filter)),
+        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()),
                             available);
     }
 }

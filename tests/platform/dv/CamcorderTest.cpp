@@ -191,6 +191,37 @@ TEST_F(Camcorder, TheEnvironmentConfiguresItAndBadValuesAreRefusedWithOneMessage
     EXPECT_FALSE(dv::camcorderPresent());
 }
 
+TEST_F(Camcorder, LoadingTheLibraryConfiguresItFromTheEnvironment)
+{
+    const std::string good = tape({});
+    const std::string check = std::string(TH_BINARY_DIR) + "/tests/th_dv_loadcheck";
+    const std::string out = dir.file("out.txt"), err = dir.file("err.txt");
+    struct Case {
+        const char* tape;
+        const char* mode;
+        std::string listed;
+        int messages;
+    };
+    const Case cases[] = {
+        {good.c_str(), nullptr, "Microsoft DV Camera and VCR vcr\n", 0},
+        {good.c_str(), "camera", "Microsoft DV Camera and VCR camera\n", 0},
+        {nullptr, nullptr, "", 0},
+        {"/nonexistent/tape.dv", nullptr, "", 1},
+        {good.c_str(), "deck", "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.tape ? c.tape : "-") + " " + (c.mode ? c.mode : "-"));
+        c.tape ? ::setenv("THARVEST_DV_TAPE", c.tape, 1) : ::unsetenv("THARVEST_DV_TAPE");
+        c.mode ? ::setenv("THARVEST_DV_MODE", c.mode, 1) : ::unsetenv("THARVEST_DV_MODE");
+        ASSERT_EQ(dvtest::runTool(check, {}, out, err), 0);
+        EXPECT_EQ(dvtest::readFile(out), c.listed);
+        const std::string printed = dvtest::readFile(err);
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), c.messages) << printed;
+    }
+    ::unsetenv("THARVEST_DV_TAPE");
+    ::unsetenv("THARVEST_DV_MODE");
+}
+
 // --- The filter and its stream -------------------------------------------------------------
 
 TEST_F(Camcorder, OffersInterleavedDvWithTheTapesDescription)

@@ -363,7 +363,8 @@ std::vector<std::pair<LONG, LONG_PTR>> Rig::drainEvents()
     return got;
 }
 
-int runTool(const std::string& program, const std::vector<std::string>& args)
+int runTool(const std::string& program, const std::vector<std::string>& args, const std::string& outFile,
+            const std::string& errFile)
 {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -374,11 +375,12 @@ int runTool(const std::string& program, const std::vector<std::string>& args)
     if (pid < 0)
         return -1;
     if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-        }
+        const int out = ::open(outFile.empty() ? "/dev/null" : outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errFile.empty() ? "/dev/null" : errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out >= 0)
+            ::dup2(out, 1);
+        if (err >= 0)
+            ::dup2(err, 2);
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
@@ -386,6 +388,20 @@ int runTool(const std::string& program, const std::vector<std::string>& args)
     if (::waitpid(pid, &status, 0) != pid)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    return text;
 }
 
 std::uint32_t trackNumberFor(dif::System system, const dif::Timecode& tc)

@@ -133,7 +133,10 @@ std::vector<std::u16string> videoInputNames();
 // Runs a program of the build and waits for it: its exit status, -1 when it
 // could not run. Plain fork and exec (the thread checker cannot follow the
 // address-space sharing start that Qt's process class uses).
-int runTool(const std::string& program, const std::vector<std::string>& args);
+// Standard output and error go to the files named, or are thrown away.
+int runTool(const std::string& program, const std::vector<std::string>& args, const std::string& outFile = {},
+            const std::string& errFile = {});
+std::string readFile(const std::string& path);
 
 // The absolute track number the capture engine sends for a time code (the
 // reference arithmetic, written out here on its own).
