@@ -22,6 +22,11 @@
 // graph, so that tests and benchmarks on a loaded machine lose nothing; only
 // one running filter of the camcorder sets that pace, others follow it.
 //
+// Commands. A transport command or seek takes effect at the next frame
+// period that no running filter has sent yet, so the first frame sent after
+// it is the one the command found (after a seek to TC, play sends TC first).
+// A frame already on its way downstream when the deck stops still arrives.
+//
 // Presence. Plugging and unplugging raise EC_DEVICE_LOST (param2 1 back, 0
 // removed) once in every graph that holds a filter of the camcorder, and send
 // WM_DEVICECHANGE (DBT_DEVICEARRIVAL, or DBT_DEVICEREMOVECOMPLETE) with a
