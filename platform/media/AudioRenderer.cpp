@@ -1,5 +1,7 @@
 #include "platform/media/AudioRenderer.h"
 
+#include "platform/media/MainThreadCall.h"
+
 #include "platform/dshow/StreamingThread.h"
 
 #include <QAudioDevice>
@@ -329,7 +331,7 @@ CAudioRenderer::~CAudioRenderer()
         delete m_output;
     } else {
         AudioOutput* output = m_output;
-        QMetaObject::invokeMethod(output, [output] { delete output; }, Qt::QueuedConnection);
+        PostToThreadOf(output, [output] { delete output; });
     }
 }
 
@@ -371,9 +373,8 @@ HRESULT CAudioRenderer::Pause()
         const qreal volume = linearVolume(m_volume);
         const int bufferBytes = static_cast<int>(lead / 2);
         AudioOutput* output = m_output;
-        QMetaObject::invokeMethod(
-            output, [output, format, volume, bufferBytes] { output->start(format, volume, bufferBytes); },
-            Qt::QueuedConnection);
+        PostToThreadOf(output,
+                       [output, format, volume, bufferBytes] { output->start(format, volume, bufferBytes); });
     }
     return hr;
 }
@@ -398,7 +399,7 @@ HRESULT CAudioRenderer::Stop()
     m_ring->changed.notify_all();
     if (m_output && m_State != State_Stopped) {
         AudioOutput* output = m_output;
-        QMetaObject::invokeMethod(output, [output] { output->stop(); }, Qt::QueuedConnection);
+        PostToThreadOf(output, [output] { output->stop(); });
     }
     m_ring->clear();
     return CBaseFilter::Stop();
@@ -490,7 +491,7 @@ HRESULT CAudioRenderer::put_Volume(LONG volume)
     if (m_output) {
         AudioOutput* output = m_output;
         const qreal linear = linearVolume(volume);
-        QMetaObject::invokeMethod(output, [output, linear] { output->setVolume(linear); }, Qt::QueuedConnection);
+        PostToThreadOf(output, [output, linear] { output->setVolume(linear); });
     }
     return S_OK;
 }

@@ -1,5 +1,7 @@
 #include "platform/media/VideoRenderer.h"
 
+#include "platform/media/MainThreadCall.h"
+
 #include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
@@ -193,8 +195,7 @@ HRESULT CVideoRendererInputPin::Receive(IMediaSample* sample)
     if (!f.presentQueued.exchange(true)) {
         QCoreApplication* app = QCoreApplication::instance();
         if (app)
-            QMetaObject::invokeMethod(
-                app, [frames = m_renderer->m_frames] { frames->present(); }, Qt::QueuedConnection);
+            PostToThreadOf(app, [frames = m_renderer->m_frames] { frames->present(); });
         else
             f.presentQueued = false;
     }
@@ -221,13 +222,10 @@ CVideoRenderer::~CVideoRenderer()
         if (m_frames->window)
             m_frames->window->deleteLater();
     } else if (QCoreApplication* app = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(
-            app,
-            [frames = m_frames] {
-                if (frames->window)
-                    frames->window->deleteLater();
-            },
-            Qt::QueuedConnection);
+        PostToThreadOf(app, [frames = m_frames] {
+            if (frames->window)
+                frames->window->deleteLater();
+        });
     }
 }
 

@@ -197,6 +197,20 @@ HRESULT PushSource::Push(const void* data, std::size_t n, const Times& times)
     return hr;
 }
 
+bool PushSource::StartStreaming(std::function<bool()> step)
+{
+    return m_thread.Start("push source", [this, step = std::move(step)] {
+        while (!m_thread.StopRequested() && step()) {
+        }
+    });
+}
+
+HRESULT PushSource::Stop()
+{
+    m_thread.Stop();
+    return CBaseFilter::Stop();
+}
+
 // --- Graphs --------------------------------------------------------------------------------
 
 Graph::Graph()

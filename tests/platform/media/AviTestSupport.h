@@ -6,6 +6,9 @@
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/DShow.h"
+#include "platform/dshow/StreamingThread.h"
+
+#include <functional>
 
 #include <cstdint>
 #include <string>
@@ -60,6 +63,11 @@ public:
     // Delivers one sample downstream on the calling thread; the receiver's answer.
     HRESULT Push(const void* data, std::size_t n, const Times& times);
     HRESULT End() { return m_pin.DeliverEndOfStream(); }
+    // Calls step() on a streaming thread of the source's own until it answers
+    // false or the source stops (which waits for the thread, as the
+    // platform's sources do).
+    bool StartStreaming(std::function<bool()> step);
+    HRESULT Stop() override;
 
 private:
     friend class PushSourcePin;
@@ -68,6 +76,7 @@ private:
     PushSourcePin m_pin;
     CMediaType m_type;
     LONG m_bufferBytes;
+    th::dshow::StreamingThread m_thread;
 };
 
 // --- Graphs ----------------------------------------------------------------------------------
