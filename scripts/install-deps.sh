@@ -10,7 +10,7 @@ packages="build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libsqlite3-dev libgtest-dev libgmock-dev
-  xvfb xauth ffmpeg clang libclang-rt-14-dev"
+  xvfb xauth ffmpeg clang libclang-rt-14-dev pulseaudio pulseaudio-utils"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
