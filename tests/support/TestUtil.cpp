@@ -51,7 +51,7 @@ std::string binDir()
     return std::string(TH_BINARY_DIR) + "/bin";
 }
 
-// posix_spawn rather than QProcess: QProcess's fork helper makes
+// posix_spawnp rather than QProcess: QProcess's fork helper makes
 // ThreadSanitizer lose track of the parent's locks for the rest of the run.
 int runProgram(const std::string& program, const std::vector<std::string>& args,
                std::string* out)
@@ -74,7 +74,7 @@ int runProgram(const std::string& program, const std::vector<std::string>& args,
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (rc != 0) {
