@@ -1,4 +1,5 @@
 #include "platform/dshow/DeviceEnum.h"
+#include "platform/dshow/EnumSnapshot.h"
 
 #include "platform/com/ComServer.h"
 #include "platform/registry/Registry.h"
@@ -101,53 +102,7 @@ private:
     DeviceFilterFactory m_bind;
 };
 
-class CEnumMoniker final : public com::ComObject<IEnumMoniker>, public com::server::ModuleObject {
-public:
-    explicit CEnumMoniker(std::vector<ComPtr<IMoniker>> items, std::size_t position = 0)
-        : m_items(std::move(items)), m_position(position)
-    {
-    }
-
-    HRESULT Next(ULONG count, IMoniker** monikers, ULONG* fetched) override
-    {
-        if (!monikers)
-            return E_POINTER;
-        if (!fetched && count > 1)
-            return E_INVALIDARG;
-        ULONG got = 0;
-        while (got < count && m_position < m_items.size())
-            m_items[m_position++].CopyTo(&monikers[got++]);
-        if (fetched)
-            *fetched = got;
-        return got == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override
-    {
-        const std::size_t left = m_items.size() - m_position;
-        if (count > left) {
-            m_position = m_items.size();
-            return S_FALSE;
-        }
-        m_position += count;
-        return S_OK;
-    }
-    HRESULT Reset() override
-    {
-        m_position = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumMoniker** clone) override
-    {
-        if (!clone)
-            return E_POINTER;
-        *clone = new CEnumMoniker(m_items, m_position);
-        return S_OK;
-    }
-
-private:
-    std::vector<ComPtr<IMoniker>> m_items;
-    std::size_t m_position;
-};
+using CEnumMoniker = CEnumSnapshot<IEnumMoniker, IMoniker>;
 
 struct Device {
     std::uint64_t handle;

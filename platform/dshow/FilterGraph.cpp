@@ -16,6 +16,7 @@
 // itself). CancelDefaultHandling passes either on to the queue as it comes.
 
 #include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/EnumSnapshot.h"
 #include "platform/win/Windows.h"
 
 #include <chrono>
@@ -34,52 +35,7 @@ struct Event {
     LONG_PTR param2;
 };
 
-class CEnumFilters final : public th::com::ComObject<IEnumFilters>, public th::com::server::ModuleObject {
-public:
-    explicit CEnumFilters(std::vector<ComPtr<IBaseFilter>> filters, std::size_t position = 0)
-        : m_filters(std::move(filters)), m_position(position)
-    {
-    }
-    HRESULT Next(ULONG count, IBaseFilter** filters, ULONG* fetched) override
-    {
-        if (!filters)
-            return E_POINTER;
-        if (!fetched && count > 1)
-            return E_INVALIDARG;
-        ULONG got = 0;
-        while (got < count && m_position < m_filters.size())
-            m_filters[m_position++].CopyTo(&filters[got++]);
-        if (fetched)
-            *fetched = got;
-        return got == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override
-    {
-        const std::size_t left = m_filters.size() - m_position;
-        if (count > left) {
-            m_position = m_filters.size();
-            return S_FALSE;
-        }
-        m_position += count;
-        return S_OK;
-    }
-    HRESULT Reset() override
-    {
-        m_position = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumFilters** clone) override
-    {
-        if (!clone)
-            return E_POINTER;
-        *clone = new CEnumFilters(m_filters, m_position);
-        return S_OK;
-    }
-
-private:
-    std::vector<ComPtr<IBaseFilter>> m_filters;
-    std::size_t m_position;
-};
+using CEnumFilters = CEnumSnapshot<IEnumFilters, IBaseFilter>;
 
 ComPtr<IUnknown> identityOf(IUnknown* p)
 {
