@@ -44,8 +44,8 @@ protected:
     th::test::TempDir tapes, dir;
     std::string tape;
     const std::vector<e2e::Scene> scenes = e2e::FiveScenes();
+    e2e::Collected collected; // outlives the component
     TTlmDVCapture dv;
-    e2e::Collected collected;
 };
 
 } // namespace
