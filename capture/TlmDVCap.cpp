@@ -72,8 +72,13 @@ TTlmDVCapture::~TTlmDVCapture()
     FSceneDocument.reset();
     FScenesNode = {};
     FCurrentScene = {};
+    // Grabbers that outlive the component (a partial graph that someone else
+    // still holds) let go of the callback objects now.
+    if (FFrameGrabber)
+        FFrameGrabber->SetCallback(nullptr, 0);
+    if (FPictureGrabber)
+        FPictureGrabber->SetCallback(nullptr, 0);
     FPictureCB->Install(nullptr, {});
-    FFrameCB->OnSample = nullptr;
     FFrameGrabber.Reset();
     FPictureGrabber.Reset();
     FFileSink.Reset();

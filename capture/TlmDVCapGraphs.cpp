@@ -40,9 +40,12 @@ void TTlmDVCapture::SetupFrameGrabber(IBaseFilter* Grabber)
     CheckHResult(FFrameGrabber->SetBufferSamples(TRUE));
     CheckHResult(FFrameGrabber->SetOneShot(FALSE));
     CheckHResult(FFrameGrabber->SetCallback(FFrameCB.get(), 0));
-    FFrameCB->OnSample = [this](BYTE* Buffer, LONG Len, LONGLONG Start, LONGLONG Stop) {
-        DVFrameReceived(Buffer, Len, Start, Stop);
-    };
+    // Always the same handler: set once, so that a sample of the previous graph
+    // still on its way never sees it being replaced.
+    if (!FFrameCB->OnSample)
+        FFrameCB->OnSample = [this](BYTE* Buffer, LONG Len, LONGLONG Start, LONGLONG Stop) {
+            DVFrameReceived(Buffer, Len, Start, Stop);
+        };
 }
 
 void TTlmDVCapture::SetupPictureGrabber(IBaseFilter* Grabber)

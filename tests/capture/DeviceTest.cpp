@@ -463,3 +463,23 @@ TEST_F(Device, ThePreviewSettingsActOnThePreviewBranchOnly)
     dv.SetCaptureMode(cmPreview);
     EXPECT_EQ(Display(A::Graph(dv), u"DV Video Decoder"), DVRESOLUTION_HALF);
 }
+
+TEST_F(Device, AWindowThatOutlivesTheComponentDoesNotHoldItUp)
+{
+    TTlmVideoWindow window;
+    dv.SetActive(false);
+    auto other = std::make_unique<TTlmDVCapture>();
+    other->SetAutoStart(false);
+    other->SetPreviewWindow(&window);
+    other->SetActive(true);
+    ASSERT_TRUE(other->Active());
+    ASSERT_NE(window.Graph(), nullptr);
+    other->Start();
+    other->TransportPlay();
+    th::test::waitUntil([] { return false; }, std::chrono::milliseconds(200));
+    // Freed while running, the window still holding the graph.
+    const auto t0 = std::chrono::steady_clock::now();
+    other.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+    EXPECT_NE(window.Graph(), nullptr);
+}
