@@ -1,4 +1,4 @@
-# th_add_gtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
+# th_add_gtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <label>] [TIMEOUT <s>])
 #
 # Builds one GoogleTest binary and registers each of its cases with CTest. Every
 # case runs through tests/support/isolate.sh, which gives it a registry folder,
@@ -19,7 +19,13 @@ function(th_add_gtest name)
   endif()
   set(props TIMEOUT ${ARG_TIMEOUT})
   if(ARG_LABELS)
-    list(APPEND props LABELS "${ARG_LABELS}")
+    # gtest_discover_tests hands its properties on unquoted, so a second
+    # label would be read as a property name.
+    list(LENGTH ARG_LABELS nlabels)
+    if(nlabels GREATER 1)
+      message(FATAL_ERROR "th_add_gtest(${name}): one label only, got ${ARG_LABELS}")
+    endif()
+    list(APPEND props LABELS ${ARG_LABELS})
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST

@@ -6,6 +6,7 @@ set -u
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/thtest.XXXXXX") || exit 1
 trap 'rm -rf "$scratch"' EXIT INT TERM
 mkdir -p "$scratch/registry" "$scratch/tmp" "$scratch/home"
+chmod 700 "$scratch/tmp"
 export THARVEST_REGISTRY_DIR="$scratch/registry"
 export TMPDIR="$scratch/tmp"
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$scratch/tmp}"
