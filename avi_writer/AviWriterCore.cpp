@@ -1,5 +1,8 @@
 #include "avi_writer/AviWriterCore.h"
 
+#include "platform/dshow/StreamingThread.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -259,6 +262,25 @@ HRESULT AviWriterCore::ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     }
 }
 
+// The wait is cut into short slices so that a graph that is stopping does not
+// hold its audio thread for the whole time-out waiting for video that the stop
+// has already cut off; while the graph runs it is one wait of the full length.
+void AviWriterCore::waitForVideo()
+{
+    constexpr DWORD sliceMs = 20;
+    const ULONGLONG deadline = GetTickCount64() + kInterleaveWaitMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return;
+        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(sliceMs, deadline - now));
+        if (WaitForSingleObject(FInterleaveEvent, slice) == WAIT_OBJECT_0)
+            return;
+        if (th::dshow::StreamingThread::StopRequestedHere())
+            return;
+    }
+}
+
 HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
 {
     std::lock_guard<std::mutex> receiving(pin.FReceiveLock);
@@ -268,7 +290,7 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     // Wait (outside the filter lock) for a video sample that starts at or
     // after this buffer; after the time-out the audio goes on regardless.
     if (FInterleaveEvent)
-        WaitForSingleObject(FInterleaveEvent, kInterleaveWaitMs);
+        waitForVideo();
 
     Guard lock(FFilterLock);
     if (!IsFileOpen() && !FArmed)

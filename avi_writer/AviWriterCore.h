@@ -72,5 +72,6 @@ public:
 private:
     HRESULT receiveVideo(AviPinState& pin, IMediaSample* sample);
     HRESULT receiveAudio(AviAudioPinState& pin, IMediaSample* sample);
+    void waitForVideo();
     DWORD writeChunk(AviPinState& pin, std::uint32_t id, const BYTE* data, std::size_t len);
 };

@@ -6,11 +6,13 @@
 #include "TestSample.h"
 
 #include "avi_writer/AviWriterCore.h"
+#include "platform/dshow/StreamingThread.h"
 #include "platform/riff/Riff.h"
 #include "support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -427,6 +429,34 @@ TEST(AviAudioReception, AudioWaitsForVideoAndGoesOnWithoutIt)
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
     c.w.CloseFile();
     EXPECT_EQ(AudioChunkSizes(dir.file("w.avi")).size(), 2u);
+}
+
+TEST(AviAudioReception, AStoppingStreamingThreadStopsWaitingForVideo)
+{
+    th::test::TempDir dir;
+    Core c;
+    MakeType2(c.w);
+    c.w.FFileName = dir.file("s.avi");
+    c.w.FArmed = true;
+    ResetEvent(c.w.FInterleaveEvent);
+    auto s = TestSample::Make(Bytes(7680, 1), 10 * D, 11 * D);
+
+    // The audio arrives on a source's streaming thread; no video follows.
+    constexpr HRESULT notYet = 0x7FFFFFFF; // no real result
+    std::atomic<HRESULT> result{notYet};
+    th::dshow::StreamingThread thread;
+    ASSERT_TRUE(thread.Start("audio", [&] { result = c.w.ReceiveAudio(c.audio, s.Get()); }));
+    ASSERT_TRUE(th::test::waitUntil([&] { return c.w.FAudioTime.load() == 10 * D; }));
+    EXPECT_EQ(result.load(), notYet); // still waiting for video
+
+    // Stopping the source ends the wait well before the two-second time-out
+    // (which the next case shows a waiting buffer otherwise sits out).
+    const auto start = std::chrono::steady_clock::now();
+    thread.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_EQ(result.load(), S_OK);
+    c.w.CloseFile();
+    EXPECT_EQ(AudioChunkSizes(dir.file("s.avi")).size(), 1u); // the buffer is still written
 }
 
 // --- File switch -------------------------------------------------------------------------------------------
