@@ -17,6 +17,7 @@
 // The tape is made with the tape maker beside this program (or taken from
 // --tape when that file exists); everything written goes to --dir (default
 // $TMPDIR) and is removed afterwards.
+#include "bench/support/BenchUtil.h"
 #include "capture/TlmDVCap.h"
 
 #include "platform/dv/VirtualCamcorder.h"
@@ -41,56 +42,6 @@
 #include <vector>
 
 namespace {
-
-std::string SelfDir()
-{
-    char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    buf[n] = 0;
-    std::string s(buf);
-    return s.substr(0, s.rfind('/'));
-}
-
-double CpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double ChildCpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_CHILDREN, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// Runs a program with standard input from a file and its output discarded;
-// the exit status, or -1.
-int Run(const std::vector<std::string>& args, const std::string& input = {})
-{
-    const pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        if (!input.empty() && !std::freopen(input.c_str(), "rb", stdin))
-            _exit(126);
-        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
-            _exit(126);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool OnPath(const char* program)
 {
@@ -174,7 +125,7 @@ int main(int argc, char** argv)
         if (tape.isEmpty())
             tape = folder + "/tape.dv";
         ownTape = tape.startsWith(folder);
-        std::vector<std::string> args{SelfDir() + "/thtape"};
+        std::vector<std::string> args{th::bench::ProgramDir() + "/thtape"};
         int left = totalFrames;
         for (int s = 0; s < scenes; ++s) {
             const int frames = std::min(left, sceneMinutes * 60 * 25);
@@ -186,7 +137,7 @@ int main(int argc, char** argv)
         args.push_back(tape.toStdString());
         std::printf("making a %d-minute PAL tape of %d scenes...\n", minutes, scenes);
         std::fflush(stdout);
-        if (Run(args) != 0) {
+        if (th::bench::RunQuiet(args) != 0) {
             std::fprintf(stderr, "the tape maker failed\n");
             return 1;
         }
@@ -222,7 +173,7 @@ int main(int argc, char** argv)
             return 1;
         }
         QElapsedTimer wall;
-        const double cpu0 = CpuSeconds();
+        const double cpu0 = th::bench::CpuSeconds();
         wall.start();
         dv.Start();
         dv.TransportPlay();
@@ -230,7 +181,7 @@ int main(int argc, char** argv)
             Wait([&] { return counts.frames >= totalFrames && dv.GetTransportState() == tsStop; }, 3600);
         dv.Stop();
         const double seconds = wall.nsecsElapsed() / 1e9;
-        const double cpu = CpuSeconds() - cpu0;
+        const double cpu = th::bench::CpuSeconds() - cpu0;
         dv.SetActive(false);
         th::dv::removeCamcorder();
         if (!done) {
@@ -249,13 +200,13 @@ int main(int argc, char** argv)
     // --- 2. The reference ----------------------------------------------------------------------
     if (OnPath("dvgrab")) {
         QElapsedTimer wall;
-        const double cpu0 = ChildCpuSeconds();
+        const double cpu0 = th::bench::ChildCpuSeconds();
         wall.start();
-        const int rc = Run({"dvgrab", "--input", "-", "--format", "dv2", "--autosplit", "--timestamp",
+        const int rc = th::bench::RunQuiet({"dvgrab", "--input", "-", "--format", "dv2", "--autosplit", "--timestamp",
                             (folder + "/ref-").toStdString()},
                            tape.toStdString());
         const double seconds = wall.nsecsElapsed() / 1e9;
-        const double cpu = ChildCpuSeconds() - cpu0;
+        const double cpu = th::bench::ChildCpuSeconds() - cpu0;
         if (rc != 0) {
             std::printf("dvgrab (reference): failed with exit status %d; reference not available\n", rc);
         } else {
@@ -302,12 +253,12 @@ int main(int argc, char** argv)
             dv.TransportPlay();
             Wait([&] { return counts.frames > 0; }, 10); // past the start-up
             QElapsedTimer wall;
-            const double cpu0 = CpuSeconds();
+            const double cpu0 = th::bench::CpuSeconds();
             const int frames0 = counts.frames;
             wall.start();
             Wait([] { return false; }, realtimeSeconds);
             const double seconds = wall.nsecsElapsed() / 1e9;
-            const double cpu = CpuSeconds() - cpu0;
+            const double cpu = th::bench::CpuSeconds() - cpu0;
             const int frames = counts.frames - frames0;
             int dropped = 0, notDropped = 0;
             dv.GetFrameCounts(dropped, notDropped);

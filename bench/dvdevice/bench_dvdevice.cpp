@@ -9,6 +9,7 @@
 // at real time.
 //
 //   bench_dvdevice [--frames N] [--passes P] [--seconds S] [--dir FOLDER]
+#include "bench/support/BenchUtil.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dv/VirtualCamcorder.h"
 
@@ -29,44 +30,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kFrameSize = 144000;
-
-std::string selfDir()
-{
-    char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    buf[n] = 0;
-    std::string s(buf);
-    return s.substr(0, s.rfind('/'));
-}
-
-bool run(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-double cpuSeconds()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 double seconds(Clock::duration d)
 {
@@ -194,7 +157,7 @@ int main(int argc, char** argv)
     }
     const std::string tape = scratch + "/tape.dv";
     const std::string scene = "length=" + std::to_string(frames) + ",date=2003-06-15,time=14:00:00";
-    if (!run({selfDir() + "/thtape", "--scene", scene, tape})) {
+    if (th::bench::RunQuiet({th::bench::ProgramDir() + "/thtape", "--scene", scene, tape}) != 0) {
         std::fprintf(stderr, "bench_dvdevice: thtape could not make the tape\n");
         return 1;
     }
@@ -248,10 +211,10 @@ int main(int argc, char** argv)
         g.control->Run();
         std::this_thread::sleep_for(std::chrono::milliseconds(200)); // past the start
         const LONG before = g.delivered();
-        const double cpu0 = cpuSeconds();
+        const double cpu0 = th::bench::CpuSeconds();
         const auto t0 = Clock::now();
         std::this_thread::sleep_for(std::chrono::duration<double>(realSeconds));
-        const double cpu = cpuSeconds() - cpu0;
+        const double cpu = th::bench::CpuSeconds() - cpu0;
         const double wall = seconds(Clock::now() - t0);
         const LONG got = g.delivered() - before;
         g.control->Stop();

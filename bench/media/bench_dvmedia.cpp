@@ -6,6 +6,7 @@
 // (target: 20 ms or less), with the time to open it.
 //
 //   bench_dvmedia [--frames N] [--thumbs N] [--dir FOLDER] [--no-mediadet]
+#include "bench/support/BenchUtil.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dv/DifLayout.h"
 #include "platform/media/DVVideoDecoder.h"
@@ -35,27 +36,6 @@ double secondsSince(Clock::time_point t0)
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-int run(const std::vector<std::string>& args)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // A tape of one-frame scenes in changing colours (so that no two frames are alike).
 bool makeTape(const std::string& path, bool pal, int frames)
 {
@@ -70,7 +50,7 @@ bool makeTape(const std::string& path, bool pal, int frames)
         args.push_back(spec);
     }
     args.push_back(path);
-    return run(args) == 0;
+    return th::bench::RunQuiet(args) == 0;
 }
 
 std::vector<Frame> readFrames(const std::string& path, std::size_t bytes)
@@ -147,7 +127,7 @@ void mediaDetBench(const std::string& dir, int thumbs)
     const std::string tape = dir + "/bench-long.dv";
     const std::string avi = dir + "/bench-long.avi";
     if (!makeTape(tape, true, 7600) ||
-        run({"ffmpeg", "-nostdin", "-y", "-f", "dv", "-i", tape, "-c", "copy", avi}) != 0) {
+        th::bench::RunQuiet({"ffmpeg", "-nostdin", "-y", "-f", "dv", "-i", tape, "-c", "copy", avi}) != 0) {
         std::printf("cannot make the long file\n");
         return;
     }

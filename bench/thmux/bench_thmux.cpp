@@ -5,6 +5,7 @@
 // includes flushing the file to the disk.
 //
 //   bench_thmux [--frames N] [--dir FOLDER] [--rounds R]
+#include "bench/support/BenchUtil.h"
 #include "avi_writer/AviWriterCore.h"
 
 #include <algorithm>
@@ -48,35 +49,6 @@ public:
     HRESULT GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
     HRESULT SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
 };
-
-std::string SelfDir()
-{
-    char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    buf[n] = 0;
-    std::string s(buf);
-    return s.substr(0, s.rfind('/'));
-}
-
-int Run(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 void SyncFile(const std::string& path)
 {
@@ -168,17 +140,11 @@ double WriterSeconds(const std::string& path, std::vector<std::vector<BYTE>>& fr
 double FfmpegSeconds(const std::string& tape, const std::string& out)
 {
     const auto start = Clock::now();
-    if (Run({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "dv", "-i", tape, "-c",
+    if (th::bench::RunQuiet({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "dv", "-i", tape, "-c",
              "copy", "-f", "avi", out}) != 0)
         return -1;
     SyncFile(out);
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 } // namespace
@@ -203,8 +169,8 @@ int main(int argc, char** argv)
     const std::string ref = dir + "/bench_thmux_ffmpeg.avi";
     char spec[128];
     std::snprintf(spec, sizeof spec, "length=%d,date=2003-06-15,time=14:22:05", frames);
-    if (Run({SelfDir() + "/thtape", "--scene", spec, tape}) != 0) {
-        std::fprintf(stderr, "bench_thmux: cannot make the DV tape with %s/thtape\n", SelfDir().c_str());
+    if (th::bench::RunQuiet({th::bench::ProgramDir() + "/thtape", "--scene", spec, tape}) != 0) {
+        std::fprintf(stderr, "bench_thmux: cannot make the DV tape with %s/thtape\n", th::bench::ProgramDir().c_str());
         return 1;
     }
     auto dv = ReadFrames(tape, frames);
@@ -223,7 +189,7 @@ int main(int argc, char** argv)
         unlink(ref.c_str());
     }
     unlink(tape.c_str());
-    const double rawT = Median(rawS), wT = Median(writerS), fT = Median(ffS);
+    const double rawT = th::bench::Median(rawS), wT = th::bench::Median(writerS), fT = th::bench::Median(ffS);
     if (rawT <= 0 || wT <= 0) {
         std::fprintf(stderr, "bench_thmux: a write failed in %s\n", dir.c_str());
         return 1;

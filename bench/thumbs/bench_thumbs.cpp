@@ -9,6 +9,7 @@
 // The capture (M minutes of PAL DV, N scenes of equal length, default 20 and
 // 100) is made with the tape maker and put into an AVI file by ffmpeg; it is
 // removed at the end unless --keep is given.
+#include "bench/support/BenchUtil.h"
 #include "app/TlmScnLV.h"
 #include "capture/TlmFrmGrb.h"
 #include "platform/rtl/SysUtils.h"
@@ -32,48 +33,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string SelfDir()
-{
-    char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    buf[n] = 0;
-    std::string s(buf);
-    return s.substr(0, s.rfind('/'));
-}
-
-// Runs a program with its output thrown away; its exit status, or -1.
-int Run(const std::vector<std::string>& args)
-{
-    const pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        std::FILE* null = std::freopen("/dev/null", "w", stdout);
-        (void)null;
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
 double Ms(Clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 int Usage()
@@ -120,7 +82,7 @@ int main(int argc, char** argv)
         return Usage();
 
     // The capture: scenes of equal length, each in the tape maker's next colour.
-    std::vector<std::string> make{SelfDir() + "/thtape"};
+    std::vector<std::string> make{th::bench::ProgramDir() + "/thtape"};
     for (int i = 0; i < scenes; ++i) {
         char spec[128];
         std::snprintf(spec, sizeof spec, "length=%lld,date=2003-06-15,time=%02d:%02d:%02d", sceneFrames,
@@ -131,7 +93,7 @@ int main(int argc, char** argv)
     make.push_back(tape);
     std::printf("making %d min of PAL DV in %d scenes ...\n", minutes, scenes);
     std::fflush(stdout);
-    if (Run(make) != 0 || Run({"ffmpeg", "-loglevel", "error", "-y", "-f", "dv", "-i", tape, "-c", "copy", avi}) != 0) {
+    if (th::bench::RunQuiet(make) != 0 || th::bench::RunQuiet({"ffmpeg", "-loglevel", "error", "-y", "-f", "dv", "-i", tape, "-c", "copy", avi}) != 0) {
         std::fprintf(stderr, "bench_thumbs: cannot make the capture in %s (thtape, ffmpeg)\n", dir.c_str());
         return 1;
     }
@@ -174,7 +136,7 @@ int main(int argc, char** argv)
         for (long long start : starts) {
             char at[32];
             std::snprintf(at, sizeof at, "%.3f", double(start) / 25.0);
-            if (Run({"ffmpeg", "-loglevel", "error", "-y", "-ss", at, "-i", avi, "-frames:v", "1", "-s", "96x84", "-f",
+            if (th::bench::RunQuiet({"ffmpeg", "-loglevel", "error", "-y", "-ss", at, "-i", avi, "-frames:v", "1", "-s", "96x84", "-f",
                      "rawvideo", "-pix_fmt", "bgr24", raw}) != 0) {
                 std::fprintf(stderr, "bench_thumbs: ffmpeg failed at %s s\n", at);
                 return 1;
@@ -186,7 +148,7 @@ int main(int argc, char** argv)
     if (!keep)
         std::remove(avi.c_str());
 
-    const double a = Median(ours), b = Median(reference);
+    const double a = th::bench::Median(ours), b = th::bench::Median(reference);
     std::printf("thumbnails: %d from one %d-minute capture, %d rounds (median)\n", scenes, minutes, rounds);
     std::printf("  frame grabber + scenes list: %8.2f ms per thumbnail (best %.2f)  target <= 20 ms: %s\n", a,
                 *std::min_element(ours.begin(), ours.end()), a <= 20 ? "met" : "missed");
