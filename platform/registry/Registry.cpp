@@ -171,11 +171,20 @@ private:
     // Empty database: make the layout. Our layout: use it. Anything else: damaged.
     void checkLayout()
     {
-        const int version = readInt("PRAGMA user_version");
-        const int objects = readInt("SELECT count(*) FROM sqlite_master");
+        // One read transaction, so that a layout another process is making
+        // right now is seen either whole or not at all.
+        int version = 0, objects = 0, ours = 0;
+        exec("BEGIN", false);
+        try {
+            version = readInt("PRAGMA user_version");
+            objects = readInt("SELECT count(*) FROM sqlite_master");
+            ours = readInt("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('keys', 'vals')");
+            exec("COMMIT", false);
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
         if (version == kLayoutVersion) {
-            const int ours = readInt(
-                "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('keys', 'vals')");
             if (ours == 2)
                 return;
         } else if (version == 0 && objects == 0) {
