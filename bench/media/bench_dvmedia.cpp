@@ -42,12 +42,12 @@ bool makeTape(const std::string& path, bool pal, int frames)
     std::vector<std::string> args = {std::string(TH_BIN_DIR) + "/thtape", pal ? "--pal" : "--ntsc"};
     const int scenes = std::min(frames, 4000);
     for (int k = 0; k < scenes; ++k) {
-        char spec[160];
+        char desc[160];
         const int len = frames / scenes + (k < frames % scenes ? 1 : 0);
-        std::snprintf(spec, sizeof spec, "length=%d,date=2003-06-15,time=14:%02d:%02d,colour=#%02X%02X%02X", len,
+        std::snprintf(desc, sizeof desc, "length=%d,date=2003-06-15,time=14:%02d:%02d,colour=#%02X%02X%02X", len,
                       (k / 60) % 60, k % 60, (k * 37) % 224 + 16, (k * 91) % 224 + 16, (k * 53) % 224 + 16);
         args.push_back("--scene");
-        args.push_back(spec);
+        args.push_back(desc);
     }
     args.push_back(path);
     return th::bench::RunQuiet(args) == 0;

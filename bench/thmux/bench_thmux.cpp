@@ -167,9 +167,9 @@ int main(int argc, char** argv)
     const std::string raw = dir + "/bench_thmux_raw.bin";
     const std::string avi = dir + "/bench_thmux_writer.avi";
     const std::string ref = dir + "/bench_thmux_ffmpeg.avi";
-    char spec[128];
-    std::snprintf(spec, sizeof spec, "length=%d,date=2003-06-15,time=14:22:05", frames);
-    if (th::bench::RunQuiet({th::bench::ProgramDir() + "/thtape", "--scene", spec, tape}) != 0) {
+    char desc[128];
+    std::snprintf(desc, sizeof desc, "length=%d,date=2003-06-15,time=14:22:05", frames);
+    if (th::bench::RunQuiet({th::bench::ProgramDir() + "/thtape", "--scene", desc, tape}) != 0) {
         std::fprintf(stderr, "bench_thmux: cannot make the DV tape with %s/thtape\n", th::bench::ProgramDir().c_str());
         return 1;
     }

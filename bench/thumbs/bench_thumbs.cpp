@@ -84,11 +84,11 @@ int main(int argc, char** argv)
     // The capture: scenes of equal length, each in the tape maker's next colour.
     std::vector<std::string> make{th::bench::ProgramDir() + "/thtape"};
     for (int i = 0; i < scenes; ++i) {
-        char spec[128];
-        std::snprintf(spec, sizeof spec, "length=%lld,date=2003-06-15,time=%02d:%02d:%02d", sceneFrames,
+        char desc[128];
+        std::snprintf(desc, sizeof desc, "length=%lld,date=2003-06-15,time=%02d:%02d:%02d", sceneFrames,
                       8 + i / 60 % 12, i % 60, (i * 7) % 60);
         make.push_back("--scene");
-        make.push_back(spec);
+        make.push_back(desc);
     }
     make.push_back(tape);
     std::printf("making %d min of PAL DV in %d scenes ...\n", minutes, scenes);

@@ -4,7 +4,7 @@
 // into the panel in a small built-in bitmap font. Drawn straight into planar
 // Y'CbCr (BT.601, video levels) of any chroma subsampling.
 
-#include "tools/thtape/TapeSpec.h"
+#include "tools/thtape/TapeDescription.h"
 
 #include <cstdint>
 #include <string>

@@ -7,7 +7,7 @@
 // renamed over it when complete, so that a failure never leaves half a tape
 // nor destroys an earlier one.
 
-#include "tools/thtape/TapeSpec.h"
+#include "tools/thtape/TapeDescription.h"
 
 #include <string>
 

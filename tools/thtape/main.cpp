@@ -1,6 +1,6 @@
 // thtape: makes raw DV files (DIF streams) of chosen scenes, for the virtual
 // camcorder and the tests. See usageText() for the command line.
-#include "tools/thtape/TapeSpec.h"
+#include "tools/thtape/TapeDescription.h"
 #include "tools/thtape/TapeWriter.h"
 
 #include <chrono>

@@ -17,7 +17,7 @@
 using namespace th;
 using namespace std::chrono_literals;
 using dvtest::Rig;
-using dvtest::TapeSpec;
+using dvtest::TapeDescription;
 
 namespace {
 
@@ -28,9 +28,9 @@ class Camcorder : public ::testing::Test {
 protected:
     void TearDown() override { dv::removeCamcorder(); }
 
-    std::string tape(const TapeSpec& spec, const std::string& name = "tape.dv")
+    std::string tape(const TapeDescription& desc, const std::string& name = "tape.dv")
     {
-        return dvtest::writeTape(dir.file(name), spec);
+        return dvtest::writeTape(dir.file(name), desc);
     }
 
     void configure(const std::string& path, double speed, dv::DeviceKind kind = dv::DeviceKind::Vcr,
@@ -229,10 +229,10 @@ TEST_F(Camcorder, OffersInterleavedDvWithTheTapesDescription)
     for (const auto system : {kPal, kNtsc}) {
         for (bool longPlay : {false, true}) {
             SCOPED_TRACE(static_cast<int>(system) * 10 + longPlay);
-            TapeSpec spec;
-            spec.system = system;
-            spec.longPlay = longPlay;
-            configure(tape(spec), 1);
+            TapeDescription desc;
+            desc.system = system;
+            desc.longPlay = longPlay;
+            configure(tape(desc), 1);
             Rig rig;
             ASSERT_TRUE(rig.build());
             ComPtr<IPin> out;
@@ -292,10 +292,10 @@ TEST_F(Camcorder, PlaysTheTapeFrameByFrameWithStreamAndMediaTimes)
 {
     for (const auto system : {kPal, kNtsc}) {
         SCOPED_TRACE(static_cast<int>(system));
-        TapeSpec spec;
-        spec.system = system;
-        spec.frames = 60;
-        configure(tape(spec), 20, dv::DeviceKind::Vcr, 10);
+        TapeDescription desc;
+        desc.system = system;
+        desc.frames = 60;
+        configure(tape(desc), 20, dv::DeviceKind::Vcr, 10);
         Rig rig;
         ASSERT_TRUE(rig.build());
         EXPECT_EQ(rig.mode(), ED_MODE_STOP);
@@ -334,9 +334,9 @@ TEST_F(Camcorder, PlaysTheTapeFrameByFrameWithStreamAndMediaTimes)
 
 TEST_F(Camcorder, StreamTimesStartAtTheRunAndCountsAtEachStart)
 {
-    TapeSpec spec;
-    spec.frames = 400;
-    configure(tape(spec), 10);
+    TapeDescription desc;
+    desc.frames = 400;
+    configure(tape(desc), 10);
     Rig rig;
     ASSERT_TRUE(rig.build());
     rig.setMode(ED_MODE_PLAY);
@@ -369,9 +369,9 @@ TEST_F(Camcorder, StreamTimesStartAtTheRunAndCountsAtEachStart)
 
 TEST_F(Camcorder, TransportModesShowTheTapeAsADeckDoes)
 {
-    TapeSpec spec;
-    spec.frames = 400;
-    configure(tape(spec), 10, dv::DeviceKind::Vcr, 50);
+    TapeDescription desc;
+    desc.frames = 400;
+    configure(tape(desc), 10, dv::DeviceKind::Vcr, 50);
     Rig rig;
     ASSERT_TRUE(rig.build());
     ASSERT_EQ(rig.control->Run(), S_OK);
@@ -463,9 +463,9 @@ TEST_F(Camcorder, TransportModesShowTheTapeAsADeckDoes)
 
 TEST_F(Camcorder, TimecodeReadsTheFrameAtTheHeadAndFailsOnBlankTape)
 {
-    TapeSpec spec;
-    spec.frames = 100;
-    configure(tape(spec), 50, dv::DeviceKind::Vcr, 100);
+    TapeDescription desc;
+    desc.frames = 100;
+    configure(tape(desc), 50, dv::DeviceKind::Vcr, 100);
     Rig rig;
     ASSERT_TRUE(rig.build());
     EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0u));
@@ -503,15 +503,15 @@ TEST_F(Camcorder, AtnSeekLandsOnTheTimecodeAndPlayStartsThereForPalAndNtsc)
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.system));
         const int fps = dif::timecodeFramesPerSecond(c.system);
-        TapeSpec spec;
-        spec.system = c.system;
-        spec.frames = 12LL * 60 * fps;
+        TapeDescription desc;
+        desc.system = c.system;
+        desc.frames = 12LL * 60 * fps;
         for (dif::Timecode tc : c.targets) {
             tc.dropFrame = c.system == kNtsc;
             const std::int64_t at = dif::frameCountFromTimecode(c.system, tc);
-            spec.written.emplace_back(at, at + 30);
+            desc.written.emplace_back(at, at + 30);
         }
-        configure(tape(spec), 5, dv::DeviceKind::Vcr, 0);
+        configure(tape(desc), 5, dv::DeviceKind::Vcr, 0);
         Rig rig;
         ASSERT_TRUE(rig.build());
         ASSERT_EQ(rig.control->Run(), S_OK);
@@ -539,9 +539,9 @@ TEST_F(Camcorder, AtnSeekLandsOnTheTimecodeAndPlayStartsThereForPalAndNtsc)
 
 TEST_F(Camcorder, AtnSeekBeyondTheRecordingIsAbortedAndOtherCommandsRefused)
 {
-    TapeSpec spec;
-    spec.frames = 50;
-    configure(tape(spec), 1, dv::DeviceKind::Vcr, 500);
+    TapeDescription desc;
+    desc.frames = 50;
+    configure(tape(desc), 1, dv::DeviceKind::Vcr, 500);
     Rig rig;
     ASSERT_TRUE(rig.build());
     rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 1, 0}));
@@ -578,11 +578,11 @@ TEST_F(Camcorder, AtnSeekBeyondTheRecordingIsAbortedAndOtherCommandsRefused)
 
 TEST_F(Camcorder, ADamagedFrameIsADropoutAndACutOffTailIsNotTape)
 {
-    TapeSpec spec;
-    spec.frames = 30;
-    spec.damaged = {10, 11};
-    spec.tailBytes = 5000;
-    configure(tape(spec), 20, dv::DeviceKind::Vcr, 5);
+    TapeDescription desc;
+    desc.frames = 30;
+    desc.damaged = {10, 11};
+    desc.tailBytes = 5000;
+    configure(tape(desc), 20, dv::DeviceKind::Vcr, 5);
     Rig rig;
     ASSERT_TRUE(rig.build());
     rig.control->Run();
@@ -607,9 +607,9 @@ TEST_F(Camcorder, ADamagedFrameIsADropoutAndACutOffTailIsNotTape)
 
 TEST_F(Camcorder, AtRealTimeALateDownstreamMakesItDropFramesLeavingGaps)
 {
-    TapeSpec spec;
-    spec.frames = 200;
-    configure(tape(spec), 1);
+    TapeDescription desc;
+    desc.frames = 200;
+    configure(tape(desc), 1);
     Rig rig;
     ASSERT_TRUE(rig.build());
     rig.sink->setDelay(5, 130ms); // three frame periods late, every fifth frame
@@ -646,9 +646,9 @@ TEST_F(Camcorder, AtRealTimeALateDownstreamMakesItDropFramesLeavingGaps)
 
 TEST_F(Camcorder, FasterThanRealTimeTheTapeWaitsForALateDownstream)
 {
-    TapeSpec spec;
-    spec.frames = 60;
-    configure(tape(spec), 0, dv::DeviceKind::Vcr, 0);
+    TapeDescription desc;
+    desc.frames = 60;
+    configure(tape(desc), 0, dv::DeviceKind::Vcr, 0);
     Rig rig;
     ASSERT_TRUE(rig.build());
     rig.sink->setDelay(7, 30ms);
@@ -671,11 +671,11 @@ TEST_F(Camcorder, FasterThanRealTimeTheTapeWaitsForALateDownstream)
 
 TEST_F(Camcorder, StopReturnsWhileTheDownstreamHoldsEveryBufferOrIsParked)
 {
-    TapeSpec spec;
-    spec.frames = 500;
+    TapeDescription desc;
+    desc.frames = 500;
     for (double speed : {1.0, 0.0}) {
         SCOPED_TRACE(speed);
-        configure(tape(spec), speed);
+        configure(tape(desc), speed);
         Rig rig;
         ASSERT_TRUE(rig.build());
         // Without a running graph a fast tape runs on by itself: play from the start each time.
@@ -720,9 +720,9 @@ TEST_F(Camcorder, StopReturnsWhileTheDownstreamHoldsEveryBufferOrIsParked)
 
 TEST_F(Camcorder, UnplugWhileStreamingStopsDeliveryAndPostsTheEventOnce)
 {
-    TapeSpec spec;
-    spec.frames = 2000;
-    configure(tape(spec), 4);
+    TapeDescription desc;
+    desc.frames = 2000;
+    configure(tape(desc), 4);
     Recorder recorder;
     HWND target = win::RegisterMessageSink(&recorder);
     DEV_BROADCAST_DEVICEINTERFACE filter{};
@@ -804,9 +804,9 @@ TEST_F(Camcorder, EveryGraphThatHoldsAFilterOfTheDeviceHearsOfItsRemoval)
 
 TEST_F(Camcorder, ACameraHasNoTransportAndStreamsLiveFramesStampedNow)
 {
-    TapeSpec spec;
-    spec.frames = 8;
-    configure(tape(spec), 10, dv::DeviceKind::Camera);
+    TapeDescription desc;
+    desc.frames = 8;
+    configure(tape(desc), 10, dv::DeviceKind::Camera);
     Rig rig;
     ASSERT_TRUE(rig.build());
     LONG type = 0;

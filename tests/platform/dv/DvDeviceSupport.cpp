@@ -25,49 +25,49 @@ std::ptrdiff_t indexOffset(dif::System system)
 
 } // namespace
 
-std::string writeTape(const std::string& path, const TapeSpec& spec)
+std::string writeTape(const std::string& path, const TapeDescription& desc)
 {
-    const std::size_t size = dif::frameSize(spec.system);
-    const int fps = dif::timecodeFramesPerSecond(spec.system);
+    const std::size_t size = dif::frameSize(desc.system);
+    const int fps = dif::timecodeFramesPerSecond(desc.system);
     const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
     EXPECT_GE(fd, 0) << path;
     if (fd < 0)
         return path;
-    EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size * spec.frames + spec.tailBytes)), 0);
+    EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size * desc.frames + desc.tailBytes)), 0);
     std::vector<std::uint8_t> frame(size);
     const dif::RecDateTime start{{2003, 6, 15}, {10, 0, 0}};
     auto writeFrame = [&](std::int64_t i) {
         std::memset(frame.data(), 0, size);
         dif::FrameInfo info;
-        info.system = spec.system;
-        info.timecode = dif::timecodeFromFrameCount(spec.system, i);
+        info.system = desc.system;
+        info.timecode = dif::timecodeFromFrameCount(desc.system, i);
         info.recorded = dif::addSeconds(start, i / fps);
-        info.audio.samples = dif::minSamplesPerFrame(spec.system, 48000);
+        info.audio.samples = dif::minSamplesPerFrame(desc.system, 48000);
         EXPECT_TRUE(dif::writeFrameInfo(frame.data(), size, info));
-        if (spec.longPlay) {
+        if (desc.longPlay) {
             // Mark every VAUX source pack as the SDL signal (STYPE 00001).
-            for (int seq = 0; seq < dif::sequencesPerFrame(spec.system); ++seq)
+            for (int seq = 0; seq < dif::sequencesPerFrame(desc.system); ++seq)
                 for (int b = 0; b < dif::kVauxBlocks; ++b)
                     for (int k = 0; k < 15; ++k) {
-                        std::uint8_t* p = frame.data() + dif::blockOffset(spec.system, seq, dif::Section::Vaux, b)
+                        std::uint8_t* p = frame.data() + dif::blockOffset(desc.system, seq, dif::Section::Vaux, b)
                                           + 3 + 5 * k;
                         if (p[0] == dif::kPackVauxSource)
                             p[3] = static_cast<std::uint8_t>((p[3] & 0xE0) | 0x01);
                     }
         }
-        std::memcpy(frame.data() + indexOffset(spec.system), &i, sizeof i);
-        for (std::int64_t bad : spec.damaged)
+        std::memcpy(frame.data() + indexOffset(desc.system), &i, sizeof i);
+        for (std::int64_t bad : desc.damaged)
             if (bad == i)
                 for (std::size_t b = 0; b < size; ++b)
                     frame[b] = static_cast<std::uint8_t>(b * 7 + 13);
         EXPECT_EQ(::pwrite(fd, frame.data(), size, static_cast<off_t>(size * i)), static_cast<ssize_t>(size));
     };
-    if (spec.written.empty()) {
-        for (std::int64_t i = 0; i < spec.frames; ++i)
+    if (desc.written.empty()) {
+        for (std::int64_t i = 0; i < desc.frames; ++i)
             writeFrame(i);
     } else {
-        for (const auto& [from, to] : spec.written)
-            for (std::int64_t i = from; i < to && i < spec.frames; ++i)
+        for (const auto& [from, to] : desc.written)
+            for (std::int64_t i = from; i < to && i < desc.frames; ++i)
                 writeFrame(i);
     }
     ::close(fd);

@@ -19,7 +19,7 @@
 
 namespace dvtest {
 
-struct TapeSpec {
+struct TapeDescription {
     th::dif::System system = th::dif::System::Pal625_50;
     std::int64_t frames = 50;
     // Ranges [from, to) of frames written; empty: all. The rest are holes.
@@ -32,7 +32,7 @@ struct TapeSpec {
 // Frame i carries the time code of frame count i (drop-frame on 525/60), a
 // recording time of 2003-06-15 10:00:00 plus i frame periods, and i in the
 // first bytes of its first video block.
-std::string writeTape(const std::string& path, const TapeSpec& spec);
+std::string writeTape(const std::string& path, const TapeDescription& desc);
 std::int64_t indexInFrame(const std::uint8_t* frame);
 
 struct Got {

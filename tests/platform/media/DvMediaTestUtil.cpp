@@ -84,11 +84,11 @@ bool makeColourTape(bool pal, bool twelveBit, int frames, const std::string& out
     std::vector<std::string> args = {pal ? "--pal" : "--ntsc", "--audio", twelveBit ? "32k12" : "48k16"};
     for (int k = 0; k < frames; ++k) {
         const Rgb c = paletteColour(k);
-        char spec[160];
-        std::snprintf(spec, sizeof spec, "length=1,date=2003-06-15,time=14:%02d:%02d,colour=#%02X%02X%02X,tone=%d",
+        char desc[160];
+        std::snprintf(desc, sizeof desc, "length=1,date=2003-06-15,time=14:%02d:%02d,colour=#%02X%02X%02X,tone=%d",
                       (k / 60) % 60, k % 60, c.r, c.g, c.b, 200 + (k % 40) * 100);
         args.push_back("--scene");
-        args.push_back(spec);
+        args.push_back(desc);
     }
     return makeTape(args, output);
 }

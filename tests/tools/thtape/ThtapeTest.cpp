@@ -93,12 +93,12 @@ std::vector<std::string> sceneArgs(const std::vector<SceneDef>& scenes)
 {
     std::vector<std::string> args;
     for (const auto& s : scenes) {
-        char spec[256];
-        std::snprintf(spec, sizeof spec, "length=%d,date=%04d-%02d-%02d,time=%02d:%02d:%02d,tc=%s,colour=#%s%s%s,tone=%g",
+        char desc[256];
+        std::snprintf(desc, sizeof desc, "length=%d,date=%04d-%02d-%02d,time=%02d:%02d:%02d,tc=%s,colour=#%s%s%s,tone=%g",
                       s.frames, s.year, s.month, s.day, s.hour, s.minute, s.second, s.tc, hex2(s.r).c_str(),
                       hex2(s.g).c_str(), hex2(s.b).c_str(), s.tone);
         args.push_back("--scene");
-        args.push_back(spec);
+        args.push_back(desc);
     }
     return args;
 }

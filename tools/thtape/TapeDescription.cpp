@@ -1,4 +1,4 @@
-#include "tools/thtape/TapeSpec.h"
+#include "tools/thtape/TapeDescription.h"
 
 #include <cctype>
 #include <cerrno>
@@ -455,7 +455,7 @@ Action parseArguments(const std::vector<std::string>& args, Tape& tape)
 std::string usageText()
 {
     std::ostringstream o;
-    o << "Usage: thtape [options] [--scene SPEC]... [--scenes FILE]... OUTPUT.dv\n"
+    o << "Usage: thtape [options] [--scene ITEMS]... [--scenes FILE]... OUTPUT.dv\n"
          "       thtape --demo [--ntsc] [--audio 32k12] OUTPUT.dv\n"
          "\n"
          "Writes a raw DV file (a DIF stream, as a camcorder records it) made of scenes.\n"
@@ -471,13 +471,13 @@ std::string usageText()
          "                       drop-frame time code\n"
          "  --audio 48k16|32k12  48 kHz 16-bit stereo (default), or 32 kHz 12-bit\n"
          "                       (the tone on the first stereo pair, the second unrecorded)\n"
-         "  --scene SPEC         add a scene (in the order given)\n"
+         "  --scene ITEMS        add a scene (in the order given)\n"
          "  --scenes FILE        add the scenes of a scene file (and its settings)\n"
          "  --demo               the demo tape: five scenes, 2.5 minutes, the fourth\n"
          "                       recorded before the third\n"
          "  -h, --help           show this text\n"
          "\n"
-         "SPEC is a list of key=value items, separated by commas or blanks:\n"
+         "ITEMS is a list of key=value items, separated by commas or blanks:\n"
          "  length=N | Ns        N frames, or N seconds (decimals allowed: 2.5s); required\n"
          "  date=YYYY-MM-DD      recording date of the first frame; required; the year\n"
          "                       from 1925 to 2024 (tapes keep two digits)\n"
@@ -492,7 +492,7 @@ std::string usageText()
          "                       channel a quarter period ahead (default: by scene number)\n"
          "\n"
          "A scene file has one item per line or several: '#' starts a comment, a line\n"
-         "'scene SPEC' adds a scene, and lines of system=pal|ntsc, audio=48k16|32k12\n"
+         "'scene ITEMS' adds a scene, and lines of system=pal|ntsc, audio=48k16|32k12\n"
          "and output=FILE give settings; options on the command line win over them.\n"
          "\n"
          "Example:\n"
