@@ -158,6 +158,7 @@ private:
     ComPtr<IBaseFilter> AddNewFilter(const CLSID& Clsid, const char16_t* Name);
     void SetupFrameGrabber(IBaseFilter* Grabber);
     void SetupPictureGrabber(IBaseFilter* Grabber);
+    void SetSceneDecoderSize(IBaseFilter* Decoder);
     ComPtr<IBaseFilter> AddFileOutput();
     void Render(const GUID& Type, IUnknown* Source, IBaseFilter* Intermediate, IBaseFilter* Sink);
     void ApplyPreviewSettings(bool AttachFirst);

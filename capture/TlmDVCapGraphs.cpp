@@ -48,6 +48,14 @@ void TTlmDVCapture::SetupFrameGrabber(IBaseFilter* Grabber)
         };
 }
 
+// The scene branch's decoder gives its smallest picture: thumbnails need no more.
+void TTlmDVCapture::SetSceneDecoderSize(IBaseFilter* Decoder)
+{
+    ComPtr<IIPDVDec> dec;
+    CheckHResult(Decoder->QueryInterface(IID_PPV_ARGS(&dec)));
+    CheckHResult(dec->put_IPDisplay(DVRESOLUTION_DC));
+}
+
 void TTlmDVCapture::SetupPictureGrabber(IBaseFilter* Grabber)
 {
     CheckHResult(Grabber->QueryInterface(IID_ISampleGrabber, FPictureGrabber.ReleaseAndGetVoidAddressOf()));
@@ -179,9 +187,7 @@ void TTlmDVCapture::BuildDVType1Graph()
     Render(MEDIATYPE_Interleaved, sceneTee.Get(), nullptr, file.Get());
     Render(MEDIATYPE_Interleaved, sceneTee.Get(), nullptr, sceneSplitter.Get());
     Render(MEDIATYPE_Video, sceneSplitter.Get(), sceneDecoder.Get(), pictureGrab.Get());
-    ComPtr<IIPDVDec> dec;
-    CheckHResult(sceneDecoder.As(&dec));
-    CheckHResult(dec->put_IPDisplay(DVRESOLUTION_DC));
+    SetSceneDecoderSize(sceneDecoder.Get());
     Render(MEDIATYPE_Video, pictureGrab.Get(), nullptr, nullRenderer.Get());
 
     GraphTail();
@@ -204,9 +210,7 @@ void TTlmDVCapture::BuildDVType2Graph()
     Render(MEDIATYPE_Video, muxSplitter.Get(), nullptr, sceneTee.Get());
     Render(MEDIATYPE_Video, sceneTee.Get(), nullptr, file.Get());
     Render(MEDIATYPE_Video, sceneTee.Get(), sceneDecoder.Get(), pictureGrab.Get());
-    ComPtr<IIPDVDec> dec;
-    CheckHResult(sceneDecoder.As(&dec));
-    CheckHResult(dec->put_IPDisplay(DVRESOLUTION_DC));
+    SetSceneDecoderSize(sceneDecoder.Get());
     Render(MEDIATYPE_Video, pictureGrab.Get(), nullptr, nullRenderer.Get());
     Render(MEDIATYPE_Audio, muxSplitter.Get(), nullptr, file.Get());
 
@@ -235,9 +239,7 @@ void TTlmDVCapture::BuildDVType1wPreviewGraph()
     Render(MEDIATYPE_Interleaved, sceneTee.Get(), nullptr, file.Get());
     Render(MEDIATYPE_Interleaved, sceneTee.Get(), nullptr, sceneSplitter.Get());
     Render(MEDIATYPE_Video, sceneSplitter.Get(), sceneDecoder.Get(), pictureGrab.Get());
-    ComPtr<IIPDVDec> dec;
-    CheckHResult(sceneDecoder.As(&dec));
-    CheckHResult(dec->put_IPDisplay(DVRESOLUTION_DC));
+    SetSceneDecoderSize(sceneDecoder.Get());
     Render(MEDIATYPE_Video, pictureGrab.Get(), nullptr, nullRenderer.Get());
     Render(MEDIATYPE_Interleaved, tee.Get(), nullptr, splitter.Get());
     Render(MEDIATYPE_Audio, splitter.Get(), nullptr, audio.Get());
@@ -271,9 +273,7 @@ void TTlmDVCapture::BuildDVType2wPreviewGraph()
     Render(MEDIATYPE_Video, sceneTee.Get(), nullptr, file.Get());
     Render(MEDIATYPE_Video, sceneTee.Get(), nullptr, sceneDecoder.Get());
     Render(MEDIATYPE_Video, sceneDecoder.Get(), nullptr, pictureGrab.Get());
-    ComPtr<IIPDVDec> dec;
-    CheckHResult(sceneDecoder.As(&dec));
-    CheckHResult(dec->put_IPDisplay(DVRESOLUTION_DC));
+    SetSceneDecoderSize(sceneDecoder.Get());
     Render(MEDIATYPE_Video, pictureGrab.Get(), nullptr, nullRenderer.Get());
     Render(MEDIATYPE_Audio, muxSplitter.Get(), nullptr, file.Get());
     Render(MEDIATYPE_Interleaved, tee.Get(), nullptr, splitter.Get());
