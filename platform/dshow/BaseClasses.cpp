@@ -1479,6 +1479,40 @@ HRESULT CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME s
     return pin->NewSegment(start, stop, rate);
 }
 
+// --- Pass-through input pin ---------------------------------------------------------------------
+
+CPassThroughInputPin::CPassThroughInputPin(const char* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* hr,
+                                           LPCWSTR pinName, std::vector<CBaseOutputPin*> outputs)
+    : CBaseInputPin(objectName, filter, lock, hr, pinName), m_outputs(std::move(outputs))
+{
+}
+
+HRESULT CPassThroughInputPin::EndOfStream()
+{
+    forEachConnected([](CBaseOutputPin& out) { out.DeliverEndOfStream(); });
+    return S_OK;
+}
+
+HRESULT CPassThroughInputPin::BeginFlush()
+{
+    CBaseInputPin::BeginFlush();
+    forEachConnected([](CBaseOutputPin& out) { out.DeliverBeginFlush(); });
+    return S_OK;
+}
+
+HRESULT CPassThroughInputPin::EndFlush()
+{
+    forEachConnected([](CBaseOutputPin& out) { out.DeliverEndFlush(); });
+    return CBaseInputPin::EndFlush();
+}
+
+HRESULT CPassThroughInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
+{
+    CBasePin::NewSegment(start, stop, rate);
+    forEachConnected([&](CBaseOutputPin& out) { out.DeliverNewSegment(start, stop, rate); });
+    return S_OK;
+}
+
 // --- CEnumPins -------------------------------------------------------------------------------
 
 CEnumPins::CEnumPins(CBaseFilter* filter, const CEnumPins* copyFrom)

@@ -550,6 +550,31 @@ protected:
     IMemInputPin* m_pInputPin = nullptr;   // counted
 };
 
+// The input pin of a filter that turns each sample into samples of its own
+// outputs: end of stream, flushes and new segments go on to every connected
+// output, in the order given.
+class CPassThroughInputPin : public CBaseInputPin {
+public:
+    CPassThroughInputPin(const char* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* hr,
+                         LPCWSTR pinName, std::vector<CBaseOutputPin*> outputs);
+
+    HRESULT EndOfStream() override;
+    HRESULT BeginFlush() override;
+    HRESULT EndFlush() override;
+    HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+private:
+    template <class Fn>
+    void forEachConnected(Fn fn)
+    {
+        for (CBaseOutputPin* out : m_outputs)
+            if (out->IsConnected())
+                fn(*out);
+    }
+
+    std::vector<CBaseOutputPin*> m_outputs; // the filter's own pins, not counted
+};
+
 // --- Enumerators -------------------------------------------------------------------------------
 
 // The pins of a filter, as GetPinCount/GetPin give them (null pins are skipped).

@@ -192,7 +192,8 @@ void ReadDvInfo(const DVINFO& info, System* system, int* frequencyHz)
 // --- Input pin -------------------------------------------------------------------------------
 
 CDVSplitterInputPin::CDVSplitterInputPin(CDVSplitter* filter, CCritSec* lock, HRESULT* hr)
-    : CBaseInputPin("DV Splitter input", filter, lock, hr, u"Input"), m_splitter(filter)
+    : CPassThroughInputPin("DV Splitter input", filter, lock, hr, u"Input", {&filter->m_video, &filter->m_audio}),
+      m_splitter(filter)
 {
 }
 
@@ -229,44 +230,6 @@ HRESULT CDVSplitterInputPin::Receive(IMediaSample* sample)
     if (hr != S_OK)
         return hr;
     return m_splitter->receive(sample);
-}
-
-HRESULT CDVSplitterInputPin::EndOfStream()
-{
-    if (m_splitter->m_video.IsConnected())
-        m_splitter->m_video.DeliverEndOfStream();
-    if (m_splitter->m_audio.IsConnected())
-        m_splitter->m_audio.DeliverEndOfStream();
-    return S_OK;
-}
-
-HRESULT CDVSplitterInputPin::BeginFlush()
-{
-    CBaseInputPin::BeginFlush();
-    if (m_splitter->m_video.IsConnected())
-        m_splitter->m_video.DeliverBeginFlush();
-    if (m_splitter->m_audio.IsConnected())
-        m_splitter->m_audio.DeliverBeginFlush();
-    return S_OK;
-}
-
-HRESULT CDVSplitterInputPin::EndFlush()
-{
-    if (m_splitter->m_video.IsConnected())
-        m_splitter->m_video.DeliverEndFlush();
-    if (m_splitter->m_audio.IsConnected())
-        m_splitter->m_audio.DeliverEndFlush();
-    return CBaseInputPin::EndFlush();
-}
-
-HRESULT CDVSplitterInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
-{
-    CBasePin::NewSegment(start, stop, rate);
-    if (m_splitter->m_video.IsConnected())
-        m_splitter->m_video.DeliverNewSegment(start, stop, rate);
-    if (m_splitter->m_audio.IsConnected())
-        m_splitter->m_audio.DeliverNewSegment(start, stop, rate);
-    return S_OK;
 }
 
 // --- Output pins -------------------------------------------------------------------------------

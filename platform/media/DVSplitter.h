@@ -73,16 +73,12 @@ void ReadDvInfo(const DVINFO& info, th::dif::System* system, int* frequencyHz);
 
 class CDVSplitter;
 
-class CDVSplitterInputPin : public CBaseInputPin {
+class CDVSplitterInputPin : public CPassThroughInputPin {
 public:
     CDVSplitterInputPin(CDVSplitter* filter, CCritSec* lock, HRESULT* hr);
     HRESULT CheckMediaType(const CMediaType* type) override;
     HRESULT SetMediaType(const CMediaType* type) override;
     HRESULT Receive(IMediaSample* sample) override;
-    HRESULT EndOfStream() override;
-    HRESULT BeginFlush() override;
-    HRESULT EndFlush() override;
-    HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
 private:
     CDVSplitter* m_splitter;

@@ -140,7 +140,8 @@ HRESULT DvPictureDecoder::decode(const std::uint8_t* frame, std::size_t length, 
 // --- Input pin ----------------------------------------------------------------------------------
 
 CDVDecoderInputPin::CDVDecoderInputPin(CDVVideoDecoder* filter, CCritSec* lock, HRESULT* hr)
-    : CBaseInputPin("DV Video Decoder input", filter, lock, hr, u"XForm In"), m_decoder(filter)
+    : CPassThroughInputPin("DV Video Decoder input", filter, lock, hr, u"XForm In", {&filter->m_output}),
+      m_decoder(filter)
 {
 }
 
@@ -159,36 +160,6 @@ HRESULT CDVDecoderInputPin::Receive(IMediaSample* sample)
     if (hr != S_OK)
         return hr;
     return m_decoder->receive(sample);
-}
-
-HRESULT CDVDecoderInputPin::EndOfStream()
-{
-    if (m_decoder->m_output.IsConnected())
-        m_decoder->m_output.DeliverEndOfStream();
-    return S_OK;
-}
-
-HRESULT CDVDecoderInputPin::BeginFlush()
-{
-    CBaseInputPin::BeginFlush();
-    if (m_decoder->m_output.IsConnected())
-        m_decoder->m_output.DeliverBeginFlush();
-    return S_OK;
-}
-
-HRESULT CDVDecoderInputPin::EndFlush()
-{
-    if (m_decoder->m_output.IsConnected())
-        m_decoder->m_output.DeliverEndFlush();
-    return CBaseInputPin::EndFlush();
-}
-
-HRESULT CDVDecoderInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
-{
-    CBasePin::NewSegment(start, stop, rate);
-    if (m_decoder->m_output.IsConnected())
-        m_decoder->m_output.DeliverNewSegment(start, stop, rate);
-    return S_OK;
 }
 
 // --- Output pin ---------------------------------------------------------------------------------

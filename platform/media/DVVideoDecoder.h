@@ -73,15 +73,11 @@ private:
 
 class CDVVideoDecoder;
 
-class CDVDecoderInputPin : public CBaseInputPin {
+class CDVDecoderInputPin : public CPassThroughInputPin {
 public:
     CDVDecoderInputPin(CDVVideoDecoder* filter, CCritSec* lock, HRESULT* hr);
     HRESULT CheckMediaType(const CMediaType* type) override;
     HRESULT Receive(IMediaSample* sample) override;
-    HRESULT EndOfStream() override;
-    HRESULT BeginFlush() override;
-    HRESULT EndFlush() override;
-    HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
 private:
     CDVVideoDecoder* m_decoder;
