@@ -13,6 +13,8 @@ export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$scratch/tmp}"
 export THARVEST_SHUTDOWN_COMMAND=true
 export QT_QPA_PLATFORM=offscreen
 export LC_ALL=C.UTF-8
+# Uninstrumented system libraries that ThreadSanitizer misreads.
+export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$(cd "$(dirname "$0")" && pwd)/tsan.supp"
 unset THARVEST_DV_TAPE THARVEST_DV_MODE THARVEST_DV_SPEED
 "$@"
 exit $?
