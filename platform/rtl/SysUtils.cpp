@@ -200,6 +200,17 @@ QString FormatFloat(const QString& format, double value)
 
 // --- Paths ------------------------------------------------------------------------------
 
+QString Trim(const QString& s)
+{
+    qsizetype first = 0;
+    qsizetype last = s.size();
+    while (first < last && s[first].unicode() <= 0x20)
+        ++first;
+    while (last > first && s[last - 1].unicode() <= 0x20)
+        --last;
+    return s.mid(first, last - first);
+}
+
 QString IncludeTrailingPathDelimiter(const QString& path)
 {
     return path.endsWith(u'/') ? path : path + u'/';

@@ -62,6 +62,12 @@ bool TryStrToInt(const QString& s, int& value);
 // program or test sets another with QLocale::setDefault).
 QString FormatFloat(const QString& format, double value);
 
+// --- Texts -------------------------------------------------------------------
+
+// Removes leading and trailing blanks and control characters (every character
+// up to U+0020).
+QString Trim(const QString& s);
+
 // --- Paths ("/" is the delimiter) -------------------------------------------------
 
 QString IncludeTrailingPathDelimiter(const QString& path);

@@ -1,0 +1,132 @@
+#include "app/Dialogs.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+TModalHook& hook()
+{
+    static TModalHook h;
+    return h;
+}
+
+QMessageBox::Icon iconOf(TMsgDlgType type)
+{
+    switch (type) {
+    case TMsgDlgType::mtWarning: return QMessageBox::Warning;
+    case TMsgDlgType::mtError: return QMessageBox::Critical;
+    case TMsgDlgType::mtInformation: return QMessageBox::Information;
+    case TMsgDlgType::mtConfirmation: return QMessageBox::Question;
+    case TMsgDlgType::mtCustom: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QString titleOf(TMsgDlgType type)
+{
+    switch (type) {
+    case TMsgDlgType::mtWarning: return QStringLiteral("Warning");
+    case TMsgDlgType::mtError: return QStringLiteral("Error");
+    case TMsgDlgType::mtInformation: return QStringLiteral("Information");
+    case TMsgDlgType::mtConfirmation: return QStringLiteral("Confirm");
+    case TMsgDlgType::mtCustom: break;
+    }
+    return QApplication::applicationDisplayName();
+}
+
+struct StandardButton {
+    QString caption;
+    int result;
+};
+
+StandardButton standard(TMsgDlgBtn button)
+{
+    switch (button) {
+    case TMsgDlgBtn::mbYes: return {QStringLiteral("&Yes"), mrYes};
+    case TMsgDlgBtn::mbNo: return {QStringLiteral("&No"), mrNo};
+    case TMsgDlgBtn::mbOK: return {QStringLiteral("OK"), mrOk};
+    case TMsgDlgBtn::mbCancel: return {QStringLiteral("Cancel"), mrCancel};
+    }
+    return {QStringLiteral("OK"), mrOk};
+}
+
+int runMessageBox(const QString& msg, TMsgDlgType type, const std::vector<std::pair<QString, int>>& buttons,
+                  int defaultResult, int escapeResult)
+{
+    QMessageBox box(iconOf(type), titleOf(type), msg, QMessageBox::NoButton, QApplication::activeWindow());
+    box.setObjectName(QStringLiteral("MessageDlg"));
+    std::vector<std::pair<QAbstractButton*, int>> made;
+    for (const auto& [caption, result] : buttons) {
+        QPushButton* b = box.addButton(caption, QMessageBox::ActionRole);
+        b->setObjectName(QStringLiteral("MessageDlgButton%1").arg(result));
+        made.emplace_back(b, result);
+        if (result == defaultResult)
+            box.setDefaultButton(b);
+        if (result == escapeResult)
+            box.setEscapeButton(b);
+    }
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        box.adjustSize();
+        box.move(screen->availableGeometry().center() - box.rect().center());
+    }
+    if (HasModalHook())
+        return ExecModal(box);
+    box.exec();
+    for (const auto& [b, result] : made)
+        if (box.clickedButton() == b)
+            return result;
+    return escapeResult;
+}
+
+} // namespace
+
+int MessageDlg(const QString& Msg, TMsgDlgType Type, std::initializer_list<TMsgDlgBtn> Buttons, TMsgDlgBtn Default)
+{
+    std::vector<std::pair<QString, int>> buttons;
+    int escape = mrCancel;
+    bool hasCancel = false;
+    for (TMsgDlgBtn b : Buttons) {
+        const StandardButton s = standard(b);
+        buttons.emplace_back(s.caption, s.result);
+        hasCancel = hasCancel || b == TMsgDlgBtn::mbCancel;
+    }
+    if (!hasCancel)
+        escape = Buttons.size() == 1 ? standard(*Buttons.begin()).result : mrNone;
+    return runMessageBox(Msg, Type, buttons, standard(Default).result, escape);
+}
+
+int MessageDlgCustom(const QString& Msg, TMsgDlgType Type, const std::vector<std::pair<QString, int>>& Buttons,
+                     int DefaultResult, int EscapeResult)
+{
+    return runMessageBox(Msg, Type, Buttons, DefaultResult, EscapeResult);
+}
+
+int ExecModal(QDialog& Dialog)
+{
+    if (!hook())
+        return Dialog.exec();
+    // A copy, so that a hook may replace itself while it answers.
+    const TModalHook answer = hook();
+    Dialog.show();
+    QCoreApplication::processEvents();
+    const int result = answer(Dialog);
+    if (Dialog.isVisible())
+        Dialog.done(result);
+    return result;
+}
+
+void SetModalHook(TModalHook Hook)
+{
+    hook() = std::move(Hook);
+}
+
+bool HasModalHook()
+{
+    return bool(hook());
+}

@@ -1,0 +1,44 @@
+#pragma once
+// Modal dialogs the way the wizard asks its questions: message dialogs with
+// standard or custom buttons, and every other modal dialog (file dialogs,
+// Preferences, Delete Project, About) run through one call, ExecModal, which
+// a test can take over to answer the dialog. Main thread only.
+
+#include <QString>
+
+#include <functional>
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+class QDialog;
+class QWidget;
+
+// Results of modal dialogs.
+enum TModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7 };
+
+enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+enum class TMsgDlgBtn { mbYes, mbNo, mbOK, mbCancel };
+
+// A message dialog centred on the screen with the type's icon and title and
+// the given buttons; Default is the default button, Escape answers Cancel
+// (or the only button). The result is the pressed button's TModalResult.
+int MessageDlg(const QString& Msg, TMsgDlgType Type, std::initializer_list<TMsgDlgBtn> Buttons,
+               TMsgDlgBtn Default);
+// The same with buttons of its own: each caption with the result it gives.
+// Escape or closing the dialog gives EscapeResult.
+int MessageDlgCustom(const QString& Msg, TMsgDlgType Type, const std::vector<std::pair<QString, int>>& Buttons,
+                     int DefaultResult, int EscapeResult);
+
+// Runs Dialog modally and returns its result: QDialog::Accepted (1, which
+// is also mrOk) or Rejected (0), or what the dialog passed to done(). With a hook installed the
+// dialog is shown without a modal loop, the hook answers it (it may fill in
+// the dialog, press its buttons, or just return a result), and the dialog is
+// closed with the hook's result unless the hook closed it already.
+int ExecModal(QDialog& Dialog);
+
+// Test seam, process-wide; an empty function removes the hook. A message
+// dialog reaching the hook is a QMessageBox named "MessageDlg".
+using TModalHook = std::function<int(QDialog&)>;
+void SetModalHook(TModalHook Hook);
+bool HasModalHook();
