@@ -105,6 +105,17 @@ void TMainForm::CreateFrame()
     setCentralWidget(central);
 }
 
+void TMainForm::Guarded(const std::function<void()>& Handler)
+{
+    try {
+        Handler();
+    } catch (const std::exception& e) {
+        ApplicationEventsException(e);
+    } catch (...) {
+        ApplicationEventsException(Exception(QStringLiteral("Unknown exception")));
+    }
+}
+
 // --- Hand-over from streaming threads ---------------------------------------------------
 
 void TMainForm::PostToMain(std::function<void()> Work)

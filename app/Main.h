@@ -424,6 +424,18 @@ public:
     QPushButton* CancelShutdownBtn = nullptr;
     QTimer* ShutDownTimer = nullptr;
 
+    // Runs Handler as the message loop runs an event handler: an exception it
+    // raises ends it there and goes to ApplicationEventsException. Every
+    // handler bound to a Qt signal (actions, buttons, timers, edits) runs
+    // through it, since no exception may unwind through Qt.
+    void Guarded(const std::function<void()>& Handler);
+    // Connects a signal of Sender to a handler of the window, guarded.
+    template <class Sender, class Signal>
+    void Bind(Sender* S, Signal Sig, void (TMainForm::*Handler)())
+    {
+        connect(S, Sig, this, [this, Handler] { Guarded([this, Handler] { (this->*Handler)(); }); });
+    }
+
     // Runs Work on the main thread later, without waiting; callable from any
     // thread. The work still queued when the window goes is dropped.
     void PostToMain(std::function<void()> Work);
