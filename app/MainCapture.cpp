@@ -1,86 +1,601 @@
+// The Capture page: hands the open project to the capture component, shows
+// the device and the capture settings, drives the tape, and keeps the scenes
+// list (the earlier captures' scenes, then one thumbnail per new scene).
 #include "app/Main.h"
 
+#include "app/Controls.h"
+#include "app/TlmScnLV.h"
+#include "capture/TlmFrmGrb.h"
+#include "capture/TlmVWin.h"
+#include "platform/rtl/SysUtils.h"
+
+#include <QAction>
+#include <QDomDocument>
+#include <QDomElement>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSlider>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QAction* NewAction(QObject* Owner, const char* Name, const QString& Caption, const QString& Hint = {})
+{
+    auto* action = new QAction(Caption, Owner);
+    action->setObjectName(QString::fromLatin1(Name));
+    if (!Hint.isEmpty())
+        action->setToolTip(Hint);
+    return action;
+}
+
+QLabel* BoldLabel(const QString& Text, QWidget* Parent)
+{
+    auto* label = new QLabel(Text, Parent);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    return label;
+}
+
+QTimer* NewTimer(QObject* Owner, const char* Name, int IntervalMs)
+{
+    auto* timer = new QTimer(Owner);
+    timer->setObjectName(QString::fromLatin1(Name));
+    timer->setInterval(IntervalMs);
+    return timer;
+}
+
+QString Timecode(const TTimecode& TC)
+{
+    return QString::asprintf("%.2d:%.2d:%.2d:%.2d", TC.Hours, TC.Minutes, TC.Seconds, TC.Frames);
+}
+
+// A tool button keeps every action it was ever given and then offers the
+// others in a menu; a rebound button holds only the action it runs.
+void Rebind(QToolButton* Button, QAction* Action)
+{
+    QAction* old = Button->defaultAction();
+    if (old == Action)
+        return;
+    if (old)
+        Button->removeAction(old);
+    Button->setDefaultAction(Action);
+}
+
+qint64 FrameNumber(const QDomElement& Scene, const QString& SceneFile)
+{
+    const QString text = Scene.firstChildElement(QStringLiteral("start")).text().trimmed();
+    bool ok = false;
+    const qint64 frame = text.toLongLong(&ok);
+    if (!ok)
+        throw EConvertError(
+            QStringLiteral("'%1' is not a valid frame number in the scene file \"%2\"").arg(text, SceneFile));
+    return frame;
+}
+
+QDomDocument ReadSceneFile(const QString& Name)
+{
+    QFile file(Name);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Cannot open the scene file \"%1\": %2").arg(Name, file.errorString()));
+    QDomDocument doc;
+    QString message;
+    int line = 0, column = 0;
+    if (!doc.setContent(file.readAll(), &message, &line, &column))
+        throw Exception(QStringLiteral("The scene file \"%1\" is not valid XML (line %2, column %3): %4")
+                            .arg(Name)
+                            .arg(line)
+                            .arg(column)
+                            .arg(message));
+    return doc;
+}
+
+} // namespace
 
 void TMainForm::CreateCapturePage()
 {
     CaptureTab = new QWidget;
     CaptureTab->setObjectName(QStringLiteral("CaptureTab"));
     PageControl->addWidget(CaptureTab);
+
+    // Actions.
+    CamPlay = NewAction(this, "CamPlay", QStringLiteral("Play"));
+    CamStop = NewAction(this, "CamStop", QStringLiteral("Stop"));
+    CamPause = NewAction(this, "CamPause", QStringLiteral("Pause"));
+    CamStillPrev = NewAction(this, "CamStillPrev", QStringLiteral("Previos Frame"));
+    CamStillNext = NewAction(this, "CamStillNext", QStringLiteral("Next Frame"));
+    CamRew = NewAction(this, "CamRew", QStringLiteral("Rewind"));
+    CamFForw = NewAction(this, "CamFForw", QStringLiteral("Forward"), QStringLiteral("Fast Forward"));
+    CamPlayRew = NewAction(this, "CamPlayRew", QStringLiteral("Play Rewind"), QStringLiteral("Play Fast Backward"));
+    CamPlayFwd = NewAction(this, "CamPlayFwd", QStringLiteral("Play Forward"), QStringLiteral("Play Fast Forward"));
+    CaptureStart = NewAction(this, "CaptureStart", QStringLiteral("Start Capture"));
+    CaptureStop = NewAction(this, "CaptureStop", QStringLiteral("Stop Capture"));
+
+    QStyle* st = style();
+    CamPlay->setIcon(st->standardIcon(QStyle::SP_MediaPlay));
+    CamStop->setIcon(st->standardIcon(QStyle::SP_MediaStop));
+    CamPause->setIcon(st->standardIcon(QStyle::SP_MediaPause));
+    CamStillPrev->setIcon(st->standardIcon(QStyle::SP_MediaSkipBackward));
+    CamStillNext->setIcon(st->standardIcon(QStyle::SP_MediaSkipForward));
+    CamRew->setIcon(st->standardIcon(QStyle::SP_MediaSeekBackward));
+    CamFForw->setIcon(st->standardIcon(QStyle::SP_MediaSeekForward));
+    CamPlayRew->setIcon(st->standardIcon(QStyle::SP_MediaSeekBackward));
+    CamPlayFwd->setIcon(st->standardIcon(QStyle::SP_MediaSeekForward));
+
+    Bind(CamPlay, &QAction::triggered, &TMainForm::CamPlayExecute);
+    Bind(CamStop, &QAction::triggered, &TMainForm::CamStopExecute);
+    Bind(CamPause, &QAction::triggered, &TMainForm::CamPauseExecute);
+    Bind(CamStillPrev, &QAction::triggered, &TMainForm::CamStillPrevExecute);
+    Bind(CamStillNext, &QAction::triggered, &TMainForm::CamStillNextExecute);
+    Bind(CamRew, &QAction::triggered, &TMainForm::CamRewExecute);
+    Bind(CamFForw, &QAction::triggered, &TMainForm::CamFForwExecute);
+    Bind(CamPlayRew, &QAction::triggered, &TMainForm::CamPlayRewExecute);
+    Bind(CamPlayFwd, &QAction::triggered, &TMainForm::CamPlayFwdExecute);
+    Bind(CaptureStart, &QAction::triggered, &TMainForm::CaptureStartExecute);
+    Bind(CaptureStop, &QAction::triggered, &TMainForm::CaptureStopExecute);
+
+    CapturePauseImageList.AddStandard(QStringLiteral("media-record"), QColor(200, 0, 0));
+    StopImageList.AddStandard(QStringLiteral("media-playback-stop"), QColor(60, 60, 60));
+    CaptureStart->setIcon(CapturePauseImageList.Icon(0));
+    CaptureStop->setIcon(StopImageList.Icon(0));
+
+    auto* page = new QGridLayout(CaptureTab);
+
+    // Left: the camcorder with its picture, transport and volume, then the capture buttons.
+    auto* camcorder = new QGroupBox(QStringLiteral("Camcorder"), CaptureTab);
+    camcorder->setObjectName(QStringLiteral("CamcorderGroupBox"));
+    auto* camLayout = new QVBoxLayout(camcorder);
+    PreviewWindow = new TTlmVideoWindow(camcorder);
+    PreviewWindow->setObjectName(QStringLiteral("PreviewWindow"));
+    PreviewWindow->setFixedSize(180, 144);
+    camLayout->addWidget(PreviewWindow, 0, Qt::AlignHCenter);
+
+    CamNavigatorToolBar = new QToolBar(QStringLiteral("Camcorder Navigator"), camcorder);
+    CamNavigatorToolBar->setObjectName(QStringLiteral("CamNavigatorToolBar"));
+    auto button = [this](const char* Name, QAction* Action) {
+        auto* b = new QToolButton(CamNavigatorToolBar);
+        b->setObjectName(QString::fromLatin1(Name));
+        b->setDefaultAction(Action);
+        CamNavigatorToolBar->addWidget(b);
+        return b;
+    };
+    CamRewButton = button("CamRewButton", CamRew);
+    CamStillPrevButton = button("CamStillPrevButton", CamStillPrev);
+    CamPlayButton = button("CamPlayButton", CamPlay);
+    CamStillNextButton = button("CamStillNextButton", CamStillNext);
+    CamFForwButton = button("CamFForwButton", CamFForw);
+    CamNavigatorToolBar->addSeparator();
+    CamStopButton = button("CamStopButton", CamStop);
+    camLayout->addWidget(CamNavigatorToolBar, 0, Qt::AlignHCenter);
+
+    auto* volumeRow = new QHBoxLayout;
+    VolumeTitleLabel = new QLabel(QStringLiteral("Volume:"), camcorder);
+    VolumeTitleLabel->setObjectName(QStringLiteral("VolumeTitleLabel"));
+    CaptureVolumeTrackBar = new QSlider(Qt::Horizontal, camcorder);
+    CaptureVolumeTrackBar->setObjectName(QStringLiteral("CaptureVolumeTrackBar"));
+    CaptureVolumeTrackBar->setRange(-5000, 0);
+    CaptureVolumeTrackBar->setSingleStep(100);
+    CaptureVolumeTrackBar->setTickInterval(1000);
+    CaptureVolumeTrackBar->setTickPosition(QSlider::TicksBelow);
+    CaptureVolumeTrackBar->setToolTip(QStringLiteral("Volume Control"));
+    Bind(CaptureVolumeTrackBar, &QSlider::valueChanged, &TMainForm::CaptureVolumeTrackBarChange);
+    volumeRow->addWidget(VolumeTitleLabel);
+    volumeRow->addWidget(CaptureVolumeTrackBar, 1);
+    camLayout->addLayout(volumeRow);
+    page->addWidget(camcorder, 0, 0, 2, 1);
+
+    auto* captureRow = new QHBoxLayout;
+    StartCaptureButton = new QToolButton(CaptureTab);
+    StartCaptureButton->setObjectName(QStringLiteral("StartCaptureButton"));
+    StartCaptureButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    StartCaptureButton->setDefaultAction(CaptureStart);
+    StopCaptureButton = new QToolButton(CaptureTab);
+    StopCaptureButton->setObjectName(QStringLiteral("StopCaptureButton"));
+    StopCaptureButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    StopCaptureButton->setDefaultAction(CaptureStop);
+    captureRow->addWidget(StartCaptureButton);
+    captureRow->addWidget(StopCaptureButton);
+    captureRow->addStretch(1);
+    page->addLayout(captureRow, 2, 0);
+
+    auto* counters = new QGridLayout;
+    counters->addWidget(new QLabel(QStringLiteral("Dropped frames:"), CaptureTab), 0, 0);
+    CaptureDroppedEdit = new QLineEdit(QStringLiteral("0"), CaptureTab);
+    CaptureDroppedEdit->setObjectName(QStringLiteral("CaptureDroppedEdit"));
+    CaptureDroppedEdit->setReadOnly(true);
+    counters->addWidget(CaptureDroppedEdit, 0, 1);
+    counters->addWidget(new QLabel(QStringLiteral("Record time:"), CaptureTab), 1, 0);
+    CaptureDateTimeEdit = new QLineEdit(CaptureTab);
+    CaptureDateTimeEdit->setObjectName(QStringLiteral("CaptureDateTimeEdit"));
+    CaptureDateTimeEdit->setReadOnly(true);
+    counters->addWidget(CaptureDateTimeEdit, 1, 1);
+    page->addLayout(counters, 3, 0);
+
+    // Right: the device and capture panels, the disk space.
+    auto* panels = new QGridLayout;
+    panels->addWidget(BoldLabel(QStringLiteral("Device"), CaptureTab), 0, 0, 1, 2);
+    panels->addWidget(new QLabel(QStringLiteral("Signal:"), CaptureTab), 1, 0);
+    CaptureSignalLabel = new QLabel(QStringLiteral("No signal"), CaptureTab);
+    CaptureSignalLabel->setObjectName(QStringLiteral("CaptureSignalLabel"));
+    panels->addWidget(CaptureSignalLabel, 1, 1);
+    panels->addWidget(new QLabel(QStringLiteral("Mode:"), CaptureTab), 2, 0);
+    CaptureCameraModeLabel = new QLabel(QStringLiteral("Off"), CaptureTab);
+    CaptureCameraModeLabel->setObjectName(QStringLiteral("CaptureCameraModeLabel"));
+    panels->addWidget(CaptureCameraModeLabel, 2, 1);
+    panels->addWidget(BoldLabel(QStringLiteral("Capture"), CaptureTab), 3, 0, 1, 2);
+    panels->addWidget(new QLabel(QStringLiteral("Mode:"), CaptureTab), 4, 0);
+    CaptureModeLabel = new QLabel(CaptureTab);
+    CaptureModeLabel->setObjectName(QStringLiteral("CaptureModeLabel"));
+    panels->addWidget(CaptureModeLabel, 4, 1);
+    panels->addWidget(new QLabel(QStringLiteral("File Type:"), CaptureTab), 5, 0);
+    CaptureFileTypeLabel = new QLabel(CaptureTab);
+    CaptureFileTypeLabel->setObjectName(QStringLiteral("CaptureFileTypeLabel"));
+    panels->addWidget(CaptureFileTypeLabel, 5, 1);
+    panels->setColumnStretch(1, 1);
+    page->addLayout(panels, 0, 1);
+
+    DriveInfoView = new QTreeWidget(CaptureTab);
+    DriveInfoView->setObjectName(QStringLiteral("DriveInfoView"));
+    DriveInfoView->setColumnCount(3);
+    DriveInfoView->setHeaderHidden(true);
+    DriveInfoView->setRootIsDecorated(false);
+    DriveInfoView->setColumnWidth(0, 100);
+    DriveInfoView->setColumnWidth(1, 100);
+    DriveInfoView->setColumnWidth(2, 200);
+    page->addWidget(DriveInfoView, 1, 1, 3, 1);
+
+    // Bottom: the scenes, and the status line sharing its place with the progress bar.
+    CaptureScenesListView = new TTlmScenesListView(CaptureTab);
+    CaptureScenesListView->setObjectName(QStringLiteral("CaptureScenesListView"));
+    CaptureScenesListView->setResizeMode(QListView::Adjust);
+    CaptureScenesListView->setMovement(QListView::Static);
+    page->addWidget(CaptureScenesListView, 4, 0, 1, 2);
+    page->setRowStretch(4, 1);
+
+    auto* status = new QHBoxLayout;
+    CaptureStatusText = new QLineEdit(CaptureTab);
+    CaptureStatusText->setObjectName(QStringLiteral("CaptureStatusText"));
+    CaptureStatusText->setReadOnly(true);
+    CaptureProgressBar = new QProgressBar(CaptureTab);
+    CaptureProgressBar->setObjectName(QStringLiteral("CaptureProgressBar"));
+    CaptureProgressBar->setRange(0, 100);
+    CaptureProgressBar->setValue(0);
+    CaptureProgressBar->hide();
+    status->addWidget(CaptureStatusText);
+    status->addWidget(CaptureProgressBar);
+    page->addLayout(status, 5, 0, 1, 2);
+    page->setColumnStretch(1, 1);
+
+    TimecodeTimer = NewTimer(this, "TimecodeTimer", 120);
+    DetectIntermediateStopTimer = NewTimer(this, "DetectIntermediateStopTimer", 40);
+    CaptureDiskSpaceMonitorTimer = NewTimer(this, "CaptureDiskSpaceMonitorTimer", 8000);
+    Bind(TimecodeTimer, &QTimer::timeout, &TMainForm::TimecodeTimerTimer);
+    Bind(DetectIntermediateStopTimer, &QTimer::timeout, &TMainForm::DetectIntermediateStopTimerTimer);
+    Bind(CaptureDiskSpaceMonitorTimer, &QTimer::timeout, &TMainForm::CaptureDiskSpaceMonitorTimerTimer);
 }
 
 void TMainForm::EnterCapturePage()
 {
+    // A folder that cannot be made would let the capture run and write nothing.
+    if (!DirectoryExists(FProject->CaptureFolder) && !ForceDirectories(FProject->CaptureFolder))
+        throw Exception(QStringLiteral("Cannot create the capture folder \"%1\".").arg(FProject->CaptureFolder));
+    FProject->Save();
+    RegisterProjectFile(FProject->FileName);
+
+    DVCapture->SetFileName(FCaptureFileName);
+    DVCapture->SetPreviewWindow(PreviewWindow);
+    DVCapture->OnDeviceLost = [this](QObject* Sender, TDeviceMode Mode) {
+        Guarded([&] { CaptureDeviceLost(Sender, Mode); });
+    };
+    // A running graph reads the handler on its streaming thread; it is already
+    // this one then (the page is being entered again).
+    if (DVCapture->GetCaptureState() != csRunned || !DVCapture->OnCaptureProgress)
+        DVCapture->OnCaptureProgress = [this](BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year) {
+            CaptureProgress(Day, Month, Hour, Min, Sec, Year);
+        };
+    DVCapture->SetAutoStart(true);
+    DVCapture->SetCaptureMode(cmPreview);
+
+    DVCapture->Unmute();
+    DVCapture->SetActive(true);
+    CapSetupCameraMonitoringTimer->start();
+
+    const bool manual = FProject->TapeOption == toManual;
+    NextPage->setEnabled(manual);
+    PreviosPage->setEnabled(manual);
+    FShowStartHint = true;
+    FShowStopHint = true;
 }
 
 void TMainForm::CaptureTabShow()
 {
+    CaptureDiskSpaceMonitorTimer->stop();
+    CapSetupCameraMonitoringTimer->stop();
+    StopCaptureMonitors();
+
+    TitleLabel->setText(QStringLiteral("Capturing DV video"));
+    DescriptionLabel->setText(QStringLiteral(
+        "We are strongly recommend to close all other programms and do not use PC resources such as CPU and disk "
+        "drives during capture. TapeHarvest will continue automaticly in automatic capture mode or stop capture "
+        "and press the Next button manually."));
+
+    UpdateCaptureInfo();
+    UpdateDriveInfo(false);
+
+    if (CaptureScenesListView->count() == 0) {
+        ProcessMessages();
+        LoadScenesList();
+    }
+
+    const TTapeOption option = FProject->TapeOption;
+    if (option != toManual)
+        CaptureStart->setEnabled(false);
+
+    if (!DVCapture->Active()) {
+        CaptureStatusText->setText(QStringLiteral("Cannot find a camcorder. May be camcorder is busy or turned off."));
+        return;
+    }
+
+    CaptureStatusText->setText(QStringLiteral("Ready for capture. Press the Start Capture button to begin."));
+    if (option == toXtoN || option == toXtoX) {
+        const TTimecode start = FProject->StartTime;
+        CaptureStatusText->setText(QString::asprintf("Setting the tape to the start position (%.2dh%.2dm%.2ds%.2df).",
+                                                     start.Hours, start.Minutes, start.Seconds, start.Frames));
+        TTimecode read{};
+        DVCapture->ReadTimecode(read);
+        ProcessMessages();
+        if (TimecodeDiff(start, read, BYTE(DVCapture->FrameRate())) != 0)
+            DVCapture->SeekATN(start);
+    } else if (option == toBtoE) {
+        CaptureStatusText->setText(QStringLiteral("Rewinding the tape."));
+        ProcessMessages();
+        RewindTapeAndWait();
+    }
+    if (option != toManual)
+        StartCapture();
+    DVCapture->Start();
+    CaptureDiskSpaceMonitorTimer->start();
+    CapSetupCameraMonitoringTimer->start();
 }
 
 void TMainForm::LeaveCapturePage()
 {
+    CaptureDiskSpaceMonitorTimer->stop();
+    CapSetupCameraMonitoringTimer->stop();
+    if (CaptureBalloonHint->Shown())
+        CaptureBalloonHint->HideHint();
+    DVCapture->SetAutoStart(false);
+    DVCapture->SetActive(false);
+    FCapturing = false;
+    StopCaptureMonitors();
+    DVCapture->SetCaptureMode(cmPreview);
+    // The graph is down: no streaming thread reads the handlers any more.
+    DVCapture->OnDeviceLost = nullptr;
+    DVCapture->OnCaptureProgress = nullptr;
 }
 
-void TMainForm::CaptureDeviceLost(QObject* Sender, TDeviceMode ADeviceMode)
+void TMainForm::CaptureDeviceLost(QObject*, TDeviceMode ADeviceMode)
 {
+    if (ADeviceMode == dmAvailable)
+        DVCapture->SetActive(true);
+    else if (ADeviceMode == dmRemoved && FCapturing)
+        StopCapture(false);
+    UpdateCaptureInfo();
 }
 
 void TMainForm::UpdateCaptureInfo()
 {
+    UpdateCamcorderButtons();
+
+    CaptureVolumeTrackBar->setValue(DVCapture->Volume());
+    const bool active = DVCapture->Active();
+    const TCaptureMode mode = DVCapture->CaptureMode();
+    const bool sound = active && (mode == cmPreview || mode == cmDVType1wPreview || mode == cmDVType2wPreview);
+    VolumeTitleLabel->setEnabled(sound);
+    CaptureVolumeTrackBar->setEnabled(sound);
+    CaptureStart->setEnabled(active && mode == cmPreview);
+    CaptureStop->setEnabled(active && mode != cmPreview);
+
+    switch (DVCapture->SignalFormat()) {
+    case sfPAL:
+    case sfPALLong:
+        CaptureSignalLabel->setText(QStringLiteral("PAL (720x576 25fps)"));
+        break;
+    case sfNTSC:
+    case sfNTSCLong:
+        CaptureSignalLabel->setText(QStringLiteral("NTSC (720x480 29.97fps)"));
+        break;
+    default:
+        CaptureSignalLabel->setText(QStringLiteral("No signal"));
+        break;
+    }
+
+    if (FProject) {
+        const TTimecode start = FProject->StartTime;
+        const TTimecode end = FProject->EndTime;
+        switch (FProject->TapeOption) {
+        case toXtoN:
+            CaptureModeLabel->setText(QStringLiteral("00:00:00:00 to ") + Timecode(end));
+            break;
+        case toNtoX:
+            CaptureModeLabel->setText(Timecode(start) + QStringLiteral(" to the end"));
+            break;
+        case toBtoE:
+            CaptureModeLabel->setText(QStringLiteral("Whole tape"));
+            break;
+        case toXtoX:
+            CaptureModeLabel->setText(Timecode(start) + QStringLiteral(" to ") + Timecode(end));
+            break;
+        default:
+            CaptureModeLabel->setText(QStringLiteral("Manual"));
+            break;
+        }
+        QString type = FProject->SplitFiles ? QStringLiteral("Multiple") : QStringLiteral("Single");
+        if (FProject->FileType == 0)
+            type += QStringLiteral(" DV AVI Type-1");
+        else if (FProject->FileType == 1)
+            type += QStringLiteral(" DV AVI Type-2");
+        CaptureFileTypeLabel->setText(type);
+    }
+
+    switch (DVCapture->GetDeviceType()) {
+    case dtCamera:
+        CaptureCameraModeLabel->setText(QStringLiteral("Camera"));
+        break;
+    case dtVCR:
+        CaptureCameraModeLabel->setText(QStringLiteral("VCR"));
+        break;
+    default:
+        CaptureCameraModeLabel->setText(QStringLiteral("Off"));
+        break;
+    }
+
+    if (FProject && FProject->TapeOption == toManual && StartCaptureButton->isEnabled() && FShowStartHint) {
+        CaptureBalloonHint->SetImages(&CapturePauseImageList);
+        CaptureBalloonHint->ShowHint(StartCaptureButton, 0, QStringLiteral("Manual capture"),
+                                     QStringLiteral("To run capture press the Start Capture button."), 10000);
+        FShowStartHint = false;
+    }
 }
 
 void TMainForm::UpdateCamcorderButtons()
 {
+    const TTransportState state = DVCapture->GetTransportState();
+    const bool vcr = DVCapture->GetDeviceType() == dtVCR;
+    for (QAction* action : {CamPlay, CamStop, CamPause, CamRew, CamFForw, CamPlayRew, CamPlayFwd})
+        action->setEnabled(vcr);
+    CamStillPrev->setEnabled(vcr && state == tsFreeze);
+    CamStillNext->setEnabled(vcr && state == tsFreeze);
+    CamNavigatorToolBar->setEnabled(FProject && FProject->TapeOption == toManual);
+    Rebind(CamPlayButton, state == tsPlay ? CamPause : CamPlay);
+    const bool moving = state == tsPlay || state == tsFreeze;
+    Rebind(CamRewButton, moving ? CamPlayRew : CamRew);
+    Rebind(CamFForwButton, moving ? CamPlayFwd : CamFForw);
 }
 
 void TMainForm::CamPlayExecute()
 {
+    DVCapture->TransportPlay();
+    UpdateCamcorderButtons();
 }
 
 void TMainForm::CamStopExecute()
 {
+    DVCapture->TransportStop();
+    UpdateCamcorderButtons();
 }
 
 void TMainForm::CamPauseExecute()
 {
+    DVCapture->TransportPause();
+    UpdateCamcorderButtons();
 }
 
 void TMainForm::CamStillPrevExecute()
 {
+    DVCapture->TransportStillPrev();
+    UpdateCamcorderButtons();
 }
 
 void TMainForm::CamStillNextExecute()
 {
+    DVCapture->TransportStillNext();
+    UpdateCamcorderButtons();
 }
 
 void TMainForm::CamRewExecute()
 {
+    DVCapture->TransportRew();
+    UpdateCamcorderButtons();
 }
 
 void TMainForm::CamFForwExecute()
 {
+    DVCapture->TransportFForw();
+    UpdateCamcorderButtons();
 }
 
 void TMainForm::CamPlayRewExecute()
 {
+    DVCapture->TransportPlayRew();
+    UpdateCamcorderButtons();
 }
 
 void TMainForm::CamPlayFwdExecute()
 {
+    DVCapture->TransportPlayFwd();
+    UpdateCamcorderButtons();
 }
 
 void TMainForm::CaptureVolumeTrackBarChange()
 {
+    DVCapture->SetVolume(CaptureVolumeTrackBar->value());
 }
 
 void TMainForm::DVCaptureNewScene(const QImage& Bitmap, BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year)
 {
+    // The picture is the raiser's and gone when this returns: a deep copy crosses.
+    QImage picture = Bitmap.copy();
+    const QString caption = QString::asprintf("%.2d.%.2d.%.4d %.2d:%.2d:%.2d", Day, Month, Year, Hour, Min, Sec);
+    PostToMain([this, picture = std::move(picture), caption]() mutable {
+        ++FSceneCount;
+        CaptureScenesListView->AddScene(caption, picture);
+    });
 }
 
 void TMainForm::LoadScenesList()
 {
+    CaptureScenesListView->Clear();
+    if (!FProject)
+        return;
+    TTlmFramesGrabber grabber;
+    const QString next = DVCapture->FileName();
+    const QStringList files = FProject->Files;
+    for (const QString& file : files) {
+        if (!FileExists(file) || file == next)
+            continue;
+        grabber.BitmapWidth = CaptureScenesListView->ImageList()->Width();
+        grabber.BitmapHeight = CaptureScenesListView->ImageList()->Height();
+        const QString sceneFile = ChangeFileExt(file, QStringLiteral(".thf"));
+        if (FileExists(sceneFile)) {
+            const QDomDocument doc = ReadSceneFile(sceneFile);
+            const QDomElement scenes = doc.documentElement().firstChildElement(QStringLiteral("scenes"));
+            if (scenes.isNull())
+                throw Exception(QStringLiteral("The scene file \"%1\" has no scenes.").arg(sceneFile));
+            for (QDomElement scene = scenes.firstChildElement(); !scene.isNull(); scene = scene.nextSiblingElement()) {
+                if (scene.tagName() != QLatin1String("scene"))
+                    continue;
+                QImage bitmap;
+                const qint64 frame = FrameNumber(scene, sceneFile);
+                if (grabber.GrabFrame(file, bitmap, frame))
+                    CaptureScenesListView->AddScene(scene.firstChildElement(QStringLiteral("name")).text(), bitmap);
+            }
+        } else {
+            QImage bitmap;
+            if (grabber.GrabFrame(file, bitmap, 0))
+                CaptureScenesListView->AddScene(ExtractFileName(file), bitmap);
+        }
+    }
 }
 
 void TMainForm::RewindTapeAndWait()
 {
+    if (DVCapture->GetDeviceType() != dtVCR)
+        return;
+    DVCapture->TransportStop();
+    DVCapture->TransportRew();
+    while (DVCapture->GetTransportState() != tsStop && DVCapture->GetDeviceType() == dtVCR)
+        Sleep(1000);
 }
