@@ -467,6 +467,13 @@ private:
     // Shell.
 
     // Wizard.
+    // The page whose show handler ran last: going to it again runs its
+    // enter hook only.
+    QWidget* FShownPage = nullptr;
+    // The pages in page order.
+    std::vector<QWidget*> WizardPages() const;
+    // The project's capture job; off without a project.
+    bool CaptureJobChosen() const;
 
     // Projects page.
 
