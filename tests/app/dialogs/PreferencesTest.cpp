@@ -309,6 +309,25 @@ TEST_F(Preferences, ApplyMakesTheWholeChainAndStoresIt)
     EXPECT_FALSE(f->ApplyBtn->isEnabled());
 }
 
+TEST_F(Preferences, ApplyOnAnotherDriveMovesTheTreeThere)
+{
+    Drives.Install({
+        {QStringLiteral("C"), QStringLiteral("ext4"), 5 * GB},
+        {QStringLiteral("D"), QStringLiteral("vfat"), 20 * GB},
+    });
+    Main->FProjectsFolder = Drives["C"];
+    TSetupForm* f = Show();
+    ASSERT_EQ(f->TreeRoot(), Drives["C"]);
+    const QString path = Drives["D"] + QStringLiteral("/Projects");
+    f->NewPathEdit->setText(path);
+    f->ApplyBtnClick();
+    EXPECT_EQ(f->CaptureDriveComboBox->GetDrive(), Drives["D"]);
+    EXPECT_EQ(f->TreeRoot(), Drives["D"]);
+    EXPECT_EQ(f->SelectedFolder(), path);
+    EXPECT_EQ(f->NewPathEdit->text(), path);
+    EXPECT_EQ(storedProjectsPath(), path);
+}
+
 TEST_F(Preferences, ARelativePathIsAppliedAsTheFolderItMade)
 {
     Drives.Install({{QStringLiteral("C"), QStringLiteral("ext4"), 5 * GB}});
