@@ -71,9 +71,8 @@ bool TFormPlacement::RestoreFormPlacement()
 
     // A frame saved at another screen resolution keeps its place; its size
     // would no longer fit the fonts, so the design size stays.
-    if (ppi == FForm->logicalDpiY())
-        FForm->resize(QSize(right - left, bottom - top).expandedTo(FForm->minimumSize()));
-    FForm->move(left, top);
+    const QSize size = ppi == FForm->logicalDpiY() ? QSize(right - left, bottom - top) : FForm->size();
+    FForm->setGeometry(QRect(QPoint(left, top), size.expandedTo(FForm->minimumSize())));
     // A window closed while minimised comes back in the state it had before.
     if (showCmd == kShowMaximized || (showCmd == kShowMinimized && (flags & kRestoreToMaximized)))
         FForm->setWindowState(FForm->windowState() | Qt::WindowMaximized);
@@ -87,7 +86,7 @@ void TFormPlacement::SaveFormPlacement()
     const Qt::WindowStates state = FForm->windowState();
     const QRect frame = (state & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
                             ? FForm->normalGeometry()
-                            : QRect(FForm->pos(), FForm->size());
+                            : FForm->geometry();
     if (!frame.isValid())
         return;
     const int showCmd = (state & Qt::WindowMinimized)   ? kShowMinimized

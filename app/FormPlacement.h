@@ -5,7 +5,9 @@
 //   "ShowCmd"        "1" normal, "2" minimised, "3" maximised
 //   "PixelsPerInch"  the screen's logical dots per inch when saved
 //   "MinMaxPos"      "%d,%d,%d,%d": the minimised and the maximised position (x, y, x, y; -1 for none)
-//   "NormPos"        "%d,%d,%d,%d": left, top, right, bottom of the normal frame (right and bottom exclusive)
+//   "NormPos"        "%d,%d,%d,%d": left, top, right, bottom of the window's area inside its
+//                    frame in the normal state (right and bottom exclusive); the frame the window
+//                    system draws around it is its own and differs between desktops
 // The placement is restored when the window is first shown and saved by the
 // window when it closes. A value that is missing or damaged is ignored: the
 // window keeps its design position and size. Main thread only.
