@@ -4,6 +4,7 @@
 #include "ShellFixture.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -131,6 +132,30 @@ TEST_F(NavigationTest, CaptureSetupNextChoosesTheFileAndPushesItsThreeChoices)
     EXPECT_EQ(history(QStringLiteral("ShowPreview")).size(), 5u);
     EXPECT_EQ(history(QStringLiteral("SplitFiles")).size(), 5u);
     EXPECT_EQ(history(QStringLiteral("Shutdown")), "");
+}
+
+TEST_F(NavigationTest, CancelledFileQuestionKeepsCaptureSetupAndPushesNothing)
+{
+    startOnJobs(true);
+    form->NextPageExecute();
+    ASSERT_EQ(page(), form->CaptureSetupTab);
+    TTHProject& project = *form->FProject;
+    project.SetTapeOption(toManual);
+    project.SetSplitFiles(false);
+    ASSERT_TRUE(QDir().mkpath(project.CaptureFolder));
+    {
+        QFile f(project.CaptureFolder + QLatin1Char('/') + project.Name + QStringLiteral(".avi"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    DialogRecorder dialogs(3); // "Cancel"
+    form->NextBtn->click();
+    EXPECT_EQ(page(), form->CaptureSetupTab);
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("You have to select a file name to capture."));
+    EXPECT_EQ(dialogs.messages[1].icon, QMessageBox::Information);
+    EXPECT_EQ(history(QStringLiteral("RewindTape")), "");
+    EXPECT_EQ(history(QStringLiteral("ShowPreview")), "");
+    EXPECT_EQ(history(QStringLiteral("SplitFiles")), "");
 }
 
 TEST_F(NavigationTest, FailingNextStepKeepsThePageAndShowsTheMessage)
