@@ -478,6 +478,12 @@ private:
     // Projects page.
 
     // Capture Setup page.
+    // Set while the refresh of the page's entry runs: only that one proposes
+    // a range for a new project.
+    bool FEnteringCaptureSetup = false;
+    // The enter hook's work; Entering False resumes the page after a refused
+    // file name without proposing a range again.
+    void StartCaptureSetupPage(bool Entering);
 
     // Begin Work page.
 

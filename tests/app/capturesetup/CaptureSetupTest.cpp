@@ -1,0 +1,553 @@
+// The Capture Setup page without a camcorder: the choices and what they
+// store, the page with no device, the disk-space estimate, leaving the page
+// and the choice of the capture file name.
+#include "SetupFixture.h"
+
+#include "platform/win/Drives.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+QString FreeText(std::int64_t Free)
+{
+    return FormatBytes(QString(), true, Free) + "; about " + FormatDuration(1, Free / 3866695) + " of video";
+}
+
+std::int64_t FreeBytes(const QString& Path)
+{
+    std::uint64_t free = 0;
+    if (!GetDiskFreeSpaceEx(QFile::encodeName(Path).constData(), &free, nullptr, nullptr))
+        return 0;
+    return std::int64_t(free);
+}
+
+// Types a name into a shown file dialog, as the user would; the dialog keeps
+// what is typed in a focused name field.
+void Pick(QFileDialog& Dialog, const QString& Path)
+{
+    if (QWidget* focused = Dialog.focusWidget())
+        focused->clearFocus();
+    Dialog.selectFile(Path);
+}
+
+void Touch(const QString& Path)
+{
+    QDir().mkpath(QFileInfo(Path).path());
+    QFile f(Path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("RIFF");
+}
+
+} // namespace
+
+// --- Choices -------------------------------------------------------------------------
+
+TEST_F(SetupFixture, TheFormStartsWithItsDefaultChoicesAndEachGroupHoldsOne)
+{
+    EXPECT_TRUE(form->CapFromXtoNRadio->isChecked());
+    EXPECT_TRUE(form->CapType2Radio->isChecked());
+    EXPECT_TRUE(form->CapPreviewCheckBox->isChecked());
+    EXPECT_TRUE(form->CapScenesWholeRadio->isChecked());
+    EXPECT_FALSE(form->CapSetupCameraMonitoringTimer->isActive());
+    EXPECT_EQ(form->CapSetupCameraMonitoringTimer->interval(), 1000);
+    EXPECT_EQ(form->CapFromHSpin->maximum(), 23);
+    EXPECT_EQ(form->CapToMSpin->maximum(), 59);
+    EXPECT_EQ(form->CapFromSSpin->maximum(), 59);
+    EXPECT_EQ(form->CapToFSpin->maximum(), 24);
+    EXPECT_EQ(form->CapScenesMult->text(), QStringLiteral("Detect and write scenes in multiple files. "));
+    // "from:", "to:", eight unit labels and eight spins.
+    EXPECT_EQ(form->IntervalControls.size(), 18u);
+
+    // Picking one choice of a group lets go of the other, action and control alike.
+    form->CapFromBtoERadio->click();
+    EXPECT_TRUE(form->CapFromBtoE->isChecked());
+    EXPECT_FALSE(form->CapFromXtoN->isChecked());
+    EXPECT_FALSE(form->CapFromXtoNRadio->isChecked());
+    form->CapType1Radio->click();
+    EXPECT_FALSE(form->CapType2->isChecked());
+    form->CapScenesMultRadio->click();
+    EXPECT_FALSE(form->CapScenesWhole->isChecked());
+}
+
+TEST_F(SetupFixture, EachPickIsStoredInTheProjectAtOnce)
+{
+    TTHProject& p = NewProject();
+    p.SetFileType(1);
+    p.SetShowPreview(true);
+    p.SetSplitFiles(false);
+    p.SetRewindTape(false);
+    p.Modified = false;
+
+    form->CapType1Radio->click();
+    EXPECT_EQ(p.FileType, 0);
+    EXPECT_TRUE(p.Modified);
+    form->CapType2Radio->click();
+    EXPECT_EQ(p.FileType, 1);
+    form->CapPreviewCheckBox->click();
+    EXPECT_FALSE(p.ShowPreview);
+    form->CapPreviewCheckBox->click();
+    EXPECT_TRUE(p.ShowPreview);
+    form->CapScenesMultRadio->click();
+    EXPECT_TRUE(p.SplitFiles);
+    form->CapScenesWholeRadio->click();
+    EXPECT_FALSE(p.SplitFiles);
+    form->CapRewindTapeCheckBox->click();
+    EXPECT_TRUE(p.RewindTape);
+    form->CapRewindTapeCheckBox->click();
+    EXPECT_FALSE(p.RewindTape);
+
+    // The interval choice stores its option; without a device the refresh
+    // that follows the pick turns the project to manual capture at once.
+    form->CapSetupRadio->click();
+    EXPECT_EQ(p.TapeOption, toManual);
+    EXPECT_TRUE(form->CapFromManualRadio->isChecked());
+}
+
+// --- No device ---------------------------------------------------------------------------
+
+TEST_F(SetupFixture, WithoutADeviceOnlyManualCaptureIsOfferedAndTheBalloonSaysWhy)
+{
+    TTHProject& p = NewProject();
+    p.SetTapeOption(toXtoX);
+    p.SetShutdown(true);
+    p.SetRewindTape(true);
+    EnterSetup();
+
+    EXPECT_EQ(p.TapeOption, toManual);
+    EXPECT_FALSE(p.Shutdown);
+    EXPECT_EQ(ShownRange(), int(toManual));
+    for (QRadioButton* r : {form->CapFromXtoNRadio, form->CapFromNtoXRadio, form->CapFromBtoERadio, form->CapSetupRadio})
+        EXPECT_FALSE(r->isEnabled()) << r->objectName().toStdString();
+    EXPECT_TRUE(form->CapFromManualRadio->isEnabled());
+    EXPECT_FALSE(form->CapRewindTapeCheckBox->isEnabled());
+    EXPECT_TRUE(form->CapRewindTapeCheckBox->isChecked()) << "shows the project's choice";
+    for (QWidget* w : form->IntervalControls)
+        EXPECT_FALSE(w->isEnabled());
+    EXPECT_EQ(form->CapToFSpin->maximum(), 24);
+    EXPECT_TRUE(form->CapSetupCameraMonitoringTimer->isActive());
+    EXPECT_TRUE(bool(form->DVCapture->OnDeviceLost));
+    EXPECT_TRUE(form->DVCapture->AutoStart());
+    EXPECT_EQ(form->TitleLabel->text(), QStringLiteral("Capture setup"));
+
+    ASSERT_TRUE(form->CaptureBalloonHint->Shown());
+    EXPECT_EQ(form->CaptureBalloonHint->Title(), QStringLiteral("Not found any DV devices."));
+    EXPECT_EQ(form->CaptureBalloonHint->Description(),
+              QStringLiteral("To get full power of TapeHarvest connect your camcorder to the PC,\ncheck your "
+                             "camcorder is in VCR mode and select one of automatic modes listed above."));
+    EXPECT_EQ(form->CaptureBalloonHint->Anchor(), static_cast<QWidget*>(form->SetupTapeBox));
+    EXPECT_EQ(form->CaptureBalloonHint->HideAfterMs(), 20000);
+    EXPECT_EQ(form->CaptureBalloonHint->Images(), &form->x32ImageList);
+
+    form->LeaveCaptureSetupPage();
+    EXPECT_FALSE(form->CaptureBalloonHint->Shown());
+    EXPECT_FALSE(form->FShowNoDeviceHint);
+    EXPECT_FALSE(form->CapSetupCameraMonitoringTimer->isActive());
+    EXPECT_FALSE(form->DVCapture->AutoStart());
+    EXPECT_FALSE(bool(form->DVCapture->OnDeviceLost));
+    // No balloon outside the page's showing.
+    form->ShowNoDeviceHint();
+    EXPECT_FALSE(form->CaptureBalloonHint->Shown());
+}
+
+TEST_F(SetupFixture, EnteringShowsTheProjectsOptions)
+{
+    TTHProject& p = NewProject();
+    p.SetFileType(0);
+    p.SetShowPreview(false);
+    p.SetSplitFiles(true);
+    EnterSetup();
+    EXPECT_TRUE(form->CapType1Radio->isChecked());
+    EXPECT_FALSE(form->CapType2Radio->isChecked());
+    EXPECT_FALSE(form->CapPreviewCheckBox->isChecked());
+    EXPECT_TRUE(form->CapScenesMultRadio->isChecked());
+    EXPECT_FALSE(form->CapScenesWholeRadio->isChecked());
+    form->LeaveCaptureSetupPage();
+
+    // A file type that names neither choice shows neither.
+    p.FileType = 7;
+    EnterSetup();
+    EXPECT_FALSE(form->CapType1Radio->isChecked());
+    EXPECT_FALSE(form->CapType2Radio->isChecked());
+    form->LeaveCaptureSetupPage();
+}
+
+// --- Disk space ----------------------------------------------------------------------------
+
+TEST_F(SetupFixture, TheEstimateOfAnIntervalReadsTheRequiredAndMissingSpace)
+{
+    TTHProject& p = NewProject();
+    p.SetTapeOption(toXtoX);
+    // A volume with nothing free: every byte required is missing.
+    p.CaptureFolder = QStringLiteral("/proc");
+    SetFields(MakeTimecode(0, 0, 0, 0), MakeTimecode(0, 10, 0, 0));
+    form->UpdateDiskSpaceEstimate();
+    EXPECT_EQ(form->CaptureFolderLabel->toolTip(), QStringLiteral("/proc"));
+    EXPECT_EQ(form->CapFreeDiskSpaceLabel->text(), QStringLiteral("0 bytes; about 0 sec. of video"));
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 2.16 GB; 10 min. of video"));
+    EXPECT_FALSE(form->CapReqDiskSpaceLabel->isHidden());
+    EXPECT_FALSE(form->CapReqDiskSpaceTitleLabel->isHidden());
+    EXPECT_EQ(form->CapMissDiskSpaceLabel->text(), QStringLiteral("about 2.16 GB; about 10 min. of video"));
+    EXPECT_FALSE(form->CapMissDiskSpaceLabel->isHidden());
+    EXPECT_FALSE(form->CapMissDiskSpaceTitleLabel->isHidden());
+
+    // Backwards gives the same length.
+    SetFields(MakeTimecode(0, 10, 0, 0), MakeTimecode(0, 0, 0, 0));
+    form->UpdateDiskSpaceEstimate();
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 2.16 GB; 10 min. of video"));
+
+    // Frames below a second need no space.
+    SetFields(MakeTimecode(0, 0, 0, 3), MakeTimecode(0, 0, 0, 20));
+    form->UpdateDiskSpaceEstimate();
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 0 bytes; 0 sec. of video"));
+    EXPECT_TRUE(form->CapMissDiskSpaceLabel->isHidden());
+}
+
+TEST_F(SetupFixture, TheMissingSpaceIsTheRequiredLessWhatTheVolumeHasFree)
+{
+    TTHProject& p = NewProject();
+    p.SetTapeOption(toXtoX);
+    p.SetCaptureFolder(dir.qpath() + "/Video");
+    // Nearly a day of video: more than most test machines have free.
+    SetFields(MakeTimecode(0, 0, 0, 0), MakeTimecode(23, 59, 59, 24));
+    const std::int64_t required = std::int64_t(86399) * 3866695;
+    // Other tests write files meanwhile: compare with a reading that stayed put.
+    std::int64_t free = -1;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const std::int64_t before = FreeBytes(p.CaptureFolder);
+        form->UpdateDiskSpaceEstimate();
+        if (FreeBytes(p.CaptureFolder) == before) {
+            free = before;
+            break;
+        }
+    }
+    ASSERT_GE(free, 0) << "the free space did not keep still";
+    EXPECT_EQ(form->CapFreeDiskSpaceLabel->text(), FreeText(free));
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), "about " + FormatBytes(QString(), true, required) + "; 23 h. 59 min. of video");
+    const std::int64_t missing = required - free;
+    EXPECT_EQ(form->CapMissDiskSpaceLabel->text(), "about " + FreeText(missing));
+    EXPECT_EQ(form->CapMissDiskSpaceLabel->isHidden(), missing <= 0);
+}
+
+TEST_F(SetupFixture, OnlyTheRangesThatAreMeasuredShowTheRequiredSpace)
+{
+    TTHProject& p = NewProject();
+    p.CaptureFolder = QStringLiteral("/proc");
+    SetFields(MakeTimecode(0, 0, 0, 0), MakeTimecode(0, 10, 0, 0));
+    for (TTapeOption option : {toNtoX, toBtoE, toManual}) {
+        p.SetTapeOption(option);
+        form->UpdateDiskSpaceEstimate();
+        EXPECT_TRUE(form->CapReqDiskSpaceLabel->isHidden()) << int(option);
+        EXPECT_TRUE(form->CapReqDiskSpaceTitleLabel->isHidden()) << int(option);
+        EXPECT_TRUE(form->CapMissDiskSpaceLabel->isHidden()) << int(option);
+        EXPECT_TRUE(form->CapMissDiskSpaceTitleLabel->isHidden()) << int(option);
+    }
+    // Up to the current position without a time code: nothing to capture.
+    p.SetTapeOption(toXtoN);
+    form->UpdateDiskSpaceEstimate();
+    EXPECT_FALSE(form->CapReqDiskSpaceLabel->isHidden());
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 0 bytes; 0 sec. of video"));
+    EXPECT_TRUE(form->CapMissDiskSpaceLabel->isHidden());
+}
+
+TEST_F(SetupFixture, LeavingAReleasingOrAKeyInASpinRenewsTheEstimate)
+{
+    TTHProject& p = NewProject();
+    p.SetTapeOption(toXtoX);
+    p.CaptureFolder = QStringLiteral("/proc");
+    form->UpdateDiskSpaceEstimate();
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 0 bytes; 0 sec. of video"));
+
+    form->CapToMSpin->setValue(10);
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 0 bytes; 0 sec. of video"))
+        << "typing alone changes nothing";
+    QFocusEvent out(QEvent::FocusOut);
+    QCoreApplication::sendEvent(form->CapToMSpin, &out);
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 2.16 GB; 10 min. of video"));
+
+    form->CapToHSpin->setValue(1);
+    QKeyEvent key(QEvent::KeyRelease, Qt::Key_1, Qt::NoModifier, QStringLiteral("1"));
+    QCoreApplication::sendEvent(form->CapToHSpin, &key);
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 15.12 GB; 1 h. 10 min. of video"));
+
+    form->CapToHSpin->setValue(0);
+    auto* edit = form->CapToHSpin->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::NoButton,
+                   Qt::NoModifier);
+    QCoreApplication::sendEvent(edit, &up);
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 2.16 GB; 10 min. of video"));
+    EXPECT_EQ(p.StartTime, MakeTimecode(0, 0, 0, 0)) << "the fields are stored only when the page is left";
+    EXPECT_EQ(p.EndTime, MakeTimecode(0, 0, 0, 0));
+}
+
+// --- Capture folder ------------------------------------------------------------------
+
+TEST_F(SetupFixture, BrowsingForAFolderStoresItAndBuildsTheFileNameAnew)
+{
+    TTHProject& p = NewProject();
+    p.SetCaptureFolder(dir.qpath() + "/First");
+    form->ChooseCaptureFileName();
+    EXPECT_EQ(form->FCaptureFileName, dir.qpath() + "/First/Tape.avi");
+
+    // Cancelled: nothing changes.
+    QString opened;
+    SetModalHook([&](QDialog& d) {
+        auto* f = qobject_cast<QFileDialog*>(&d);
+        EXPECT_NE(f, nullptr);
+        if (f) {
+            EXPECT_EQ(f->fileMode(), QFileDialog::Directory);
+            opened = f->directory().absolutePath();
+        }
+        return int(QDialog::Rejected);
+    });
+    form->CapFolderBtnClick();
+    EXPECT_EQ(opened, dir.qpath() + "/First");
+    EXPECT_EQ(p.CaptureFolder, dir.qpath() + "/First");
+
+    const QString second = dir.qpath() + "/Second";
+    ASSERT_TRUE(QDir().mkpath(second));
+    SetModalHook([&](QDialog& d) {
+        static_cast<QFileDialog&>(d).setDirectory(second);
+        return int(QDialog::Accepted);
+    });
+    form->CapFolderBtnClick();
+    EXPECT_EQ(p.CaptureFolder, second);
+    EXPECT_EQ(form->CaptureFolderLabel->toolTip(), second);
+    form->ChooseCaptureFileName();
+    EXPECT_EQ(form->FCaptureFileName, second + "/Tape.avi") << "the capture follows the folder chosen";
+}
+
+TEST_F(SetupFixture, AFolderThatCannotBeMadeKeepsTheOldOne)
+{
+    TTHProject& p = NewProject();
+    p.SetCaptureFolder(dir.qpath() + "/First");
+    form->ChooseCaptureFileName();
+    // The dialog falls back to a folder that exists when told of one that
+    // does not; pick the unusable one by name instead.
+    SetModalHook([&](QDialog& d) {
+        Pick(static_cast<QFileDialog&>(d), QStringLiteral("/proc/no-such-folder"));
+        return int(QDialog::Accepted);
+    });
+    try {
+        form->CapFolderBtnClick();
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Invalid project path."));
+    }
+    EXPECT_EQ(p.CaptureFolder, dir.qpath() + "/First");
+    EXPECT_EQ(form->FCaptureFileName, dir.qpath() + "/First/Tape.avi");
+}
+
+// --- Leaving ------------------------------------------------------------------------------
+
+TEST_F(SetupFixture, LeavingStoresTheRangeOfTheOptionAndStopsThePage)
+{
+    TTHProject& p = NewProject();
+    EnterSetup();
+    SetFields(MakeTimecode(0, 1, 2, 3), MakeTimecode(1, 4, 5, 6));
+
+    p.SetTapeOption(toXtoX);
+    form->LeaveCaptureSetupPage();
+    EXPECT_EQ(Text(p.StartTime), "00:01:02:03");
+    EXPECT_EQ(Text(p.EndTime), "01:04:05:06");
+    EXPECT_FALSE(form->CapSetupCameraMonitoringTimer->isActive());
+    EXPECT_FALSE(form->DVCapture->Active());
+    EXPECT_FALSE(form->DVCapture->AutoStart());
+    EXPECT_FALSE(bool(form->DVCapture->OnDeviceLost));
+
+    for (TTapeOption option : {toBtoE, toManual}) {
+        p.SetStartTime(MakeTimecode(0, 0, 1, 0));
+        p.SetEndTime(MakeTimecode(0, 0, 2, 0));
+        EnterSetup();
+        p.SetTapeOption(option);
+        form->LeaveCaptureSetupPage();
+        EXPECT_EQ(Text(p.StartTime), "00:00:00:00") << int(option);
+        EXPECT_EQ(Text(p.EndTime), "00:00:00:00") << int(option);
+    }
+}
+
+TEST_F(SetupFixture, LeavingARangeFromThePositionWithoutATimecodeRaisesAndStoresNothing)
+{
+    TTHProject& p = NewProject();
+    for (TTapeOption option : {toXtoN, toNtoX}) {
+        EnterSetup();
+        p.SetStartTime(MakeTimecode(0, 0, 1, 0));
+        p.SetEndTime(MakeTimecode(0, 0, 2, 0));
+        p.SetTapeOption(option);
+        try {
+            form->LeaveCaptureSetupPage();
+            FAIL() << "no exception for option " << int(option);
+        } catch (const ETlmTHInfo&) {
+            FAIL() << "an error, not information";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("Cannot get timecode from a DV device."));
+        }
+        EXPECT_EQ(Text(p.StartTime), "00:00:01:00");
+        EXPECT_EQ(Text(p.EndTime), "00:00:02:00");
+        EXPECT_TRUE(form->CapSetupCameraMonitoringTimer->isActive()) << "the page stays entered";
+        EXPECT_TRUE(bool(form->DVCapture->OnDeviceLost));
+        p.SetTapeOption(toManual);
+        form->LeaveCaptureSetupPage();
+    }
+}
+
+// --- The capture file ------------------------------------------------------------------
+
+class FileName : public SetupFixture {
+protected:
+    void SetUp() override
+    {
+        SetupFixture::SetUp();
+        TTHProject& p = NewProject();
+        p.SetCaptureFolder(dir.qpath() + "/Video");
+        Default = dir.qpath() + "/Video/Tape.avi";
+    }
+
+    // Answers the file question with Answer (and the save dialog with Save
+    // when given); counts the dialogs.
+    void Answer(int Answer, std::function<int(QFileDialog&)> Save = {})
+    {
+        SetModalHook([this, Answer, Save](QDialog& d) -> int {
+            ++Dialogs;
+            if (auto* box = qobject_cast<QMessageBox*>(&d)) {
+                Question = box->text();
+                QStringList captions;
+                for (QAbstractButton* b : box->buttons())
+                    captions << b->text();
+                Captions = captions.join(',');
+                DefaultCaption = box->defaultButton() ? box->defaultButton()->text() : QString();
+                EscapeCaption = box->escapeButton() ? box->escapeButton()->text() : QString();
+                return Answer;
+            }
+            auto* f = qobject_cast<QFileDialog*>(&d);
+            EXPECT_NE(f, nullptr);
+            return f && Save ? Save(*f) : int(QDialog::Rejected);
+        });
+    }
+
+    void ExpectRefused()
+    {
+        try {
+            form->ChooseCaptureFileName();
+            FAIL() << "no exception";
+        } catch (const ETlmTHInfo& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("You have to select a file name to capture."));
+        }
+    }
+
+    QString Default;
+    int Dialogs = 0;
+    QString Question, Captions, DefaultCaption, EscapeCaption;
+};
+
+TEST_F(FileName, TheDefaultNameIsTakenWithoutAQuestionWhenNoSuchFileExists)
+{
+    Answer(3);
+    form->ChooseCaptureFileName();
+    EXPECT_EQ(form->FCaptureFileName, Default);
+    EXPECT_EQ(Dialogs, 0);
+}
+
+TEST_F(FileName, OneFilePerSceneAsksNothingEvenWhenTheFileExists)
+{
+    Touch(Default);
+    form->FProject->SetSplitFiles(true);
+    Answer(3);
+    form->ChooseCaptureFileName();
+    EXPECT_EQ(form->FCaptureFileName, Default);
+    EXPECT_EQ(Dialogs, 0);
+}
+
+TEST_F(FileName, RewriteKeepsTheNameOfTheExistingFile)
+{
+    Touch(Default);
+    Answer(2);
+    form->ChooseCaptureFileName();
+    EXPECT_EQ(form->FCaptureFileName, Default);
+    EXPECT_EQ(Dialogs, 1);
+    EXPECT_EQ(Question, "The file \"" + Default +
+                            "\" is exsists. To capture to the file with a different file name click the \"Rename\" "
+                            "button. Or click the \"Rewrite\" button to overwrite the targeted file.");
+    EXPECT_EQ(Captions, QStringLiteral("Rename,Rewrite,Cancel"));
+    EXPECT_EQ(DefaultCaption, QStringLiteral("Rename"));
+    EXPECT_EQ(EscapeCaption, QStringLiteral("Cancel"));
+}
+
+TEST_F(FileName, RenameTakesTheChosenFileWithoutAskingAgain)
+{
+    Touch(Default);
+    const QString other = dir.qpath() + "/Video/Other.avi";
+    Touch(other);
+    QString title, filter, folder;
+    Answer(1, [&](QFileDialog& f) {
+        title = f.windowTitle();
+        filter = f.nameFilters().join(';');
+        folder = f.directory().absolutePath();
+        EXPECT_EQ(f.acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_TRUE(f.testOption(QFileDialog::DontConfirmOverwrite));
+        Pick(f, other);
+        return int(QDialog::Accepted);
+    });
+    form->ChooseCaptureFileName();
+    EXPECT_EQ(form->FCaptureFileName, other);
+    EXPECT_EQ(Dialogs, 2);
+    EXPECT_EQ(title, QStringLiteral("Capture to"));
+    EXPECT_EQ(filter, QStringLiteral("AVI files (*.avi)"));
+    EXPECT_EQ(folder, dir.qpath() + "/Video");
+
+    // The chosen name stays for the project's later captures.
+    Dialogs = 0;
+    form->ChooseCaptureFileName();
+    EXPECT_EQ(form->FCaptureFileName, other);
+    EXPECT_EQ(Dialogs, 2) << "it exists too, so the question (and the save dialog) come again";
+}
+
+TEST_F(FileName, CancelOrACancelledSaveDialogRefusesToGoOn)
+{
+    Touch(Default);
+    Answer(3);
+    ExpectRefused();
+    EXPECT_EQ(form->FCaptureFileName, Default);
+
+    Answer(1, [](QFileDialog&) { return int(QDialog::Rejected); });
+    ExpectRefused();
+    EXPECT_EQ(Dialogs, 3);
+    EXPECT_EQ(form->FCaptureFileName, Default);
+}
+
+TEST_F(FileName, ARefusalOnThePageEntersThePageAgain)
+{
+    Touch(Default);
+    EnterSetup();
+    form->LeaveCaptureSetupPage();
+    Answer(3);
+    ExpectRefused();
+    EXPECT_TRUE(form->CapSetupCameraMonitoringTimer->isActive());
+    EXPECT_TRUE(bool(form->DVCapture->OnDeviceLost));
+    EXPECT_TRUE(form->DVCapture->AutoStart());
+    EXPECT_TRUE(form->FShowNoDeviceHint);
+    // And it can be left again as usual.
+    form->LeaveCaptureSetupPage();
+    EXPECT_FALSE(form->CapSetupCameraMonitoringTimer->isActive());
+}
+
+TEST(CaptureSetupNoProject, EveryStepWithoutAProjectLeavesThePageAlone)
+{
+    TMainForm form;
+    form.PageControl->setCurrentWidget(form.CaptureSetupTab);
+    form.EnterCaptureSetupPage();
+    form.UpdateDiskSpaceEstimate();
+    EXPECT_TRUE(form.CapFreeDiskSpaceLabel->text().isEmpty());
+    form.LeaveCaptureSetupPage();
+    form.ChooseCaptureFileName();
+    EXPECT_TRUE(form.FCaptureFileName.isEmpty());
+    form.CapFolderBtnClick();
+}
