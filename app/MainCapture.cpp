@@ -408,7 +408,9 @@ void TMainForm::UpdateCaptureInfo()
     CaptureStart->setEnabled(active && mode == cmPreview);
     CaptureStop->setEnabled(active && mode != cmPreview);
 
-    switch (DVCapture->SignalFormat()) {
+    // The component keeps the format of its last graph; without a device
+    // there is no signal.
+    switch (active ? DVCapture->SignalFormat() : sfNone) {
     case sfPAL:
     case sfPALLong:
         CaptureSignalLabel->setText(QStringLiteral("PAL (720x576 25fps)"));

@@ -1,0 +1,269 @@
+// The capture run of the main window: the interval and progress arithmetic,
+// the per-frame hand-over, the disk rows, and real captures on the virtual
+// camcorder that end by each rule, by the Stop button and by the device going.
+#include "CaptureFixture.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTreeWidget>
+
+#include <thread>
+
+using namespace capturetest;
+
+namespace {
+
+class CaptureRun : public CaptureFixture {};
+
+// The dropped, captured and scene counts of a report line.
+std::vector<int> Counts(const QString& Line)
+{
+    static const QRegularExpression re(
+        "There are (\\d+) frames dropped during capture, (\\d+) frames are captured. There are (\\d+) scenes");
+    const auto m = re.match(Line);
+    return m.hasMatch() ? std::vector<int>{m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()}
+                        : std::vector<int>{};
+}
+
+// The tape is set playing just before the graph runs, so its first frames may
+// pass unseen, the more so on a loaded machine.
+void ExpectWholeTape(const QString& Line)
+{
+    const auto counts = Counts(Line);
+    ASSERT_EQ(counts.size(), 3u) << Line.toStdString();
+    EXPECT_EQ(counts[0], 0);
+    EXPECT_GE(counts[1], 60);
+    EXPECT_LE(counts[1], 85);
+    EXPECT_EQ(counts[2], 3);
+}
+
+} // namespace
+
+TEST_F(CaptureRun, IntervalAndPercentFollowTheRange)
+{
+    Window(toXtoX);
+    const TTimecode start = MakeTimecode(0, 10, 0, 0), end = MakeTimecode(0, 10, 5, 0);
+    form->FProject->SetStartTime(start);
+    form->FProject->SetEndTime(end);
+    form->FStartFrame = TimecodeToFrames(start, 25);
+    form->FEndFrame = TimecodeToFrames(end, 25);
+    struct Row {
+        TTimecode tc;
+        int interval, percent;
+    };
+    for (const Row& r : {Row{start, 1000, 0}, Row{MakeTimecode(0, 10, 1, 24), 1000, 39},
+                         Row{MakeTimecode(0, 10, 2, 0), 40, 40}, Row{end, 40, 100},
+                         Row{MakeTimecode(0, 10, 6, 0), 40, 120}}) {
+        form->FTimecode = r.tc;
+        EXPECT_EQ(form->TimecodeInterval(), r.interval) << int(r.tc.Seconds) << ":" << int(r.tc.Frames);
+        EXPECT_EQ(form->CaptureProgressPercent(TimecodeToFrames(r.tc, 25)), r.percent);
+    }
+    form->FStartFrame = 0;
+    form->FEndFrame = 100;
+    EXPECT_EQ(form->CaptureProgressPercent(29), 29) << "exact, not 28 as in doubles";
+    EXPECT_EQ(form->CaptureProgressPercent(57), 57);
+    form->FEndFrame = 0;
+    EXPECT_EQ(form->CaptureProgressPercent(1234), 0) << "an empty interval";
+
+    // No device: the tick is skipped, the last code and the interval stay.
+    form->FTimecode = MakeTimecode(0, 10, 1, 0);
+    form->TimecodeTimer->setInterval(777);
+    form->TimecodeTimerTimer();
+    EXPECT_EQ(form->FTimecode, MakeTimecode(0, 10, 1, 0));
+    EXPECT_EQ(form->TimecodeTimer->interval(), 777);
+    form->FProject->SetTapeOption(toNtoX);
+    EXPECT_EQ(form->TimecodeInterval(), 40) << "one frame period";
+}
+
+TEST_F(CaptureRun, FramesCountOnTheMainThreadAndOnlyOlderRecordingsGoBack)
+{
+    Window(toNtoX);
+    form->FCapturing = true;
+    std::thread streaming([&] {
+        form->CaptureProgress(5, 3, 7, 8, 9, 2004);
+        form->CaptureProgress(5, 3, 7, 8, 9, 2004); // the same second
+        form->CaptureProgress(5, 3, 7, 8, 10, 2004);
+        form->CaptureProgress(0, 0, 0, 0, 0, 0); // no recording date
+    });
+    streaming.join(); // never waits for the main thread
+    EXPECT_EQ(form->FProgressCount, 0) << "counted on the main thread";
+    form->DeliverPosted();
+    EXPECT_EQ(form->FProgressCount, 4);
+    EXPECT_FALSE(form->FRecordTimeBack);
+    EXPECT_EQ(form->CaptureDateTimeEdit->text(), "00.00.0000 00:00:00");
+    form->CaptureProgress(5, 3, 7, 8, 9, 2004);
+    form->DeliverPosted();
+    EXPECT_TRUE(form->FRecordTimeBack);
+    EXPECT_EQ(form->CaptureDateTimeEdit->text(), "05.03.2004 07:08:09");
+    form->FCapturing = false;
+}
+
+TEST_F(CaptureRun, MissingSpaceRowComesAndGoesWithTheRest)
+{
+    Window(toXtoX);
+    form->FProject->SetEndTime(MakeTimecode(200, 0, 0, 0)); // far more than any test disk holds
+    QTreeWidget* view = form->DriveInfoView;
+    form->UpdateDriveInfo(false);
+    ASSERT_EQ(view->topLevelItemCount(), 1);
+    EXPECT_EQ(view->topLevelItem(0)->text(0), "Free disk space:");
+    EXPECT_TRUE(view->topLevelItem(0)->text(2).startsWith("about ")) << view->topLevelItem(0)->text(2).toStdString();
+    form->UpdateDriveInfo(true);
+    ASSERT_EQ(view->topLevelItemCount(), 3);
+    EXPECT_EQ(view->topLevelItem(1)->text(1), "about " + FormatBytes("", true, 720000LL * 3866695));
+    EXPECT_EQ(view->topLevelItem(1)->text(2), FormatDuration(1, 720000) + " of video");
+    EXPECT_EQ(view->topLevelItem(2)->text(0), "Missing space:");
+    form->FTimecode = MakeTimecode(199, 59, 0, 0);
+    form->UpdateDriveInfo(true);
+    ASSERT_EQ(view->topLevelItemCount(), 2) << "a minute of video fits";
+    EXPECT_EQ(view->topLevelItem(1)->text(2), FormatDuration(1, 60) + " of video");
+    form->FProject->SetTapeOption(toManual);
+    form->UpdateDriveInfo(true);
+    EXPECT_EQ(view->topLevelItemCount(), 1);
+}
+
+TEST_F(CaptureRun, XtoXStopsAtTheEndTimecodeAndGoesToFinish)
+{
+    Tape(ThreeScenes(), 1);
+    Window(toXtoX);
+    form->FProject->SetStartTime(MakeTimecode(0, 0, 1, 0));
+    form->FProject->SetEndTime(MakeTimecode(0, 0, 2, 0));
+    ShowCapturePage();
+    ASSERT_TRUE(form->FCapturing) << Status().toStdString();
+    EXPECT_FALSE(form->CaptureProgressBar->isHidden());
+    EXPECT_TRUE(form->CaptureStatusText->isHidden());
+    EXPECT_TRUE(form->TimecodeTimer->isActive());
+    EXPECT_FALSE(form->NextPage->isEnabled());
+    ASSERT_TRUE(WaitForTheEnd());
+
+    const auto counts = Counts(form->FProject->Report.value(0));
+    ASSERT_EQ(counts.size(), 3u) << form->FProject->Report.join("|").toStdString();
+    EXPECT_GE(counts[1], 20);
+    EXPECT_LE(counts[1], 40) << "stopped soon after the end code";
+    EXPECT_GT(TimecodeDiff(form->FTimecode, form->FProject->EndTime, 25), 0);
+    EXPECT_GE(form->CaptureProgressBar->value(), 80);
+    EXPECT_TRUE(form->CaptureProgressBar->isHidden());
+    EXPECT_EQ(form->FProject->TapeOption, toManual);
+    const auto saved = TTHProject::CreateFromFile(form->FProject->FileName);
+    EXPECT_EQ(saved->TapeOption, toXtoX) << "saved as chosen";
+    EXPECT_EQ(saved->Files, QStringList{CaptureFile()}) << "with the file the stop reported";
+    EXPECT_EQ(form->FProject->Files, QStringList{CaptureFile()});
+    EXPECT_EQ(form->PageControl->currentWidget(), form->FinishTab);
+}
+
+TEST_F(CaptureRun, NtoXEndsAtTheOlderRecordingAndADeviceArrivalDoesNotCaptureAgain)
+{
+    auto scenes = ThreeScenes();
+    scenes.insert(scenes.begin() + 2, At(40, 2004, 3, 4, 10, 0, 0, "yellow", QColor(255, 255, 0)));
+    Tape(scenes, 4);
+    Window(toNtoX);
+    ShowCapturePage();
+    ASSERT_TRUE(form->FCapturing);
+    EXPECT_TRUE(form->DetectIntermediateStopTimer->isActive());
+    ASSERT_TRUE(WaitForTheEnd());
+    const auto counts = Counts(form->FProject->Report.value(0));
+    ASSERT_EQ(counts.size(), 3u);
+    EXPECT_GE(counts[1], 45) << "into the second scene";
+    EXPECT_LT(counts[1], 80) << "not through the older one";
+    EXPECT_GE(counts[2], 2);
+
+    const QFileInfo before(CaptureFile());
+    ASSERT_TRUE(before.exists());
+    ASSERT_TRUE(th::dv::unplugCamcorder());
+    ASSERT_TRUE(th::test::waitUntil([&] { return !form->DVCapture->Active(); }));
+    ASSERT_TRUE(th::dv::plugCamcorder());
+    ASSERT_TRUE(th::test::waitUntil([&] { return form->DVCapture->Active(); }));
+    Pause(300);
+    EXPECT_NE(form->DVCapture->GetCaptureState(), csRunned);
+    EXPECT_EQ(form->DVCapture->CaptureMode(), cmPreview);
+    const QFileInfo after(CaptureFile());
+    EXPECT_EQ(after.size(), before.size()) << "the finished file is left alone";
+    EXPECT_EQ(after.lastModified(), before.lastModified());
+    EXPECT_EQ(form->FProject->Report.size(), 1);
+}
+
+TEST_F(CaptureRun, BtoERewindsCapturesTheWholeTapeAndRewindsAgain)
+{
+    Tape(ThreeScenes(), 4);
+    Window(toBtoE);
+    form->FProject->SetRewindTape(true);
+    ShowCapturePage();
+    ASSERT_TRUE(form->FCapturing);
+    ASSERT_TRUE(WaitForTheEnd());
+    ExpectWholeTape(form->FProject->Report.value(0));
+    TTimecode tc{};
+    EXPECT_TRUE(th::test::waitUntil([&] {
+        return form->DVCapture->GetTransportState() == tsStop && form->DVCapture->ReadTimecode(tc) &&
+               tc == MakeTimecode(0, 0, 0, 0);
+    })) << "rewound after the end";
+}
+
+TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
+{
+    Tape(ThreeScenes(), 4);
+    Window(toManual);
+    ShowCapturePage();
+    EXPECT_TRUE(form->NextPage->isEnabled());
+    EXPECT_EQ(form->CaptureBalloonHint->Description(), "To run capture press the Start Capture button.");
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_EQ(form->DVCapture->GetCaptureState(), csRunned) << "the preview runs";
+        form->StartCaptureButton->click();
+        ASSERT_TRUE(form->FCapturing);
+        EXPECT_EQ(form->CaptureBalloonHint->Shown(), run == 1) << "the stop balloon once per entry";
+        EXPECT_FALSE(form->PreviosPage->isEnabled());
+        EXPECT_TRUE(form->CaptureStop->isEnabled());
+        EXPECT_FALSE(form->TimecodeTimer->isActive() || form->DetectIntermediateStopTimer->isActive());
+        ASSERT_TRUE(WaitForTapeEnd());
+        form->StopCaptureButton->click();
+        ASSERT_EQ(form->FProject->Report.size(), run);
+        ExpectWholeTape(form->FProject->Report.last()); // the scenes counted anew
+        EXPECT_FALSE(form->FCapturing);
+        EXPECT_EQ(form->DVCapture->CaptureMode(), cmPreview);
+        EXPECT_TRUE(form->NextPage->isEnabled());
+        EXPECT_FALSE(form->CaptureDiskSpaceMonitorTimer->isActive() ||
+                     form->CapSetupCameraMonitoringTimer->isActive());
+        EXPECT_EQ(Status(), "Ready for capture. Press the Start Capture button to begin.");
+        form->CamRew->trigger();
+        ASSERT_TRUE(th::test::waitUntil([&] { return form->DVCapture->GetTransportState() == tsStop; }));
+    }
+    EXPECT_EQ(form->FProject->Files, (QStringList{CaptureFile(), CaptureFile()})) << "listed each time";
+    EXPECT_EQ(form->CaptureScenesListView->count(), 6);
+    EXPECT_EQ(form->CaptureScenesListView->item(0)->text(), "05.03.2004 07:08:09");
+}
+
+TEST_F(CaptureRun, OneFilePerSceneListsEveryFile)
+{
+    std::string out;
+    ASSERT_TRUE(e2e::RegisterWriter(&out)) << out;
+    Tape(ThreeScenes(), 4);
+    Window(toManual);
+    form->FProject->SetSplitFiles(true);
+    ShowCapturePage();
+    form->CaptureStart->trigger();
+    ASSERT_TRUE(WaitForTapeEnd());
+    form->CaptureStop->trigger();
+    QStringList expected;
+    for (const auto& s : ThreeScenes())
+        expected << CaptureFile("Tape" + e2e::Stamp(s));
+    EXPECT_EQ(form->FProject->Files, expected);
+    EXPECT_EQ(Counts(form->FProject->Report.value(0)).at(2), 3);
+}
+
+TEST_F(CaptureRun, ARemovedDeviceStopsTheCaptureAsTheStopButtonDoes)
+{
+    Tape(ThreeScenes(), 1);
+    Window(toManual);
+    ShowCapturePage();
+    form->CaptureStart->trigger();
+    ASSERT_TRUE(WaitForFrames(10));
+    ASSERT_TRUE(th::dv::unplugCamcorder());
+    ASSERT_TRUE(WaitForTheEnd());
+    EXPECT_EQ(Counts(form->FProject->Report.value(0)).at(1), 0) << "no counts from a device that is gone";
+    EXPECT_EQ(form->FProject->Files, QStringList{CaptureFile()});
+    EXPECT_EQ(Status(), "Ready for capture. Press the Start Capture button to begin.");
+    EXPECT_EQ(form->CaptureSignalLabel->text(), "No signal");
+    EXPECT_EQ(form->CaptureCameraModeLabel->text(), "Off");
+    EXPECT_FALSE(form->CaptureStart->isEnabled());
+    EXPECT_TRUE(form->NextPage->isEnabled());
+    EXPECT_EQ(form->PageControl->currentWidget(), form->CaptureTab);
+}
