@@ -187,9 +187,9 @@ TSetupForm::TSetupForm(TMainForm* Owner) : QDialog(Owner), FOwner(Owner)
 
     // Every handler runs guarded: no exception may unwind through Qt.
     const auto bind = [this](auto* sender, auto signal, void (TSetupForm::*handler)()) {
-        connect(sender, signal, this, [this, handler] {
+        FConnections.push_back(connect(sender, signal, this, [this, handler] {
             FOwner->Guarded([this, handler] { (this->*handler)(); });
-        });
+        }));
     };
     bind(OkBtn, &QPushButton::clicked, &TSetupForm::OkBtnClick);
     bind(CancelBtn, &QPushButton::clicked, &TSetupForm::CancelBtnClick);
@@ -206,7 +206,13 @@ TSetupForm::TSetupForm(TMainForm* Owner) : QDialog(Owner), FOwner(Owner)
          &TSetupForm::CaptureFolderTreeViewEdited);
 }
 
-TSetupForm::~TSetupForm() = default;
+TSetupForm::~TSetupForm()
+{
+    // The controls go after this part of the dialog and still signal while
+    // they go (the tree's selection, the model's rows).
+    for (const QMetaObject::Connection& c : FConnections)
+        disconnect(c);
+}
 
 void TSetupForm::showEvent(QShowEvent* event)
 {

@@ -15,6 +15,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <vector>
+
 class QCloseEvent;
 class QFileSystemModel;
 class QLabel;
@@ -104,4 +106,5 @@ private:
     QSortFilterProxyModel* FFolderView = nullptr;
     QString FTreeRoot;
     bool FAutoRefresh = true;
+    std::vector<QMetaObject::Connection> FConnections;
 };
