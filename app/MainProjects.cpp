@@ -11,6 +11,7 @@
 
 #include <QActionGroup>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -105,8 +106,12 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::FocusIn)
-            form_->Guarded([this] { form_->NewProjectEditEnter(); });
+        if (event->type() == QEvent::FocusIn) {
+            // The window or a menu giving the focus back is no entering.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                form_->Guarded([this] { form_->NewProjectEditEnter(); });
+        }
         else if (event->type() == QEvent::MouseButtonRelease)
             form_->Guarded([this] { form_->NewProjectEditMouseUp(); });
         return QObject::eventFilter(watched, event);

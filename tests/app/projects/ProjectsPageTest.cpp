@@ -3,6 +3,8 @@
 // name edit.
 #include "ProjectsFixture.h"
 
+#include <QCoreApplication>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -301,4 +303,9 @@ TEST_F(ProjectsPage, TheFirstClickIntoTheNameEditSelectsItsText)
     // The next click places the cursor as usual.
     QTest::mouseClick(form->NewProjectEdit, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_FALSE(form->NewProjectEdit->hasSelectedText());
+
+    // The window getting the focus back does not count as entering the edit.
+    QFocusEvent back(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(form->NewProjectEdit, &back);
+    EXPECT_FALSE(form->FEditEntered);
 }
