@@ -73,6 +73,9 @@ protected:
             return mrNo;
         });
         form = std::make_unique<TMainForm>();
+        // The tests tick by hand; the running timer only shows that it is
+        // armed, and a real tick while events are processed would count twice.
+        form->ShutDownTimer->blockSignals(true);
         watcher = std::make_unique<CloseWatcher>(log, savedFile);
         form->installEventFilter(watcher.get());
     }
@@ -197,8 +200,9 @@ TEST_F(FinishPage, ShowingThePageAgainKeepsTheCountWhereItIs)
 TEST_F(FinishPage, TheTimerAdvancesTheBar)
 {
     OpenProject(true);
+    form->ShutDownTimer->blockSignals(false);
     form->FinishTabShow();
-    EXPECT_TRUE(th::test::waitUntil([&] { return form->ShutdownProgressBar->value() == 1000; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(th::test::waitUntil([&] { return form->ShutdownProgressBar->value() >= 1000; }, std::chrono::seconds(5)));
     form->CancelShutDownExecute();
 }
 
