@@ -46,9 +46,9 @@ bool TFormPlacement::ParseRect(const QString& Text, int (&Values)[4])
 
 bool TFormPlacement::RestoreFormPlacement()
 {
-    FRestored = true;
     if (!FForm || FIniFileName.isEmpty())
         return false;
+    FRestored = true;
     int norm[4];
     int showCmd = kShowNormal, flags = 0, ppi = 0;
     try {

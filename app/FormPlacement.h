@@ -31,6 +31,7 @@ public:
     QString IniSection() const { return FIniSection; }
 
     // Restores what the section holds; false when it held no usable frame.
+    // The first showing after a key was set restores by itself.
     bool RestoreFormPlacement();
     void SaveFormPlacement();
     bool Restored() const { return FRestored; }

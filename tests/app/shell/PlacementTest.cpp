@@ -116,7 +116,18 @@ TEST_F(PlacementTest, StoreWithoutAKeyDoesNothing)
     TFormPlacement p(&w);
     p.SaveFormPlacement();
     EXPECT_EQ(readSz(kSection, QStringLiteral("NormPos")), QStringLiteral("<missing>"));
-    EXPECT_FALSE(p.RestoreFormPlacement());
+    w.show();
+    EXPECT_FALSE(p.Restored());
+
+    // A key set after an earlier showing is still restored from once.
+    writeSz(kSection, QStringLiteral("NormPos"), QStringLiteral("30,40,770,640"));
+    writeSz(kSection, QStringLiteral("PixelsPerInch"), QString::number(w.logicalDpiY()));
+    p.SetIniFileName(kProgramKey);
+    p.SetIniSection(kSection);
+    w.hide();
+    w.show();
+    EXPECT_TRUE(p.Restored());
+    EXPECT_EQ(w.geometry(), QRect(30, 40, 740, 600));
 }
 
 TEST_F(PlacementTest, ParseRectTakesFourNumbersOnly)
