@@ -254,14 +254,17 @@ void TMainForm::StopCapture(bool AutoEnd)
     // before the stop belongs to this capture.
     DeliverPosted();
 
-    FProject->Save();
-    FProject->Report.append(QString::asprintf("TapeHarvest finished a capture task. There are %d frames dropped "
-                                              "during capture, %d frames are captured. There are %d scenes was "
-                                              "detected.",
-                                              dropped, notDropped, FSceneCount));
+    if (FProject) {
+        FProject->Save();
+        FProject->Report.append(QString::asprintf("TapeHarvest finished a capture task. There are %d frames dropped "
+                                                  "during capture, %d frames are captured. There are %d scenes was "
+                                                  "detected.",
+                                                  dropped, notDropped, FSceneCount));
+    }
     FSceneCount = 0;
     FProgressCount = 0;
-    FProject->SetTapeOption(toManual);
+    if (FProject)
+        FProject->SetTapeOption(toManual);
 
     CaptureProgressBar->hide();
     CaptureStatusText->show();
@@ -282,7 +285,7 @@ void TMainForm::StopCapture(bool AutoEnd)
     PreviosPage->setEnabled(true);
 
     if (AutoEnd) {
-        if (FProject->RewindTape)
+        if (FProject && FProject->RewindTape)
             DVCapture->TransportRew();
         GoToPage(FinishTab);
     }
