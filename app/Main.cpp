@@ -97,6 +97,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
         DVCaptureNewCaptureFile(Sender, AFileName);
     };
     CaptureBalloonHint = new TBalloonHint(this);
+    FPostTarget = new QObject(this);
     FormPlacement = new TFormPlacement(this);
     MainHelpRouter = new THelpRouter(this);
 
@@ -112,7 +113,14 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
 
 TMainForm::~TMainForm()
 {
-    // The capture component may still call back while it takes its graph down.
+    // Take the graph down first: once the component is inactive no streaming
+    // thread calls back, and the handlers can go without a race.
+    try {
+        DVCapture->SetAutoStart(false);
+        DVCapture->SetActive(false);
+    } catch (const std::exception&) {
+        // The graph is freed with the component in any case.
+    }
     DVCapture->OnCaptureProgress = nullptr;
     DVCapture->OnNewScene = nullptr;
     DVCapture->OnNewCaptureFile = nullptr;
@@ -277,16 +285,17 @@ void TMainForm::Guarded(const std::function<void()>& Handler)
 
 void TMainForm::PostToMain(std::function<void()> Work)
 {
-    bool queue = false;
-    {
-        std::lock_guard lock(FPostedLock);
-        FPosted.push_back(std::move(Work));
-        queue = !FDeliveryQueued;
-        FDeliveryQueued = true;
-    }
-    // One queued call carries every piece of work posted until it runs.
-    if (queue)
-        QMetaObject::invokeMethod(this, [this] { DeliverPosted(); }, Qt::QueuedConnection);
+    // The lock is held while the call is queued and taken again before the
+    // call reads anything: Qt's queue orders the call for real, but its own
+    // lock is invisible to ThreadSanitizer. One queued call carries every
+    // piece of work posted until it runs. The call goes to an object of its
+    // own, so that no event filter on the window reads it on the way.
+    std::lock_guard lock(FPostedLock);
+    FPosted.push_back(std::move(Work));
+    if (FDeliveryQueued)
+        return;
+    FDeliveryQueued = true;
+    QMetaObject::invokeMethod(FPostTarget, [this] { DeliverPosted(); }, Qt::QueuedConnection);
 }
 
 void TMainForm::DeliverPosted()

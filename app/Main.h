@@ -461,6 +461,7 @@ private:
     std::mutex FPostedLock;
     std::vector<std::function<void()>> FPosted;
     bool FDeliveryQueued = false;
+    QObject* FPostTarget = nullptr;
 
     // --- Page-private helpers (each page adds its own below its heading) ---------------------
 
