@@ -479,8 +479,8 @@ private:
     // Projects page.
 
     // Capture Setup page.
-    // Set while the refresh of the page's entry runs: only that one proposes
-    // a range for a new project.
+    // Set by the page's entry for the refresh that follows, which takes it:
+    // only that refresh proposes a range for a new project.
     bool FEnteringCaptureSetup = false;
     // The enter hook's work; Entering False resumes the page after a refused
     // file name without proposing a range again.

@@ -146,13 +146,6 @@ void ShowTimecode(TTimecode Tc, QSpinBox* H, QSpinBox* M, QSpinBox* S, QSpinBox*
     F->setValue(Tc.Frames);
 }
 
-// Clears a flag however the scope is left.
-struct FlagScope {
-    bool& flag;
-    FlagScope(bool& f, bool value) : flag(f) { flag = value; }
-    ~FlagScope() { flag = false; }
-};
-
 } // namespace
 
 void TMainForm::CreateCaptureSetupPage()
@@ -317,13 +310,8 @@ void TMainForm::CreateCaptureSetupPage()
     CapSetupCameraMonitoringTimer->setInterval(1000);
     Bind(CapSetupCameraMonitoringTimer, &QTimer::timeout, &TMainForm::CapSetupCameraMonitoringTimerTimer);
 
-    SaveCaptureDialog = new QFileDialog(this);
-    SaveCaptureDialog->setObjectName(QStringLiteral("SaveCaptureDialog"));
-    SaveCaptureDialog->setOption(QFileDialog::DontUseNativeDialog, true);
-    SaveCaptureDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
-    SaveCaptureDialog->setAcceptMode(QFileDialog::AcceptSave);
-    SaveCaptureDialog->setFileMode(QFileDialog::AnyFile);
-    SaveCaptureDialog->setSizeGripEnabled(true);
+    // SaveCaptureDialog is made when it is first needed: a file dialog reads
+    // folders on a thread of its own from the moment it exists.
 }
 
 // --- Entering, showing and leaving -------------------------------------------------------
@@ -344,10 +332,10 @@ void TMainForm::StartCaptureSetupPage(bool Entering)
     DVCapture->SetActive(true);
     DVCapture->Mute();
     DVCapture->Start();
-    {
-        FlagScope entering(FEnteringCaptureSetup, Entering);
-        RefreshCaptureSetup();
-    }
+    // The refresh takes the flag at once: a refresh nested in its processing
+    // of pending messages (a pick, the device coming back) proposes nothing.
+    FEnteringCaptureSetup = Entering;
+    RefreshCaptureSetup();
     if (FProject) {
         // Setting a choice runs no handler; the project already holds these values.
         ShowChoice(CapType1, CapType1Radio, FProject->FileType == 0);
@@ -407,6 +395,8 @@ void TMainForm::LeaveCaptureSetupPage()
 
 void TMainForm::RefreshCaptureSetup()
 {
+    const bool entering = FEnteringCaptureSetup;
+    FEnteringCaptureSetup = false;
     if (FProject) {
         TTimecode tc{};
         if (!DVCapture->GetTimecode(tc))
@@ -434,7 +424,7 @@ void TMainForm::RefreshCaptureSetup()
             for (int k = 0; k < 4; ++k)
                 choices[k]->setEnabled(true);
             if (FProject->IsNew) {
-                if (FEnteringCaptureSetup)
+                if (entering)
                     FProject->SetTapeOption(Below(tc, 20) ? toNtoX : toXtoN);
                 showOption(FProject->TapeOption);
                 if (Below(tc, 30))
@@ -669,6 +659,15 @@ void TMainForm::ChooseCaptureFileName()
     if (answer == Rewrite)
         return;
     if (answer == Rename) {
+        if (!SaveCaptureDialog) {
+            SaveCaptureDialog = new QFileDialog(this);
+            SaveCaptureDialog->setObjectName(QStringLiteral("SaveCaptureDialog"));
+            SaveCaptureDialog->setOption(QFileDialog::DontUseNativeDialog, true);
+            SaveCaptureDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+            SaveCaptureDialog->setAcceptMode(QFileDialog::AcceptSave);
+            SaveCaptureDialog->setFileMode(QFileDialog::AnyFile);
+            SaveCaptureDialog->setSizeGripEnabled(true);
+        }
         SaveCaptureDialog->setWindowTitle(QStringLiteral("Capture to"));
         SaveCaptureDialog->setNameFilter(
             QStringLiteral("%1 (*%2)").arg(QStringLiteral("AVI files"), QStringLiteral(".avi")));

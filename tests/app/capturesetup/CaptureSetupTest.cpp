@@ -330,10 +330,15 @@ TEST_F(SetupFixture, AFolderThatCannotBeMadeKeepsTheOldOne)
     TTHProject& p = NewProject();
     p.SetCaptureFolder(dir.qpath() + "/First");
     form->ChooseCaptureFileName();
-    // The dialog falls back to a folder that exists when told of one that
-    // does not; pick the unusable one by name instead.
+    // A folder below a plain file cannot be made (not even by root). The
+    // dialog stays in a folder that exists; the name is typed relative to it.
+    Touch(dir.qpath() + "/Plain");
+    QString chosen;
     SetModalHook([&](QDialog& d) {
-        Pick(static_cast<QFileDialog&>(d), QStringLiteral("/proc/no-such-folder"));
+        auto& f = static_cast<QFileDialog&>(d);
+        f.setDirectory(dir.qpath());
+        Pick(f, QStringLiteral("Plain/Sub"));
+        chosen = f.selectedFiles().value(0);
         return int(QDialog::Accepted);
     });
     try {
@@ -342,6 +347,7 @@ TEST_F(SetupFixture, AFolderThatCannotBeMadeKeepsTheOldOne)
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Invalid project path."));
     }
+    EXPECT_EQ(chosen, dir.qpath() + "/Plain/Sub");
     EXPECT_EQ(p.CaptureFolder, dir.qpath() + "/First");
     EXPECT_EQ(form->FCaptureFileName, dir.qpath() + "/First/Tape.avi");
 }
@@ -539,15 +545,46 @@ TEST_F(FileName, ARefusalOnThePageEntersThePageAgain)
     EXPECT_FALSE(form->CapSetupCameraMonitoringTimer->isActive());
 }
 
-TEST(CaptureSetupNoProject, EveryStepWithoutAProjectLeavesThePageAlone)
+TEST_F(FileName, NextAndPreviousStayOnThePageWhenItsStepsRefuse)
 {
-    TMainForm form;
-    form.PageControl->setCurrentWidget(form.CaptureSetupTab);
-    form.EnterCaptureSetupPage();
-    form.UpdateDiskSpaceEstimate();
-    EXPECT_TRUE(form.CapFreeDiskSpaceLabel->text().isEmpty());
-    form.LeaveCaptureSetupPage();
-    form.ChooseCaptureFileName();
-    EXPECT_TRUE(form.FCaptureFileName.isEmpty());
-    form.CapFolderBtnClick();
+    TTHProject& p = *form->FProject;
+    form->GoToPage(form->CaptureSetupTab);
+    ASSERT_EQ(form->ActivePage(), form->CaptureSetupTab);
+
+    // Previous leaves the page as Next does, and fails in the same way.
+    p.SetTapeOption(toXtoN);
+    try {
+        form->PreviosPageExecute();
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Cannot get timecode from a DV device."));
+    }
+    EXPECT_EQ(form->ActivePage(), form->CaptureSetupTab);
+
+    p.SetTapeOption(toManual);
+    Touch(Default);
+    Answer(3);
+    EXPECT_THROW(form->NextPageExecute(), ETlmTHInfo);
+    EXPECT_EQ(form->ActivePage(), form->CaptureSetupTab);
+    EXPECT_TRUE(form->CapSetupCameraMonitoringTimer->isActive()) << "the page is entered again";
+
+    Answer(2);
+    form->NextPageExecute();
+    EXPECT_EQ(form->ActivePage(), form->StartWorkTab);
+    EXPECT_FALSE(form->CapSetupCameraMonitoringTimer->isActive());
+    EXPECT_EQ(form->FCaptureFileName, Default);
+    EXPECT_EQ(form->JobsListLabel->text(),
+              QStringLiteral("\u2022 Manual capture from a DV device and write video to the single file in the DV AVI "
+                             "type-2 format."));
+}
+
+TEST_F(SetupFixture, EveryStepWithoutAProjectLeavesThePageAlone)
+{
+    EnterSetup();
+    form->UpdateDiskSpaceEstimate();
+    EXPECT_TRUE(form->CapFreeDiskSpaceLabel->text().isEmpty());
+    form->LeaveCaptureSetupPage();
+    form->ChooseCaptureFileName();
+    EXPECT_TRUE(form->FCaptureFileName.isEmpty());
+    form->CapFolderBtnClick();
 }

@@ -8,6 +8,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -28,7 +30,17 @@ inline void PrintTo(const QString& S, std::ostream* Os)
 
 class SetupFixture : public ::testing::Test {
 protected:
-    void SetUp() override { form = std::make_unique<TMainForm>(); }
+    void SetUp() override
+    {
+        // Qt's file dialogs keep their last folder in the user's settings,
+        // which would carry one test's folders into every later dialog of
+        // every program; this process keeps its own, in its own TMPDIR.
+        static const bool ownSettings = [] {
+            return qputenv("XDG_CONFIG_HOME", QFile::encodeName(QDir::tempPath() + "/config"));
+        }();
+        (void)ownSettings;
+        form = std::make_unique<TMainForm>();
+    }
 
     void TearDown() override
     {
