@@ -283,6 +283,16 @@ void TMainForm::Guarded(const std::function<void()>& Handler)
 
 // --- Hand-over from streaming threads ---------------------------------------------------
 
+namespace {
+
+std::mutex& HandOverLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+} // namespace
+
 void TMainForm::PostToMain(std::function<void()> Work)
 {
     // The lock is held while the call is queued and taken again before the
@@ -295,7 +305,15 @@ void TMainForm::PostToMain(std::function<void()> Work)
     if (FDeliveryQueued)
         return;
     FDeliveryQueued = true;
-    QMetaObject::invokeMethod(FPostTarget, [this] { DeliverPosted(); }, Qt::QueuedConnection);
+    std::lock_guard queued(HandOverLock());
+    QMetaObject::invokeMethod(
+        FPostTarget,
+        [this] {
+            // Taken before the call reads what it carries (its own capture too).
+            { std::lock_guard delivered(HandOverLock()); }
+            DeliverPosted();
+        },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::DeliverPosted()

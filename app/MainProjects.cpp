@@ -254,14 +254,6 @@ void TMainForm::CreateProjectsPage()
     listRow->addLayout(listButtons);
     layout->addLayout(listRow, 1);
 
-    AddProjectDialog = new QFileDialog(this);
-    AddProjectDialog->setObjectName(QStringLiteral("AddProjectDialog"));
-    AddProjectDialog->setOption(QFileDialog::DontUseNativeDialog);
-    AddProjectDialog->setFileMode(QFileDialog::ExistingFile);
-    AddProjectDialog->setAcceptMode(QFileDialog::AcceptOpen);
-    AddProjectDialog->setNameFilters(
-        {QStringLiteral("Tolmar TapeHarvest project (*.thp)"), QStringLiteral("All files (*)")});
-
     // The state of the new-project choice, without the navigation: the
     // other pages do not exist yet.
     showChoice(*this, true);
@@ -538,6 +530,17 @@ void TMainForm::DelProjectExecute()
 
 void TMainForm::AddProjectExecute()
 {
+    // Made on first use: a file dialog starts a thread that watches the file
+    // system, which a window that never browses does not need.
+    if (!AddProjectDialog) {
+        AddProjectDialog = new QFileDialog(this);
+        AddProjectDialog->setObjectName(QStringLiteral("AddProjectDialog"));
+        AddProjectDialog->setOption(QFileDialog::DontUseNativeDialog);
+        AddProjectDialog->setFileMode(QFileDialog::ExistingFile);
+        AddProjectDialog->setAcceptMode(QFileDialog::AcceptOpen);
+        AddProjectDialog->setNameFilters(
+            {QStringLiteral("Tolmar TapeHarvest project (*.thp)"), QStringLiteral("All files (*)")});
+    }
     if (AddProjectDialog->property(kInitialDirProperty).toString().isEmpty() && !FProjectsFolder.isEmpty()) {
         AddProjectDialog->setProperty(kInitialDirProperty, FProjectsFolder);
         AddProjectDialog->setDirectory(FProjectsFolder);

@@ -10,19 +10,6 @@
 
 using namespace std::chrono_literals;
 
-#if defined(__SANITIZE_THREAD__)
-// The window's file dialogs read folders on threads of Qt's own, which hand
-// memory over and are stopped through Qt's and GLib's uninstrumented locks:
-// ThreadSanitizer cannot see those hand-overs and reports the memory
-// involved. What these libraries call themselves is left out, as for the
-// sound library.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "called_from_lib:libQt6Core.so.6\n"
-           "called_from_lib:libglib-2.0.so.0\n";
-}
-#endif
-
 namespace {
 
 // Frame N of this tape reads the time code 00:00:19:20 + N for N < 15, and
