@@ -54,6 +54,19 @@ void DeleteDriveRows(QTreeWidget* View, int Index)
         delete View->takeTopLevelItem(View->topLevelItemCount() - 1);
 }
 
+// The first "<name> (n).avi" beside Name whose capture and scene files are
+// both free.
+QString NextFreeCaptureName(const QString& Name)
+{
+    const QString ext = ExtractFileExt(Name);
+    const QString base = Name.left(Name.size() - ext.size());
+    for (int n = 2;; ++n) {
+        const QString candidate = base + QStringLiteral(" (%1)").arg(n) + ext;
+        if (!FileExists(candidate) && !FileExists(ChangeFileExt(candidate, QStringLiteral(".thf"))))
+            return candidate;
+    }
+}
+
 } // namespace
 
 void TMainForm::StartCapture()
@@ -73,6 +86,14 @@ void TMainForm::StartCapture()
     FLastRecordTime = 0;
     FRecordTimeBack = false;
 
+    // A single capture file that an earlier capture of this project wrote is
+    // the user's video: another capture in the same project (Start again, or
+    // back from the Finish page) goes to a free name beside it.
+    if (!FProject->SplitFiles && FProject->Files.contains(DVCapture->FileName()) &&
+        FileExists(DVCapture->FileName())) {
+        FCaptureFileName = NextFreeCaptureName(DVCapture->FileName());
+        DVCapture->SetFileName(FCaptureFileName);
+    }
     DVCapture->SetSceneDetection(FProject->SplitFiles ? sdMultiFiles : sdSingleFile);
     if (FProject->ShowPreview)
         DVCapture->SetCaptureMode(FProject->FileType == 0 ? cmDVType1wPreview : cmDVType2wPreview);

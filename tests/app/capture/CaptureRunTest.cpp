@@ -226,7 +226,12 @@ TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
         form->CamRew->trigger();
         ASSERT_TRUE(th::test::waitUntil([&] { return form->DVCapture->GetTransportState() == tsStop; }));
     }
-    EXPECT_EQ(form->FProject->Files, (QStringList{CaptureFile(), CaptureFile()})) << "listed each time";
+    // The second capture keeps the first one's file and goes beside it.
+    EXPECT_EQ(form->FProject->Files, (QStringList{CaptureFile(), CaptureFile("Tape (2)")}));
+    for (const QString& file : form->FProject->Files) {
+        EXPECT_GT(QFileInfo(file).size(), 100000) << file.toStdString();
+        EXPECT_TRUE(QFile::exists(ChangeFileExt(file, ".thf"))) << file.toStdString();
+    }
     EXPECT_EQ(form->CaptureScenesListView->count(), 6);
     EXPECT_EQ(form->CaptureScenesListView->item(0)->text(), "05.03.2004 07:08:09");
 }
