@@ -140,8 +140,11 @@ HRESULT MediaFile::decodeFrame(int stream, std::int64_t frame)
 
     if (!(nextFrame_ >= 0 && frame >= nextFrame_ && frame < nextFrame_ + kForwardWindow)) {
         const std::int64_t target = start + av_rescale_q(frame, perFrame, st->time_base);
+        // A file whose first frames were dropped before the capture began has
+        // no index entry at or before them: the nearest entry after them does.
         if (av_seek_frame(format_, index, target, AVSEEK_FLAG_BACKWARD) < 0 &&
-            av_seek_frame(format_, index, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+            av_seek_frame(format_, index, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0 &&
+            avformat_seek_file(format_, index, INT64_MIN, target, INT64_MAX, 0) < 0)
             return frame == 0 ? kInvalidFileFormat : E_INVALIDARG;
         avcodec_flush_buffers(codec);
     }

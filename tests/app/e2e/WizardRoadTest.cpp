@@ -3,6 +3,7 @@
 // start the work, let the capture end by itself and read the report.
 #include "app/Dialogs.h"
 #include "app/Main.h"
+#include "app/TlmScnLV.h"
 
 #include "capture/EngineRun.h"
 #include "platform/rtl/SysUtils.h"
@@ -154,6 +155,10 @@ TEST_F(WizardRoad, TheWholeTapeIntoOneFilePerScene)
         EXPECT_TRUE(files[i].endsWith(e2e::Stamp(scenes[i]) + QStringLiteral(".avi"))) << files[i].toStdString();
         EXPECT_TRUE(QFile::exists(files[i]));
     }
+    // The scenes list of the next visit is built from these files.
+    form->LoadScenesList();
+    EXPECT_EQ(form->CaptureScenesListView->count(), 5);
+
     // Every stop turns the project into a manual one; the saved file keeps the chosen range.
     EXPECT_EQ(form->FProject->TapeOption, toManual);
     ASSERT_EQ(form->FProject->Report.size(), 1);
