@@ -20,22 +20,6 @@ namespace {
 
 const QString kProjectsKey = QStringLiteral("\\Software\\Tolmar\\TapeHarvest\\Projects");
 
-bool sameIgnoringAsciiCase(const QString& a, const QString& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        char16_t x = a[i].unicode();
-        char16_t y = b[i].unicode();
-        if (x >= u'A' && x <= u'Z')
-            x = char16_t(x - u'A' + u'a');
-        if (y >= u'A' && y <= u'Z')
-            y = char16_t(y - u'A' + u'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 // Adds the sizes of the files under Folder to Total. False when any part of
 // it cannot be listed, and for a link: a link's data is not the folder's to
@@ -76,7 +60,7 @@ void removeListEntries(const QString& FileName)
                 continue;
             try {
                 matches = entry.ValueExists(QStringLiteral("FileName")) &&
-                          sameIgnoringAsciiCase(entry.ReadString(QStringLiteral("FileName")), FileName);
+                          SameText(entry.ReadString(QStringLiteral("FileName")), FileName);
             } catch (const ERegistryException&) {
                 matches = false; // names no file, so not this one
             }
@@ -231,7 +215,7 @@ void TDeleteProjectForm::OkBtnClick()
             const QString folderName = ExtractFileName(folder);
             const QString baseName = QFileInfo(FileName).completeBaseName();
             qint64 size = 0;
-            if (!folderName.isEmpty() && sameIgnoringAsciiCase(folderName, baseName) && addFolderSize(folder, size) &&
+            if (!folderName.isEmpty() && SameText(folderName, baseName) && addFolderSize(folder, size) &&
                 size == 0)
                 QDir(folder).removeRecursively();
         }

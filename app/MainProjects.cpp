@@ -31,25 +31,6 @@ const QString kFileNameValue = QStringLiteral("FileName");
 // The folder the project-file dialog was first given, as its initial folder.
 const char* const kInitialDirProperty = "thInitialDir";
 
-// Project file names are matched as the list has always matched them: ASCII
-// letters without regard to case, every other character exactly.
-bool sameProjectFile(const QString& a, const QString& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        char16_t x = a[i].unicode();
-        char16_t y = b[i].unicode();
-        if (x >= u'A' && x <= u'Z')
-            x = char16_t(x - u'A' + u'a');
-        if (y >= u'A' && y <= u'Z')
-            y = char16_t(y - u'A' + u'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 struct ProjectEntry {
     bool hasName = false;
     QString name;
@@ -306,7 +287,7 @@ QString TMainForm::FindProjectKey(const QString& FileName)
         } catch (const ERegistryException&) {
             continue; // cannot name any file
         }
-        if (entry.hasFileName && sameProjectFile(entry.fileName, FileName))
+        if (entry.hasFileName && SameText(entry.fileName, FileName))
             return key;
     }
     return {};
@@ -441,7 +422,7 @@ void TMainForm::LeaveProjectsPage()
     if (selected.isEmpty())
         return;
     const QString file = selected.first()->text(1);
-    if (!FProject || !sameProjectFile(FProject->FileName, file))
+    if (!FProject || !SameText(FProject->FileName, file))
         OpenProjectFile(file);
 }
 
@@ -501,7 +482,7 @@ void TMainForm::SelectProjectInList()
         return;
     for (int i = 0; i < ProjectsListBox->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = ProjectsListBox->topLevelItem(i);
-        if (sameProjectFile(item->text(1), FProject->FileName)) {
+        if (SameText(item->text(1), FProject->FileName)) {
             ProjectsListBox->setCurrentItem(item);
             ProjectsListBox->scrollToItem(item);
         }

@@ -211,6 +211,23 @@ QString Trim(const QString& s)
     return s.mid(first, last - first);
 }
 
+bool SameText(const QString& a, const QString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a[i].unicode();
+        char16_t y = b[i].unicode();
+        if (x >= u'A' && x <= u'Z')
+            x = char16_t(x - u'A' + u'a');
+        if (y >= u'A' && y <= u'Z')
+            y = char16_t(y - u'A' + u'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 QString IncludeTrailingPathDelimiter(const QString& path)
 {
     return path.endsWith(u'/') ? path : path + u'/';

@@ -67,6 +67,9 @@ QString FormatFloat(const QString& format, double value);
 // Removes leading and trailing blanks and control characters (every character
 // up to U+0020).
 QString Trim(const QString& s);
+// Equal but for the case of the ASCII letters A to Z; every other character
+// compares exactly.
+bool SameText(const QString& a, const QString& b);
 
 // --- Paths ("/" is the delimiter) -------------------------------------------------
 

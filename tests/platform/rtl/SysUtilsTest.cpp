@@ -164,3 +164,11 @@ TEST(Paths, FilesAndFolders)
     EXPECT_FALSE(FileExists(""));
     EXPECT_FALSE(DirectoryExists(""));
 }
+
+TEST(SysUtils, SameTextIgnoresTheCaseOfAsciiLettersOnly)
+{
+    EXPECT_TRUE(SameText(QStringLiteral("/Home/Film.THP"), QStringLiteral("/home/film.thp")));
+    EXPECT_FALSE(SameText(QStringLiteral("\u00e9t\u00e9"), QStringLiteral("\u00c9T\u00c9")));
+    EXPECT_FALSE(SameText(QStringLiteral("a"), QStringLiteral("ab")));
+    EXPECT_FALSE(SameText(QStringLiteral("[a]"), QStringLiteral("{a}"))); // neighbours of the letters in ASCII
+}
