@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QEvent>
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLabel>
@@ -131,11 +132,55 @@ QString MinimizeName(const QString& Path, const QFontMetrics& Metrics, int Width
     return Metrics.elidedText(Path, Qt::ElideMiddle, Width);
 }
 
+namespace {
+
+// Shortens the label's path again whenever the label changes its width, so
+// that the path fits the room the layout gives it, not the room it had when
+// it was set.
+class PathElider : public QObject {
+public:
+    explicit PathElider(QLabel* label) : QObject(label), label_(label)
+    {
+        setObjectName(QStringLiteral("PathElider"));
+        label->installEventFilter(this);
+        // The text must not ask for the width of the whole path.
+        label->setSizePolicy(QSizePolicy::Ignored, label->sizePolicy().verticalPolicy());
+    }
+
+    void setPath(const QString& path)
+    {
+        path_ = path;
+        label_->setToolTip(path);
+        elide();
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize)
+            elide();
+        return false;
+    }
+
+private:
+    void elide()
+    {
+        const int width = label_->width() > 0 ? label_->width() : label_->sizeHint().width();
+        label_->setText(MinimizeName(path_, label_->fontMetrics(), width));
+    }
+
+    QLabel* label_;
+    QString path_;
+};
+
+} // namespace
+
 void ShowShortenedPath(QLabel* Label, const QString& Path)
 {
-    const int width = Label->width() > 0 ? Label->width() : Label->sizeHint().width();
-    Label->setText(MinimizeName(Path, Label->fontMetrics(), width));
-    Label->setToolTip(Path);
+    auto* elider = Label->findChild<PathElider*>(QStringLiteral("PathElider"), Qt::FindDirectChildrenOnly);
+    if (!elider)
+        elider = new PathElider(Label);
+    elider->setPath(Path);
 }
 
 void ProcessMessages()

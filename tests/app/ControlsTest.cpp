@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -203,4 +204,21 @@ TEST(ModalSeam, OtherDialogsCloseWithTheHooksResult)
     EXPECT_EQ(ExecModal(dialog), QDialog::Accepted);
     EXPECT_FALSE(dialog.isVisible());
     SetModalHook({});
+}
+
+TEST(Texts, AShortenedPathFollowsTheWidthOfItsLabel)
+{
+    QLabel label;
+    const QString path = QStringLiteral("/home/someone/TapeHarvest/a rather long project name/Video");
+    label.resize(40, 20);
+    label.show();
+    ShowShortenedPath(&label, path);
+    EXPECT_NE(label.text(), path);
+    EXPECT_EQ(label.toolTip(), path);
+    label.resize(label.fontMetrics().horizontalAdvance(path) + 20, 20);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(label.text(), path);
+    ShowShortenedPath(&label, QStringLiteral("/tmp"));
+    EXPECT_EQ(label.text(), QStringLiteral("/tmp"));
+    EXPECT_EQ(label.toolTip(), QStringLiteral("/tmp"));
 }
