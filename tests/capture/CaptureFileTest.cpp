@@ -116,8 +116,9 @@ TEST_P(CaptureFile, HoldsEveryFrameAndListsEveryScene)
         EXPECT_EQ(audio->sampleRate, 48000);
     } else {
         EXPECT_EQ(video->hashes, TapeHashes()) << "type 1: the interleaved frames as they are";
-        if (audio)
+        if (audio) {
             EXPECT_GT(audio->packets, 0) << "the sound inside the frames";
+        }
     }
 
     // The scene file: exactly the tape's scenes at their frames.

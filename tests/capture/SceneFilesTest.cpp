@@ -94,13 +94,15 @@ TEST_F(SceneFiles, EverySceneGoesIntoItsOwnFileFromItsFirstFrame)
             ASSERT_NE(video, nullptr);
             ASSERT_NE(audio, nullptr) << "the sound is in every file";
             EXPECT_EQ(video->packets, scenes[i].frames) << i;
-            if (mode == cmDVType2 && !video->hashes.empty())
+            if (mode == cmDVType2 && !video->hashes.empty()) {
                 EXPECT_EQ(video->hashes.front(), TapeFrameHash(starts[i])) << "file " << i << " starts at its scene";
+            }
             if (mode == cmDVType2)
                 audioBytes += audio->bytes;
         }
-        if (mode == cmDVType2)
+        if (mode == cmDVType2) {
             EXPECT_EQ(audioBytes, std::int64_t(e2e::TotalFrames(scenes)) * 1920 * 4) << "all of the sound";
+        }
 
         std::lock_guard<std::mutex> g(collected.lock);
         ASSERT_EQ(collected.pictures.size(), 5u) << "one picture per scene";

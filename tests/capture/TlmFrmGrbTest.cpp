@@ -503,8 +503,9 @@ TEST_F(FramesGrabber, ThumbnailHasTheAskedSizeWhateverTheVideo)
                 // Upright and unsheared: close to ffmpeg's picture of the same frame at that size.
                 EXPECT_LT(MeanDifference(img, Reference(*file, scene * kSceneFrames + 3, size)), 12.0)
                     << *file << " scene " << scene << " at " << size.width() << "x" << size.height();
-                if (file != &files.ntsc)
+                if (file != &files.ntsc) {
                     EXPECT_EQ(NearestScene(img.pixel(size.width() / 2, 2)), scene) << *file;
+                }
             }
         }
     }

@@ -24,7 +24,7 @@ struct FakeVolume {
     QString FileSystem;           // "ext4", "vfat", "iso9660", ...
     std::uint64_t FreeBytes = 0;  // available to the caller
     win::BlockDevice Block = win::BlockDevice::Fixed;
-    QString Label;
+    QString Label = {};
     bool Readable = true;         // volume information and free space can be asked
 };
 

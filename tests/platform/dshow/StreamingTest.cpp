@@ -307,8 +307,9 @@ void stopWithCallbackBlocked(bool behindTee)
                 while (cb->entered.load() == cb->passed.load())
                     std::this_thread::yield();
                 ASSERT_EQ(c.control->Pause(), S_OK);
-                if (stopUnderLock)
+                if (stopUnderLock) {
                     ASSERT_EQ(c.control->Stop(), S_OK);
+                }
                 delivered = sink->Count();
             }
             // The waiting callback now runs; its sample goes no further.
@@ -316,8 +317,9 @@ void stopWithCallbackBlocked(bool behindTee)
                 std::this_thread::sleep_for(1ms);
             std::this_thread::sleep_for(1ms);
             EXPECT_EQ(sink->Count(), delivered) << "round " << round;
-            if (!stopUnderLock)
+            if (!stopUnderLock) {
                 ASSERT_EQ(c.control->Stop(), S_OK);
+            }
         }
     });
     // Started again after all that, the graph streams from the first frame.
