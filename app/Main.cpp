@@ -109,6 +109,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
     CreateStartWorkPage();
     CreateCapturePage();
     CreateFinishPage();
+    // At least the design size, and at least what the fullest page needs.
+    const QSize least = minimumSizeHint();
+    setMinimumSize(std::max(700, least.width()), std::max(550, least.height()));
 }
 
 TMainForm::~TMainForm()

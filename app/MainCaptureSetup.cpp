@@ -90,6 +90,8 @@ QSpinBox* MakeSpin(QWidget* Parent, const char* Name, int Maximum)
     if (auto* edit = spin->findChild<QLineEdit*>())
         edit->setMaxLength(2);
     spin->setAlignment(Qt::AlignRight);
+    // A crowded page must not squeeze the two-character fields flat.
+    spin->setMinimumHeight(spin->sizeHint().height());
     return spin;
 }
 
@@ -197,6 +199,7 @@ void TMainForm::CreateCaptureSetupPage()
     SetupTapeBox = new QGroupBox(QStringLiteral("Capture mode"), CaptureSetupTab);
     SetupTapeBox->setObjectName(QStringLiteral("SetupTapeBox"));
     auto* mode = new QVBoxLayout(SetupTapeBox);
+    mode->setSpacing(2);
     CapFromXtoNRadio = MakeButton<QRadioButton>(SetupTapeBox, "CapFromXtoNRadio", CapFromXtoN);
     CapFromNtoXRadio = MakeButton<QRadioButton>(SetupTapeBox, "CapFromNtoXRadio", CapFromNtoX);
     CapFromBtoERadio = MakeButton<QRadioButton>(SetupTapeBox, "CapFromBtoERadio", CapFromBtoE);
@@ -264,8 +267,6 @@ void TMainForm::CreateCaptureSetupPage()
     CapPreviewCheckBox = MakeButton<QCheckBox>(previewBox, "CapPreviewCheckBox", CapPreview);
     previewLayout->addWidget(CapPreviewCheckBox);
     previewLayout->addStretch(1);
-    options->addWidget(previewBox);
-    page->addLayout(options);
 
     auto* scenesBox = new QGroupBox(QStringLiteral("Scenes detection"), CaptureSetupTab);
     scenesBox->setObjectName(QStringLiteral("ScenesBox"));
@@ -274,7 +275,11 @@ void TMainForm::CreateCaptureSetupPage()
     CapScenesMultRadio = MakeButton<QRadioButton>(scenesBox, "CapScenesMultRadio", CapScenesMult);
     scenesLayout->addWidget(CapScenesWholeRadio);
     scenesLayout->addWidget(CapScenesMultRadio);
-    page->addWidget(scenesBox);
+    // The two choices of files side by side and the preview under them, so
+    // that the page fits the window's smallest size.
+    options->addWidget(scenesBox);
+    page->addLayout(options);
+    page->addWidget(previewBox);
 
     // Drives and folders.
     auto* drivesBox = new QGroupBox(QStringLiteral("Drives and folders"), CaptureSetupTab);

@@ -144,16 +144,19 @@ TEST(MainWindowPlacement, ClosingTheMainWindowSavesItsFrame)
 {
     th::test::TempDir dir;
     writeSz(QStringLiteral("Projects"), QStringLiteral("ProjectsPath"), dir.qpath());
+    int height = 0;
     {
         TMainForm form;
         form.FormCreate();
         form.show();
-        form.setGeometry(20, 25, 760, 580);
+        // Above the smallest size the window's pages allow.
+        height = form.minimumHeight() + 30;
+        form.setGeometry(20, 25, 760, height);
         ASSERT_TRUE(form.close());
     }
-    EXPECT_EQ(readSz(kSection, QStringLiteral("NormPos")), QStringLiteral("20,25,780,605"));
+    EXPECT_EQ(readSz(kSection, QStringLiteral("NormPos")), QStringLiteral("20,25,780,%1").arg(25 + height));
     TMainForm form;
     form.FormCreate();
     form.show();
-    EXPECT_EQ(form.geometry(), QRect(20, 25, 760, 580));
+    EXPECT_EQ(form.geometry(), QRect(20, 25, 760, height));
 }
