@@ -48,6 +48,15 @@ QIcon TImageList::Icon(int Index) const
     return image.isNull() ? QIcon() : QIcon(image);
 }
 
+QAction* NewAction(QObject* Owner, const char* Name, const QString& Caption, const QString& Hint)
+{
+    auto* action = new QAction(Caption, Owner);
+    action->setObjectName(QString::fromLatin1(Name));
+    if (!Hint.isEmpty())
+        action->setToolTip(Hint);
+    return action;
+}
+
 // --- Action links ----------------------------------------------------------------------
 
 namespace {

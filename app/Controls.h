@@ -35,6 +35,10 @@ private:
     QList<QPixmap> FImages;
 };
 
+// An action of Owner named Name (its objectName), with its caption and its
+// "short|long" hint.
+QAction* NewAction(QObject* Owner, const char* Name, const QString& Caption, const QString& Hint = {});
+
 // Binds Button to Action as the toolkit's action links do: the button shows
 // the action's caption, hint, enabled, visible and checked state from now on,
 // and a click runs the action. A click on a radio button that is already

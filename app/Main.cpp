@@ -48,10 +48,8 @@ constexpr int kMaxVolume = 0;
 
 QAction* makeAction(TMainForm* form, const char* name, const QString& caption, const QString& hint = QString())
 {
-    auto* action = new QAction(caption, form);
-    action->setObjectName(QString::fromLatin1(name));
-    if (!hint.isEmpty())
-        action->setToolTip(hint);
+    // The window holds them, so that their shortcuts work on every page.
+    QAction* action = NewAction(form, name, caption, hint);
     form->addAction(action);
     return action;
 }
@@ -109,6 +107,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
     CreateStartWorkPage();
     CreateCapturePage();
     CreateFinishPage();
+    FWizardPages = WizardPages();
     // At least the design size, and at least what the fullest page needs.
     const QSize least = minimumSizeHint();
     setMinimumSize(std::max(700, least.width()), std::max(550, least.height()));

@@ -471,8 +471,21 @@ private:
     // The page whose show handler ran last: going to it again runs its
     // enter hook only.
     QWidget* FShownPage = nullptr;
-    // The pages in page order.
-    std::vector<QWidget*> WizardPages() const;
+    // A page with its hooks (null where it has none) and its help topic.
+    struct TWizardPage {
+        QWidget* Tab;
+        void (TMainForm::*Enter)();
+        void (TMainForm::*Show)();
+        void (TMainForm::*Leave)();
+        const char* HelpKeyword;
+    };
+    // The pages in page order, made once the pages exist.
+    std::vector<TWizardPage> WizardPages() const;
+    std::vector<TWizardPage> FWizardPages;
+    // The entry of Page, or null for a widget that is no page.
+    const TWizardPage* FindWizardPage(QWidget* Page) const;
+    // Runs the leave hook of Page.
+    void LeavePage(QWidget* Page);
     // The project's capture job; off without a project.
     bool CaptureJobChosen() const;
 

@@ -23,10 +23,9 @@ void TMainForm::CreateStartWorkPage()
     StartWorkTab->setObjectName(QStringLiteral("StartWorkTab"));
     PageControl->addWidget(StartWorkTab);
 
-    ShutdownJob = new QAction(QStringLiteral("Shutdown the PC after finished."), this);
-    ShutdownJob->setObjectName(QStringLiteral("ShutdownJob"));
+    ShutdownJob = NewAction(this, "ShutdownJob", QStringLiteral("Shutdown the PC after finished."),
+                            QStringLiteral("Shutdown the PC after finished."));
     ShutdownJob->setProperty("category", QStringLiteral("Jobs"));
-    ShutdownJob->setToolTip(QStringLiteral("Shutdown the PC after finished."));
     ShutdownJob->setCheckable(true);
     Bind(ShutdownJob, &QAction::triggered, &TMainForm::ShutdownJobExecute);
 

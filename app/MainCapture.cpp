@@ -31,15 +31,6 @@
 
 namespace {
 
-QAction* NewAction(QObject* Owner, const char* Name, const QString& Caption, const QString& Hint = {})
-{
-    auto* action = new QAction(Caption, Owner);
-    action->setObjectName(QString::fromLatin1(Name));
-    if (!Hint.isEmpty())
-        action->setToolTip(Hint);
-    return action;
-}
-
 QLabel* BoldLabel(const QString& Text, QWidget* Parent)
 {
     auto* label = new QLabel(Text, Parent);

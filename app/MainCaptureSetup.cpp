@@ -64,8 +64,7 @@ private:
 
 QAction* MakeChoice(QWidget* Owner, const char* Name, const QString& Caption, QActionGroup* Group)
 {
-    auto* action = new QAction(Caption, Owner);
-    action->setObjectName(QLatin1String(Name));
+    QAction* action = NewAction(Owner, Name, Caption);
     action->setProperty("category", QStringLiteral("CapSetup"));
     action->setCheckable(true);
     if (Group)

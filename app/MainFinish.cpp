@@ -60,8 +60,7 @@ void TMainForm::CreateFinishPage()
     ShutdownProgressBar->setTextVisible(false);
     boxLayout->addWidget(ShutdownProgressBar);
 
-    CancelShutDown = new QAction(QStringLiteral("Cancel Shutdown"), this);
-    CancelShutDown->setObjectName(QStringLiteral("CancelShutDown"));
+    CancelShutDown = NewAction(this, "CancelShutDown", QStringLiteral("Cancel Shutdown"));
     Bind(CancelShutDown, &QAction::triggered, &TMainForm::CancelShutDownExecute);
 
     CancelShutdownBtn = new QPushButton(ShutdownGroupBox);

@@ -122,13 +122,6 @@ void settleChoice(TMainForm& f)
     f.UpdateNavigation();
 }
 
-QAction* makeAction(TMainForm* f, const char* name, const QString& caption)
-{
-    auto* action = new QAction(caption, f);
-    action->setObjectName(QString::fromLatin1(name));
-    return action;
-}
-
 } // namespace
 
 void TMainForm::CreateProjectsPage()
@@ -140,8 +133,8 @@ void TMainForm::CreateProjectsPage()
     if (x16ImageList.Count() == 0)
         x16ImageList.AddStandard(QStringLiteral("video-x-generic"), QColor(0x2f, 0x6f, 0xb7));
 
-    NewProject = makeAction(this, "NewProject", QStringLiteral("Enter a ne&w project name"));
-    OpenProject = makeAction(this, "OpenProject", QStringLiteral("Or &select an existing project from the list"));
+    NewProject = NewAction(this, "NewProject", QStringLiteral("Enter a ne&w project name"));
+    OpenProject = NewAction(this, "OpenProject", QStringLiteral("Or &select an existing project from the list"));
     auto* choices = new QActionGroup(this);
     choices->setObjectName(QStringLiteral("ProjectChoiceGroup"));
     choices->setExclusive(true);
@@ -151,11 +144,11 @@ void TMainForm::CreateProjectsPage()
         Bind(a, &QAction::triggered, &TMainForm::NewProjectExecute);
     }
     NewProject->setChecked(true);
-    AddProject = makeAction(this, "AddProject", QStringLiteral("Browse..."));
+    AddProject = NewAction(this, "AddProject", QStringLiteral("Browse..."));
     Bind(AddProject, &QAction::triggered, &TMainForm::AddProjectExecute);
-    DelProject = makeAction(this, "DelProject", QStringLiteral("Delete"));
+    DelProject = NewAction(this, "DelProject", QStringLiteral("Delete"));
     Bind(DelProject, &QAction::triggered, &TMainForm::DelProjectExecute);
-    ChangeFolderProject = makeAction(this, "ChangeFolderProject", QStringLiteral("Change..."));
+    ChangeFolderProject = NewAction(this, "ChangeFolderProject", QStringLiteral("Change..."));
     Bind(ChangeFolderProject, &QAction::triggered, &TMainForm::ChangeFolderProjectExecute);
 
     auto* layout = new QVBoxLayout(ProjectsTab);

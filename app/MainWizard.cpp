@@ -12,14 +12,12 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include <algorithm>
 
 namespace {
 
 QAction* makeJobAction(TMainForm* form, const char* name, const QString& caption)
 {
-    auto* action = new QAction(caption, form);
-    action->setObjectName(QString::fromLatin1(name));
+    QAction* action = NewAction(form, name, caption);
     action->setCheckable(true);
     return action;
 }
@@ -90,9 +88,34 @@ void TMainForm::CreateJobsPage()
     layout->addStretch(1);
 }
 
-std::vector<QWidget*> TMainForm::WizardPages() const
+std::vector<TMainForm::TWizardPage> TMainForm::WizardPages() const
 {
-    return {ProjectsTab, JobsTab, CaptureSetupTab, StartWorkTab, CaptureTab, FinishTab};
+    return {
+        {ProjectsTab, &TMainForm::EnterProjectsPage, &TMainForm::ProjectsTabShow, &TMainForm::LeaveProjectsPage,
+         "htm/openproject.htm"},
+        {JobsTab, &TMainForm::EnterJobsPage, &TMainForm::JobsTabShow, &TMainForm::LeaveJobsPage,
+         "htm/selecttask.htm"},
+        {CaptureSetupTab, &TMainForm::EnterCaptureSetupPage, &TMainForm::CaptureSetupTabShow,
+         &TMainForm::LeaveCaptureSetupPage, "htm/capturesetup.htm"},
+        {StartWorkTab, nullptr, &TMainForm::StartWorkTabShow, nullptr, "htm/runntasks.htm"},
+        {CaptureTab, &TMainForm::EnterCapturePage, &TMainForm::CaptureTabShow, &TMainForm::LeaveCapturePage,
+         "htm/capturerun.htm"},
+        {FinishTab, nullptr, &TMainForm::FinishTabShow, &TMainForm::LeaveFinishPage, "htm/finishtask.htm"},
+    };
+}
+
+const TMainForm::TWizardPage* TMainForm::FindWizardPage(QWidget* Page) const
+{
+    for (const TWizardPage& p : FWizardPages)
+        if (Page && p.Tab == Page)
+            return &p;
+    return nullptr;
+}
+
+void TMainForm::LeavePage(QWidget* Page)
+{
+    if (const TWizardPage* p = FindWizardPage(Page); p && p->Leave)
+        (this->*(p->Leave))();
 }
 
 bool TMainForm::CaptureJobChosen() const
@@ -106,32 +129,16 @@ void TMainForm::GoToPage(QWidget* Page)
     if (Page != FShownPage) {
         PageControl->setCurrentWidget(Page);
         FShownPage = Page;
-        if (Page == ProjectsTab)
-            ProjectsTabShow();
-        else if (Page == JobsTab)
-            JobsTabShow();
-        else if (Page == CaptureSetupTab)
-            CaptureSetupTabShow();
-        else if (Page == StartWorkTab)
-            StartWorkTabShow();
-        else if (Page == CaptureTab)
-            CaptureTabShow();
-        else if (Page == FinishTab)
-            FinishTabShow();
+        if (const TWizardPage* p = FindWizardPage(Page))
+            (this->*(p->Show))();
     }
     AfterPageChange();
 }
 
 void TMainForm::EnterPage(QWidget* Page)
 {
-    if (Page == ProjectsTab)
-        EnterProjectsPage();
-    else if (Page == JobsTab)
-        EnterJobsPage();
-    else if (Page == CaptureSetupTab)
-        EnterCaptureSetupPage();
-    else if (Page == CaptureTab)
-        EnterCapturePage();
+    if (const TWizardPage* p = FindWizardPage(Page); p && p->Enter)
+        (this->*(p->Enter))();
 }
 
 void TMainForm::AfterPageChange()
@@ -142,9 +149,8 @@ void TMainForm::AfterPageChange()
 void TMainForm::UpdateNavigation()
 {
     QWidget* page = ActivePage();
-    const std::vector<QWidget*> pages = WizardPages();
-    PreviosPage->setEnabled(page != pages.front());
-    NextPage->setEnabled(page != pages.back());
+    PreviosPage->setEnabled(page != ProjectsTab);
+    NextPage->setEnabled(page != FinishTab);
     if (LinkedAction(NextBtn) != NextPage)
         LinkAction(NextBtn, NextPage);
 
@@ -170,21 +176,12 @@ void TMainForm::UpdateNavigation()
 void TMainForm::NextPageExecute()
 {
     QWidget* page = ActivePage();
-    const std::vector<QWidget*> pages = WizardPages();
-    const auto at = std::find(pages.begin(), pages.end(), page);
+    const int at = PageControl->indexOf(page);
     // The last page has no page after it: its button runs New Project.
-    if (at == pages.end() || at + 1 == pages.end())
+    if (at < 0 || at + 1 >= PageControl->count())
         return;
-    QWidget* target = *(at + 1);
-
-    if (page == ProjectsTab)
-        LeaveProjectsPage();
-    else if (page == JobsTab)
-        LeaveJobsPage();
-    else if (page == CaptureSetupTab)
-        LeaveCaptureSetupPage();
-    else if (page == CaptureTab)
-        LeaveCapturePage();
+    QWidget* target = PageControl->widget(at + 1);
+    LeavePage(page);
 
     if (page == ProjectsTab) {
         target = JobsTab;
@@ -211,22 +208,11 @@ void TMainForm::NextPageExecute()
 void TMainForm::PreviosPageExecute()
 {
     QWidget* page = ActivePage();
-    const std::vector<QWidget*> pages = WizardPages();
-    const auto at = std::find(pages.begin(), pages.end(), page);
-    if (at == pages.end() || at == pages.begin())
+    const int at = PageControl->indexOf(page);
+    if (at <= 0)
         return;
-    QWidget* target = *(at - 1);
-
-    if (page == ProjectsTab)
-        LeaveProjectsPage();
-    else if (page == JobsTab)
-        LeaveJobsPage();
-    else if (page == CaptureSetupTab)
-        LeaveCaptureSetupPage();
-    else if (page == CaptureTab)
-        LeaveCapturePage();
-    else if (page == FinishTab)
-        LeaveFinishPage();
+    QWidget* target = PageControl->widget(at - 1);
+    LeavePage(page);
 
     if (page == StartWorkTab)
         target = CaptureJobChosen() ? CaptureSetupTab : JobsTab;
@@ -256,21 +242,8 @@ QWidget* TMainForm::ActivePage() const
 
 QString TMainForm::HelpKeyword(QWidget* Page) const
 {
-    if (!Page)
-        return {};
-    if (Page == ProjectsTab)
-        return QStringLiteral("htm/openproject.htm");
-    if (Page == JobsTab)
-        return QStringLiteral("htm/selecttask.htm");
-    if (Page == CaptureSetupTab)
-        return QStringLiteral("htm/capturesetup.htm");
-    if (Page == StartWorkTab)
-        return QStringLiteral("htm/runntasks.htm");
-    if (Page == CaptureTab)
-        return QStringLiteral("htm/capturerun.htm");
-    if (Page == FinishTab)
-        return QStringLiteral("htm/finishtask.htm");
-    return {};
+    const TWizardPage* p = FindWizardPage(Page);
+    return p ? QString::fromLatin1(p->HelpKeyword) : QString();
 }
 
 void TMainForm::EnterJobsPage()
