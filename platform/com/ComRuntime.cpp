@@ -104,7 +104,12 @@ HRESULT moduleEntry(const std::string& path, GetClassObjectFn* entry)
             return S_OK;
         }
     dlerror();
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // RTLD_NODELETE: a module with thread-local storage must stay mapped for the
+    // life of the process. glibc keeps a thread's dynamic TLS entry of an
+    // unloaded module, and anything that walks the threads' TLS later (the leak
+    // checker among them) reads memory that is gone. CoFreeUnusedLibraries
+    // still forgets an idle module; loading it again finds the same mapping.
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {
         const char* why = dlerror();
         t_lastError = "cannot load module " + path + ": " + (why ? why : "unknown error");

@@ -57,7 +57,9 @@ int main(int argc, char** argv)
     }
 
     CoInitialize(nullptr);
-    void* handle = dlopen(full, RTLD_NOW | RTLD_LOCAL);
+    // Kept mapped until exit: the module has thread-local storage, and an unloaded
+    // module's stale TLS entry is still walked at exit (see ComRuntime.cpp).
+    void* handle = dlopen(full, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {
         std::fprintf(stderr, "regsvr: cannot load %s: %s\n", full, dlerror());
         CoUninitialize();
