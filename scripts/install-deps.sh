@@ -10,6 +10,7 @@ packages="build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libsqlite3-dev libgtest-dev libgmock-dev
+  libraw1394-dev libiec61883-dev libavc1394-dev libudev-dev
   xvfb xauth ffmpeg clang libclang-rt-14-dev pulseaudio pulseaudio-utils"
 missing=""
 for p in $packages; do

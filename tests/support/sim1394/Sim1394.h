@@ -1,0 +1,40 @@
+#pragma once
+// Control of the simulated FireWire bus (libraw1394.so.11 of the tests). A
+// test that runs over it finds these functions with dlsym, so the same binary
+// can tell whether the simulation or the system's library was loaded.
+//
+// The bus is set up when the first handle opens, from the environment:
+//   THSIM1394_TAPE    a raw DV file: a camcorder with that tape is on the bus
+//                     (none without the variable);
+//   THSIM1394_MODE    "vcr" (default) or "camera";
+//   THSIM1394_WIND    the factor by which winding and searching are faster than
+//                     a real deck's (default 1);
+//   THSIM1394_NOCARD  set: no FireWire controller at all.
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Always 1394: the marker by which tests recognise the simulation.
+int thsim1394_marker(void);
+// A bus reset: a new generation, plug connections to be restored within 1 s.
+void thsim1394_bus_reset(void);
+// The camcorder leaves the bus (cable pulled) or comes back.
+void thsim1394_unplug(void);
+void thsim1394_replug(void);
+// The next `packets` data packets the camcorder sends are lost on the bus.
+void thsim1394_lose_packets(unsigned packets);
+// Every receiver's buffer overruns: nothing is received for `cycles` cycles.
+void thsim1394_overrun(unsigned cycles);
+// The point-to-point connections on the camcorder's output plug.
+int thsim1394_connections(void);
+// Whether the camcorder transmits now.
+int thsim1394_transmitting(void);
+// The frame of the tape at the head.
+long long thsim1394_head(void);
+// Data packets sent and lost so far.
+unsigned long long thsim1394_data_packets_sent(void);
+
+#ifdef __cplusplus
+}
+#endif
