@@ -7,11 +7,11 @@
 set(TH_TEST_ISOLATE ${CMAKE_SOURCE_DIR}/tests/support/isolate.sh)
 
 function(th_add_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;RUNNER" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} th_testsupport GTest::gtest GTest::gmock)
   set_target_properties(${name} PROPERTIES
-    CROSSCOMPILING_EMULATOR ${TH_TEST_ISOLATE}
+    CROSSCOMPILING_EMULATOR "${ARG_RUNNER};${TH_TEST_ISOLATE}"
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
     ENABLE_EXPORTS ON)
   if(NOT ARG_TIMEOUT)

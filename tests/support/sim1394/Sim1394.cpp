@@ -195,7 +195,8 @@ double windRate(const Bus& b)
 
 double position(const Bus& b, std::int64_t slot)
 {
-    return b.deck.pos0 + b.deck.rate * static_cast<double>(slot - b.deck.slot0);
+    // Before the last command took effect the head stood where it left it.
+    return b.deck.pos0 + b.deck.rate * static_cast<double>(std::max<std::int64_t>(slot - b.deck.slot0, 0));
 }
 
 void setMotion(Bus& b, std::int64_t slot, double rate, bool frames, unsigned char state, unsigned char mode)
@@ -423,6 +424,11 @@ std::vector<unsigned char> avc(Bus& b, const unsigned char* cmd, std::size_t len
             r[4] = b.kind == Kind::Camera ? 0x38 : 0x20;
             r[5] = r[6] = r[7] = 0xFF;
         }
+        return r;
+    }
+    if (subunit == 0xFF && opcode == 0x78 && ctype == 0x01 && len >= 4) {
+        r[0] = 0x0C; // OUTPUT SIGNAL MODE: SD 625/50 or SD 525/60
+        r[3] = b.pal ? 0x80 : 0x00;
         return r;
     }
     if (subunit != 0x20 || b.kind != Kind::Vcr)

@@ -1,0 +1,434 @@
+#include "platform/dv/Ieee1394Device.h"
+
+#include "platform/dv/AvcTransaction.h"
+#include "platform/dv/DifFrame.h"
+#include "platform/dv/DvTape.h"
+
+#include <libavc1394/avc1394.h>
+#include <libavc1394/rom1394.h>
+#include <libiec61883/iec61883.h>
+#include <libraw1394/raw1394.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace th::dv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint16_t kBusNode = 0xffc0;
+constexpr DWORD kErrorTimeout = 1460; // ERROR_TIMEOUT: the deck did not answer
+// A search from one end of a long tape to the other.
+constexpr auto kRawDeadline = std::chrono::minutes(4);
+// The frames' own time code stands for the head while they are this fresh.
+constexpr auto kFrameTimecodeFresh = std::chrono::milliseconds(250);
+// Packets the receive buffer holds: one second of the bus.
+constexpr unsigned kReceivePackets = 8000;
+constexpr unsigned kMaxPacket = 488;
+constexpr int kIrqInterval = 250;
+
+constexpr std::uint8_t kSubunitTape = 0x20;
+constexpr std::uint8_t kOpPlay = 0xC3;
+constexpr std::uint8_t kOpWind = 0xC4;
+
+HRESULT notConnected()
+{
+    return HRESULT_FROM_WIN32(kErrorDeviceNotConnected);
+}
+
+struct ModeCommand {
+    LONG mode;
+    std::uint8_t opcode, operand;
+};
+
+// The AV/C command of every transport mode the deck is driven in.
+constexpr ModeCommand kModes[] = {
+    {ED_MODE_PLAY, kOpPlay, 0x75},
+    {ED_MODE_STOP, kOpWind, 0x60},
+    {ED_MODE_FREEZE, kOpPlay, 0x7D},
+    {ED_MODE_THAW, kOpPlay, 0x75},
+    {ED_MODE_FF, kOpWind, 0x75},
+    {ED_MODE_WIND, kOpWind, 0x75},
+    {ED_MODE_REW, kOpWind, 0x65},
+    {ED_MODE_REW_FASTEST, kOpWind, 0x65},
+    {ED_MODE_PLAY_FASTEST_FWD, kOpPlay, 0x3F},
+    {ED_MODE_PLAY_FASTEST_REV, kOpPlay, 0x4F},
+    {ED_MODE_PLAY_SLOWEST_FWD, kOpPlay, 0x31},
+    {ED_MODE_PLAY_SLOWEST_REV, kOpPlay, 0x41},
+    {ED_MODE_REV_PLAY, kOpPlay, 0x65},
+    {ED_MODE_STEP_FWD, kOpPlay, 0x30},
+    {ED_MODE_STEP_REV, kOpPlay, 0x40},
+};
+
+LONG modeOfState(std::uint8_t state, std::uint8_t mode)
+{
+    if (state == 0xC2)
+        return ED_MODE_RECORD;
+    if (state == kOpWind)
+        return mode == 0x75 ? ED_MODE_FF : mode == 0x65 ? ED_MODE_REW : ED_MODE_STOP;
+    if (state != kOpPlay)
+        return ED_MODE_STOP;
+    if (mode == 0x75)
+        return ED_MODE_PLAY;
+    if (mode >= 0x39 && mode <= 0x3F)
+        return ED_MODE_PLAY_FASTEST_FWD;
+    if (mode >= 0x49 && mode <= 0x4F)
+        return ED_MODE_PLAY_FASTEST_REV;
+    if (mode >= 0x31 && mode <= 0x38)
+        return ED_MODE_PLAY_SLOWEST_FWD;
+    if (mode >= 0x41 && mode <= 0x48)
+        return ED_MODE_PLAY_SLOWEST_REV;
+    if (mode == 0x65)
+        return ED_MODE_REV_PLAY;
+    return ED_MODE_FREEZE; // 7D, 6D, and the steps, which end frozen
+}
+
+DVINFO dvInfoOf(dif::System system)
+{
+    // The stream's description before any frame came: SD with 48 kHz sound,
+    // as camcorders record by default.
+    std::vector<std::uint8_t> frame(dif::frameSize(system), 0xFF);
+    dif::FrameInfo info;
+    info.system = system;
+    info.audio.samples = system == dif::System::Pal625_50 ? 1920 : 1600;
+    dif::writeFrameInfo(frame.data(), frame.size(), info);
+    return dvInfoOfFrame(frame.data(), frame.size());
+}
+
+} // namespace
+
+// --- Discovery ------------------------------------------------------------------------------
+
+std::vector<FireWireCamcorder> findFireWireCamcorders()
+{
+    std::vector<FireWireCamcorder> found;
+    raw1394handle_t h = raw1394_new_handle();
+    if (!h)
+        return found;
+    raw1394_portinfo ports[4];
+    if (raw1394_get_port_info(h, ports, 4) < 1 || raw1394_set_port(h, 0) != 0) {
+        raw1394_destroy_handle(h);
+        return found;
+    }
+    const int nodes = raw1394_get_nodecount(h);
+    const int local = raw1394_get_local_id(h) & 0x3F;
+    for (int n = 0; n < nodes; ++n) {
+        if (n == local)
+            continue;
+        rom1394_directory dir{};
+        if (rom1394_get_directory(h, static_cast<nodeid_t>(n), &dir) < 0)
+            continue;
+        if (rom1394_get_node_type(&dir) == ROM1394_NODE_TYPE_AVC) {
+            const bool tape = avc1394_check_subunit_type(h, n, AVC1394_SUBUNIT_TYPE_VCR) == 1;
+            const bool camera = avc1394_check_subunit_type(h, n, AVC1394_SUBUNIT_TYPE_VIDEO_CAMERA) == 1;
+            if (tape || camera)
+                found.push_back({n, rom1394_get_guid(h, static_cast<nodeid_t>(n)), dir.label ? dir.label : "",
+                                 camera ? DeviceKind::Camera : DeviceKind::Vcr});
+        }
+        rom1394_free_directory(&dir);
+    }
+    raw1394_destroy_handle(h);
+    return found;
+}
+
+// --- The device ----------------------------------------------------------------------------------
+
+Ieee1394Device::Ieee1394Device(const FireWireCamcorder& camcorder) : camcorder_(camcorder) {}
+
+Ieee1394Device::~Ieee1394Device() = default;
+
+std::shared_ptr<Ieee1394Device> Ieee1394Device::open(const FireWireCamcorder& camcorder, std::string* error)
+{
+    std::shared_ptr<Ieee1394Device> device(new Ieee1394Device(camcorder));
+    device->avc_ = std::make_unique<AvcUnit>(camcorder.guid, camcorder.node);
+    if (!device->avc_->open()) {
+        if (error)
+            *error = std::string("the FireWire bus cannot be opened: ") + std::strerror(errno);
+        return nullptr;
+    }
+    // OUTPUT SIGNAL MODE: the signal the camcorder sends (SD or SDL, 525/60 or 625/50).
+    std::vector<std::uint8_t> answer;
+    if (SUCCEEDED(device->command({0x01, 0xFF, 0x78, 0xFF}, &answer)) && answer.size() >= 4) {
+        device->system_ = (answer[3] & 0x80) ? dif::System::Pal625_50 : dif::System::Ntsc525_60;
+        device->longPlay_ = (answer[3] & 0x04) != 0;
+    }
+    device->dvInfo_ = dvInfoOf(device->system_);
+    return device;
+}
+
+HRESULT Ieee1394Device::command(std::initializer_list<std::uint8_t> bytes, std::vector<std::uint8_t>* answer,
+                                std::chrono::milliseconds deadline)
+{
+    if (!present_.load())
+        return notConnected();
+    const std::vector<std::uint8_t> cmd(bytes);
+    switch (avc_->transact(cmd.data(), cmd.size(), answer, deadline)) {
+    case AvcUnit::Outcome::Gone: return notConnected();
+    case AvcUnit::Outcome::NoAnswer: return HRESULT_FROM_WIN32(kErrorTimeout);
+    case AvcUnit::Outcome::Answered: break;
+    }
+    switch ((*answer)[0]) {
+    case kAvcAccepted:
+    case kAvcStable: return S_OK;
+    case kAvcNotImplemented: return HRESULT_FROM_WIN32(kErrorNotSupported);
+    default: return E_FAIL; // REJECTED, or the deck is in transition
+    }
+}
+
+HRESULT Ieee1394Device::deviceType(LONG* value)
+{
+    if (!present_.load())
+        return notConnected();
+    *value = camcorder_.kind == DeviceKind::Camera ? ED_DEVTYPE_CAMERA : ED_DEVTYPE_VCR;
+    return S_OK;
+}
+
+HRESULT Ieee1394Device::putMode(LONG mode)
+{
+    if (!present_.load())
+        return notConnected();
+    if (camcorder_.kind == DeviceKind::Camera)
+        return HRESULT_FROM_WIN32(kErrorNotSupported);
+    if (mode == ED_MODE_RECORD || mode == ED_MODE_RECORD_FREEZE || mode == ED_MODE_RECORD_STROBE)
+        return HRESULT_FROM_WIN32(kErrorNotSupported); // this program never records on a tape
+    const auto it = std::find_if(std::begin(kModes), std::end(kModes), [&](const ModeCommand& m) { return m.mode == mode; });
+    if (it == std::end(kModes))
+        return E_INVALIDARG;
+    std::vector<std::uint8_t> answer;
+    return command({0x00, kSubunitTape, it->opcode, it->operand}, &answer);
+}
+
+HRESULT Ieee1394Device::getMode(LONG* mode)
+{
+    if (camcorder_.kind == DeviceKind::Camera)
+        return present_.load() ? HRESULT_FROM_WIN32(kErrorNotSupported) : notConnected();
+    std::vector<std::uint8_t> answer;
+    const HRESULT hr = command({0x01, kSubunitTape, 0xD0, 0x7F}, &answer);
+    if (FAILED(hr))
+        return hr;
+    if (answer.size() < 4)
+        return E_FAIL;
+    *mode = modeOfState(answer[2], answer[3]);
+    return S_OK;
+}
+
+HRESULT Ieee1394Device::inputSignal(LONG* value)
+{
+    if (!present_.load())
+        return notConnected();
+    if (system_ == dif::System::Pal625_50)
+        *value = longPlay_ ? ED_TRANSBASIC_SIGNAL_625_50_SDL : ED_TRANSBASIC_SIGNAL_625_50_SD;
+    else
+        *value = longPlay_ ? ED_TRANSBASIC_SIGNAL_525_60_SDL : ED_TRANSBASIC_SIGNAL_525_60_SD;
+    return S_OK;
+}
+
+HRESULT Ieee1394Device::rawCommand(BYTE* command, LONG length)
+{
+    if (!present_.load())
+        return notConnected();
+    if (length < 3)
+        return E_INVALIDARG;
+    std::vector<std::uint8_t> answer;
+    switch (avc_->transact(command, static_cast<std::size_t>(length), &answer, kRawDeadline)) {
+    case AvcUnit::Outcome::Gone: return notConnected();
+    case AvcUnit::Outcome::NoAnswer: return HRESULT_FROM_WIN32(kErrorTimeout);
+    case AvcUnit::Outcome::Answered: break;
+    }
+    std::memcpy(command, answer.data(), std::min(answer.size(), static_cast<std::size_t>(length)));
+    switch (answer[0]) {
+    case kAvcAccepted:
+    case kAvcStable: return S_OK;
+    case kAvcRejected: return static_cast<HRESULT>(kErrorRequestAborted);
+    case kAvcNotImplemented: return HRESULT_FROM_WIN32(kErrorNotSupported);
+    default: return E_FAIL;
+    }
+}
+
+void Ieee1394Device::noteFrameTimecode(std::int64_t bcd)
+{
+    std::lock_guard<std::mutex> lock(timecodeMutex_);
+    frameTimecode_ = bcd;
+    frameTimecodeAt_ = Clock::now();
+}
+
+HRESULT Ieee1394Device::timecode(DWORD* bcd)
+{
+    if (!present_.load())
+        return notConnected();
+    if (camcorder_.kind == DeviceKind::Camera)
+        return E_FAIL; // no tape at the head in camera mode
+    {
+        std::lock_guard<std::mutex> lock(timecodeMutex_);
+        if (frameTimecode_ >= 0 && Clock::now() - frameTimecodeAt_ < kFrameTimecodeFresh) {
+            *bcd = static_cast<DWORD>(frameTimecode_);
+            return S_OK;
+        }
+    }
+    std::vector<std::uint8_t> answer;
+    const HRESULT hr = command({0x01, kSubunitTape, 0x51, 0x71, 0xFF, 0xFF, 0xFF, 0xFF}, &answer);
+    if (FAILED(hr))
+        return hr;
+    if (answer.size() < 8 || (answer[4] == 0xFF && answer[5] == 0xFF && answer[6] == 0xFF && answer[7] == 0xFF))
+        return E_FAIL; // blank tape
+    *bcd = static_cast<DWORD>(answer[7] & 0x3F) << 24 | static_cast<DWORD>(answer[6] & 0x7F) << 16
+           | static_cast<DWORD>(answer[5] & 0x7F) << 8 | static_cast<DWORD>(answer[4] & 0x3F);
+    return S_OK;
+}
+
+std::unique_ptr<Ieee1394Stream> Ieee1394Device::openStream(std::string* error)
+{
+    if (!present_.load()) {
+        if (error)
+            *error = "the camcorder is not connected";
+        return nullptr;
+    }
+    std::unique_ptr<Ieee1394Stream> stream(new Ieee1394Stream(shared_from_this()));
+    if (!stream->start(error))
+        return nullptr;
+    return stream;
+}
+
+// --- The stream -----------------------------------------------------------------------------------
+
+Ieee1394Stream::Ieee1394Stream(std::shared_ptr<Ieee1394Device> device)
+    : device_(std::move(device)),
+      assembler_(
+          [this](const std::uint8_t* frame, std::size_t size, std::int64_t slot) {
+              std::vector<std::uint8_t> buffer;
+              if (!spare_.empty()) {
+                  buffer = std::move(spare_.back());
+                  spare_.pop_back();
+              }
+              buffer.assign(frame, frame + size);
+              if (const auto tc = dif::readTimecode(frame, size))
+                  device_->noteFrameTimecode(dif::timecodeBcd(*tc));
+              frames_.push_back(std::move(buffer));
+              results_.push_back({Result::Frame, slot, 1, FrameLoss::Bus});
+          },
+          [this](std::int64_t slot, std::int64_t count, FrameLoss why) {
+              results_.push_back({Result::Missed, slot, count, why});
+          })
+{
+}
+
+bool Ieee1394Stream::start(std::string* error)
+{
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    handle_ = raw1394_new_handle();
+    if (!handle_ || raw1394_set_port(handle_, 0) != 0 || wakeFd_ < 0)
+        return fail(std::string("the FireWire bus cannot be opened: ") + std::strerror(errno));
+    raw1394_set_userdata(handle_, this);
+    raw1394_set_bus_reset_handler(handle_, &Ieee1394Stream::onBusReset);
+    node_ = nodeOfGuid(handle_, device_->camcorder().guid);
+    if (node_ < 0)
+        return fail("the camcorder is no longer on the FireWire bus");
+    bandwidth_ = 1;
+    channel_ = iec61883_cmp_connect(handle_, kBusNode | static_cast<nodeid_t>(node_), &oplug_,
+                                    raw1394_get_local_id(handle_), &iplug_, &bandwidth_);
+    if (channel_ < 0)
+        return fail("the camcorder's output could not be connected (no free channel or bandwidth on the bus)");
+    if (raw1394_iso_recv_init(handle_, &Ieee1394Stream::onPacket, kReceivePackets, kMaxPacket,
+                              static_cast<unsigned char>(channel_), RAW1394_DMA_PACKET_PER_BUFFER, kIrqInterval)
+            != 0
+        || raw1394_iso_recv_start(handle_, -1, -1, 0) != 0)
+        return fail(std::string("the camcorder's stream cannot be received: ") + std::strerror(errno));
+    receiving_ = true;
+    return true;
+}
+
+Ieee1394Stream::~Ieee1394Stream()
+{
+    if (handle_) {
+        if (receiving_)
+            raw1394_iso_shutdown(handle_);
+        if (channel_ >= 0 && node_ >= 0)
+            iec61883_cmp_disconnect(handle_, kBusNode | static_cast<nodeid_t>(node_), oplug_,
+                                    raw1394_get_local_id(handle_), iplug_, static_cast<unsigned>(channel_),
+                                    static_cast<unsigned>(bandwidth_));
+        raw1394_destroy_handle(handle_);
+    }
+    if (wakeFd_ >= 0)
+        close(wakeFd_);
+}
+
+int Ieee1394Stream::onBusReset(raw1394_handle* handle, unsigned int generation)
+{
+    raw1394_update_generation(handle, generation);
+    static_cast<Ieee1394Stream*>(raw1394_get_userdata(handle))->resetPending_ = true;
+    return 0;
+}
+
+void Ieee1394Stream::busReset()
+{
+    resetPending_ = false;
+    // The camcorder keeps sending for a second after a reset; the
+    // connection must be made again before that.
+    node_ = nodeOfGuid(handle_, device_->camcorder().guid);
+    if (node_ < 0)
+        return; // gone: its removal is reported by the device watch
+    const int channel = iec61883_cmp_reconnect(handle_, kBusNode | static_cast<nodeid_t>(node_), &oplug_,
+                                               raw1394_get_local_id(handle_), &iplug_, &bandwidth_, channel_);
+    if (channel >= 0)
+        ++reconnections_;
+}
+
+enum raw1394_iso_disposition Ieee1394Stream::onPacket(raw1394_handle* handle, unsigned char* data,
+                                                       unsigned int length, unsigned char, unsigned char,
+                                                       unsigned char, unsigned int cycle, unsigned int)
+{
+    static_cast<Ieee1394Stream*>(raw1394_get_userdata(handle))->assembler_.packet(data, length, cycle);
+    return RAW1394_ISO_OK;
+}
+
+void Ieee1394Stream::wake()
+{
+    stop_ = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+Ieee1394Stream::Result Ieee1394Stream::next(std::span<std::uint8_t> into, std::chrono::milliseconds timeout)
+{
+    const Clock::time_point end = Clock::now() + timeout;
+    for (;;) {
+        if (stop_.load())
+            return {Result::Stop};
+        if (!results_.empty()) {
+            Result r = results_.front();
+            results_.pop_front();
+            if (r.kind == Result::Frame) {
+                std::vector<std::uint8_t>& frame = frames_.front();
+                std::memcpy(into.data(), frame.data(), std::min(frame.size(), into.size()));
+                spare_.push_back(std::move(frame));
+                frames_.pop_front();
+            }
+            return r;
+        }
+        if (resetPending_)
+            busReset();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        if (left.count() <= 0)
+            return {Result::Idle};
+        pollfd p[2] = {{raw1394_get_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(p, 2, static_cast<int>(left.count()) + 1) <= 0)
+            continue;
+        if (p[1].revents & POLLIN)
+            return {Result::Stop};
+        if (p[0].revents & POLLIN)
+            raw1394_loop_iterate(handle_);
+    }
+}
+
+} // namespace th::dv

@@ -1,0 +1,149 @@
+#pragma once
+// A DV camcorder or deck on the FireWire bus (AV/C tape unit, IEC 61883 DV
+// stream), on libraw1394, libiec61883 and libavc1394/librom1394.
+//
+// Transport. Every mode is sent as an explicit AV/C PLAY or WIND control
+// command whose answer is read (ACCEPTED: done; REJECTED, NOT IMPLEMENTED or
+// no answer: the call fails and says which); the mode is read back from the
+// deck with TRANSPORT STATE. Raw commands go to the deck as they are given,
+// and the call waits for the final answer past INTERIM (a search can take
+// minutes); a REJECTED answer gives ERROR_REQUEST_ABORTED (1235).
+// Time code: from the frames while the stream runs, otherwise asked with the
+// TIME CODE status command.
+//
+// Streaming. A stream connects the camcorder's output plug (IEC 61883-1
+// point-to-point, restored after every bus reset, within the 1 s the camcorder
+// keeps sending) and receives its isochronous packets on a handle of its own,
+// assembling frames itself so that every frame lost on the bus, in an overrun
+// of the receive buffer or incomplete is counted in its place
+// (DvPacketAssembler.h). The stream runs on the thread that calls next().
+// No Qt.
+
+#include "platform/dshow/ExtInterfaces.h"
+#include "platform/dv/DifLayout.h"
+#include "platform/dv/DvPacketAssembler.h"
+#include "platform/dv/VirtualCamcorder.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <libraw1394/raw1394.h>
+
+namespace th::dv {
+
+class AvcUnit;
+
+struct FireWireCamcorder {
+    int node = -1;
+    std::uint64_t guid = 0;
+    std::string model;
+    DeviceKind kind = DeviceKind::Vcr;
+};
+
+// The AV/C units on the bus with a tape or camera subunit. Empty without a
+// FireWire controller, without a camcorder, or without permission to open it
+// (diagnoseFireWire tells which).
+TH_DV_API std::vector<FireWireCamcorder> findFireWireCamcorders();
+
+class Ieee1394Stream;
+
+class TH_DV_API Ieee1394Device : public std::enable_shared_from_this<Ieee1394Device> {
+public:
+    // Opens the camcorder; null (and *error) when it cannot be reached.
+    static std::shared_ptr<Ieee1394Device> open(const FireWireCamcorder& camcorder, std::string* error);
+    ~Ieee1394Device();
+
+    const FireWireCamcorder& camcorder() const { return camcorder_; }
+    DeviceKind kind() const { return camcorder_.kind; }
+    dif::System system() const { return system_; }
+    std::size_t frameSize() const { return dif::frameSize(system_); }
+    const DVINFO& dvInfo() const { return dvInfo_; }
+    REFERENCE_TIME framePeriod() const { return system_ == dif::System::Ntsc525_60 ? 333667 : 400000; }
+
+    void setPresent(bool present) { present_ = present; }
+    bool present() const { return present_.load(); }
+
+    HRESULT deviceType(LONG* value);
+    HRESULT putMode(LONG mode);
+    HRESULT getMode(LONG* mode);
+    HRESULT inputSignal(LONG* value);
+    HRESULT rawCommand(BYTE* command, LONG length);
+    HRESULT timecode(DWORD* bcd);
+
+    // One run's frames; null (and *error) when the plug cannot be connected.
+    std::unique_ptr<Ieee1394Stream> openStream(std::string* error);
+
+private:
+    friend class Ieee1394Stream;
+    explicit Ieee1394Device(const FireWireCamcorder& camcorder);
+    // A control or status command; the answer, or the failure as an HRESULT.
+    HRESULT command(std::initializer_list<std::uint8_t> bytes, std::vector<std::uint8_t>* answer,
+                    std::chrono::milliseconds deadline = std::chrono::seconds(2));
+    void noteFrameTimecode(std::int64_t bcd);
+
+    FireWireCamcorder camcorder_;
+    std::unique_ptr<AvcUnit> avc_;
+    dif::System system_ = dif::System::Pal625_50;
+    bool longPlay_ = false;
+    DVINFO dvInfo_{};
+    std::atomic<bool> present_{true};
+    // The time code of the last frame a stream received, and when.
+    std::mutex timecodeMutex_;
+    std::int64_t frameTimecode_ = -1;
+    std::chrono::steady_clock::time_point frameTimecodeAt_{};
+};
+
+class TH_DV_API Ieee1394Stream {
+public:
+    struct Result {
+        enum Kind { Frame, Missed, Idle, Stop } kind = Idle;
+        std::int64_t slot = 0;   // frame periods since the stream began
+        std::int64_t count = 0;  // Missed: frame periods lost from `slot` on
+        FrameLoss why = FrameLoss::Bus;
+    };
+
+    ~Ieee1394Stream();
+    Ieee1394Stream(const Ieee1394Stream&) = delete;
+    Ieee1394Stream& operator=(const Ieee1394Stream&) = delete;
+
+    // The next frame (copied into `into`, at least frameSize() bytes), the
+    // next frames lost, Idle after `timeout` without either, Stop after wake().
+    Result next(std::span<std::uint8_t> into, std::chrono::milliseconds timeout);
+    // Makes next() return Stop, now and from now on.
+    void wake();
+    // Bus resets survived (the connection restored each time).
+    int reconnections() const { return reconnections_; }
+
+private:
+    friend class Ieee1394Device;
+    explicit Ieee1394Stream(std::shared_ptr<Ieee1394Device> device);
+    bool start(std::string* error);
+    void busReset();
+    static int onBusReset(raw1394_handle* handle, unsigned int generation);
+    static enum raw1394_iso_disposition onPacket(raw1394_handle* handle, unsigned char* data, unsigned int length,
+                                                 unsigned char channel, unsigned char tag, unsigned char sy,
+                                                 unsigned int cycle, unsigned int dropped);
+
+    std::shared_ptr<Ieee1394Device> device_;
+    raw1394_handle* handle_ = nullptr;
+    int wakeFd_ = -1;
+    std::atomic<bool> stop_{false};
+    int node_ = -1;
+    int oplug_ = -1, iplug_ = -1, bandwidth_ = 0, channel_ = -1;
+    bool receiving_ = false;
+    bool resetPending_ = false;
+    int reconnections_ = 0;
+    DvPacketAssembler assembler_;
+    std::deque<Result> results_;
+    std::deque<std::vector<std::uint8_t>> frames_; // the frames of the Frame results, in order
+    std::vector<std::vector<std::uint8_t>> spare_;
+};
+
+} // namespace th::dv

@@ -1,0 +1,185 @@
+// The IEEE 1394 DV device over the simulated bus (tests/support/sim1394): the
+// system's libiec61883, libavc1394 and librom1394 talk to a simulated
+// camcorder through our libraw1394.so.11, which these tests check is the one
+// loaded.
+#include "DvDeviceSupport.h"
+
+#include "platform/dv/Ieee1394Device.h"
+#include "tests/support/sim1394/Sim1394.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <map>
+#include <thread>
+
+using namespace th;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kPal = dif::System::Pal625_50;
+
+template <typename F>
+F* simulation(const char* name)
+{
+    return reinterpret_cast<F*>(dlsym(RTLD_DEFAULT, name));
+}
+
+// The simulated bus, or the test fails: it must never drive a real bus.
+bool onSimulatedBus()
+{
+    auto* marker = simulation<int()>("thsim1394_marker");
+    return marker && marker() == 1394;
+}
+
+std::int64_t frameNumber(const std::uint8_t* frame, std::size_t size)
+{
+    const auto tc = dif::readTimecode(frame, size);
+    if (!tc)
+        return -1;
+    return ((tc->hours * 60 + tc->minutes) * 60 + tc->seconds) * 25 + tc->frames;
+}
+
+std::shared_ptr<dv::Ieee1394Device> openDeck()
+{
+    const auto found = dv::findFireWireCamcorders();
+    if (found.size() != 1)
+        return nullptr;
+    std::string error;
+    auto device = dv::Ieee1394Device::open(found[0], &error);
+    EXPECT_TRUE(device) << error;
+    return device;
+}
+
+HRESULT seek(dv::Ieee1394Device& device, const dif::Timecode& tc, BYTE* answer)
+{
+    const std::uint32_t track = dvtest::trackNumberFor(kPal, tc);
+    BYTE cmd[8] = {0x00, 0x20, 0x52, 0x20, BYTE(track), BYTE(track >> 8), BYTE(track >> 16), 0xFF};
+    const HRESULT hr = device.rawCommand(cmd, 8);
+    *answer = cmd[0];
+    return hr;
+}
+
+} // namespace
+
+TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndWaitsForTheSearch)
+{
+    ASSERT_TRUE(onSimulatedBus());
+    const auto found = dv::findFireWireCamcorders();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].kind, dv::DeviceKind::Vcr);
+    EXPECT_EQ(found[0].model, "TapeHarvest Simulated DV");
+    auto deck = openDeck();
+    ASSERT_TRUE(deck);
+    EXPECT_EQ(deck->system(), kPal);
+    LONG signal = 0;
+    EXPECT_EQ(deck->inputSignal(&signal), S_OK);
+    EXPECT_EQ(signal, ED_TRANSBASIC_SIGNAL_625_50_SD);
+
+    LONG mode = 0;
+    ASSERT_EQ(deck->getMode(&mode), S_OK);
+    EXPECT_EQ(mode, ED_MODE_STOP);
+
+    // The deck answers INTERIM at once and ACCEPTED when the search ends: the
+    // call returns with the head on the frame.
+    BYTE answer = 0;
+    EXPECT_EQ(seek(*deck, {0, 0, 3, 0}, &answer), S_OK);
+    EXPECT_EQ(answer, 0x09);
+    EXPECT_EQ(simulation<long long()>("thsim1394_head")(), 75);
+    DWORD tc = 0;
+    ASSERT_EQ(deck->timecode(&tc), S_OK);
+    EXPECT_EQ(tc, 0x00000300u);
+
+    ASSERT_EQ(deck->putMode(ED_MODE_PLAY), S_OK);
+    ASSERT_EQ(deck->getMode(&mode), S_OK);
+    EXPECT_EQ(mode, ED_MODE_PLAY);
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (deck->timecode(&tc) == S_OK && tc <= 0x00000305u && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_GT(tc, 0x00000305u);
+    ASSERT_EQ(deck->putMode(ED_MODE_FREEZE), S_OK);
+    ASSERT_EQ(deck->getMode(&mode), S_OK);
+    EXPECT_EQ(mode, ED_MODE_FREEZE);
+    ASSERT_EQ(deck->putMode(ED_MODE_REW), S_OK);
+    ASSERT_EQ(deck->getMode(&mode), S_OK);
+    EXPECT_EQ(mode, ED_MODE_REW);
+
+    // Beyond the recording the search fails: the engine reads 1235.
+    EXPECT_EQ(seek(*deck, {0, 1, 0, 0}, &answer), static_cast<HRESULT>(dv::kErrorRequestAborted));
+    EXPECT_EQ(answer, 0x0A);
+    // Nothing is ever recorded on the user's tape.
+    EXPECT_TRUE(FAILED(deck->putMode(ED_MODE_RECORD)));
+}
+
+TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunAndBusReset)
+{
+    ASSERT_TRUE(onSimulatedBus());
+    auto deck = openDeck();
+    ASSERT_TRUE(deck);
+    std::string error;
+    auto stream = deck->openStream(&error);
+    ASSERT_TRUE(stream) << error;
+    EXPECT_EQ(simulation<int()>("thsim1394_connections")(), 1);
+    // The stream runs before the tape moves: a stopped deck loses nothing.
+    ASSERT_EQ(deck->putMode(ED_MODE_PLAY), S_OK);
+
+    std::vector<std::uint8_t> buffer(deck->frameSize());
+    std::map<std::int64_t, std::int64_t> frames;        // slot -> frame of the tape
+    std::map<std::int64_t, std::int64_t> missed;        // first slot -> periods
+    std::map<dv::FrameLoss, std::int64_t> why;
+    bool lost = false, overrun = false, reset = false;
+    std::int64_t resetSlot = -1;
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < until) {
+        const auto r = stream->next(buffer, 500ms);
+        ASSERT_NE(r.kind, dv::Ieee1394Stream::Result::Stop);
+        if (r.kind == dv::Ieee1394Stream::Result::Frame) {
+            frames[r.slot] = frameNumber(buffer.data(), buffer.size());
+            if (frames.size() == 15 && !lost) {
+                simulation<void(unsigned)>("thsim1394_lose_packets")(3);
+                lost = true;
+            } else if (frames.size() == 35 && !overrun) {
+                simulation<void(unsigned)>("thsim1394_overrun")(700);
+                overrun = true;
+            } else if (frames.size() == 55 && !reset) {
+                simulation<void()>("thsim1394_bus_reset")();
+                reset = true;
+                resetSlot = r.slot;
+            }
+            if (frames.rbegin()->second >= 140)
+                break;
+        } else if (r.kind == dv::Ieee1394Stream::Result::Missed) {
+            missed[r.slot] = r.count;
+            why[r.why] += r.count;
+        }
+    }
+    ASSERT_FALSE(frames.empty());
+    // Every frame in its place: the tape's frame number and the slot move together.
+    const std::int64_t offset = frames.begin()->second - frames.begin()->first;
+    for (const auto& [slot, frame] : frames)
+        ASSERT_EQ(frame - slot, offset) << "slot " << slot;
+    // Every period from the first frame to the last is a frame or counted as lost, once.
+    std::int64_t expect = frames.begin()->first;
+    std::map<std::int64_t, std::int64_t> all;
+    for (const auto& [slot, frame] : frames)
+        all[slot] = 1;
+    for (const auto& [slot, count] : missed)
+        all[slot] = count;
+    for (const auto& [slot, count] : all) {
+        ASSERT_EQ(slot, expect);
+        expect += count;
+    }
+    EXPECT_EQ(frames.rbegin()->second, 140);
+    EXPECT_GE(why[dv::FrameLoss::Incomplete], 1);
+    EXPECT_GE(why[dv::FrameLoss::Overrun] + why[dv::FrameLoss::Incomplete], 3);
+    // The bus reset lost nothing, and the stream outlived the camcorder's
+    // one-second grace on a connection that was restored.
+    ASSERT_GE(resetSlot, 0);
+    for (const auto& [slot, count] : missed)
+        EXPECT_TRUE(slot + count <= resetSlot || slot > resetSlot + 50) << "lost at " << slot;
+    EXPECT_GT(frames.rbegin()->first, resetSlot + 40);
+    EXPECT_EQ(stream->reconnections(), 1);
+    EXPECT_EQ(simulation<int()>("thsim1394_connections")(), 1);
+}

@@ -1,0 +1,9 @@
+#!/bin/sh
+# Runs a test over the simulated FireWire bus: onbus.sh SIMDIR TAPE COMMAND...
+# The simulated libraw1394 in SIMDIR comes first; its camcorder plays TAPE.
+set -u
+LD_LIBRARY_PATH="$1${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+THSIM1394_TAPE="$2"
+export LD_LIBRARY_PATH THSIM1394_TAPE
+shift 2
+exec "$@"
