@@ -7,6 +7,7 @@
 #include "app/TlmScnLV.h"
 #include "capture/TlmFrmGrb.h"
 #include "capture/TlmVWin.h"
+#include "platform/dv/FireWireDiagnosis.h"
 #include "platform/rtl/SysUtils.h"
 
 #include <QAction>
@@ -336,8 +337,11 @@ void TMainForm::CaptureTabShow()
 
     if (!DVCapture->Active()) {
         CaptureStatusText->setText(QStringLiteral("Cannot find a camcorder. May be camcorder is busy or turned off."));
+        // What the user can do about it, when the system can tell.
+        CaptureStatusText->setToolTip(QString::fromStdString(th::dv::noDeviceExplanation()));
         return;
     }
+    CaptureStatusText->setToolTip(QString());
 
     CaptureStatusText->setText(QStringLiteral("Ready for capture. Press the Start Capture button to begin."));
     if (option == toXtoN || option == toXtoX) {

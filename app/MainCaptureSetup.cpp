@@ -7,6 +7,7 @@
 #include "app/Main.h"
 
 #include "app/Dialogs.h"
+#include "platform/dv/FireWireDiagnosis.h"
 #include "platform/win/Drives.h"
 
 #include <QActionGroup>
@@ -502,11 +503,13 @@ void TMainForm::ShowNoDeviceHint()
     ProcessMessages();
     if (DVCapture->GetDeviceType() == dtUnknown && FShowNoDeviceHint) {
         CaptureBalloonHint->SetImages(&x32ImageList);
-        CaptureBalloonHint->ShowHint(SetupTapeBox, 1, QStringLiteral("Not found any DV devices."),
-                                     QStringLiteral("To get full power of TapeHarvest connect your camcorder to the PC,\n"
-                                                    "check your camcorder is in VCR mode and select one of automatic "
-                                                    "modes listed above."),
-                                     20000);
+        QString text = QStringLiteral("To get full power of TapeHarvest connect your camcorder to the PC,\n"
+                                      "check your camcorder is in VCR mode and select one of automatic "
+                                      "modes listed above.");
+        // What the user can do about it, when the system can tell.
+        if (const std::string why = th::dv::noDeviceExplanation(); !why.empty())
+            text += QStringLiteral("\n\n") + QString::fromStdString(why);
+        CaptureBalloonHint->ShowHint(SetupTapeBox, 1, QStringLiteral("Not found any DV devices."), text, 20000);
     }
 }
 

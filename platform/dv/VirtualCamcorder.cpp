@@ -1,12 +1,14 @@
 #include "platform/dv/VirtualCamcorder.h"
 
 #include "platform/dv/Camcorder.h"
+#include "platform/dv/FireWireWatch.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <strings.h>
+#include <unistd.h>
 #include <utility>
 
 namespace th::dv {
@@ -141,6 +143,10 @@ struct LoadTimeConfiguration {
     {
         try {
             configureCamcorderFromEnvironment();
+            // Without a tape to play, the camcorders on the FireWire bus.
+            const char* tape = std::getenv("THARVEST_DV_TAPE");
+            if ((!tape || !*tape) && access("/sys/bus/firewire", F_OK) == 0)
+                startFireWireWatch(true);
         } catch (...) {
             std::fprintf(stderr, "TapeHarvest DV device: the camcorder could not be set up\n");
         }

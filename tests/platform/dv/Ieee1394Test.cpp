@@ -4,13 +4,17 @@
 // loaded.
 #include "DvDeviceSupport.h"
 
+#include "platform/dv/FireWireDiagnosis.h"
 #include "platform/dv/Ieee1394Device.h"
+#include "support/TestUtil.h"
 #include "tests/support/sim1394/Sim1394.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -182,4 +186,30 @@ TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunAndBusReset)
     EXPECT_GT(frames.rbegin()->first, resetSlot + 40);
     EXPECT_EQ(stream->reconnections(), 1);
     EXPECT_EQ(simulation<int()>("thsim1394_connections")(), 1);
+}
+
+TEST(FireWireDiagnosis, TellsWhatIsMissingFromTheKernelsView)
+{
+    test::TempDir dir;
+    const std::string sys = dir.file("sys"), dev = dir.file("dev");
+    auto node = [&](const std::string& name, const char* isLocal, const char* units) {
+        const std::string folder = sys + "/bus/firewire/devices/" + name;
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder + "/is_local") << isLocal << "\n";
+        std::ofstream(folder + "/units") << units << "\n";
+    };
+    EXPECT_EQ(dv::diagnoseFireWire(sys, dev).problem, dv::FireWireProblem::NoDriver);
+    std::filesystem::create_directories(sys + "/bus/firewire/devices");
+    EXPECT_EQ(dv::diagnoseFireWire(sys, dev).problem, dv::FireWireProblem::NoController);
+    node("fw0", "1", "");
+    const auto none = dv::diagnoseFireWire(sys, dev);
+    EXPECT_EQ(none.problem, dv::FireWireProblem::NoCamcorder);
+    EXPECT_NE(none.text.find("switch it on"), std::string::npos) << none.text;
+    node("fw1", "0", "0x00a02d:0x010001");
+    std::filesystem::create_directories(dev);
+    const auto denied = dv::diagnoseFireWire(sys, dev);
+    EXPECT_EQ(denied.problem, dv::FireWireProblem::NoPermission);
+    EXPECT_NE(denied.text.find("\"video\" group"), std::string::npos) << denied.text;
+    std::ofstream(dev + "/fw1") << "";
+    EXPECT_EQ(dv::diagnoseFireWire(sys, dev).problem, dv::FireWireProblem::None);
 }

@@ -1,0 +1,35 @@
+#pragma once
+// The camcorder on the FireWire bus as the platform's DV device: found when
+// the library loads, then followed through udev (a camcorder switched on or
+// off, a cable plugged or pulled). While one is there it is listed in the
+// video-input category as "Microsoft DV Camera and VCR", with the same
+// device-arrival messages and EC_DEVICE_LOST events as the virtual camcorder.
+// Without THARVEST_DV_TAPE the library watches the bus as it loads (when the
+// kernel has a FireWire driver); tests start the watch without udev and tell
+// it of changes themselves, as udev events cannot come from a simulated bus.
+// No Qt.
+
+#include "platform/dv/Ieee1394Device.h"
+
+#include <functional>
+#include <memory>
+
+namespace th::dv {
+
+// The filter of a camcorder on the bus, made when a moniker is bound.
+using FireWireFilterFactory = std::function<HRESULT(std::shared_ptr<Ieee1394Device>, REFIID, void**)>;
+// What arrival and removal do beyond the device list (EC_DEVICE_LOST in the
+// graphs that hold filters of the device).
+using FireWirePresenceHook = std::function<void(const std::shared_ptr<Ieee1394Device>&, bool present)>;
+void setFireWireHooks(FireWireFilterFactory factory, FireWirePresenceHook presence);
+
+// Starts following the bus (idempotent): looks at it once, then on every udev
+// event of the firewire subsystem when `udev`.
+TH_DV_API void startFireWireWatch(bool udev);
+TH_DV_API void stopFireWireWatch();
+// Looks at the bus again now, as a udev event makes the watch do: a camcorder
+// that appeared is listed, one that left is removed.
+TH_DV_API void fireWireBusChanged();
+TH_DV_API std::shared_ptr<Ieee1394Device> fireWireCamcorder();
+
+} // namespace th::dv
