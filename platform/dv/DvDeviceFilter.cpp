@@ -74,15 +74,14 @@ HRESULT DvOutputPin::GetMediaType(int position, CMediaType* type)
         return E_INVALIDARG;
     if (position > 0)
         return VFW_S_NO_MORE_ITEMS;
-    const DvTape& tape = m_device->camcorder().tape();
     type->InitMediaType();
     type->majortype = MEDIATYPE_Interleaved;
     type->subtype = MEDIASUBTYPE_dvsd;
     type->formattype = FORMAT_DvInfo;
     type->bFixedSizeSamples = TRUE;
     type->bTemporalCompression = FALSE;
-    type->lSampleSize = static_cast<ULONG>(tape.frameSize());
-    const DVINFO info = tape.dvInfo();
+    type->lSampleSize = static_cast<ULONG>(m_device->frameSize());
+    const DVINFO info = m_device->dvInfo();
     if (!type->SetFormat(reinterpret_cast<const BYTE*>(&info), sizeof info))
         return E_OUTOFMEMORY;
     return S_OK;
@@ -92,7 +91,7 @@ HRESULT DvOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPER
 {
     if (!allocator || !props)
         return E_POINTER;
-    const LONG frameSize = static_cast<LONG>(m_device->camcorder().tape().frameSize());
+    const LONG frameSize = static_cast<LONG>(m_device->frameSize());
     ALLOCATOR_PROPERTIES want = *props;
     want.cBuffers = std::max(want.cBuffers, kDeviceBuffers);
     want.cbBuffer = std::max(want.cbBuffer, frameSize);
@@ -127,6 +126,8 @@ HRESULT DvOutputPin::Run(REFERENCE_TIME)
 {
     if (m_thread.Running() && m_stop && !m_stop->load())
         return S_OK;
+    if (m_device->fireWire())
+        return runFireWire();
     auto stop = std::make_shared<std::atomic<bool>>(false);
     // The run joins the camcorder now, not when its thread gets going, so that
     // a faster-than-real-time tape waits for it from the start.
@@ -145,7 +146,13 @@ void DvOutputPin::StopStreaming()
         return;
     m_thread.Stop([this, stop] {
         stop->store(true);
-        m_device->camcorder().wakeStreams();
+        if (!m_device->fireWire()) {
+            m_device->camcorder().wakeStreams();
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_fireWireMutex);
+        if (m_fireWireStream)
+            m_fireWireStream->wake();
     });
 }
 
@@ -247,7 +254,7 @@ HRESULT DvOutputPin::GetAverageFrameSize(LONG* averageSize)
 {
     if (!averageSize)
         return E_POINTER;
-    *averageSize = static_cast<LONG>(m_device->camcorder().tape().frameSize());
+    *averageSize = static_cast<LONG>(m_device->frameSize());
     return S_OK;
 }
 
@@ -260,7 +267,7 @@ HRESULT DvDeviceFilter::create(std::shared_ptr<Camcorder> camcorder, REFIID riid
     *ppv = nullptr;
     if (!camcorder)
         return E_UNEXPECTED;
-    auto* filter = new (std::nothrow) DvDeviceFilter(std::move(camcorder));
+    auto* filter = new (std::nothrow) DvDeviceFilter(std::move(camcorder), nullptr);
     if (!filter)
         return E_OUTOFMEMORY;
     filter->NonDelegatingAddRef();
@@ -269,18 +276,40 @@ HRESULT DvDeviceFilter::create(std::shared_ptr<Camcorder> camcorder, REFIID riid
     return hr;
 }
 
-DvDeviceFilter::DvDeviceFilter(std::shared_ptr<Camcorder> camcorder)
+DvDeviceFilter::DvDeviceFilter(std::shared_ptr<Camcorder> camcorder, std::shared_ptr<Ieee1394Device> fireWire)
     : CBaseFilter("DV device", nullptr, &m_lock, CLSID_TapeHarvestDvDevice),
       m_camcorder(std::move(camcorder)),
+      m_fireWire(std::move(fireWire)),
       m_pin(this, &m_lock, nullptr)
 {
-    m_camcorder->addFilter(this);
+    if (m_camcorder)
+        m_camcorder->addFilter(this);
+    else
+        addFireWireFilter(this);
+}
+
+std::size_t DvDeviceFilter::frameSize() const
+{
+    return m_fireWire ? m_fireWire->frameSize() : m_camcorder->tape().frameSize();
+}
+
+DVINFO DvDeviceFilter::dvInfo() const
+{
+    return m_fireWire ? m_fireWire->dvInfo() : m_camcorder->tape().dvInfo();
+}
+
+REFERENCE_TIME DvDeviceFilter::framePeriod() const
+{
+    return m_fireWire ? m_fireWire->framePeriod() : m_camcorder->framePeriod();
 }
 
 DvDeviceFilter::~DvDeviceFilter()
 {
     // First, so that no device event reaches a filter being taken apart.
-    m_camcorder->removeFilter(this);
+    if (m_camcorder)
+        m_camcorder->removeFilter(this);
+    else
+        removeFireWireFilter(this);
     m_pin.StopStreaming();
 }
 
@@ -325,19 +354,19 @@ HRESULT DvDeviceFilter::GetCapability(LONG capability, LONG* value, double*)
         return E_POINTER;
     if (capability != ED_DEVCAP_DEVICE_TYPE)
         return E_NOTIMPL;
-    return m_camcorder->deviceType(value);
+    return m_fireWire ? m_fireWire->deviceType(value) : m_camcorder->deviceType(value);
 }
 
 HRESULT DvDeviceFilter::put_Mode(LONG mode)
 {
-    return m_camcorder->putMode(mode);
+    return m_fireWire ? m_fireWire->putMode(mode) : m_camcorder->putMode(mode);
 }
 
 HRESULT DvDeviceFilter::get_Mode(LONG* mode)
 {
     if (!mode)
         return E_POINTER;
-    return m_camcorder->getMode(mode);
+    return m_fireWire ? m_fireWire->getMode(mode) : m_camcorder->getMode(mode);
 }
 
 HRESULT DvDeviceFilter::GetTransportBasicParameters(LONG param, LONG* value, LPOLESTR* data)
@@ -345,11 +374,14 @@ HRESULT DvDeviceFilter::GetTransportBasicParameters(LONG param, LONG* value, LPO
     if (!value)
         return E_POINTER;
     switch (param) {
-    case ED_TRANSBASIC_INPUT_SIGNAL: return m_camcorder->inputSignal(value);
+    case ED_TRANSBASIC_INPUT_SIGNAL:
+        return m_fireWire ? m_fireWire->inputSignal(value) : m_camcorder->inputSignal(value);
     case ED_RAW_EXT_DEV_CMD:
         // `data` is the command buffer itself, passed as the string pointer.
         if (!data || *value <= 0)
             return E_POINTER;
+        if (m_fireWire)
+            return m_fireWire->rawCommand(reinterpret_cast<BYTE*>(data), *value);
         return m_camcorder->rawCommand(reinterpret_cast<BYTE*>(data), *value);
     default: return E_NOTIMPL;
     }
@@ -362,7 +394,7 @@ HRESULT DvDeviceFilter::GetTimecode(TIMECODE_SAMPLE* timecode)
     if (timecode->dwFlags != static_cast<DWORD>(ED_DEVCAP_TIMECODE_READ))
         return E_INVALIDARG;
     DWORD bcd = 0;
-    const HRESULT hr = m_camcorder->timecode(&bcd);
+    const HRESULT hr = m_fireWire ? m_fireWire->timecode(&bcd) : m_camcorder->timecode(&bcd);
     if (SUCCEEDED(hr))
         timecode->timecode.dwFrames = bcd;
     return hr;

@@ -23,6 +23,7 @@
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/StreamingThread.h"
 #include "platform/dv/Camcorder.h"
+#include "platform/dv/Ieee1394Device.h"
 
 #include <array>
 #include <atomic>
@@ -66,6 +67,9 @@ public:
 
 private:
     void stream(std::shared_ptr<Camcorder::Stream> stream);
+    // The run of a camcorder on the FireWire bus (DvDeviceFilterFireWire.cpp).
+    void streamFireWire(std::shared_ptr<std::atomic<bool>> stop);
+    HRESULT runFireWire();
     void countDropped(std::int64_t slot, std::int64_t count);
 
     DvDeviceFilter* m_device;
@@ -78,6 +82,8 @@ private:
     std::array<LONG, kDroppedHistory> m_history{};
     std::size_t m_historyNext = 0;
     std::size_t m_historyCount = 0;
+    std::mutex m_fireWireMutex;
+    Ieee1394Stream* m_fireWireStream = nullptr; // while a FireWire run receives
 };
 
 class DvDeviceFilter final : public CBaseFilter,
@@ -87,6 +93,8 @@ class DvDeviceFilter final : public CBaseFilter,
 public:
     // A new filter of the camcorder, queried for riid.
     static HRESULT create(std::shared_ptr<Camcorder> camcorder, REFIID riid, void** ppv);
+    // A new filter of a camcorder on the FireWire bus.
+    static HRESULT create(std::shared_ptr<Ieee1394Device> device, REFIID riid, void** ppv);
     ~DvDeviceFilter() override;
 
     DECLARE_IUNKNOWN
@@ -114,16 +122,26 @@ public:
 
     Camcorder& camcorder() const { return *m_camcorder; }
     const std::shared_ptr<Camcorder>& camcorderPtr() const { return m_camcorder; }
+    // The device when it is a camcorder on the FireWire bus (null for the virtual one).
+    const std::shared_ptr<Ieee1394Device>& fireWire() const { return m_fireWire; }
+    std::size_t frameSize() const;
+    DVINFO dvInfo() const;
+    REFERENCE_TIME framePeriod() const;
     // The graph the filter is in, for the camcorder's device events (not counted).
     IFilterGraph* graphForEvents() const { return m_eventGraph.load(); }
 
 private:
-    explicit DvDeviceFilter(std::shared_ptr<Camcorder> camcorder);
+    DvDeviceFilter(std::shared_ptr<Camcorder> camcorder, std::shared_ptr<Ieee1394Device> fireWire);
 
     std::shared_ptr<Camcorder> m_camcorder;
+    std::shared_ptr<Ieee1394Device> m_fireWire;
     CCritSec m_lock;
     DvOutputPin m_pin;
     std::atomic<IFilterGraph*> m_eventGraph{nullptr};
 };
+
+// The filters of camcorders on the FireWire bus, for their device events.
+void addFireWireFilter(DvDeviceFilter* filter);
+void removeFireWireFilter(DvDeviceFilter* filter);
 
 } // namespace th::dv

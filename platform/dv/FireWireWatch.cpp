@@ -35,6 +35,9 @@ struct Watch {
     FireWireFilterFactory factory;
     FireWirePresenceHook presence;
     std::shared_ptr<Ieee1394Device> current;
+    // Camcorders seen before: one that comes back is the same device, so
+    // that the filters made of it work again.
+    std::vector<std::shared_ptr<Ieee1394Device>> known;
     std::uint64_t listed = 0; // the device enumerator's handle
     bool started = false;
     std::thread thread;
@@ -56,12 +59,16 @@ void arrive(const std::shared_ptr<Ieee1394Device>& device)
         std::lock_guard<std::mutex> lock(w.mutex);
         w.current = device;
         std::weak_ptr<Ieee1394Device> weak = device;
-        FireWireFilterFactory factory = w.factory;
         w.listed = th::dshow::AddDevice(CLSID_VideoInputDeviceCategory, kCamcorderFriendlyName,
-                                        [weak, factory](REFIID riid, void** ppv) -> HRESULT {
+                                        [weak](REFIID riid, void** ppv) -> HRESULT {
                                             const auto d = weak.lock();
                                             if (!d || !d->present())
                                                 return HRESULT_FROM_WIN32(kErrorDeviceNotConnected);
+                                            FireWireFilterFactory factory;
+                                            {
+                                                std::lock_guard<std::mutex> lock(watch().mutex);
+                                                factory = watch().factory;
+                                            }
                                             return factory ? factory(d, riid, ppv) : E_NOTIMPL;
                                         });
         presence = w.presence;
@@ -148,9 +155,26 @@ void fireWireBusChanged()
     }
     if (found.empty())
         return;
-    std::string error;
-    if (auto device = Ieee1394Device::open(found.front(), &error))
+    std::shared_ptr<Ieee1394Device> device;
+    {
+        std::lock_guard<std::mutex> lock(w.mutex);
+        for (const auto& k : w.known)
+            if (k->camcorder().guid == found.front().guid)
+                device = k;
+    }
+    if (device) {
+        device->setPresent(true);
         arrive(device);
+        return;
+    }
+    std::string error;
+    if ((device = Ieee1394Device::open(found.front(), &error))) {
+        {
+            std::lock_guard<std::mutex> lock(w.mutex);
+            w.known.push_back(device);
+        }
+        arrive(device);
+    }
     else
         std::fprintf(stderr, "TapeHarvest DV device: %s\n", error.c_str());
 }

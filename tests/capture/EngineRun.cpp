@@ -1,6 +1,8 @@
 #include "EngineRun.h"
 
 #include <QCoreApplication>
+#include <QDomDocument>
+#include <QFile>
 
 #include <cmath>
 #include <map>
@@ -82,6 +84,25 @@ void Collected::Watch(TTlmDVCapture& dv)
         std::lock_guard<std::mutex> g(lock);
         states.push_back(s);
     };
+}
+
+std::vector<SceneEntry> ReadScenes(const QString& path)
+{
+    std::vector<SceneEntry> out;
+    QFile f(path);
+    QDomDocument doc;
+    if (!f.open(QIODevice::ReadOnly) || !doc.setContent(&f))
+        return out;
+    const QDomElement scenes = doc.documentElement().firstChildElement("scenes");
+    for (QDomElement s = scenes.firstChildElement("scene"); !s.isNull(); s = s.nextSiblingElement("scene")) {
+        SceneEntry e;
+        e.start = s.firstChildElement("start").text().toInt();
+        e.end = s.firstChildElement("end").text().toInt();
+        e.name = s.firstChildElement("name").text();
+        e.datetime = s.firstChildElement("datetime").text();
+        out.push_back(e);
+    }
+    return out;
 }
 
 bool CaptureTape(TTlmDVCapture& dv, Collected& c, int frames, std::chrono::seconds timeout)

@@ -105,6 +105,13 @@ struct Collected {
     }
 };
 
+// The scenes of a scene file, read back as XML.
+struct SceneEntry {
+    int start = -1, end = -1;
+    QString name, datetime;
+};
+std::vector<SceneEntry> ReadScenes(const QString& path);
+
 // Runs a capture of the whole tape from its start: Start, Play, waits until
 // `frames` frames have passed and the tape has stopped at its end, Stop.
 // False when that does not happen within the time-out.

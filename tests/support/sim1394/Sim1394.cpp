@@ -642,17 +642,23 @@ void setUp(Bus& b)
     b.pal = (header[3] & 0x80) != 0;
     b.frameSize = b.pal ? 144000 : 120000;
     b.frames = st.st_size / static_cast<off_t>(b.frameSize);
-    b.length = b.frames + (b.pal ? 250 : 300); // ten seconds of blank tape after the recording
+    b.length = b.frames + (b.pal ? 25 : 30); // a second of blank tape after the recording
     b.frame.assign(b.frameSize, 0);
     b.plugged = true;
     b.deck.state = 0xC4;
     b.deck.mode = 0x60;
 }
 
+// Node 0 is the camcorder while it is on the bus; the computer is the node
+// after it (node 0 alone).
+bool isCamcorder(const Bus& b, nodeid_t node)
+{
+    return b.plugged && (node & 0x3F) == 0;
+}
+
 bool nodePresent(const Bus& b, nodeid_t node)
 {
-    const int phy = node & 0x3F;
-    return (phy == 1) || (phy == 0 && b.plugged);
+    return (node & 0x3F) <= (b.plugged ? 1 : 0);
 }
 
 // A request of handle `h`: fails as the kernel does for a stale generation
@@ -763,12 +769,14 @@ SIM_API int raw1394_set_port(raw1394handle_t h, int port)
 
 SIM_API nodeid_t raw1394_get_local_id(raw1394handle_t)
 {
-    return kLocalNode;
+    Bus& b = bus();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    return b.plugged ? kLocalNode : kCamcorderNode;
 }
 
-SIM_API nodeid_t raw1394_get_irm_id(raw1394handle_t)
+SIM_API nodeid_t raw1394_get_irm_id(raw1394handle_t h)
 {
-    return kLocalNode;
+    return raw1394_get_local_id(h);
 }
 
 SIM_API int raw1394_get_nodecount(raw1394handle_t)
@@ -834,7 +842,7 @@ SIM_API int raw1394_read(raw1394handle_t h, nodeid_t node, nodeaddr_t addr, size
     std::lock_guard<std::mutex> lock(b.mutex);
     if (!requestAllowed(b, h, node))
         return -1;
-    if ((node & 0x3F) != 0 || length % 4 != 0 || length == 0) {
+    if (!isCamcorder(b, node) || length % 4 != 0 || length == 0) {
         errno = EIO; // the computer's own registers are not modelled
         return -1;
     }
@@ -855,7 +863,7 @@ SIM_API int raw1394_write(raw1394handle_t h, nodeid_t node, nodeaddr_t addr, siz
     std::lock_guard<std::mutex> lock(b.mutex);
     if (!requestAllowed(b, h, node))
         return -1;
-    if ((node & 0x3F) != 0 || addr != kAddrFcpCommand || length == 0 || length > 512) {
+    if (!isCamcorder(b, node) || addr != kAddrFcpCommand || length == 0 || length > 512) {
         errno = EIO;
         return -1;
     }
@@ -873,7 +881,7 @@ SIM_API int raw1394_lock(raw1394handle_t h, nodeid_t node, nodeaddr_t addr, unsi
     std::lock_guard<std::mutex> lock(b.mutex);
     if (!requestAllowed(b, h, node))
         return -1;
-    if ((node & 0x3F) != 0 || extcode != RAW1394_EXTCODE_COMPARE_SWAP || addr != kAddrOpcr0) {
+    if (!isCamcorder(b, node) || extcode != RAW1394_EXTCODE_COMPARE_SWAP || addr != kAddrOpcr0) {
         errno = EIO;
         return -1;
     }

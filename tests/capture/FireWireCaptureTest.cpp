@@ -1,0 +1,146 @@
+// The capture engine on a camcorder on the FireWire bus, end to end, over the
+// simulated bus (tests/support/sim1394): our libraw1394.so.11 is checked to be
+// the one loaded; its camcorder plays a tape of three scenes of 50 frames
+// (2003-06-15 10:00:00, 2003-06-15 10:30:00, 2003-06-16 09:00:00) at real time.
+#include "EngineRun.h"
+
+#include "AvRead.h"
+#include "platform/dv/FireWireWatch.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+constexpr int kFrames = 150;
+
+template <typename F>
+F* simulation(const char* name)
+{
+    return reinterpret_cast<F*>(dlsym(RTLD_DEFAULT, name));
+}
+
+std::vector<std::uint64_t> TapeHashes()
+{
+    std::ifstream f(std::getenv("THSIM1394_TAPE"), std::ios::binary);
+    std::vector<char> frame(144000);
+    std::vector<std::uint64_t> hashes;
+    while (f.read(frame.data(), std::streamsize(frame.size())))
+        hashes.push_back(avread::Hash(frame.data(), frame.size()));
+    return hashes;
+}
+
+std::vector<std::uint64_t> VideoHashes(const QString& avi, std::string* error)
+{
+    const avread::File f = avread::Read(avi.toStdString());
+    *error = f.error;
+    for (const auto& s : f.streams)
+        if (s.type == "video")
+            return s.hashes;
+    return {};
+}
+
+class FireWireCapture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto* marker = simulation<int()>("thsim1394_marker");
+        ASSERT_TRUE(marker && marker() == 1394) << "never on a real bus";
+        th::dv::startFireWireWatch(false);
+        ASSERT_TRUE(th::dv::fireWireCamcorder());
+        dv.SetAutoStart(false);
+        dv.SetFileName(dir.qpath() + "/capture.avi");
+        dv.OnDeviceLost = [this](QObject*, TDeviceMode m) { lost.push_back(m); };
+        c.Watch(dv);
+        dv.SetCaptureMode(cmDVType2);
+        dv.SetActive(true);
+        ASSERT_TRUE(dv.Active());
+    }
+    void TearDown() override
+    {
+        dv.SetActive(false);
+        th::dv::stopFireWireWatch();
+    }
+
+    th::test::TempDir dir;
+    e2e::Collected c;
+    std::vector<TDeviceMode> lost;
+    TTlmDVCapture dv;
+};
+
+} // namespace
+
+TEST_F(FireWireCapture, SeeksAndCapturesEveryFrameAndSceneThroughABusReset)
+{
+    EXPECT_EQ(dv.GetDeviceType(), dtVCR);
+    // The engine's own absolute-track-number seek, answered after the search.
+    ASSERT_TRUE(dv.SeekATN(MakeTimecode(0, 0, 4, 0)));
+    TTimecode tc{};
+    ASSERT_TRUE(th::test::waitUntil([&] { return dv.ReadTimecode(tc) && tc == MakeTimecode(0, 0, 4, 0); }));
+    ASSERT_TRUE(dv.TransportPlay());
+    ASSERT_TRUE(th::test::waitUntil([&] { return dv.ReadTimecode(tc) && tc != MakeTimecode(0, 0, 4, 0); }));
+    ASSERT_TRUE(dv.SeekATN(MakeTimecode(0, 0, 0, 0)));
+    ASSERT_TRUE(th::test::waitUntil([&] { return dv.ReadTimecode(tc) && tc == MakeTimecode(0, 0, 0, 0); }));
+
+    dv.Start();
+    ASSERT_TRUE(dv.TransportPlay());
+    ASSERT_TRUE(th::test::waitUntil([&] { return c.frames >= 40; }, std::chrono::seconds(20)));
+    simulation<void()>("thsim1394_bus_reset")();
+    const bool done = th::test::waitUntil([&] { return c.frames >= kFrames && dv.GetTransportState() == tsStop; },
+                                          std::chrono::seconds(30));
+    int dropped = -1, delivered = -1;
+    dv.GetFrameCounts(dropped, delivered);
+    dv.Stop();
+    ASSERT_TRUE(done) << c.frames << " frames";
+    EXPECT_EQ(dropped, 0) << "the bus reset lost nothing";
+    EXPECT_EQ(simulation<int()>("thsim1394_connections")(), 0) << "the connection is given back";
+
+    std::string error;
+    EXPECT_EQ(VideoHashes(dir.qpath() + "/capture.avi", &error), TapeHashes()) << error;
+    const auto scenes = e2e::ReadScenes(dir.qpath() + "/capture.thf");
+    ASSERT_EQ(scenes.size(), 3u);
+    EXPECT_EQ(scenes[0].start, 0);
+    EXPECT_EQ(scenes[1].start, 50);
+    EXPECT_EQ(scenes[2].start, 100);
+    EXPECT_EQ(scenes[2].end, kFrames);
+    EXPECT_EQ(scenes[1].name, "2003.06.15 10:30:00");
+    EXPECT_EQ(scenes[2].name, "2003.06.16 09:00:00");
+}
+
+TEST_F(FireWireCapture, CountsLostPacketsAndReportsAnUnplugWithAValidFile)
+{
+    dv.Start();
+    ASSERT_TRUE(dv.TransportPlay());
+    ASSERT_TRUE(th::test::waitUntil([&] { return c.frames >= 30; }, std::chrono::seconds(20)));
+    simulation<void(unsigned)>("thsim1394_lose_packets")(3);
+    int dropped = 0, delivered = 0;
+    ASSERT_TRUE(th::test::waitUntil([&] {
+        dv.GetFrameCounts(dropped, delivered);
+        return dropped > 0 && c.frames >= 60;
+    }, std::chrono::seconds(20)));
+    EXPECT_LE(dropped, 2) << "three packets of one frame, or of two";
+
+    // The cable is pulled: the bus resets without the camcorder, and udev tells.
+    simulation<void()>("thsim1394_unplug")();
+    th::dv::fireWireBusChanged();
+    ASSERT_TRUE(th::test::waitUntil([&] { return !lost.empty() && lost.back() == 1; })) << "reported removed";
+    EXPECT_FALSE(dv.Active());
+
+    // What was captured is on disk, whole and readable, every frame the tape's own.
+    std::string error;
+    const auto hashes = VideoHashes(dir.qpath() + "/capture.avi", &error);
+    ASSERT_GE(hashes.size(), 59u) << error;
+    const auto tape = TapeHashes();
+    std::size_t at = 0;
+    for (const auto h : hashes) {
+        while (at < tape.size() && tape[at] != h)
+            ++at;
+        ASSERT_LT(at, tape.size()) << "a frame that is not the tape's, or out of order";
+    }
+}
