@@ -3,6 +3,7 @@
 #include "platform/dv/DifFrame.h"
 
 #include <algorithm>
+#include <functional>
 #include <ctime>
 
 namespace th::dv {
@@ -126,15 +127,19 @@ HRESULT DvOutputPin::Run(REFERENCE_TIME)
 {
     if (m_thread.Running() && m_stop && !m_stop->load())
         return S_OK;
-    if (m_device->fireWire())
-        return runFireWire();
     auto stop = std::make_shared<std::atomic<bool>>(false);
-    // The run joins the camcorder now, not when its thread gets going, so that
-    // a faster-than-real-time tape waits for it from the start.
-    auto run = std::make_shared<Camcorder::Stream>(m_device->camcorderPtr(), *stop);
+    std::function<void()> body;
+    if (m_device->fireWire()) {
+        body = [this, stop] { streamFireWire(stop); };
+    } else {
+        // The run joins the camcorder now, not when its thread gets going, so
+        // that a faster-than-real-time tape waits for it from the start.
+        auto run = std::make_shared<Camcorder::Stream>(m_device->camcorderPtr(), *stop);
+        body = [this, run]() mutable { stream(std::move(run)); };
+    }
     m_stop = stop;
     ComPtr<IUnknown> keepAlive(m_device->GetOwner());
-    if (!m_thread.Start("th-dv-device", [this, stop, run]() mutable { stream(std::move(run)); }, keepAlive))
+    if (!m_thread.Start("th-dv-device", std::move(body), keepAlive))
         return E_OUTOFMEMORY;
     return S_OK;
 }
@@ -201,22 +206,26 @@ void DvOutputPin::stream(std::shared_ptr<Camcorder::Stream> stream)
         }
         if (plan.live)
             stampNow(buffer, static_cast<std::size_t>(frameSize));
-        REFERENCE_TIME start = plan.slot * period;
-        REFERENCE_TIME end = start + period;
-        LONGLONG mediaStart = plan.mediaTime;
-        LONGLONG mediaEnd = plan.mediaTime + 1;
-        sample->SetTime(&start, &end);
-        sample->SetMediaTime(&mediaStart, &mediaEnd);
-        sample->SetActualDataLength(frameSize);
-        sample->SetSyncPoint(TRUE);
-        sample->SetDiscontinuity(first || plan.missed > 0 ? TRUE : FALSE);
+        deliverFrame(sample, plan.slot * period, period, plan.mediaTime, frameSize, first || plan.missed > 0);
         first = false;
-        ++m_delivered;
-        Deliver(sample);
         sample->Release();
         if (th::dshow::StreamingThread::StopRequestedHere())
             break;
     }
+}
+
+void DvOutputPin::deliverFrame(IMediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME period, LONGLONG media,
+                               LONG length, bool discontinuity)
+{
+    REFERENCE_TIME end = start + period;
+    LONGLONG mediaEnd = media + 1;
+    sample->SetTime(&start, &end);
+    sample->SetMediaTime(&media, &mediaEnd);
+    sample->SetActualDataLength(length);
+    sample->SetSyncPoint(TRUE);
+    sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
+    ++m_delivered;
+    Deliver(sample);
 }
 
 HRESULT DvOutputPin::GetNumDropped(LONG* dropped)
@@ -262,12 +271,23 @@ HRESULT DvOutputPin::GetAverageFrameSize(LONG* averageSize)
 
 HRESULT DvDeviceFilter::create(std::shared_ptr<Camcorder> camcorder, REFIID riid, void** ppv)
 {
+    return make(std::move(camcorder), nullptr, riid, ppv);
+}
+
+HRESULT DvDeviceFilter::create(std::shared_ptr<Ieee1394Device> device, REFIID riid, void** ppv)
+{
+    return make(nullptr, std::move(device), riid, ppv);
+}
+
+HRESULT DvDeviceFilter::make(std::shared_ptr<Camcorder> camcorder, std::shared_ptr<Ieee1394Device> fireWire,
+                             REFIID riid, void** ppv)
+{
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    if (!camcorder)
+    if (!camcorder && !fireWire)
         return E_UNEXPECTED;
-    auto* filter = new (std::nothrow) DvDeviceFilter(std::move(camcorder), nullptr);
+    auto* filter = new (std::nothrow) DvDeviceFilter(std::move(camcorder), std::move(fireWire));
     if (!filter)
         return E_OUTOFMEMORY;
     filter->NonDelegatingAddRef();

@@ -69,7 +69,10 @@ private:
     void stream(std::shared_ptr<Camcorder::Stream> stream);
     // The run of a camcorder on the FireWire bus (DvDeviceFilterFireWire.cpp).
     void streamFireWire(std::shared_ptr<std::atomic<bool>> stop);
-    HRESULT runFireWire();
+    // Stamps the sample with its times (one frame period from `start`, media
+    // time `media`), counts it as delivered and passes it on.
+    void deliverFrame(IMediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME period, LONGLONG media,
+                      LONG length, bool discontinuity);
     void countDropped(std::int64_t slot, std::int64_t count);
 
     DvDeviceFilter* m_device;
@@ -132,6 +135,8 @@ public:
 
 private:
     DvDeviceFilter(std::shared_ptr<Camcorder> camcorder, std::shared_ptr<Ieee1394Device> fireWire);
+    static HRESULT make(std::shared_ptr<Camcorder> camcorder, std::shared_ptr<Ieee1394Device> fireWire, REFIID riid,
+                        void** ppv);
 
     std::shared_ptr<Camcorder> m_camcorder;
     std::shared_ptr<Ieee1394Device> m_fireWire;

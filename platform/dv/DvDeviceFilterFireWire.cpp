@@ -70,32 +70,6 @@ void removeFireWireFilter(DvDeviceFilter* filter)
     f.list.erase(std::remove(f.list.begin(), f.list.end(), filter), f.list.end());
 }
 
-HRESULT DvDeviceFilter::create(std::shared_ptr<Ieee1394Device> device, REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (!device)
-        return E_UNEXPECTED;
-    auto* filter = new (std::nothrow) DvDeviceFilter(nullptr, std::move(device));
-    if (!filter)
-        return E_OUTOFMEMORY;
-    filter->NonDelegatingAddRef();
-    const HRESULT hr = filter->NonDelegatingQueryInterface(riid, ppv);
-    filter->NonDelegatingRelease();
-    return hr;
-}
-
-HRESULT DvOutputPin::runFireWire()
-{
-    auto stop = std::make_shared<std::atomic<bool>>(false);
-    m_stop = stop;
-    ComPtr<IUnknown> keepAlive(m_device->GetOwner());
-    if (!m_thread.Start("th-dv-device", [this, stop] { streamFireWire(stop); }, keepAlive))
-        return E_OUTOFMEMORY;
-    return S_OK;
-}
-
 void DvOutputPin::streamFireWire(std::shared_ptr<std::atomic<bool>> stop)
 {
     const std::shared_ptr<Ieee1394Device> device = m_device->fireWire();
@@ -141,19 +115,11 @@ void DvOutputPin::streamFireWire(std::shared_ptr<std::atomic<bool>> stop)
             countDropped(r.slot, 1); // every buffer was still downstream
             continue;
         }
-        REFERENCE_TIME start = r.slot * period;
-        REFERENCE_TIME end = start + period;
-        LONGLONG mediaStart = r.slot;
-        LONGLONG mediaEnd = r.slot + 1;
-        sample->SetTime(&start, &end);
-        sample->SetMediaTime(&mediaStart, &mediaEnd);
-        sample->SetActualDataLength(static_cast<LONG>(frameSize));
-        sample->SetSyncPoint(TRUE);
-        sample->SetDiscontinuity(first || r.slot != lastSlot + 1 ? TRUE : FALSE);
+        // Media times count frame periods since the run began, those lost included.
+        deliverFrame(sample, r.slot * period, period, r.slot, static_cast<LONG>(frameSize),
+                     first || r.slot != lastSlot + 1);
         first = false;
         lastSlot = r.slot;
-        ++m_delivered;
-        Deliver(sample);
         sample->Release();
         sample = nullptr;
         if (th::dshow::StreamingThread::StopRequestedHere())
