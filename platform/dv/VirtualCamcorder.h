@@ -14,6 +14,8 @@
 //                      the frames.
 // A tape that is missing, unreadable or not DV, or a bad mode or speed, gives no
 // device and one message on standard error.
+// Without THARVEST_DV_TAPE the device is the camcorder on the FireWire bus,
+// when there is one (FireWireWatch.h).
 //
 // Speed and late downstream filters. At real time (speed 1 or less) the tape
 // runs on its own: frames that the graph is not ready for when they come off

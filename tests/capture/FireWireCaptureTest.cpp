@@ -113,7 +113,7 @@ TEST_F(FireWireCapture, SeeksAndCapturesEveryFrameAndSceneThroughABusReset)
     EXPECT_EQ(scenes[2].name, "2003.06.16 09:00:00");
 }
 
-TEST_F(FireWireCapture, CountsLostPacketsAndReportsAnUnplugWithAValidFile)
+TEST_F(FireWireCapture, CountsLostPacketsAndReportsAnUnplugAndReplugWithAValidFile)
 {
     dv.Start();
     ASSERT_TRUE(dv.TransportPlay());
@@ -143,4 +143,13 @@ TEST_F(FireWireCapture, CountsLostPacketsAndReportsAnUnplugWithAValidFile)
             ++at;
         ASSERT_LT(at, tape.size()) << "a frame that is not the tape's, or out of order";
     }
+
+    // Plugged back: reported as back, and the same filters work again.
+    simulation<void()>("thsim1394_replug")();
+    th::dv::fireWireBusChanged();
+    ASSERT_TRUE(th::test::waitUntil([&] { return lost.back() == 0; })) << "reported back";
+    dv.SetActive(true);
+    ASSERT_TRUE(dv.Active());
+    EXPECT_EQ(dv.GetTransportState(), tsPlay) << "the deck played on while the cable was out";
+    dv.SetActive(false);
 }
