@@ -3,6 +3,7 @@
 // and the choice of the capture file name.
 #include "SetupFixture.h"
 
+#include "platform/dv/FireWireDiagnosis.h"
 #include "platform/win/Drives.h"
 
 #include <QCoreApplication>
@@ -139,9 +140,13 @@ TEST_F(SetupFixture, WithoutADeviceOnlyManualCaptureIsOfferedAndTheBalloonSaysWh
 
     ASSERT_TRUE(form->CaptureBalloonHint->Shown());
     EXPECT_EQ(form->CaptureBalloonHint->Title(), QStringLiteral("Not found any DV devices."));
+    // Then what the system can tell of why there is no device (no FireWire driver on a test machine).
+    const std::string why = th::dv::noDeviceExplanation();
+    ASSERT_FALSE(why.empty());
     EXPECT_EQ(form->CaptureBalloonHint->Description(),
               QStringLiteral("To get full power of TapeHarvest connect your camcorder to the PC,\ncheck your "
-                             "camcorder is in VCR mode and select one of automatic modes listed above."));
+                             "camcorder is in VCR mode and select one of automatic modes listed above.\n\n")
+                  + QString::fromStdString(why));
     EXPECT_EQ(form->CaptureBalloonHint->Anchor(), static_cast<QWidget*>(form->SetupTapeBox));
     EXPECT_EQ(form->CaptureBalloonHint->HideAfterMs(), 20000);
     EXPECT_EQ(form->CaptureBalloonHint->Images(), &form->x32ImageList);
