@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -383,8 +384,11 @@ void TMainForm::FormCreate()
     FormPlacement->SetIniSection(QStringLiteral("Window"));
     LoadSettings();
     GoToPage(ProjectsTab);
-    const QString param = ParamStr(1);
-    if (!Trim(param).isEmpty() && FileExists(param)) {
+    const QString given = ParamStr(1);
+    if (!Trim(given).isEmpty() && FileExists(given)) {
+        // Listed by its full path: a path relative to where this run started
+        // would name another file, or none, in the next run.
+        const QString param = QFileInfo(given).absoluteFilePath();
         RegisterProjectFile(param);
         // The radio follows its action.
         if (OpenProject && !OpenProject->isChecked()) {

@@ -121,6 +121,8 @@ public:
     // --- Projects page and the project list --------------------------------------------------
 
     void RefreshProjectList();
+    // Entries of the list already told as unreadable in this run.
+    QStringList FSkippedProjectKeys;
     static QString FindProjectKey(const QString& FileName);
     static QString NewProjectKey();
     void RegisterProjectFile(const QString& FileName);

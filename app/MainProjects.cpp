@@ -242,16 +242,19 @@ void TMainForm::RefreshProjectList()
     ProjectsListBox->clear();
     TRegistry reg;
     const QStringList keys = projectKeys(reg);
-    QString unreadable;
+    QStringList untold;
     for (const QString& key : keys) {
         ProjectEntry entry;
         try {
             entry = readEntry(key);
         } catch (const ERegistryException& e) {
             // An entry that cannot be read is neither listed nor taken for
-            // dead; the others are still listed before the error is told.
-            if (unreadable.isEmpty())
-                unreadable = e.Message();
+            // dead, and it stands in no one's way: it is told once and left
+            // for the user to mend.
+            if (!FSkippedProjectKeys.contains(key)) {
+                FSkippedProjectKeys << key;
+                untold << QStringLiteral("%1 (%2)").arg(key, e.Message());
+            }
             continue;
         }
         if (FileExists(entry.fileName)) {
@@ -266,8 +269,12 @@ void TMainForm::RefreshProjectList()
     }
     // Emptying the list drops its selection without telling.
     UpdateDeleteAction();
-    if (!unreadable.isEmpty())
-        throw ERegistryException(unreadable);
+    if (!untold.isEmpty())
+        MessageDlg(QStringLiteral("The projects list skips the entry %1 under HKEY_CURRENT_USER%2 in the registry "
+                                  "folder %3: it cannot be read, so it is left as it is.")
+                       .arg(untold.join(QStringLiteral(", ")), kProjectsKey,
+                            QString::fromStdString(th::registry::RegistryFolder())),
+                   TMsgDlgType::mtWarning, {TMsgDlgBtn::mbOK}, TMsgDlgBtn::mbOK);
 }
 
 QString TMainForm::FindProjectKey(const QString& FileName)
@@ -280,7 +287,7 @@ QString TMainForm::FindProjectKey(const QString& FileName)
         } catch (const ERegistryException&) {
             continue; // cannot name any file
         }
-        if (entry.hasFileName && SameText(entry.fileName, FileName))
+        if (entry.hasFileName && entry.fileName == FileName)
             return key;
     }
     return {};
@@ -415,7 +422,7 @@ void TMainForm::LeaveProjectsPage()
     if (selected.isEmpty())
         return;
     const QString file = selected.first()->text(1);
-    if (!FProject || !SameText(FProject->FileName, file))
+    if (!FProject || FProject->FileName != file)
         OpenProjectFile(file);
 }
 
@@ -475,7 +482,7 @@ void TMainForm::SelectProjectInList()
         return;
     for (int i = 0; i < ProjectsListBox->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = ProjectsListBox->topLevelItem(i);
-        if (SameText(item->text(1), FProject->FileName)) {
+        if (item->text(1) == FProject->FileName) {
             ProjectsListBox->setCurrentItem(item);
             ProjectsListBox->scrollToItem(item);
         }
