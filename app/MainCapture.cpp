@@ -7,12 +7,12 @@
 #include "app/TlmScnLV.h"
 #include "capture/TlmFrmGrb.h"
 #include "capture/TlmVWin.h"
+#include "project/XmlDocument.h"
 #include "platform/rtl/SysUtils.h"
 
 #include <QAction>
 #include <QDomDocument>
 #include <QDomElement>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -78,13 +78,11 @@ qint64 FrameNumber(const QDomElement& Scene, const QString& SceneFile)
 
 QDomDocument ReadSceneFile(const QString& Name)
 {
-    QFile file(Name);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("Cannot open the scene file \"%1\": %2").arg(Name, file.errorString()));
+    const QByteArray data = th::xml::readBounded(Name, QStringLiteral("scene file"));
     QDomDocument doc;
     QString message;
     int line = 0, column = 0;
-    if (!doc.setContent(file.readAll(), &message, &line, &column))
+    if (!doc.setContent(data, &message, &line, &column))
         throw Exception(QStringLiteral("The scene file \"%1\" is not valid XML (line %2, column %3): %4")
                             .arg(Name)
                             .arg(line)

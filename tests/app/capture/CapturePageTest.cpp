@@ -175,6 +175,16 @@ TEST_F(CapturePage, ScenesListIsRebuiltFromTheEarlierCaptures)
     thf.write("<video><scenes>");
     thf.close();
     EXPECT_THROW(form->LoadScenesList(), Exception);
+    // One nested deeper than scene files go is refused before it is parsed.
+    ASSERT_TRUE(thf.open(QIODevice::WriteOnly));
+    thf.write("<video><scenes>" + QByteArray("<scene>").repeated(100000) + "</scenes></video>");
+    thf.close();
+    try {
+        form->LoadScenesList();
+        ADD_FAILURE() << "a scene file nested 100000 deep was read";
+    } catch (const Exception& e) {
+        EXPECT_TRUE(e.Message().contains("nested more than 32 deep")) << e.what();
+    }
 
     // The file the next capture writes shows nothing.
     form->DVCapture->SetFileName(CaptureFile());
