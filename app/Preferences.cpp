@@ -20,6 +20,7 @@
 #include <QShowEvent>
 #include <QSortFilterProxyModel>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -259,6 +260,15 @@ void TSetupForm::ApplyBtnClick()
         path = QDir::cleanPath(QDir::current().absoluteFilePath(path));
     if (!DirectoryExists(path) && !ForceDirectories(path))
         throw Exception(QStringLiteral("Cannot create folder \"%1\".").arg(path));
+    // Every project gets a folder in it: one that takes no new entry (a
+    // read-only or system folder) would fail only later, on a good name.
+    {
+        QTemporaryDir probe(IncludeTrailingPathDelimiter(path) + QStringLiteral(".tharvest-XXXXXX"));
+        if (!probe.isValid())
+            throw Exception(QStringLiteral("The folder \"%1\" cannot hold projects: no folder can be made in it "
+                                           "(%2). Choose another folder.")
+                                .arg(path, probe.errorString()));
+    }
     FOwner->FProjectsFolder = path;
     SelectFolder(path);
     {

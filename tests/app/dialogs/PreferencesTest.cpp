@@ -391,6 +391,18 @@ TEST_F(Preferences, OkOnAFolderThatCannotBeMadeShowsTheErrorAndStaysOpen)
     EXPECT_EQ(messages(), QStringLiteral("Cannot create folder \"%1\".").arg(bad));
     EXPECT_EQ(Main->FProjectsFolder, Drives["C"]);
 
+    // A folder that exists but takes no new entry, even for root.
+    f->NewPathEdit->setText(QStringLiteral("/proc"));
+    f->OkBtn->click();
+    deliverDeletes();
+    ASSERT_FALSE(Form.isNull());
+    ASSERT_EQ(Messages.size(), 2);
+    EXPECT_TRUE(Messages[1].startsWith(QStringLiteral("The folder \"/proc\" cannot hold projects: no folder can be "
+                                                      "made in it (")))
+        << Messages[1].toStdString();
+    EXPECT_EQ(Main->FProjectsFolder, Drives["C"]);
+    EXPECT_EQ(storedProjectsPath(), QStringLiteral("<none>"));
+
     // Put right, OK applies and the dialog goes.
     const QString good = Drives["C"] + QStringLiteral("/Projects");
     f->NewPathEdit->setText(good);
@@ -399,7 +411,7 @@ TEST_F(Preferences, OkOnAFolderThatCannotBeMadeShowsTheErrorAndStaysOpen)
     EXPECT_TRUE(Form.isNull());
     EXPECT_EQ(Main->FProjectsFolder, good);
     EXPECT_EQ(storedProjectsPath(), good);
-    EXPECT_EQ(Messages.size(), 1);
+    EXPECT_EQ(Messages.size(), 2);
 }
 
 TEST_F(Preferences, ShownModallyTheDialogFreesItselfWhenItCloses)
