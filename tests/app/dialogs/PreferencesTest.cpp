@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -116,6 +117,13 @@ TEST_F(Preferences, TheFirstShowingProposesAFolderOnTheBestDriveAtOnce)
         return tree->rowCount(drive) == 3;
     }));
     EXPECT_EQ(f->NewPathEdit->text(), proposal);
+    // The tree is open where the proposal will be made, that folder selected
+    // and in view; the dialog stands in the screen's middle, as the main
+    // window is not shown yet.
+    EXPECT_EQ(f->SelectedFolder(), Drives["D"]);
+    const QRect item = f->CaptureFolderTreeView->visualRect(f->CaptureFolderTreeView->currentIndex());
+    EXPECT_TRUE(f->CaptureFolderTreeView->viewport()->rect().intersects(item));
+    EXPECT_LE((f->frameGeometry().center() - f->screen()->availableGeometry().center()).manhattanLength(), 40);
     // Nothing is made or stored before Apply.
     EXPECT_FALSE(QFileInfo::exists(proposal));
     EXPECT_EQ(storedProjectsPath(), QStringLiteral("<none>"));
