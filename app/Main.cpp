@@ -379,7 +379,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 
 void TMainForm::FormCreate()
 {
-    MainHelpRouter->SetHelpFile(ChangeFileExt(QCoreApplication::applicationFilePath(), QStringLiteral(".rcc")));
+    QString help = ChangeFileExt(QCoreApplication::applicationFilePath(), QStringLiteral(".rcc"));
+    // Installed, the help file lies in the data folder beside bin/.
+    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tharvest/tharvest.rcc");
+    if (!FileExists(help) && FileExists(installed))
+        help = QDir::cleanPath(installed);
+    MainHelpRouter->SetHelpFile(help);
     FormPlacement->SetIniFileName(kProgramKey);
     FormPlacement->SetIniSection(QStringLiteral("Window"));
     LoadSettings();
