@@ -29,7 +29,8 @@ int ProgramMain(int argc, char** argv)
     }
 
     TApplication app(argc, argv);
-    app.setApplicationDisplayName(QStringLiteral("Tolmar TapeHarvest"));
+    // No display name: the window system would append it to every title,
+    // which already names the program.
 
     TMainForm MainForm;
     app.SetOnException([&MainForm](const std::exception& E) { MainForm.ApplicationEventsException(E); });
