@@ -138,6 +138,7 @@ TEST_F(CapturePage, WithoutADeviceNothingStartsUntilOneArrivesAndIsStarted)
     form->CaptureStart->trigger();
     EXPECT_TRUE(form->FCapturing);
     EXPECT_TRUE(form->TimecodeTimer->isActive()) << "with the end rule of the range";
+    EXPECT_TRUE(form->CapSetupCameraMonitoringTimer->isActive() && form->CaptureDiskSpaceMonitorTimer->isActive());
 }
 
 TEST_F(CapturePage, ScenesListIsRebuiltFromTheEarlierCaptures)
@@ -161,10 +162,11 @@ TEST_F(CapturePage, ScenesListIsRebuiltFromTheEarlierCaptures)
     form->FProject->Files << CaptureFile("Gone");
 
     form->LoadScenesList();
-    const QStringList split = {"Split 20040305-09.00.00.avi", "Split 20040306-10.30.00.avi"};
+    QStringList split = {"Split 20040305-09.00.00.avi", "Split 20040306-10.30.00.avi"};
     EXPECT_EQ(Captions(), QStringList({"2004.03.05 07:08:09", "2004.03.05 09:00:00", "2004.03.06 10:30:00"}) + split);
 
-    // Other elements among the scenes are skipped; a damaged scene file raises.
+    // Other elements among the scenes are skipped; a damaged scene file, or
+    // a damaged capture file, costs that file's thumbnails only.
     QFile thf(ChangeFileExt(CaptureFile(), ".thf"));
     ASSERT_TRUE(thf.open(QIODevice::WriteOnly));
     thf.write("<video><scenes><note/><scene><start>30</start><name>Only</name></scene></scenes></video>");
@@ -174,7 +176,16 @@ TEST_F(CapturePage, ScenesListIsRebuiltFromTheEarlierCaptures)
     ASSERT_TRUE(thf.open(QIODevice::WriteOnly));
     thf.write("<video><scenes>");
     thf.close();
-    EXPECT_THROW(form->LoadScenesList(), Exception);
+    QFile damaged(CaptureFile("Split 20040305-09.00.00"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray(4096, 'x'));
+    damaged.close();
+    form->LoadScenesList();
+    EXPECT_EQ(Captions(), QStringList({"Tape.avi cannot be read", "Split 20040305-09.00.00.avi cannot be read",
+                                       "Split 20040306-10.30.00.avi"}));
+    EXPECT_TRUE(form->CaptureScenesListView->item(0)->toolTip().contains("not valid XML"))
+        << form->CaptureScenesListView->item(0)->toolTip().toStdString();
+    split[0] += " cannot be read";
 
     // The file the next capture writes shows nothing.
     form->DVCapture->SetFileName(CaptureFile());

@@ -62,7 +62,7 @@ TEST_F(CaptureRun, IntervalAndPercentFollowTheRange)
     form->FStartFrame = 0;
     form->FEndFrame = 100;
     EXPECT_EQ(form->CaptureProgressPercent(29), 28) << "29 / 100 * 100 in doubles";
-    EXPECT_EQ(form->CaptureProgressPercent(57), 57);
+    EXPECT_EQ(form->CaptureProgressPercent(57), 56);
     form->FEndFrame = 0;
     EXPECT_EQ(form->CaptureProgressPercent(1234), 0) << "an empty interval";
 
