@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
+#include <QUrl>
 
 #include <sys/vfs.h>
 
@@ -152,7 +154,14 @@ int MessageDlgCustom(const QString& Msg, TMsgDlgType Type, const std::vector<std
 
 QFileDialog* NewFileDialog(QWidget* Parent, const char* Name, const QString& Caption, const QString& StartFolder)
 {
-    auto* dialog = new QFileDialog(Parent, Caption, safeStartFolder(StartFolder));
+    const QString folder = safeStartFolder(StartFolder);
+    {
+        // Qt's widget dialog lists the folder it remembers before the one it
+        // is given: make that the start folder too.
+        QSettings qt(QSettings::UserScope, QStringLiteral("QtProject"));
+        qt.setValue(QStringLiteral("FileDialog/lastVisited"), QUrl::fromLocalFile(folder).toString());
+    }
+    auto* dialog = new QFileDialog(Parent, Caption, folder);
     dialog->setObjectName(QString::fromLatin1(Name));
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
     return dialog;

@@ -39,8 +39,8 @@ int MessageDlgCustom(const QString& Msg, TMsgDlgType Type, const std::vector<std
 int ExecModal(QDialog& Dialog);
 
 // A file dialog of the program's own kind, owned by Parent, that opens at
-// StartFolder. It is made with its folder, so that it never first reads the
-// folder an earlier dialog left in Qt's settings; a start folder that is
+// StartFolder, and never first reads the folder an earlier dialog left in
+// Qt's settings (which it writes for that); a start folder that is
 // gone is replaced by its nearest existing parent, and one on a pseudo file
 // system (/proc, /sys...), where merely looking at a file can block, by the
 // home folder.
