@@ -113,6 +113,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
     CreateCapturePage();
     CreateFinishPage();
     FWizardPages = WizardPages();
+    UpdateCaption();
     // At least the design size, and at least what the fullest page needs.
     const QSize least = minimumSizeHint();
     setMinimumSize(std::max(700, least.width()), std::max(550, least.height()));

@@ -30,6 +30,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 QLabel* BoldLabel(const QString& Text, QWidget* Parent)
@@ -277,14 +279,26 @@ void TMainForm::CreateCapturePage()
     DriveInfoView->setColumnWidth(0, 100);
     DriveInfoView->setColumnWidth(1, 100);
     DriveInfoView->setColumnWidth(2, 200);
-    page->addWidget(DriveInfoView, 1, 1, 3, 1);
+    // Every label whole, at any width: the columns take their texts' widths
+    // (the last one the rest), and the view is as high as its three rows.
+    DriveInfoView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    DriveInfoView->header()->setStretchLastSection(true);
+    DriveInfoView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    DriveInfoView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int rowHeight = std::max(DriveInfoView->fontMetrics().height() + 4, 18);
+    DriveInfoView->setFixedHeight(3 * rowHeight + 2 * DriveInfoView->frameWidth() + 2);
+    auto* right = new QVBoxLayout;
+    right->addWidget(DriveInfoView);
+    page->addLayout(right, 1, 1, 4, 1);
 
-    // Bottom: the scenes, and the status line sharing its place with the progress bar.
+    // Below the panels, beside the capture buttons: the scenes, as high as
+    // the page lets them be; at the bottom the status line sharing its place
+    // with the progress bar.
     CaptureScenesListView = new TTlmScenesListView(CaptureTab);
     CaptureScenesListView->setObjectName(QStringLiteral("CaptureScenesListView"));
     CaptureScenesListView->setResizeMode(QListView::Adjust);
     CaptureScenesListView->setMovement(QListView::Static);
-    page->addWidget(CaptureScenesListView, 4, 0, 1, 2);
+    right->addWidget(CaptureScenesListView, 1);
     page->setRowStretch(4, 1);
 
     auto* status = new QHBoxLayout;
