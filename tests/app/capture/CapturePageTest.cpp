@@ -3,6 +3,8 @@
 // project's earlier captures.
 #include "CaptureFixture.h"
 
+#include "capture/TlmVWin.h"
+
 #include <QDir>
 #include <QLabel>
 
@@ -45,6 +47,11 @@ TEST_F(CapturePage, PanelsShowTheDeviceAndTheSettings)
 {
     Tape(ThreeScenes(), 1);
     Window(toManual);
+    // The window's component: a preview only when a page asks for one, at
+    // the size of its window; and a picture while no video is attached.
+    EXPECT_FALSE(form->DVCapture->AutoStart());
+    EXPECT_EQ(form->DVCapture->DVResolution(), dvrQuarter);
+    EXPECT_FALSE(form->PreviewWindow->BackGround().isNull());
     ShowCapturePage();
     EXPECT_EQ(form->CaptureSignalLabel->text(), "PAL (720x576 25fps)");
     EXPECT_EQ(form->CaptureCameraModeLabel->text(), "VCR");
