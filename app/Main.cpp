@@ -89,6 +89,11 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
 
     DVCapture = new TTlmDVCapture(this);
     DVCapture->setObjectName(QStringLiteral("DVCapture"));
+    // The preview fills a 180 x 144 window: decoding it at full size only
+    // costs time. Nothing runs before a page asks for it.
+    DVCapture->SetAutoStart(false);
+    DVCapture->SetDVResolution(dvrQuarter);
+    DVCapture->SetDVFrameRate(frFull);
     // Bound for the whole run; the page binds the others while it is entered.
     DVCapture->OnNewScene = [this](const QImage& Bitmap, BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec,
                                    int Year) { DVCaptureNewScene(Bitmap, Day, Month, Hour, Min, Sec, Year); };
@@ -109,6 +114,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
     CreateCapturePage();
     CreateFinishPage();
     FWizardPages = WizardPages();
+    UpdateCaption();
     // At least the design size, and at least what the fullest page needs.
     const QSize least = minimumSizeHint();
     setMinimumSize(std::max(700, least.width()), std::max(550, least.height()));

@@ -5,6 +5,8 @@
 
 #include "app/DelProject.h"
 #include "app/Dialogs.h"
+
+#include <memory>
 #include "app/TlmScnLV.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/TRegistry.h"
@@ -348,6 +350,7 @@ bool TMainForm::CloseProject()
     }
     FProject.reset();
     FCaptureFileName.clear();
+    FCapturedFiles.clear();
     UpdateCaption();
     return true;
 }
@@ -514,9 +517,7 @@ void TMainForm::AddProjectExecute()
     // Made on first use: a file dialog starts a thread that watches the file
     // system, which a window that never browses does not need.
     if (!AddProjectDialog) {
-        AddProjectDialog = new QFileDialog(this);
-        AddProjectDialog->setObjectName(QStringLiteral("AddProjectDialog"));
-        AddProjectDialog->setOption(QFileDialog::DontUseNativeDialog);
+        AddProjectDialog = NewFileDialog(this, "AddProjectDialog", QString(), FProjectsFolder);
         AddProjectDialog->setFileMode(QFileDialog::ExistingFile);
         AddProjectDialog->setAcceptMode(QFileDialog::AcceptOpen);
         AddProjectDialog->setNameFilters(
@@ -537,12 +538,10 @@ void TMainForm::AddProjectExecute()
 
 void TMainForm::ChangeFolderProjectExecute()
 {
-    QFileDialog select(this);
-    select.setObjectName(QStringLiteral("SelectFolder"));
-    select.setOption(QFileDialog::DontUseNativeDialog);
+    const std::unique_ptr<QFileDialog> dialog(NewFileDialog(this, "SelectFolder", QString(), FProjectsFolder));
+    QFileDialog& select = *dialog;
     select.setFileMode(QFileDialog::Directory);
     select.setOption(QFileDialog::ShowDirsOnly);
-    select.setDirectory(FProjectsFolder);
     if (ExecModal(select) != QDialog::Accepted)
         return;
     const QStringList chosen = select.selectedFiles();

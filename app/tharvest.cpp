@@ -67,7 +67,8 @@ int ProgramMain(int argc, char** argv)
     }
 
     TApplication app(argc, argv);
-    app.setApplicationDisplayName(QStringLiteral("Tolmar TapeHarvest"));
+    // No display name: the window system would append it to every title,
+    // which already names the program.
     registerWriterPlugin();
 
     TMainForm MainForm;
