@@ -1,12 +1,15 @@
 #include "app/BalloonHint.h"
 
 #include <QGridLayout>
+#include <QRegion>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 constexpr int kTail = 10; // height of the pointer at the top edge
@@ -90,25 +93,55 @@ void TBalloonHint::place()
 {
     if (!FAnchor)
         return;
-    // The tail points at the middle of the control's right half, just below it.
+    // The tail points at the middle of the control's right half, from below
+    // it, or from above when the window has no room below. The balloon stays
+    // inside the anchor's window, where it can be seen and closed.
     const QPoint target = FAnchor->mapToGlobal(QPoint(FAnchor->width() * 3 / 4, FAnchor->height()));
-    move(target.x() - 2 * kTail, target.y());
+    const QWidget* window = FAnchor->window();
+    const QRect area(window->mapToGlobal(QPoint(0, 0)), window->size());
+    const bool below = target.y() + height() <= area.bottom() + 1 ||
+                       target.y() - FAnchor->height() - height() < area.top();
+    if (below != FTailUp) {
+        FTailUp = below;
+        layout()->setContentsMargins(10, FTailUp ? kTail + 8 : 8, 8, FTailUp ? 10 : kTail + 10);
+        adjustSize();
+    }
+    int x = target.x() - 2 * kTail;
+    x = std::max(area.left(), std::min(x, area.right() + 1 - width()));
+    const int y = FTailUp ? target.y() : target.y() - FAnchor->height() - height();
+    FTailX = std::clamp(target.x() - x, kRadius + kTail, std::max(kRadius + kTail, width() - kRadius - kTail));
+    move(x, y);
+    // Without a compositing window manager nothing is translucent: the mask
+    // keeps the corners and the room beside the tail from showing black.
+    setMask(QRegion(Shape().toFillPolygon().toPolygon()));
+}
+
+QPainterPath TBalloonHint::Shape() const
+{
+    const qreal top = FTailUp ? kTail + 0.5 : 0.5;
+    const QRectF body(0.5, top, width() - 1.0, height() - kTail - 1.0);
+    QPainterPath path;
+    path.addRoundedRect(body, kRadius, kRadius);
+    QPainterPath tail;
+    if (FTailUp) {
+        tail.moveTo(FTailX - kTail, kTail + 1);
+        tail.lineTo(FTailX, 0.5);
+        tail.lineTo(FTailX + kTail, kTail + 1);
+    } else {
+        const qreal edge = height() - kTail - 1.0;
+        tail.moveTo(FTailX - kTail, edge);
+        tail.lineTo(FTailX, height() - 0.5);
+        tail.lineTo(FTailX + kTail, edge);
+    }
+    tail.closeSubpath();
+    return path.united(tail);
 }
 
 void TBalloonHint::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF body(0.5, kTail + 0.5, width() - 1.0, height() - kTail - 1.0);
-    QPainterPath path;
-    path.addRoundedRect(body, kRadius, kRadius);
-    QPainterPath tail;
-    tail.moveTo(kTail, kTail + 1);
-    tail.lineTo(2 * kTail, 0.5);
-    tail.lineTo(3 * kTail, kTail + 1);
-    tail.closeSubpath();
-    path = path.united(tail);
     p.setPen(palette().color(QPalette::ToolTipText));
     p.setBrush(palette().color(QPalette::ToolTipBase));
-    p.drawPath(path);
+    p.drawPath(Shape());
 }

@@ -6,6 +6,7 @@
 
 #include "app/Controls.h"
 
+#include <QPainterPath>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -41,10 +42,14 @@ protected:
 
 private:
     void place();
+    // The outline: the body and the tail at FTailX, on top or at the bottom.
+    QPainterPath Shape() const;
 
     const TImageList* FImages = nullptr;
     QPointer<QWidget> FAnchor;
     int FHideAfterMs = 0;
+    bool FTailUp = true;
+    int FTailX = 2 * 10;
     QLabel* FImage = nullptr;
     QLabel* FTitle = nullptr;
     QLabel* FText = nullptr;

@@ -60,7 +60,7 @@ void removeListEntries(const QString& FileName)
                 continue;
             try {
                 matches = entry.ValueExists(QStringLiteral("FileName")) &&
-                          SameText(entry.ReadString(QStringLiteral("FileName")), FileName);
+                          entry.ReadString(QStringLiteral("FileName")) == FileName;
             } catch (const ERegistryException&) {
                 matches = false; // names no file, so not this one
             }
@@ -215,7 +215,7 @@ void TDeleteProjectForm::OkBtnClick()
             const QString folderName = ExtractFileName(folder);
             const QString baseName = QFileInfo(FileName).completeBaseName();
             qint64 size = 0;
-            if (!folderName.isEmpty() && SameText(folderName, baseName) && addFolderSize(folder, size) &&
+            if (!folderName.isEmpty() && folderName == baseName && addFolderSize(folder, size) &&
                 size == 0)
                 QDir(folder).removeRecursively();
         }

@@ -3,10 +3,18 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
+#include <QUrl>
+
+#include <sys/vfs.h>
 
 namespace {
 
@@ -37,7 +45,44 @@ QString titleOf(TMsgDlgType type)
     case TMsgDlgType::mtConfirmation: return QStringLiteral("Confirm");
     case TMsgDlgType::mtCustom: break;
     }
-    return QApplication::applicationDisplayName();
+    return QStringLiteral("Tolmar TapeHarvest");
+}
+
+// File systems whose files are made up by the kernel: some block the reader
+// (/proc/kmsg), and none holds video.
+bool onPseudoFileSystem(const QString& Folder)
+{
+    struct statfs fs {};
+    if (statfs(QFile::encodeName(Folder).constData(), &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x9fa0:     // proc
+    case 0x62656572: // sysfs
+    case 0x1cd1:     // devpts
+    case 0x64626720: // debugfs
+    case 0x74726163: // tracefs
+    case 0x73636673: // securityfs
+    case 0x27e0eb:   // cgroup
+    case 0x63677270: // cgroup2
+    case 0x6165676c: // pstore
+    case 0xcafe4a11: // bpf
+    case 0x62656570: // configfs
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString safeStartFolder(const QString& StartFolder)
+{
+    QString folder = StartFolder.isEmpty() ? QString() : QDir::cleanPath(QDir(StartFolder).absolutePath());
+    while (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
+        const QString up = QFileInfo(folder).path();
+        folder = up == folder ? QString() : up;
+    }
+    if (folder.isEmpty() || onPseudoFileSystem(folder))
+        return QDir::homePath();
+    return folder;
 }
 
 struct StandardButton {
@@ -105,6 +150,21 @@ int MessageDlgCustom(const QString& Msg, TMsgDlgType Type, const std::vector<std
                      int DefaultResult, int EscapeResult)
 {
     return runMessageBox(Msg, Type, Buttons, DefaultResult, EscapeResult);
+}
+
+QFileDialog* NewFileDialog(QWidget* Parent, const char* Name, const QString& Caption, const QString& StartFolder)
+{
+    const QString folder = safeStartFolder(StartFolder);
+    {
+        // Qt's widget dialog lists the folder it remembers before the one it
+        // is given: make that the start folder too.
+        QSettings qt(QSettings::UserScope, QStringLiteral("QtProject"));
+        qt.setValue(QStringLiteral("FileDialog/lastVisited"), QUrl::fromLocalFile(folder).toString());
+    }
+    auto* dialog = new QFileDialog(Parent, Caption, folder);
+    dialog->setObjectName(QString::fromLatin1(Name));
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    return dialog;
 }
 
 int ExecModal(QDialog& Dialog)

@@ -12,6 +12,7 @@
 #include <vector>
 
 class QDialog;
+class QFileDialog;
 class QWidget;
 
 // Results of modal dialogs.
@@ -36,6 +37,14 @@ int MessageDlgCustom(const QString& Msg, TMsgDlgType Type, const std::vector<std
 // the dialog, press its buttons, or just return a result), and the dialog is
 // closed with the hook's result unless the hook closed it already.
 int ExecModal(QDialog& Dialog);
+
+// A file dialog of the program's own kind, owned by Parent, that opens at
+// StartFolder, and never first reads the folder an earlier dialog left in
+// Qt's settings (which it writes for that); a start folder that is
+// gone is replaced by its nearest existing parent, and one on a pseudo file
+// system (/proc, /sys...), where merely looking at a file can block, by the
+// home folder.
+QFileDialog* NewFileDialog(QWidget* Parent, const char* Name, const QString& Caption, const QString& StartFolder);
 
 // Test seam, process-wide; an empty function removes the hook. A message
 // dialog reaching the hook is a QMessageBox named "MessageDlg".

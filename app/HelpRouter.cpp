@@ -5,7 +5,11 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFile>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QPushButton>
 #include <QResource>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -84,30 +88,54 @@ void THelpRouter::Display(const QString& File, const QString& Topic)
     if (!FWindow) {
         FWindow = new QDialog(FOwner);
         FWindow->setObjectName(QStringLiteral("HelpWindow"));
-        FWindow->setWindowTitle(QStringLiteral("Tolmar TapeHarvest Help"));
         FWindow->resize(560, 480);
         auto* layout = new QVBoxLayout(FWindow);
         layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        auto* bar = new QHBoxLayout;
+        bar->setContentsMargins(4, 4, 4, 4);
+        auto* back = new QPushButton(QStringLiteral("< &Back"), FWindow);
+        back->setObjectName(QStringLiteral("HelpBackBtn"));
+        back->setAutoDefault(false);
+        back->setEnabled(false);
+        bar->addWidget(back);
+        bar->addStretch(1);
+        layout->addLayout(bar);
         FBrowser = new QTextBrowser(FWindow);
         FBrowser->setObjectName(QStringLiteral("HelpBrowser"));
         FBrowser->setOpenExternalLinks(true);
         layout->addWidget(FBrowser);
+        QObject::connect(back, &QPushButton::clicked, FBrowser, &QTextBrowser::backward);
+        QObject::connect(FBrowser, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+        // The title names the topic shown, also one reached by a link or Back.
+        QObject::connect(FBrowser, &QTextBrowser::sourceChanged, FWindow, [this] { UpdateTitle(); });
+        // Escape closes the window wherever the focus is in it.
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), FWindow);
+        QObject::connect(escape, &QShortcut::activated, FWindow, &QDialog::close);
     }
-    const QString request = File + QStringLiteral("::/") + Topic;
-    FWindow->setWindowTitle(QStringLiteral("Tolmar TapeHarvest Help - ") + request);
     const QString resource = kMountRoot + QLatin1Char('/') + Topic;
     if (!MountFile(File)) {
-        FBrowser->setHtml(QStringLiteral("<h3>Help is not available</h3><p>The help file <b>%1</b> cannot be "
-                                         "opened.</p>")
+        FBrowser->setHtml(QStringLiteral("<html><head><title>Help is not available</title></head><body>"
+                                         "<h3>Help is not available</h3><p>The help file <b>%1</b> cannot be "
+                                         "opened.</p></body></html>")
                               .arg(File.toHtmlEscaped()));
     } else if (!QFile::exists(QLatin1Char(':') + resource)) {
-        FBrowser->setHtml(QStringLiteral("<h3>Topic not found</h3><p>The help file <b>%1</b> has no topic "
-                                         "<b>%2</b>.</p>")
+        FBrowser->setHtml(QStringLiteral("<html><head><title>Topic not found</title></head><body>"
+                                         "<h3>Topic not found</h3><p>The help file <b>%1</b> has no topic "
+                                         "<b>%2</b>.</p></body></html>")
                               .arg(File.toHtmlEscaped(), Topic.toHtmlEscaped()));
     } else {
         FBrowser->setSource(QUrl(QStringLiteral("qrc:") + resource));
     }
+    UpdateTitle();
     FWindow->show();
     FWindow->raise();
     FWindow->activateWindow();
+}
+
+void THelpRouter::UpdateTitle()
+{
+    const QString title = FBrowser ? FBrowser->documentTitle() : QString();
+    FWindow->setWindowTitle(title.isEmpty() ? QStringLiteral("Tolmar TapeHarvest Help")
+                                            : QStringLiteral("Tolmar TapeHarvest Help - ") + title);
 }

@@ -2,8 +2,9 @@
 // THelpRouter: the program's help. The help file is a Qt binary resource file
 // beside the program (the program's path with the extension ".rcc") holding
 // one HTML topic per wizard page ("htm/openproject.htm", ...). A topic is shown
-// in a small help window as "<file>::/<topic>"; a help file or topic that
-// cannot be found is reported in that window. Main thread only.
+// in a small help window titled after the topic, with Back, closed by Escape;
+// a help file or topic that cannot be found is reported in that window. Main
+// thread only.
 
 #include <QDialog>
 #include <QObject>
@@ -44,6 +45,7 @@ public:
 
 private:
     void Display(const QString& File, const QString& Topic);
+    void UpdateTitle();
     bool MountFile(const QString& File);
 
     QPointer<QWidget> FOwner;

@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +89,11 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
 
     DVCapture = new TTlmDVCapture(this);
     DVCapture->setObjectName(QStringLiteral("DVCapture"));
+    // The preview fills a 180 x 144 window: decoding it at full size only
+    // costs time. Nothing runs before a page asks for it.
+    DVCapture->SetAutoStart(false);
+    DVCapture->SetDVResolution(dvrQuarter);
+    DVCapture->SetDVFrameRate(frFull);
     // Bound for the whole run; the page binds the others while it is entered.
     DVCapture->OnNewScene = [this](const QImage& Bitmap, BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec,
                                    int Year) { DVCaptureNewScene(Bitmap, Day, Month, Hour, Min, Sec, Year); };
@@ -108,6 +114,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
     CreateCapturePage();
     CreateFinishPage();
     FWizardPages = WizardPages();
+    UpdateCaption();
     // At least the design size, and at least what the fullest page needs.
     const QSize least = minimumSizeHint();
     setMinimumSize(std::max(700, least.width()), std::max(550, least.height()));
@@ -378,13 +385,21 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 
 void TMainForm::FormCreate()
 {
-    MainHelpRouter->SetHelpFile(ChangeFileExt(QCoreApplication::applicationFilePath(), QStringLiteral(".rcc")));
+    QString help = ChangeFileExt(QCoreApplication::applicationFilePath(), QStringLiteral(".rcc"));
+    // Installed, the help file lies in the data folder beside bin/.
+    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tharvest/tharvest.rcc");
+    if (!FileExists(help) && FileExists(installed))
+        help = QDir::cleanPath(installed);
+    MainHelpRouter->SetHelpFile(help);
     FormPlacement->SetIniFileName(kProgramKey);
     FormPlacement->SetIniSection(QStringLiteral("Window"));
     LoadSettings();
     GoToPage(ProjectsTab);
-    const QString param = ParamStr(1);
-    if (!Trim(param).isEmpty() && FileExists(param)) {
+    const QString given = ParamStr(1);
+    if (!Trim(given).isEmpty() && FileExists(given)) {
+        // Listed by its full path: a path relative to where this run started
+        // would name another file, or none, in the next run.
+        const QString param = QFileInfo(given).absoluteFilePath();
         RegisterProjectFile(param);
         // The radio follows its action.
         if (OpenProject && !OpenProject->isChecked()) {

@@ -55,6 +55,7 @@ class TAboutForm;
 class TDeleteProjectForm;
 class TFormPlacement;
 class THelpRouter;
+class TTlmFramesGrabber;
 class TTlmScenesListView;
 class TTlmVideoWindow;
 
@@ -121,6 +122,8 @@ public:
     // --- Projects page and the project list --------------------------------------------------
 
     void RefreshProjectList();
+    // Entries of the list already told as unreadable in this run.
+    QStringList FSkippedProjectKeys;
     static QString FindProjectKey(const QString& FileName);
     static QString NewProjectKey();
     void RegisterProjectFile(const QString& FileName);
@@ -193,12 +196,17 @@ public:
     // Streaming thread.
     void DVCaptureNewScene(const QImage& Bitmap, BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year);
     void LoadScenesList();
+    // The thumbnails of one captured file; raises when it cannot be read.
+    void LoadScenesOfFile(TTlmFramesGrabber& Grabber, const QString& File);
     void RewindTapeAndWait();
 
     // --- Capture run -------------------------------------------------------------------------
 
     void StartCapture();
     void CaptureStartExecute();
+    // The dropped and captured counts into FLastDropped and FLastNotDropped,
+    // while the component gives them.
+    void ReadFrameCounts();
     // Streaming thread.
     void CaptureProgress(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year);
     // Streaming thread for per-scene files, main thread for the file of a stop.
@@ -245,6 +253,15 @@ public:
     TTimecode FTimecode{};
     QString FCaptureFileName;
     std::int32_t FProgressPercent = 0;
+    // Single capture files written since the user last settled the capture
+    // file name: a further capture into one of them goes beside it instead.
+    QStringList FCapturedFiles;
+    // The counts last read during the capture: the device may be gone when
+    // it stops.
+    int FLastDropped = 0;
+    int FLastNotDropped = 0;
+    // Monitor ticks of an automatic capture that has had no frame yet.
+    std::int32_t FNoFrameTicks = 0;
 
     // --- Components --------------------------------------------------------------------------
 
@@ -504,6 +521,14 @@ private:
     // Capture page.
 
     // Capture run.
+    void RunCaptureStart();
+    // The page back in the preview after a start that raised.
+    void RecoverFromFailedStart();
+    // Ends an automatic capture that has had no frame at all.
+    void EndCaptureWithoutFrames();
+    // The file of the next single-file capture: beside a file captured since
+    // the name was settled, never over it.
+    void SettleNextCaptureFile();
 
     // Finish page.
 };

@@ -8,18 +8,19 @@
 #include "capture/TlmFrmGrb.h"
 #include "capture/TlmVWin.h"
 #include "platform/dv/FireWireDiagnosis.h"
+#include "project/XmlDocument.h"
 #include "platform/rtl/SysUtils.h"
 
 #include <QAction>
 #include <QDomDocument>
 #include <QDomElement>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QSlider>
 #include <QStackedWidget>
@@ -29,6 +30,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -79,19 +82,47 @@ qint64 FrameNumber(const QDomElement& Scene, const QString& SceneFile)
 
 QDomDocument ReadSceneFile(const QString& Name)
 {
-    QFile file(Name);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("Cannot open the scene file \"%1\": %2").arg(Name, file.errorString()));
+    const QByteArray data = th::xml::readBounded(Name, QStringLiteral("scene file"));
     QDomDocument doc;
     QString message;
     int line = 0, column = 0;
-    if (!doc.setContent(file.readAll(), &message, &line, &column))
+    if (!doc.setContent(data, &message, &line, &column))
         throw Exception(QStringLiteral("The scene file \"%1\" is not valid XML (line %2, column %3): %4")
                             .arg(Name)
                             .arg(line)
                             .arg(column)
                             .arg(message));
     return doc;
+}
+
+const QString kDisconnected = QStringLiteral("The camcorder is disconnected. Connect it again to capture.");
+const QString kDisconnectedCapturing =
+    QStringLiteral("The camcorder was disconnected during the capture, which is stopped; the video captured so far "
+                   "is kept. Connect the camcorder again to go on.");
+
+// What the video window shows while no video is attached: a DV cassette.
+QImage PreviewBackground()
+{
+    QImage picture(180, 144, QImage::Format_RGB32);
+    picture.fill(QColor(16, 16, 20));
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF cassette(35, 42, 110, 64);
+    p.setPen(QPen(QColor(120, 120, 130), 2));
+    p.setBrush(QColor(44, 44, 52));
+    p.drawRoundedRect(cassette, 6, 6);
+    p.setBrush(QColor(24, 24, 28));
+    p.drawRoundedRect(QRectF(55, 58, 70, 26), 3, 3);
+    p.setBrush(QColor(150, 150, 160));
+    for (const qreal x : {72.0, 108.0})
+        p.drawEllipse(QPointF(x, 71), 8, 8);
+    p.setPen(QColor(170, 170, 180));
+    QFont font = p.font();
+    font.setPixelSize(11);
+    font.setBold(true);
+    p.setFont(font);
+    p.drawText(QRectF(cassette.left(), 88, cassette.width(), 16), Qt::AlignCenter, QStringLiteral("DV"));
+    return picture;
 }
 
 } // namespace
@@ -152,6 +183,7 @@ void TMainForm::CreateCapturePage()
     PreviewWindow = new TTlmVideoWindow(camcorder);
     PreviewWindow->setObjectName(QStringLiteral("PreviewWindow"));
     PreviewWindow->setFixedSize(180, 144);
+    PreviewWindow->SetBackGround(PreviewBackground());
     camLayout->addWidget(PreviewWindow, 0, Qt::AlignHCenter);
 
     CamNavigatorToolBar = new QToolBar(QStringLiteral("Camcorder Navigator"), camcorder);
@@ -246,14 +278,26 @@ void TMainForm::CreateCapturePage()
     DriveInfoView->setColumnWidth(0, 100);
     DriveInfoView->setColumnWidth(1, 100);
     DriveInfoView->setColumnWidth(2, 200);
-    page->addWidget(DriveInfoView, 1, 1, 3, 1);
+    // Every label whole, at any width: the columns take their texts' widths
+    // (the last one the rest), and the view is as high as its three rows.
+    DriveInfoView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    DriveInfoView->header()->setStretchLastSection(true);
+    DriveInfoView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    DriveInfoView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int rowHeight = std::max(DriveInfoView->fontMetrics().height() + 4, 18);
+    DriveInfoView->setFixedHeight(3 * rowHeight + 2 * DriveInfoView->frameWidth() + 2);
+    auto* right = new QVBoxLayout;
+    right->addWidget(DriveInfoView);
+    page->addLayout(right, 1, 1, 4, 1);
 
-    // Bottom: the scenes, and the status line sharing its place with the progress bar.
+    // Below the panels, beside the capture buttons: the scenes, as high as
+    // the page lets them be; at the bottom the status line sharing its place
+    // with the progress bar.
     CaptureScenesListView = new TTlmScenesListView(CaptureTab);
     CaptureScenesListView->setObjectName(QStringLiteral("CaptureScenesListView"));
     CaptureScenesListView->setResizeMode(QListView::Adjust);
     CaptureScenesListView->setMovement(QListView::Static);
-    page->addWidget(CaptureScenesListView, 4, 0, 1, 2);
+    right->addWidget(CaptureScenesListView, 1);
     page->setRowStretch(4, 1);
 
     auto* status = new QHBoxLayout;
@@ -286,7 +330,7 @@ void TMainForm::EnterCapturePage()
     FProject->Save();
     RegisterProjectFile(FProject->FileName);
 
-    DVCapture->SetFileName(FCaptureFileName);
+    SettleNextCaptureFile();
     DVCapture->SetPreviewWindow(PreviewWindow);
     DVCapture->OnDeviceLost = [this](QObject* Sender, TDeviceMode Mode) {
         Guarded([&] { CaptureDeviceLost(Sender, Mode); });
@@ -383,11 +427,22 @@ void TMainForm::LeaveCapturePage()
 
 void TMainForm::CaptureDeviceLost(QObject*, TDeviceMode ADeviceMode)
 {
-    if (ADeviceMode == dmAvailable)
+    if (ADeviceMode == dmAvailable) {
         DVCapture->SetActive(true);
-    else if (ADeviceMode == dmRemoved && FCapturing)
+        UpdateCaptureInfo();
+        if (CaptureStatusText->text() == kDisconnected || CaptureStatusText->text() == kDisconnectedCapturing)
+            CaptureStatusText->setText(QStringLiteral("Ready for capture. Press the Start Capture button to begin."));
+        return;
+    }
+    if (ADeviceMode != dmRemoved) {
+        UpdateCaptureInfo();
+        return;
+    }
+    const bool capturing = FCapturing;
+    if (capturing)
         StopCapture(false);
     UpdateCaptureInfo();
+    CaptureStatusText->setText(capturing ? kDisconnectedCapturing : kDisconnected);
 }
 
 void TMainForm::UpdateCaptureInfo()
@@ -563,27 +618,43 @@ void TMainForm::LoadScenesList()
     for (const QString& file : files) {
         if (!FileExists(file) || file == next)
             continue;
-        grabber.BitmapWidth = CaptureScenesListView->ImageList()->Width();
-        grabber.BitmapHeight = CaptureScenesListView->ImageList()->Height();
-        const QString sceneFile = ChangeFileExt(file, QStringLiteral(".thf"));
-        if (FileExists(sceneFile)) {
-            const QDomDocument doc = ReadSceneFile(sceneFile);
-            const QDomElement scenes = doc.documentElement().firstChildElement(QStringLiteral("scenes"));
-            if (scenes.isNull())
-                throw Exception(QStringLiteral("The scene file \"%1\" has no scenes.").arg(sceneFile));
-            for (QDomElement scene = scenes.firstChildElement(); !scene.isNull(); scene = scene.nextSiblingElement()) {
-                if (scene.tagName() != QLatin1String("scene"))
-                    continue;
-                QImage bitmap;
-                const qint64 frame = FrameNumber(scene, sceneFile);
-                if (grabber.GrabFrame(file, bitmap, frame))
-                    CaptureScenesListView->AddScene(scene.firstChildElement(QStringLiteral("name")).text(), bitmap);
-            }
-        } else {
-            QImage bitmap;
-            if (grabber.GrabFrame(file, bitmap, 0))
-                CaptureScenesListView->AddScene(ExtractFileName(file), bitmap);
+        // One damaged file (or scene file) costs its own thumbnails only.
+        try {
+            LoadScenesOfFile(grabber, file);
+        } catch (const std::exception& e) {
+            const auto* raised = dynamic_cast<const Exception*>(&e);
+            QImage picture(CaptureScenesListView->ImageList()->Width(), CaptureScenesListView->ImageList()->Height(),
+                           QImage::Format_RGB32);
+            picture.fill(QColor(40, 40, 40));
+            CaptureScenesListView->AddScene(QStringLiteral("%1 cannot be read").arg(ExtractFileName(file)), picture);
+            CaptureScenesListView->item(CaptureScenesListView->count() - 1)
+                ->setToolTip(raised ? raised->Message() : QString::fromLocal8Bit(e.what()));
         }
+    }
+}
+
+void TMainForm::LoadScenesOfFile(TTlmFramesGrabber& Grabber, const QString& File)
+{
+    Grabber.BitmapWidth = CaptureScenesListView->ImageList()->Width();
+    Grabber.BitmapHeight = CaptureScenesListView->ImageList()->Height();
+    const QString sceneFile = ChangeFileExt(File, QStringLiteral(".thf"));
+    if (!FileExists(sceneFile)) {
+        QImage bitmap;
+        if (Grabber.GrabFrame(File, bitmap, 0))
+            CaptureScenesListView->AddScene(ExtractFileName(File), bitmap);
+        return;
+    }
+    const QDomDocument doc = ReadSceneFile(sceneFile);
+    const QDomElement scenes = doc.documentElement().firstChildElement(QStringLiteral("scenes"));
+    if (scenes.isNull())
+        throw Exception(QStringLiteral("The scene file \"%1\" has no scenes.").arg(sceneFile));
+    for (QDomElement scene = scenes.firstChildElement(); !scene.isNull(); scene = scene.nextSiblingElement()) {
+        if (scene.tagName() != QLatin1String("scene"))
+            continue;
+        QImage bitmap;
+        const qint64 frame = FrameNumber(scene, sceneFile);
+        if (Grabber.GrabFrame(File, bitmap, frame))
+            CaptureScenesListView->AddScene(scene.firstChildElement(QStringLiteral("name")).text(), bitmap);
     }
 }
 

@@ -69,10 +69,31 @@ QString NextFreeCaptureName(const QString& Name)
 
 } // namespace
 
+void TMainForm::SettleNextCaptureFile()
+{
+    // Set once: the component deletes the scene file of every new name.
+    if (FProject && !FProject->SplitFiles && FCapturedFiles.contains(FCaptureFileName) &&
+        FileExists(FCaptureFileName))
+        FCaptureFileName = NextFreeCaptureName(FCaptureFileName);
+    DVCapture->SetFileName(FCaptureFileName);
+}
+
 void TMainForm::StartCapture()
 {
     if (!FProject)
         return;
+    try {
+        RunCaptureStart();
+    } catch (const std::exception& e) {
+        RecoverFromFailedStart();
+        const auto* raised = dynamic_cast<const Exception*>(&e);
+        throw Exception(QStringLiteral("The capture did not start. %1")
+                            .arg(raised ? raised->Message() : QString::fromLocal8Bit(e.what())));
+    }
+}
+
+void TMainForm::RunCaptureStart()
+{
     NextPage->setEnabled(false);
     PreviosPage->setEnabled(false);
     if (DVCapture->GetDeviceType() == dtVCR)
@@ -83,17 +104,14 @@ void TMainForm::StartCapture()
     FProgressCount = 0;
     FLastCount = 0;
     FStallTicks = 0;
+    FNoFrameTicks = 0;
     FLastRecordTime = 0;
     FRecordTimeBack = false;
+    FLastDropped = 0;
+    FLastNotDropped = 0;
+    CaptureDroppedEdit->setText(QStringLiteral("0"));
 
-    // A single capture file that an earlier capture of this project wrote is
-    // the user's video: another capture in the same project (Start again, or
-    // back from the Finish page) goes to a free name beside it.
-    if (!FProject->SplitFiles && FProject->Files.contains(DVCapture->FileName()) &&
-        FileExists(DVCapture->FileName())) {
-        FCaptureFileName = NextFreeCaptureName(DVCapture->FileName());
-        DVCapture->SetFileName(FCaptureFileName);
-    }
+    SettleNextCaptureFile();
     DVCapture->SetSceneDetection(FProject->SplitFiles ? sdMultiFiles : sdSingleFile);
     if (FProject->ShowPreview)
         DVCapture->SetCaptureMode(FProject->FileType == 0 ? cmDVType1wPreview : cmDVType2wPreview);
@@ -123,8 +141,44 @@ void TMainForm::StartCapture()
     DVCapture->Start();
     if (option != toManual)
         StartCaptureMonitors();
+    // A device that arrived after the page was shown found these off; the
+    // end rules of the automatic ranges live in the monitor timer.
+    if (!CaptureDiskSpaceMonitorTimer->isActive())
+        CaptureDiskSpaceMonitorTimer->start();
+    if (!CapSetupCameraMonitoringTimer->isActive())
+        CapSetupCameraMonitoringTimer->start();
     FCapturing = true;
     CaptureStatusText->setText(QStringLiteral("Capturing video. Press the Stop button to abort."));
+}
+
+void TMainForm::RecoverFromFailedStart()
+{
+    FCapturing = false;
+    StopCaptureMonitors();
+    CaptureDiskSpaceMonitorTimer->stop();
+    CapSetupCameraMonitoringTimer->stop();
+    SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
+    // Each step on its own: what the failed start left may fail again, and
+    // the page must come back whatever it is.
+    const auto attempt = [](const auto& Step) {
+        try {
+            Step();
+        } catch (const std::exception&) {
+        }
+    };
+    attempt([this] { DVCapture->Stop(); });
+    DeliverPosted();
+    attempt([this] { DVCapture->SetCaptureMode(cmPreview); });
+    attempt([this] {
+        if (DVCapture->Active())
+            DVCapture->Start();
+    });
+    CaptureProgressBar->hide();
+    CaptureStatusText->show();
+    attempt([this] { UpdateCaptureInfo(); });
+    CaptureStatusText->setText(QStringLiteral("The capture did not start. Press the Start Capture button to try again."));
+    NextPage->setEnabled(true);
+    PreviosPage->setEnabled(true);
 }
 
 void TMainForm::CaptureStartExecute()
@@ -205,8 +259,7 @@ int TMainForm::CaptureProgressPercent(std::int64_t Frames)
     const std::int64_t span = FEndFrame - FStartFrame;
     if (span == 0)
         return 0;
-    // Exact, where (Frames - start) / span * 100 in doubles truncates 29 % to 28.
-    return int((Frames - FStartFrame) * 100 / span);
+    return int(double(Frames - FStartFrame) / double(span) * 100.0);
 }
 
 void TMainForm::UpdateDriveInfo(bool ShowRequired)
@@ -266,15 +319,17 @@ void TMainForm::StopCapture(bool AutoEnd)
     DVCapture->TransportStop();
 
     // The component leaves the counts alone when it is not running (the
-    // device went, or the start failed): the line then reports none.
-    int dropped = 0;
-    int notDropped = 0;
-    DVCapture->GetFrameCounts(dropped, notDropped);
+    // device went): the line then reports the last ones read.
+    ReadFrameCounts();
+    const int dropped = FLastDropped;
+    const int notDropped = FLastNotDropped;
     DVCapture->Stop();
     // Nothing comes from the streaming threads any more; what they reported
     // before the stop belongs to this capture.
     DeliverPosted();
 
+    if (FProject && !FProject->SplitFiles)
+        FCapturedFiles.append(DVCapture->FileName());
     if (FProject) {
         FProject->Save();
         FProject->Report.append(QString::asprintf("TapeHarvest finished a capture task. There are %d frames dropped "
@@ -359,9 +414,19 @@ void TMainForm::CaptureDiskSpaceMonitorTimerTimer()
     if (PageControl->currentWidget() == CaptureTab)
         UpdateDriveInfo(true);
     if (DVCapture->Active() && DVCapture->CaptureMode() != cmPreview) {
-        int dropped = 0;
-        int notDropped = 0;
-        DVCapture->GetFrameCounts(dropped, notDropped);
-        CaptureDroppedEdit->setText(QString::number(dropped));
+        ReadFrameCounts();
+        CaptureDroppedEdit->setText(QString::number(FLastDropped));
     }
+}
+
+void TMainForm::ReadFrameCounts()
+{
+    DVCapture->GetFrameCounts(FLastDropped, FLastNotDropped);
+}
+
+void TMainForm::EndCaptureWithoutFrames()
+{
+    StopCapture(false);
+    CaptureStatusText->setText(QStringLiteral(
+        "No video came from the tape: there is no recording where the capture started. The capture is stopped."));
 }

@@ -8,6 +8,8 @@
 
 #include "app/Dialogs.h"
 #include "platform/dv/FireWireDiagnosis.h"
+
+#include <memory>
 #include "platform/win/Drives.h"
 
 #include <QActionGroup>
@@ -35,6 +37,9 @@ namespace {
 // DV video with its sound, as it lands on disk.
 constexpr std::int64_t kDiskBytesPerSecond = 3866695;
 
+// Monitor ticks an automatic capture waits for its first frame: a deck takes
+// a few seconds to thread the tape and play.
+constexpr int kNoFrameTicks = 8;
 const QString kNoTimecode = QStringLiteral("Cannot get timecode from a DV device.");
 const QString kNoFileName = QStringLiteral("You have to select a file name to capture.");
 
@@ -525,6 +530,8 @@ void TMainForm::CapSetupCameraMonitoringTimerTimer()
 {
     if (!DVCapture->Active())
         return;
+    if (FCapturing)
+        ReadFrameCounts();
     const TDVDeviceType device = DVCapture->GetDeviceType();
     if (device != FDeviceType) {
         FDeviceType = device;
@@ -553,6 +560,14 @@ void TMainForm::CapSetupCameraMonitoringTimerTimer()
         } else {
             FStallTicks = 0;
         }
+    }
+    // An automatic capture that has had no frame at all (blank tape where
+    // it started, a deck that does not play) would wait for ever.
+    if (FProject && FCapturing && FProject->TapeOption != toManual) {
+        if (FProgressCount > 0)
+            FNoFrameTicks = 0;
+        else if (++FNoFrameTicks >= kNoFrameTicks)
+            EndCaptureWithoutFrames();
     }
 }
 
@@ -620,12 +635,10 @@ void TMainForm::CapFolderBtnClick()
 {
     if (!FProject)
         return;
-    QFileDialog selectFolder(this);
-    selectFolder.setObjectName(QStringLiteral("SelectFolder"));
-    selectFolder.setOption(QFileDialog::DontUseNativeDialog, true);
+    const std::unique_ptr<QFileDialog> dialog(NewFileDialog(this, "SelectFolder", QString(), FProject->CaptureFolder));
+    QFileDialog& selectFolder = *dialog;
     selectFolder.setOption(QFileDialog::ShowDirsOnly, true);
     selectFolder.setFileMode(QFileDialog::Directory);
-    selectFolder.setDirectory(FProject->CaptureFolder);
     if (ExecModal(selectFolder) != QDialog::Accepted)
         return;
     const QString folder = selectFolder.selectedFiles().value(0);
@@ -645,6 +658,8 @@ void TMainForm::ChooseCaptureFileName()
 {
     if (!FProject)
         return;
+    // The user's answer below stands: the next capture goes to this name.
+    FCapturedFiles.clear();
     if (FCaptureFileName.isEmpty()) {
         QString folder = FProject->CaptureFolder;
         if (!folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QLatin1Char('\\')))
@@ -667,9 +682,10 @@ void TMainForm::ChooseCaptureFileName()
         return;
     if (answer == Rename) {
         if (!SaveCaptureDialog) {
-            SaveCaptureDialog = new QFileDialog(this);
-            SaveCaptureDialog->setObjectName(QStringLiteral("SaveCaptureDialog"));
-            SaveCaptureDialog->setOption(QFileDialog::DontUseNativeDialog, true);
+            SaveCaptureDialog =
+                NewFileDialog(this, "SaveCaptureDialog", QStringLiteral("Capture to"), FProject->CaptureFolder);
+            // As a save dialog with a default extension: "Second" is Second.avi.
+            SaveCaptureDialog->setDefaultSuffix(QStringLiteral("avi"));
             SaveCaptureDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
             SaveCaptureDialog->setAcceptMode(QFileDialog::AcceptSave);
             SaveCaptureDialog->setFileMode(QFileDialog::AnyFile);

@@ -5,6 +5,8 @@
 
 #include "app/DelProject.h"
 #include "app/Dialogs.h"
+
+#include <memory>
 #include "app/TlmScnLV.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/TRegistry.h"
@@ -242,16 +244,19 @@ void TMainForm::RefreshProjectList()
     ProjectsListBox->clear();
     TRegistry reg;
     const QStringList keys = projectKeys(reg);
-    QString unreadable;
+    QStringList untold;
     for (const QString& key : keys) {
         ProjectEntry entry;
         try {
             entry = readEntry(key);
         } catch (const ERegistryException& e) {
             // An entry that cannot be read is neither listed nor taken for
-            // dead; the others are still listed before the error is told.
-            if (unreadable.isEmpty())
-                unreadable = e.Message();
+            // dead, and it stands in no one's way: it is told once and left
+            // for the user to mend.
+            if (!FSkippedProjectKeys.contains(key)) {
+                FSkippedProjectKeys << key;
+                untold << QStringLiteral("%1 (%2)").arg(key, e.Message());
+            }
             continue;
         }
         if (FileExists(entry.fileName)) {
@@ -266,8 +271,12 @@ void TMainForm::RefreshProjectList()
     }
     // Emptying the list drops its selection without telling.
     UpdateDeleteAction();
-    if (!unreadable.isEmpty())
-        throw ERegistryException(unreadable);
+    if (!untold.isEmpty())
+        MessageDlg(QStringLiteral("The projects list skips the entry %1 under HKEY_CURRENT_USER%2 in the registry "
+                                  "folder %3: it cannot be read, so it is left as it is.")
+                       .arg(untold.join(QStringLiteral(", ")), kProjectsKey,
+                            QString::fromStdString(th::registry::RegistryFolder())),
+                   TMsgDlgType::mtWarning, {TMsgDlgBtn::mbOK}, TMsgDlgBtn::mbOK);
 }
 
 QString TMainForm::FindProjectKey(const QString& FileName)
@@ -280,7 +289,7 @@ QString TMainForm::FindProjectKey(const QString& FileName)
         } catch (const ERegistryException&) {
             continue; // cannot name any file
         }
-        if (entry.hasFileName && SameText(entry.fileName, FileName))
+        if (entry.hasFileName && entry.fileName == FileName)
             return key;
     }
     return {};
@@ -341,6 +350,7 @@ bool TMainForm::CloseProject()
     }
     FProject.reset();
     FCaptureFileName.clear();
+    FCapturedFiles.clear();
     UpdateCaption();
     return true;
 }
@@ -415,7 +425,7 @@ void TMainForm::LeaveProjectsPage()
     if (selected.isEmpty())
         return;
     const QString file = selected.first()->text(1);
-    if (!FProject || !SameText(FProject->FileName, file))
+    if (!FProject || FProject->FileName != file)
         OpenProjectFile(file);
 }
 
@@ -475,7 +485,7 @@ void TMainForm::SelectProjectInList()
         return;
     for (int i = 0; i < ProjectsListBox->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = ProjectsListBox->topLevelItem(i);
-        if (SameText(item->text(1), FProject->FileName)) {
+        if (item->text(1) == FProject->FileName) {
             ProjectsListBox->setCurrentItem(item);
             ProjectsListBox->scrollToItem(item);
         }
@@ -507,9 +517,7 @@ void TMainForm::AddProjectExecute()
     // Made on first use: a file dialog starts a thread that watches the file
     // system, which a window that never browses does not need.
     if (!AddProjectDialog) {
-        AddProjectDialog = new QFileDialog(this);
-        AddProjectDialog->setObjectName(QStringLiteral("AddProjectDialog"));
-        AddProjectDialog->setOption(QFileDialog::DontUseNativeDialog);
+        AddProjectDialog = NewFileDialog(this, "AddProjectDialog", QString(), FProjectsFolder);
         AddProjectDialog->setFileMode(QFileDialog::ExistingFile);
         AddProjectDialog->setAcceptMode(QFileDialog::AcceptOpen);
         AddProjectDialog->setNameFilters(
@@ -530,12 +538,10 @@ void TMainForm::AddProjectExecute()
 
 void TMainForm::ChangeFolderProjectExecute()
 {
-    QFileDialog select(this);
-    select.setObjectName(QStringLiteral("SelectFolder"));
-    select.setOption(QFileDialog::DontUseNativeDialog);
+    const std::unique_ptr<QFileDialog> dialog(NewFileDialog(this, "SelectFolder", QString(), FProjectsFolder));
+    QFileDialog& select = *dialog;
     select.setFileMode(QFileDialog::Directory);
     select.setOption(QFileDialog::ShowDirsOnly);
-    select.setDirectory(FProjectsFolder);
     if (ExecModal(select) != QDialog::Accepted)
         return;
     const QStringList chosen = select.selectedFiles();

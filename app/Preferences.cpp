@@ -17,9 +17,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSortFilterProxyModel>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -216,6 +218,14 @@ TSetupForm::~TSetupForm()
 
 void TSetupForm::showEvent(QShowEvent* event)
 {
+    // At the first start the main window is not shown yet: centred on it,
+    // the dialog would sit in the screen's corner.
+    if (!event->spontaneous() && !FOwner->isVisible()) {
+        if (QScreen* screen = FOwner->screen()) {
+            adjustSize();
+            move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+        }
+    }
     QDialog::showEvent(event);
     if (!event->spontaneous())
         FOwner->Guarded([this] { FormShow(); });
@@ -229,6 +239,7 @@ void TSetupForm::closeEvent(QCloseEvent* event)
 
 void TSetupForm::FormShow()
 {
+    FProposalPlace.clear();
     Modified = false;
     UpdateApplyButton();
     QString& folder = FOwner->FProjectsFolder;
@@ -243,6 +254,12 @@ void TSetupForm::FormShow()
         folder = proposedFolder(CaptureDriveComboBox->currentIndex() >= 0 ? CaptureDriveComboBox->GetDrive()
                                                                            : QString());
         CaptureDriveComboBoxChange();
+        // The tree opens where the proposal is, or will be once made.
+        QString place = folder;
+        while (!place.isEmpty() && !DirectoryExists(place) && ExtractFileDir(place) != place)
+            place = ExtractFileDir(place);
+        if (SelectFolder(place) && place != folder)
+            FProposalPlace = place;
         NewPathEdit->setText(folder);
         SetModified();
     }
@@ -259,6 +276,15 @@ void TSetupForm::ApplyBtnClick()
         path = QDir::cleanPath(QDir::current().absoluteFilePath(path));
     if (!DirectoryExists(path) && !ForceDirectories(path))
         throw Exception(QStringLiteral("Cannot create folder \"%1\".").arg(path));
+    // Every project gets a folder in it: one that takes no new entry (a
+    // read-only or system folder) would fail only later, on a good name.
+    {
+        QTemporaryDir probe(IncludeTrailingPathDelimiter(path) + QStringLiteral(".tharvest-XXXXXX"));
+        if (!probe.isValid())
+            throw Exception(QStringLiteral("The folder \"%1\" cannot hold projects: no folder can be made in it "
+                                           "(%2). Choose another folder.")
+                                .arg(path, probe.errorString()));
+    }
     FOwner->FProjectsFolder = path;
     SelectFolder(path);
     {
@@ -324,14 +350,20 @@ void TSetupForm::CaptureFolderTreeViewClick()
 
 void TSetupForm::CaptureFolderTreeViewChange()
 {
+    if (SelectedFolder() != FProposalPlace)
+        FProposalPlace.clear();
     UpdatePathEdit();
 }
 
 void TSetupForm::CaptureFolderTreeViewAddFolder()
 {
     // Folders arrive while the tree reads them, after the dialog may have put
-    // a proposal into the edit; with no folder selected that stays.
-    if (!SelectedFolder().isEmpty())
+    // a proposal into the edit; with no folder selected, or the proposal's
+    // place, that stays, and the place stays in view.
+    const QString selected = SelectedFolder();
+    if (!selected.isEmpty() && selected == FProposalPlace)
+        CaptureFolderTreeView->scrollTo(CaptureFolderTreeView->currentIndex());
+    else if (!selected.isEmpty())
         UpdatePathEdit();
 }
 

@@ -105,6 +105,8 @@ private:
     QFileSystemModel* FFolderModel = nullptr;
     QSortFilterProxyModel* FFolderView = nullptr;
     QString FTreeRoot;
+    // The folder selected to show where a proposed folder, not made yet, will go.
+    QString FProposalPlace;
     bool FAutoRefresh = true;
     std::vector<QMetaObject::Connection> FConnections;
 };

@@ -4,6 +4,7 @@
 // and the frame counts.
 #include "capture/TlmDVCap.h"
 
+#include "platform/dv/DifPacks.h"
 #include "platform/rtl/DateUtils.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -66,7 +67,7 @@ void TTlmDVCapture::DecodeRecordingDateTime(const BYTE* Buffer, int Len, BYTE& D
     Day = Bcd(Buffer[kDayByte], 0x3);
     Month = Bcd(Buffer[kMonthByte], 0x1);
     const int yy = Bcd(Buffer[kYearByte], 0xF);
-    Year = yy < 25 ? 2000 + yy : 1900 + yy;
+    Year = th::dif::fullYearFromTwoDigits(yy);
     Sec = Bcd(Buffer[kSecByte], 0x7);
     Min = Bcd(Buffer[kMinByte], 0x7);
     Hour = Bcd(Buffer[kHourByte], 0x3);

@@ -5,6 +5,7 @@
 #include <QDomText>
 #include <QFile>
 #include <QSaveFile>
+#include <QXmlStreamReader>
 
 #include <limits>
 
@@ -174,19 +175,67 @@ XmlDocument XmlDocument::create(const QString& encoding)
     return doc;
 }
 
-XmlDocument XmlDocument::loadFromFile(const QString& path)
+namespace {
+
+void checkDepth(const QByteArray& data, const QString& sourceName, const QString& what)
+{
+    // A streaming scan holds one name per open element and never recurses;
+    // what it finds malformed is left to the parser to report.
+    QXmlStreamReader reader(data);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > kMaxDepth)
+            throw EXmlDocError(QStringLiteral("\"%1\" is not a %2: its elements are nested more than %3 deep.")
+                                   .arg(sourceName, what)
+                                   .arg(kMaxDepth));
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+}
+
+[[noreturn]] void tooLarge(const QString& sourceName, const QString& what)
+{
+    throw EXmlDocError(QStringLiteral("\"%1\" is not a %2: it is larger than %3 MB, which no %2 is.")
+                           .arg(sourceName, what)
+                           .arg(kMaxFileBytes / (1024 * 1024)));
+}
+
+QByteArray readLimited(const QString& path, const QString& what)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw EXmlDocError(QStringLiteral("Cannot open the file \"%1\": %2").arg(path, file.errorString()));
-    const QByteArray data = file.readAll();
+    if (file.size() > kMaxFileBytes)
+        tooLarge(path, what);
+    // One byte past the bound: a file may grow meanwhile, and some report no size.
+    const QByteArray data = file.read(kMaxFileBytes + 1);
     if (file.error() != QFileDevice::NoError)
         throw EXmlDocError(QStringLiteral("Cannot read the file \"%1\": %2").arg(path, file.errorString()));
-    return loadFromData(data, path);
+    if (data.size() > kMaxFileBytes)
+        tooLarge(path, what);
+    return data;
 }
 
-XmlDocument XmlDocument::loadFromData(const QByteArray& data, const QString& sourceName)
+} // namespace
+
+QByteArray readBounded(const QString& path, const QString& what)
 {
+    QByteArray data = readLimited(path, what);
+    checkDepth(data, path, what);
+    return data;
+}
+
+XmlDocument XmlDocument::loadFromFile(const QString& path, const QString& what)
+{
+    return loadFromData(readLimited(path, what), path, what);
+}
+
+XmlDocument XmlDocument::loadFromData(const QByteArray& data, const QString& sourceName, const QString& what)
+{
+    if (data.size() > kMaxFileBytes)
+        tooLarge(sourceName, what);
+    checkDepth(data, sourceName, what);
     XmlDocument doc;
     doc.sourceName_ = sourceName;
     QString message;

@@ -70,16 +70,30 @@ private:
     QDomElement element_;
 };
 
+// The program's own XML files (projects, scene files) are small and shallow.
+// A file larger than kMaxFileBytes, or whose elements nest deeper than
+// kMaxDepth, is none of them: it is refused before it is parsed, so a video
+// picked by mistake is not read whole and a crafted file cannot stall the
+// parser. Both bounds lie far beyond any file the program writes.
+inline constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
+inline constexpr int kMaxDepth = 32;
+
+// The bytes of a file within those bounds; otherwise raises EXmlDocError
+// naming the file and saying it is no What ("project file", "scene file").
+QByteArray readBounded(const QString& path, const QString& what);
+
 class XmlDocument {
 public:
     // A new document that holds only the declaration (version "1.0" and the
     // encoding).
     static XmlDocument create(const QString& encoding = QStringLiteral("UTF-8"));
     // Reads and parses a file; a file that cannot be read or is not
-    // well-formed raises EXmlDocError with its name and the parser's message.
-    static XmlDocument loadFromFile(const QString& path);
+    // well-formed raises EXmlDocError with its name and the parser's message,
+    // and so does one beyond the bounds of readBounded (What names its kind).
+    static XmlDocument loadFromFile(const QString& path, const QString& what = QStringLiteral("project file"));
     // The same for bytes already read; sourceName names them in messages.
-    static XmlDocument loadFromData(const QByteArray& data, const QString& sourceName);
+    static XmlDocument loadFromData(const QByteArray& data, const QString& sourceName,
+                                    const QString& what = QStringLiteral("project file"));
 
     // Adds the root element (once).
     XmlNode addRoot(const QString& name);

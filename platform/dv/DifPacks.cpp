@@ -1,5 +1,7 @@
 #include "platform/dv/DifPacks.h"
 
+#include <ctime>
+
 namespace th::dif {
 
 namespace {
@@ -158,9 +160,22 @@ std::optional<Timecode> parseTimecodePack(const std::uint8_t* p)
 
 // --- Recording date and time -------------------------------------------------------
 
+int latestRecordingYear()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return 1900 + local.tm_year;
+}
+
+int earliestRecordingYear()
+{
+    return latestRecordingYear() - 99;
+}
+
 int fullYearFromTwoDigits(int yy)
 {
-    return yy < 25 ? 2000 + yy : 1900 + yy;
+    return yy <= latestRecordingYear() % 100 ? 2000 + yy : 1900 + yy;
 }
 
 int daysInMonth(int year, int month)

@@ -66,8 +66,9 @@ std::optional<Timecode> parseTimecodePack(const std::uint8_t* p);
 
 // --- Recording date and time (0x62/0x63 in VAUX and subcode, 0x52/0x53 in AAUX)
 
-// The year is written with two digits; a two-digit year below 25 reads as
-// 20YY, any other as 19YY, so 1925-2024 survive a round trip.
+// The year is written with two digits; a two-digit year up to the current
+// year's reads as 20YY, any other as 19YY (no DV camcorder recorded before
+// 1995), so the hundred years up to the current one survive a round trip.
 struct RecDate {
     int year = 2000;
     int month = 1;
@@ -90,6 +91,10 @@ struct RecDateTime {
 };
 
 int fullYearFromTwoDigits(int yy);
+// The years a tape can tell apart, as read now: the current one and the 99
+// before it.
+int latestRecordingYear();
+int earliestRecordingYear();
 // Days in a month of the Gregorian calendar; 0 for a month outside 1-12.
 int daysInMonth(int year, int month);
 bool isValidRecDateTime(const RecDateTime& dt);

@@ -266,20 +266,32 @@ void TRegistry::PutData(const QString& name, const void* buffer, DWORD size, DWO
 
 int TRegistry::ReadBinaryData(const QString& name, void* buffer, int bufSize)
 {
-    TRegDataInfo info;
-    if (!GetDataInfo(name, info))
+    // Only REG_BINARY and REG_NONE are bytes as they are; every other type
+    // (a string list, a 64-bit number, ...) has a meaning of its own.
+    const QByteArray utf8 = name.toUtf8();
+    const auto rawType = [&](BYTE* data, DWORD& size) {
+        DWORD type = REG_NONE;
+        const LONG rc = RegQueryValueExA(currentKey_, utf8.constData(), nullptr, &type, data, &size);
+        CheckHive(rc);
+        if (rc != ERROR_SUCCESS)
+            return false;
+        if (type != REG_BINARY && type != REG_NONE)
+            readError(name);
+        return true;
+    };
+    DWORD size = 0;
+    if (!rawType(nullptr, size))
         return 0;
-    if ((info.RegData != rdBinary && info.RegData != rdUnknown) || info.DataSize > bufSize)
+    if (size > static_cast<DWORD>(bufSize < 0 ? 0 : bufSize))
         readError(name);
-    if (info.DataSize == 0)
+    if (size == 0)
         return 0;
     // The value may have changed since it was measured: the read is bounded by
     // the buffer and its type is checked again.
-    TRegDataType type = rdUnknown;
-    const int got = GetData(name, buffer, static_cast<DWORD>(bufSize), type);
-    if (type != rdBinary && type != rdUnknown)
-        readError(name);
-    return got;
+    size = static_cast<DWORD>(bufSize);
+    if (!rawType(static_cast<BYTE*>(buffer), size))
+        throw ERegistryException(QStringLiteral("Failed to get data for '%1'").arg(name));
+    return static_cast<int>(size);
 }
 
 void TRegistry::WriteBinaryData(const QString& name, const void* buffer, int bufSize)

@@ -76,8 +76,7 @@ public:
     // rdUnknown when the value is not there.
     TRegDataType GetDataType(const QString& valueName);
 
-    // Copies a value of type REG_BINARY (or of a type without a data type of its
-    // own, rdUnknown) of at most bufSize bytes and returns its size; 0 when the
+    // Copies a value of type REG_BINARY (or REG_NONE) of at most bufSize bytes and returns its size; 0 when the
     // value is not there. Any other type, or a longer value, raises
     // "Invalid data type for '<name>'".
     int ReadBinaryData(const QString& name, void* buffer, int bufSize);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
@@ -166,6 +167,37 @@ std::string tempFolder()
     return t && *t ? t : "/tmp";
 }
 
+// Removes the sockets that instances killed before they could end left in
+// Folder ("<prefix><pid>.sock"). Only sockets of this user go: the folder
+// may hold anything else.
+void removeLeftSockets(const std::string& folder, const std::string& prefix)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    const std::string suffix = ".sock";
+    while (const dirent* d = ::readdir(dir)) {
+        const std::string name = d->d_name;
+        if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string pid = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (pid.size() > 18 || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        // Any running process of that number may still own it (another
+        // session's instance shares the temporary folder).
+        Entry owner;
+        owner.pid = std::stol(pid);
+        if (owner.pid == long(::getpid()) || alive(owner))
+            continue;
+        const std::string path = folder + "/" + name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::getuid())
+            ::unlink(path.c_str());
+    }
+    ::closedir(dir);
+}
+
 using Clock = std::chrono::steady_clock;
 
 int remainingMs(Clock::time_point deadline)
@@ -209,6 +241,8 @@ SingleInstance::SingleInstance(const QString& Program)
     FRegistered = updateList(FListFile, [&](std::vector<Entry>& living) {
         if (!living.empty())
             FFirstSocket = living.front().socket;
+        removeLeftSockets(folder, program + "-");
+        removeLeftSockets(tempFolder(), program + "-" + std::to_string(::getuid()) + "-");
         living.push_back(self);
     });
 }

@@ -6,6 +6,7 @@
 
 #include "support/TestUtil.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -149,11 +150,13 @@ TEST(RecordingDateTime, DigitsComeFromTheMaskedBcdBytes)
     EXPECT_EQ(h, 3 * 10 + 15);
 }
 
-TEST(RecordingDateTime, TwoDigitYearsBelow25AreThisCentury)
+TEST(RecordingDateTime, TwoDigitYearsUpToThisYearsAreThisCentury)
 {
     BYTE d, m, h, mi, s;
     int y;
-    for (const auto& [yy, year] : {std::pair{0, 2000}, {24, 2024}, {25, 1925}, {99, 1999}}) {
+    const int now = QDate::currentDate().year();
+    for (const auto& [yy, year] : {std::pair{0, 2000}, {25, 2025}, {now % 100, now}, {now % 100 + 1, now - 99},
+                                   {99, 1999}}) {
         auto f = DVFrame(yy, 1, 1, 0, 0, 0);
         TTlmDVCapture::DecodeRecordingDateTime(f.data(), int(f.size()), d, m, h, mi, s, y);
         EXPECT_EQ(y, year) << yy;

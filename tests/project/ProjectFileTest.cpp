@@ -7,6 +7,7 @@
 #include "support/TestUtil.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
@@ -284,6 +285,38 @@ TEST_F(ProjectFile, DamagedFilesGiveAClearErrorNamingTheFile)
     }
     const QString missing = root() + QStringLiteral("/nowhere.thp");
     EXPECT_TRUE(raisedMessage<EXmlDocError>([&] { TTHProject::CreateFromFile(missing); }).contains(missing));
+}
+
+TEST_F(ProjectFile, AFileNoProjectCouldBeIsRefusedBeforeItIsParsed)
+{
+    // A 3 GB capture picked as a project (sparse: no disk space is used).
+    const QString video = root() + QStringLiteral("/tape.avi");
+    {
+        QFile f(video);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("RIFF");
+        ASSERT_TRUE(f.resize(qint64(3) << 30));
+    }
+    const QString large = raisedMessage<EXmlDocError>([&] { TTHProject::CreateFromFile(video); });
+    EXPECT_TRUE(large.contains(video) && large.contains(QStringLiteral("larger than 16 MB"))) << large.toStdString();
+
+    // Nested far deeper than any project: refused before the parser sees it.
+    QByteArray deep = "<?xml version=\"1.0\"?><project>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</a>";
+    deep += "</project>";
+    const QString nested = put(deep, QStringLiteral("deep.thp"));
+    const QString message = raisedMessage<EXmlDocError>([&] { TTHProject::CreateFromFile(nested); });
+    EXPECT_TRUE(message.contains(nested) && message.contains(QStringLiteral("nested more than 32 deep")))
+        << message.toStdString();
+
+    // Extra elements a little deeper than the format's own still load.
+    const QString extras =
+        put(projectXml(captures(), {}, "<files/><note><a><b><c><d><e>x</e></d></c></b></a></note>"),
+            QStringLiteral("extras.thp"));
+    EXPECT_NO_THROW(TTHProject::CreateFromFile(extras));
 }
 
 TEST_F(ProjectFile, LoadingTheSamePathReadsNothing)

@@ -124,9 +124,10 @@ void parseDate(const std::string& where, const std::string& v, RawScene& scene)
         || !allDigits(v, 8, 2))
         fail(where, "date '" + v + "' is not of the form YYYY-MM-DD");
     RecDate d{number(v, 0, 4), number(v, 5, 2), number(v, 8, 2)};
-    if (d.year < kMinYear || d.year > kMaxYear)
-        fail(where, "date '" + v + "': the year must be from " + std::to_string(kMinYear) + " to "
-                        + std::to_string(kMaxYear) + " (tapes record it with two digits)");
+    const int earliest = th::dif::earliestRecordingYear(), latest = th::dif::latestRecordingYear();
+    if (d.year < earliest || d.year > latest)
+        fail(where, "date '" + v + "': the year must be from " + std::to_string(earliest) + " to "
+                        + std::to_string(latest) + " (tapes record it with two digits)");
     if (d.day < 1 || d.day > th::dif::daysInMonth(d.year, d.month))
         fail(where, "date '" + v + "' does not exist");
     scene.date = d;
@@ -317,8 +318,9 @@ Scene resolve(const RawScene& raw, std::size_t index, const Tape& tape, long lon
     // another century must not be reached either.
     const auto rate = th::dif::frameRate(system);
     const RecDateTime last = th::dif::addSeconds(scene.recorded, (scene.frames - 1) * rate.den / rate.num);
-    if (last.date.year > kMaxYear)
-        fail(raw.where, "the scene's recording time would run past the end of " + std::to_string(kMaxYear)
+    if (last.date.year > th::dif::latestRecordingYear())
+        fail(raw.where, "the scene's recording time would run past the end of "
+                            + std::to_string(th::dif::latestRecordingYear())
                             + " (tapes record the year with two digits)");
 
     scene.timecodeStart = raw.timecodeStart;
@@ -480,7 +482,7 @@ std::string usageText()
          "ITEMS is a list of key=value items, separated by commas or blanks:\n"
          "  length=N | Ns        N frames, or N seconds (decimals allowed: 2.5s); required\n"
          "  date=YYYY-MM-DD      recording date of the first frame; required; the year\n"
-         "                       from 1925 to 2024 (tapes keep two digits)\n"
+         "                       one of the hundred up to this one (tapes keep two digits)\n"
          "  time=HH:MM:SS        recording time of the first frame; required\n"
          "  tc=continue          time code continues from the previous scene (default;\n"
          "                       the first scene then starts at 00:00:00:00)\n"

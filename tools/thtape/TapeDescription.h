@@ -49,8 +49,6 @@ struct Tape {
 inline constexpr double kToneAmplitude = 8192.0;
 inline constexpr double kMinToneHz = 20.0;
 inline constexpr double kMaxToneHz = 15000.0;
-inline constexpr int kMinYear = 1925;
-inline constexpr int kMaxYear = 2024;
 
 enum class Action { Make, Help };
 

@@ -3,6 +3,8 @@
 // project's earlier captures.
 #include "CaptureFixture.h"
 
+#include "capture/TlmVWin.h"
+
 #include <QDir>
 #include <QLabel>
 
@@ -45,6 +47,11 @@ TEST_F(CapturePage, PanelsShowTheDeviceAndTheSettings)
 {
     Tape(ThreeScenes(), 1);
     Window(toManual);
+    // The window's component: a preview only when a page asks for one, at
+    // the size of its window; and a picture while no video is attached.
+    EXPECT_FALSE(form->DVCapture->AutoStart());
+    EXPECT_EQ(form->DVCapture->DVResolution(), dvrQuarter);
+    EXPECT_FALSE(form->PreviewWindow->BackGround().isNull());
     ShowCapturePage();
     EXPECT_EQ(form->CaptureSignalLabel->text(), "PAL (720x576 25fps)");
     EXPECT_EQ(form->CaptureCameraModeLabel->text(), "VCR");
@@ -138,6 +145,7 @@ TEST_F(CapturePage, WithoutADeviceNothingStartsUntilOneArrivesAndIsStarted)
     form->CaptureStart->trigger();
     EXPECT_TRUE(form->FCapturing);
     EXPECT_TRUE(form->TimecodeTimer->isActive()) << "with the end rule of the range";
+    EXPECT_TRUE(form->CapSetupCameraMonitoringTimer->isActive() && form->CaptureDiskSpaceMonitorTimer->isActive());
 }
 
 TEST_F(CapturePage, ScenesListIsRebuiltFromTheEarlierCaptures)
@@ -161,10 +169,11 @@ TEST_F(CapturePage, ScenesListIsRebuiltFromTheEarlierCaptures)
     form->FProject->Files << CaptureFile("Gone");
 
     form->LoadScenesList();
-    const QStringList split = {"Split 20040305-09.00.00.avi", "Split 20040306-10.30.00.avi"};
+    QStringList split = {"Split 20040305-09.00.00.avi", "Split 20040306-10.30.00.avi"};
     EXPECT_EQ(Captions(), QStringList({"2004.03.05 07:08:09", "2004.03.05 09:00:00", "2004.03.06 10:30:00"}) + split);
 
-    // Other elements among the scenes are skipped; a damaged scene file raises.
+    // Other elements among the scenes are skipped; a damaged scene file, or
+    // a damaged capture file, costs that file's thumbnails only.
     QFile thf(ChangeFileExt(CaptureFile(), ".thf"));
     ASSERT_TRUE(thf.open(QIODevice::WriteOnly));
     thf.write("<video><scenes><note/><scene><start>30</start><name>Only</name></scene></scenes></video>");
@@ -174,7 +183,23 @@ TEST_F(CapturePage, ScenesListIsRebuiltFromTheEarlierCaptures)
     ASSERT_TRUE(thf.open(QIODevice::WriteOnly));
     thf.write("<video><scenes>");
     thf.close();
-    EXPECT_THROW(form->LoadScenesList(), Exception);
+    QFile damaged(CaptureFile("Split 20040305-09.00.00"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray(4096, 'x'));
+    damaged.close();
+    form->LoadScenesList();
+    EXPECT_EQ(Captions(), QStringList({"Tape.avi cannot be read", "Split 20040305-09.00.00.avi cannot be read",
+                                       "Split 20040306-10.30.00.avi"}));
+    EXPECT_TRUE(form->CaptureScenesListView->item(0)->toolTip().contains("not valid XML"))
+        << form->CaptureScenesListView->item(0)->toolTip().toStdString();
+    split[0] += " cannot be read";
+    // One nested deeper than scene files go is refused before it is parsed.
+    ASSERT_TRUE(thf.open(QIODevice::WriteOnly));
+    thf.write("<video><scenes>" + QByteArray("<scene>").repeated(100000) + "</scenes></video>");
+    thf.close();
+    form->LoadScenesList();
+    EXPECT_TRUE(form->CaptureScenesListView->item(0)->toolTip().contains("nested more than 32 deep"))
+        << form->CaptureScenesListView->item(0)->toolTip().toStdString();
 
     // The file the next capture writes shows nothing.
     form->DVCapture->SetFileName(CaptureFile());

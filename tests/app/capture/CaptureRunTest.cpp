@@ -3,6 +3,7 @@
 // camcorder that end by each rule, by the Stop button and by the device going.
 #include "CaptureFixture.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTreeWidget>
@@ -60,8 +61,8 @@ TEST_F(CaptureRun, IntervalAndPercentFollowTheRange)
     }
     form->FStartFrame = 0;
     form->FEndFrame = 100;
-    EXPECT_EQ(form->CaptureProgressPercent(29), 29) << "exact, not 28 as in doubles";
-    EXPECT_EQ(form->CaptureProgressPercent(57), 57);
+    EXPECT_EQ(form->CaptureProgressPercent(29), 28) << "29 / 100 * 100 in doubles";
+    EXPECT_EQ(form->CaptureProgressPercent(57), 56);
     form->FEndFrame = 0;
     EXPECT_EQ(form->CaptureProgressPercent(1234), 0) << "an empty interval";
 
@@ -207,8 +208,10 @@ TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
         ASSERT_EQ(form->DVCapture->GetCaptureState(), csRunned) << "the preview runs";
+        form->CaptureDroppedEdit->setText(QStringLiteral("12"));
         form->StartCaptureButton->click();
         ASSERT_TRUE(form->FCapturing);
+        EXPECT_EQ(form->CaptureDroppedEdit->text(), "0") << "not the last capture's";
         EXPECT_EQ(form->CaptureBalloonHint->Shown(), run == 1) << "the stop balloon once per entry";
         EXPECT_FALSE(form->PreviosPage->isEnabled());
         EXPECT_TRUE(form->CaptureStop->isEnabled());
@@ -234,6 +237,23 @@ TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
     }
     EXPECT_EQ(form->CaptureScenesListView->count(), 6);
     EXPECT_EQ(form->CaptureScenesListView->item(0)->text(), "05.03.2004 07:08:09");
+
+    // Through Capture Setup again, the user answers "Rewrite" for the file
+    // the second capture wrote: the next capture goes there, not beside it.
+    form->LeaveCapturePage();
+    SetModalHook([](QDialog&) { return 2; });
+    form->ChooseCaptureFileName();
+    SetModalHook({});
+    ASSERT_EQ(form->FCaptureFileName, CaptureFile("Tape (2)"));
+    form->CaptureScenesListView->Clear();
+    ShowCapturePage();
+    EXPECT_EQ(form->CaptureScenesListView->count(), 3) << "the file to be rewritten shows no thumbnails";
+    form->CaptureStart->trigger();
+    ASSERT_TRUE(WaitForTapeEnd());
+    form->CaptureStop->trigger();
+    EXPECT_EQ(form->FProject->Files.value(2), CaptureFile("Tape (2)"));
+    EXPECT_FALSE(QFile::exists(CaptureFile("Tape (3)")));
+    EXPECT_FALSE(QFile::exists(CaptureFile("Tape (2) (2)")));
 }
 
 TEST_F(CaptureRun, OneFilePerSceneListsEveryFile)
@@ -261,14 +281,65 @@ TEST_F(CaptureRun, ARemovedDeviceStopsTheCaptureAsTheStopButtonDoes)
     ShowCapturePage();
     form->CaptureStart->trigger();
     ASSERT_TRUE(WaitForFrames(10));
+    ASSERT_TRUE(th::test::waitUntil([&] { return form->FLastNotDropped >= 10; })) << "counts read while it runs";
     ASSERT_TRUE(th::dv::unplugCamcorder());
     ASSERT_TRUE(WaitForTheEnd());
-    EXPECT_EQ(Counts(form->FProject->Report.value(0)).at(1), 0) << "no counts from a device that is gone";
+    EXPECT_GE(Counts(form->FProject->Report.value(0)).at(1), 10) << "the last counts read before the device went";
     EXPECT_EQ(form->FProject->Files, QStringList{CaptureFile()});
-    EXPECT_EQ(Status(), "Ready for capture. Press the Start Capture button to begin.");
+    EXPECT_TRUE(Status().startsWith("The camcorder was disconnected during the capture")) << Status().toStdString();
     EXPECT_EQ(form->CaptureSignalLabel->text(), "No signal");
     EXPECT_EQ(form->CaptureCameraModeLabel->text(), "Off");
     EXPECT_FALSE(form->CaptureStart->isEnabled());
     EXPECT_TRUE(form->NextPage->isEnabled());
     EXPECT_EQ(form->PageControl->currentWidget(), form->CaptureTab);
+}
+
+TEST_F(CaptureRun, ACaptureThatGetsNoFrameEndsWithAWord)
+{
+    Tape(ThreeScenes(), 4, 3000);
+    Window(toManual);
+    ShowCapturePage();
+    // The deck runs on past the recording, then a capture to the end of the
+    // recording is started there.
+    form->CamPlay->trigger();
+    TTimecode tc{};
+    ASSERT_TRUE(th::test::waitUntil([&] { return form->FProgressCount >= 60 && !form->DVCapture->ReadTimecode(tc); }));
+    form->FProject->SetTapeOption(toNtoX);
+    form->CaptureStart->trigger();
+    ASSERT_TRUE(form->FCapturing);
+    ASSERT_TRUE(WaitForTheEnd());
+    EXPECT_EQ(Status(), "No video came from the tape: there is no recording where the capture started. The capture "
+                        "is stopped.");
+    EXPECT_EQ(Counts(form->FProject->Report.value(0)).at(1), 0);
+    EXPECT_TRUE(form->NextPage->isEnabled());
+    EXPECT_EQ(form->PageControl->currentWidget(), form->CaptureTab);
+}
+
+TEST_F(CaptureRun, AFailedStartLeavesThePageUsable)
+{
+    Tape(ThreeScenes(), 4);
+    Window(toXtoX);
+    form->FProject->SetEndTime(MakeTimecode(0, 0, 2, 0));
+    form->EnterCapturePage();
+    // Where the capture file should go there is a folder of that name.
+    ASSERT_TRUE(QDir().mkpath(CaptureFile()));
+    form->PageControl->setCurrentWidget(form->CaptureTab);
+    form->Guarded([&] { form->CaptureTabShow(); });
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.takeFirst().startsWith("The capture did not start. "));
+    EXPECT_FALSE(form->FCapturing);
+    EXPECT_EQ(Status(), "The capture did not start. Press the Start Capture button to try again.");
+    EXPECT_TRUE(form->NextPage->isEnabled() && form->PreviosPage->isEnabled());
+    EXPECT_TRUE(form->CaptureStart->isEnabled());
+    EXPECT_FALSE(form->CaptureStop->isEnabled());
+    EXPECT_FALSE(form->CaptureProgressBar->isVisibleTo(form->CaptureTab));
+
+    // The folder mended, Start Capture captures the range.
+    ASSERT_TRUE(QDir(CaptureFile()).removeRecursively());
+    form->CamRew->trigger();
+    form->CaptureStart->trigger();
+    ASSERT_TRUE(form->FCapturing);
+    ASSERT_TRUE(WaitForTheEnd());
+    EXPECT_EQ(form->PageControl->currentWidget(), form->FinishTab);
+    EXPECT_GT(QFileInfo(CaptureFile()).size(), 100000);
 }

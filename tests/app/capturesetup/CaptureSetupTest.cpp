@@ -10,6 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QToolButton>
+#include <QUrl>
+#include <QSettings>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -301,20 +304,30 @@ TEST_F(SetupFixture, BrowsingForAFolderStoresItAndBuildsTheFileNameAnew)
     p.SetCaptureFolder(dir.qpath() + "/First");
     form->ChooseCaptureFileName();
     EXPECT_EQ(form->FCaptureFileName, dir.qpath() + "/First/Tape.avi");
+    // Qt remembers a folder of a pseudo file system from an earlier dialog,
+    // where reading a file can block for good (/proc/kmsg).
+    {
+        QSettings qt(QSettings::UserScope, QStringLiteral("QtProject"));
+        qt.setValue(QStringLiteral("FileDialog/lastVisited"), QUrl::fromLocalFile(QStringLiteral("/proc/sys")).toString());
+    }
 
     // Cancelled: nothing changes.
     QString opened;
+    bool back = true;
     SetModalHook([&](QDialog& d) {
         auto* f = qobject_cast<QFileDialog*>(&d);
         EXPECT_NE(f, nullptr);
         if (f) {
             EXPECT_EQ(f->fileMode(), QFileDialog::Directory);
             opened = f->directory().absolutePath();
+            if (auto* button = f->findChild<QToolButton*>(QStringLiteral("backButton")))
+                back = button->isEnabled();
         }
         return int(QDialog::Rejected);
     });
     form->CapFolderBtnClick();
     EXPECT_EQ(opened, dir.qpath() + "/First");
+    EXPECT_FALSE(back) << "the dialog was somewhere before its start folder";
     EXPECT_EQ(p.CaptureFolder, dir.qpath() + "/First");
 
     const QString second = dir.qpath() + "/Second";
@@ -519,6 +532,14 @@ TEST_F(FileName, RenameTakesTheChosenFileWithoutAskingAgain)
     form->ChooseCaptureFileName();
     EXPECT_EQ(form->FCaptureFileName, other);
     EXPECT_EQ(Dialogs, 2) << "it exists too, so the question (and the save dialog) come again";
+
+    // A name typed without an extension is an AVI file.
+    Answer(1, [&](QFileDialog& f) {
+        Pick(f, QStringLiteral("Second"));
+        return int(QDialog::Accepted);
+    });
+    form->ChooseCaptureFileName();
+    EXPECT_EQ(form->FCaptureFileName, dir.qpath() + "/Video/Second.avi");
 }
 
 TEST_F(FileName, CancelOrACancelledSaveDialogRefusesToGoOn)

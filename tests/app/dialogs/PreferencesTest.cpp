@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -116,6 +117,13 @@ TEST_F(Preferences, TheFirstShowingProposesAFolderOnTheBestDriveAtOnce)
         return tree->rowCount(drive) == 3;
     }));
     EXPECT_EQ(f->NewPathEdit->text(), proposal);
+    // The tree is open where the proposal will be made, that folder selected
+    // and in view; the dialog stands in the screen's middle, as the main
+    // window is not shown yet.
+    EXPECT_EQ(f->SelectedFolder(), Drives["D"]);
+    const QRect item = f->CaptureFolderTreeView->visualRect(f->CaptureFolderTreeView->currentIndex());
+    EXPECT_TRUE(f->CaptureFolderTreeView->viewport()->rect().intersects(item));
+    EXPECT_LE((f->frameGeometry().center() - f->screen()->availableGeometry().center()).manhattanLength(), 40);
     // Nothing is made or stored before Apply.
     EXPECT_FALSE(QFileInfo::exists(proposal));
     EXPECT_EQ(storedProjectsPath(), QStringLiteral("<none>"));
@@ -391,6 +399,18 @@ TEST_F(Preferences, OkOnAFolderThatCannotBeMadeShowsTheErrorAndStaysOpen)
     EXPECT_EQ(messages(), QStringLiteral("Cannot create folder \"%1\".").arg(bad));
     EXPECT_EQ(Main->FProjectsFolder, Drives["C"]);
 
+    // A folder that exists but takes no new entry, even for root.
+    f->NewPathEdit->setText(QStringLiteral("/proc"));
+    f->OkBtn->click();
+    deliverDeletes();
+    ASSERT_FALSE(Form.isNull());
+    ASSERT_EQ(Messages.size(), 2);
+    EXPECT_TRUE(Messages[1].startsWith(QStringLiteral("The folder \"/proc\" cannot hold projects: no folder can be "
+                                                      "made in it (")))
+        << Messages[1].toStdString();
+    EXPECT_EQ(Main->FProjectsFolder, Drives["C"]);
+    EXPECT_EQ(storedProjectsPath(), QStringLiteral("<none>"));
+
     // Put right, OK applies and the dialog goes.
     const QString good = Drives["C"] + QStringLiteral("/Projects");
     f->NewPathEdit->setText(good);
@@ -399,7 +419,7 @@ TEST_F(Preferences, OkOnAFolderThatCannotBeMadeShowsTheErrorAndStaysOpen)
     EXPECT_TRUE(Form.isNull());
     EXPECT_EQ(Main->FProjectsFolder, good);
     EXPECT_EQ(storedProjectsPath(), good);
-    EXPECT_EQ(Messages.size(), 1);
+    EXPECT_EQ(Messages.size(), 2);
 }
 
 TEST_F(Preferences, ShownModallyTheDialogFreesItselfWhenItCloses)

@@ -8,26 +8,25 @@ using namespace projects_test;
 
 using ProjectList = ProjectsTest;
 
-TEST_F(ProjectList, RegisteringTheSameFileAgainAlsoInAnotherCaseKeepsOneEntry)
+TEST_F(ProjectList, RegisteringTheSameFileAgainKeepsOneEntryAndANameInAnotherCaseIsAnotherProject)
 {
-    const QString file = makeProject(QStringLiteral("Alpha"));
+    const QString file = makeProject(QStringLiteral("Holiday"));
+    form->RegisterProjectFile(file);
     form->RegisterProjectFile(file);
     ASSERT_EQ(entryKeys(), QStringList{QStringLiteral("Project1")});
-    EXPECT_EQ(entryValue(QStringLiteral("Project1"), QStringLiteral("Name")), QStringLiteral("Alpha"));
+    EXPECT_EQ(entryValue(QStringLiteral("Project1"), QStringLiteral("Name")), QStringLiteral("Holiday"));
 
-    // The same project under a name that differs only in ASCII case (the
-    // file system tells the two apart, the list does not).
-    const QString other = ExtractFilePath(file) + QStringLiteral("ALPHA.THP");
-    ASSERT_TRUE(QFile::copy(file, other));
+    // "holiday" is a folder and a project of its own: two entries, both listed.
+    const QString other = makeProject(QStringLiteral("holiday"));
     form->RegisterProjectFile(other);
     form->RegisterProjectFile(file);
-    form->RegisterProjectFile(other);
-    EXPECT_EQ(entryKeys(), QStringList{QStringLiteral("Project1")});
-    EXPECT_EQ(entryValue(QStringLiteral("Project1"), QStringLiteral("FileName")), other);
-    EXPECT_EQ(listedNames(), QStringList{QStringLiteral("Alpha")});
+    EXPECT_EQ(entryKeys(), (QStringList{QStringLiteral("Project1"), QStringLiteral("Project2")}));
+    EXPECT_EQ(entryValue(QStringLiteral("Project1"), QStringLiteral("FileName")), file);
+    EXPECT_EQ(entryValue(QStringLiteral("Project2"), QStringLiteral("FileName")), other);
+    EXPECT_EQ(listedNames(), (QStringList{QStringLiteral("Holiday"), QStringLiteral("holiday")}));
     EXPECT_EQ(TMainForm::FindProjectKey(file), QStringLiteral("Project1"));
-    EXPECT_EQ(TMainForm::FindProjectKey(file.toLower()), QStringLiteral("Project1"));
-    EXPECT_EQ(TMainForm::FindProjectKey(file + QStringLiteral(".old")), QString());
+    EXPECT_EQ(TMainForm::FindProjectKey(other), QStringLiteral("Project2"));
+    EXPECT_EQ(TMainForm::FindProjectKey(file.toUpper()), QString());
 }
 
 TEST_F(ProjectList, ANewEntryTakesTheLowestFreeNumber)
@@ -69,7 +68,7 @@ TEST_F(ProjectList, RefreshListsLiveEntriesSortedAndDropsDeadOnes)
     EXPECT_EQ(entryKeys(), (QStringList{QStringLiteral("Project3"), QStringLiteral("Project4")}));
 }
 
-TEST_F(ProjectList, AnEntryOfTheWrongTypeIsKeptAndToldAfterTheOthersAreListed)
+TEST_F(ProjectList, AnEntryOfTheWrongTypeIsSkippedKeptAndToldOnceAndBlocksNoRegistration)
 {
     const QString alpha = makeProject(QStringLiteral("Alpha"));
     writeEntry(QStringLiteral("Project1"), QStringLiteral("Alpha"), alpha);
@@ -78,20 +77,27 @@ TEST_F(ProjectList, AnEntryOfTheWrongTypeIsKeptAndToldAfterTheOthersAreListed)
         ASSERT_TRUE(reg.OpenKey(kListKey + QStringLiteral("\\Project2"), true));
         reg.WriteInteger(QStringLiteral("FileName"), 7);
     }
-    form->NewProjectEdit->setText(QStringLiteral("x"));
+    DialogAnswers answers;
+    answers.answer = mrOk;
+    answers.install();
 
-    try {
-        form->RefreshProjectList();
-        ADD_FAILURE() << "no error for a value of the wrong type";
-    } catch (const ERegistryException& e) {
-        EXPECT_TRUE(e.Message().contains(QStringLiteral("FileName"))) << e.what();
-    }
+    form->RefreshProjectList();
     EXPECT_EQ(listedNames(), QStringList{QStringLiteral("Alpha")});
-    EXPECT_EQ(entryKeys(), (QStringList{QStringLiteral("Project1"), QStringLiteral("Project2")}));
+    ASSERT_EQ(answers.messages.size(), 1);
+    EXPECT_TRUE(answers.messages[0].contains(QStringLiteral("Project2"))) << answers.messages[0].toStdString();
+    EXPECT_TRUE(answers.messages[0].contains(QStringLiteral("FileName"))) << answers.messages[0].toStdString();
 
-    // Registering still finds its own entry past the unreadable one.
-    EXPECT_EQ(TMainForm::FindProjectKey(alpha), QStringLiteral("Project1"));
-    EXPECT_EQ(TMainForm::NewProjectKey(), QStringLiteral("Project3"));
+    // Registering, as entering the Capture page does, goes on past it and
+    // the entry is not told again.
+    const QString beta = makeProject(QStringLiteral("Beta"));
+    form->RegisterProjectFile(beta);
+    form->RefreshProjectList();
+    EXPECT_EQ(answers.messages.size(), 1);
+    EXPECT_EQ(listedNames(), (QStringList{QStringLiteral("Alpha"), QStringLiteral("Beta")}));
+    EXPECT_EQ(entryKeys(), (QStringList{QStringLiteral("Project1"), QStringLiteral("Project2"), QStringLiteral("Project3")}));
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKeyReadOnly(kListKey + QStringLiteral("\\Project2")));
+    EXPECT_EQ(reg.ReadInteger(QStringLiteral("FileName")), 7);
 }
 
 TEST_F(ProjectList, AnUnreadableProjectFileIsNotRegistered)

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 #include <QFile>
+#include <QPushButton>
+#include <QTest>
 #include <QTextBrowser>
 
 using namespace shell_test;
@@ -41,10 +43,20 @@ TEST(HelpTest, EveryPageTopicIsInTheHelpFile)
         const QString text = shownText(router);
         EXPECT_TRUE(text.startsWith(QString::fromLatin1(title))) << topic << ": " << text.left(80).toStdString();
         EXPECT_GT(text.size(), 400) << topic;
-        EXPECT_TRUE(router.HelpWindow()->windowTitle().endsWith(helpFile() + QStringLiteral("::/") + topic));
+        EXPECT_EQ(router.HelpWindow()->windowTitle(), QStringLiteral("Tolmar TapeHarvest Help - ") + title);
     }
     // One window for every topic.
     EXPECT_EQ(owner.findChildren<QDialog*>(QStringLiteral("HelpWindow")).size(), 1);
+
+    // Back returns to the topic before, its title with it; Escape closes.
+    auto* back = router.HelpWindow()->findChild<QPushButton*>(QStringLiteral("HelpBackBtn"));
+    ASSERT_NE(back, nullptr);
+    ASSERT_TRUE(back->isEnabled());
+    back->click();
+    EXPECT_TRUE(shownText(router).startsWith(QStringLiteral("Capture")));
+    EXPECT_EQ(router.HelpWindow()->windowTitle(), QStringLiteral("Tolmar TapeHarvest Help - Capture"));
+    QTest::keyClick(router.Browser(), Qt::Key_Escape);
+    EXPECT_FALSE(router.HelpWindow()->isVisible());
 }
 
 TEST(HelpTest, MissingTopicOrFileIsReportedInTheWindow)

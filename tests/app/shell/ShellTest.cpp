@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -336,15 +337,21 @@ TEST_F(ShellTest, StartUpWithAProjectFileOpensItOnTheJobsPage)
     const QString file = saved->FileName;
     saved.reset();
 
-    SetParamsForTest({QStringLiteral("tharvest"), file});
+    // Given relative to the folder the program starts in, as a shell passes it.
+    const QString started = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(projects));
+    SetParamsForTest({QStringLiteral("tharvest"), QStringLiteral("Wedding/Wedding.thp")});
     form->FormCreate();
     SetParamsForTest({});
+    ASSERT_TRUE(QDir::setCurrent(started));
     ASSERT_NE(form->FProject, nullptr);
     EXPECT_EQ(form->FProject->FileName, file);
     EXPECT_EQ(form->ActivePage(), form->JobsTab);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Tolmar TapeHarvest - Wedding"));
     EXPECT_TRUE(form->OpenProject->isChecked());
     EXPECT_TRUE(form->OpenProjectRadio->isChecked());
+    // Stored by its full path, so a run started elsewhere keeps it.
+    form->RefreshProjectList();
     ASSERT_EQ(form->ProjectsListBox->topLevelItemCount(), 1);
     EXPECT_EQ(form->ProjectsListBox->topLevelItem(0)->text(1), file);
 }

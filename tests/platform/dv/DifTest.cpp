@@ -173,10 +173,13 @@ TEST(DifPacks, RecordingDatePackMasksTheDayOfWeekAndPivotsTheYear)
     EXPECT_EQ(parseRecDatePack(friday.data()), (RecDate{1999, 12, 31}));
 
     EXPECT_EQ(parseRecDatePack(recDatePack(kPackVauxRecDate, {2024, 2, 29}).data()), (RecDate{2024, 2, 29}));
-    EXPECT_EQ(parseRecDatePack(recDatePack(kPackVauxRecDate, {1925, 1, 1}).data()), (RecDate{1925, 1, 1}));
-    EXPECT_EQ(fullYearFromTwoDigits(24), 2024);
-    EXPECT_EQ(fullYearFromTwoDigits(25), 1925);
-    EXPECT_EQ(fullYearFromTwoDigits(99), 1999);
+    // Two digits up to this year's are this century, the others the last.
+    const int latest = latestRecordingYear();
+    EXPECT_EQ(parseRecDatePack(recDatePack(kPackVauxRecDate, {latest, 1, 1}).data()), (RecDate{latest, 1, 1}));
+    EXPECT_EQ(parseRecDatePack(recDatePack(kPackVauxRecDate, {1999, 1, 1}).data()), (RecDate{1999, 1, 1}));
+    EXPECT_EQ(fullYearFromTwoDigits(25), 2025) << "a tape of 2025 is not of 1925";
+    EXPECT_EQ(fullYearFromTwoDigits(latest % 100 + 1), latest - 99);
+    EXPECT_EQ(earliestRecordingYear(), latest - 99);
 }
 
 TEST(DifPacks, RecordingTimePackRoundTrips)

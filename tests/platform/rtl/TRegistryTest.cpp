@@ -101,6 +101,11 @@ TEST_F(TRegistryTest, OtherTypesAndLongerValuesRaiseInvalidDataType)
 
     reg.WriteInteger("Number", 1);
     EXPECT_EQ(messageOf([&] { reg.ReadBinaryData("Number", buf, 5); }), "Invalid data type for 'Number'");
+
+    // Types without a data type of the wrapper's own are no bytes either.
+    rawSet("Shutdown", REG_MULTI_SZ, "1\0\0", 3);
+    EXPECT_EQ(messageOf([&] { reg.ReadBinaryData("Shutdown", buf, 5); }), "Invalid data type for 'Shutdown'");
+    EXPECT_EQ(buf[0], 0);
 }
 
 TEST_F(TRegistryTest, RefusedWritesRaiseFailedToSetData)
