@@ -1,5 +1,6 @@
 #pragma once
-// The filter of the virtual camcorder, as BindToObject makes it: one output pin
+// The filter of the DV device (the virtual camcorder, or a camcorder on the
+// FireWire bus: DvDeviceFilterFireWire.cpp), as BindToObject makes it: one output pin
 // "DV A/V Out" in PIN_CATEGORY_CAPTURE with interleaved DV (MEDIATYPE_Interleaved,
 // MEDIASUBTYPE_dvsd, FORMAT_DvInfo, fixed samples of 144000 or 120000 bytes)
 // and IAMDroppedFrames; the filter answers IAMExtDevice, IAMExtTransport and

@@ -136,7 +136,6 @@ struct Bus {
     quadlet_t opcr = 0, ompr = 0;
     Clock::time_point graceUntil{};
     unsigned loseData = 0, overrun = 0;
-    unsigned long long dataSent = 0;
     // IRM.
     int bandwidth = 4915;
     std::uint64_t channels = ~0ull;
@@ -366,7 +365,6 @@ void transmit(Bus& b, Clock::time_point now)
             std::memcpy(packet + kCipBytes, b.frame.data() + j * kDataBytes, kDataBytes);
             len += kDataBytes;
             ++b.dbc;
-            ++b.dataSent;
         }
         if (b.overrun > 0) {
             --b.overrun;
@@ -1186,12 +1184,6 @@ SIM_API int thsim1394_connections(void)
     return static_cast<int>((b.opcr >> 24) & 0x3F);
 }
 
-SIM_API int thsim1394_transmitting(void)
-{
-    Bus& b = bus();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    return transmitting(b, Clock::now()) ? 1 : 0;
-}
 
 SIM_API long long thsim1394_head(void)
 {
@@ -1200,11 +1192,4 @@ SIM_API long long thsim1394_head(void)
     const std::int64_t slot = slotOf(b, cycleAt(b, Clock::now()));
     settle(b, slot);
     return static_cast<long long>(std::floor(std::clamp(position(b, slot), 0.0, static_cast<double>(b.length))));
-}
-
-SIM_API unsigned long long thsim1394_data_packets_sent(void)
-{
-    Bus& b = bus();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    return b.dataSent;
 }

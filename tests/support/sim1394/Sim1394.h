@@ -28,12 +28,8 @@ void thsim1394_lose_packets(unsigned packets);
 void thsim1394_overrun(unsigned cycles);
 // The point-to-point connections on the camcorder's output plug.
 int thsim1394_connections(void);
-// Whether the camcorder transmits now.
-int thsim1394_transmitting(void);
 // The frame of the tape at the head.
 long long thsim1394_head(void);
-// Data packets sent and lost so far.
-unsigned long long thsim1394_data_packets_sent(void);
 
 #ifdef __cplusplus
 }
