@@ -188,6 +188,32 @@ TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunAndBusReset)
     EXPECT_EQ(simulation<int()>("thsim1394_connections")(), 1);
 }
 
+TEST(Ieee1394Device, InCameraModeItIsACameraThatSendsWithoutATransport)
+{
+    ASSERT_TRUE(onSimulatedBus());
+    simulation<void(int)>("thsim1394_camera_mode")(1);
+    const auto found = dv::findFireWireCamcorders();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].kind, dv::DeviceKind::Camera);
+    std::string error;
+    auto camera = dv::Ieee1394Device::open(found[0], &error);
+    ASSERT_TRUE(camera) << error;
+    LONG type = 0;
+    ASSERT_EQ(camera->deviceType(&type), S_OK);
+    EXPECT_EQ(type, ED_DEVTYPE_CAMERA);
+    EXPECT_EQ(camera->putMode(ED_MODE_PLAY), HRESULT_FROM_WIN32(dv::kErrorNotSupported));
+    DWORD tc = 0;
+    EXPECT_TRUE(FAILED(camera->timecode(&tc)));
+    auto stream = camera->openStream(&error);
+    ASSERT_TRUE(stream) << error;
+    std::vector<std::uint8_t> buffer(camera->frameSize());
+    int frames = 0;
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (frames < 10 && std::chrono::steady_clock::now() < until)
+        frames += stream->next(buffer, 200ms).kind == dv::Ieee1394Stream::Result::Frame;
+    EXPECT_EQ(frames, 10);
+}
+
 TEST(FireWireDiagnosis, TellsWhatIsMissingFromTheKernelsView)
 {
     test::TempDir dir;

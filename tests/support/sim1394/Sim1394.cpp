@@ -1130,6 +1130,7 @@ SIM_API void thsim1394_bus_reset(void)
 {
     Bus& b = bus();
     std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b); // a test may act before the first handle opens
     transmit(b, Clock::now());
     // Connections the owner does not restore within a second end.
     if (((b.opcr >> 24) & 0x3F) > 0)
@@ -1142,6 +1143,7 @@ SIM_API void thsim1394_unplug(void)
 {
     Bus& b = bus();
     std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b); // a test may act before the first handle opens
     transmit(b, Clock::now());
     b.plugged = false;
     b.graceUntil = {};
@@ -1153,6 +1155,7 @@ SIM_API void thsim1394_replug(void)
 {
     Bus& b = bus();
     std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b); // a test may act before the first handle opens
     if (b.tapeFd < 0)
         return;
     transmit(b, Clock::now());
@@ -1161,10 +1164,23 @@ SIM_API void thsim1394_replug(void)
     busReset(b);
 }
 
+SIM_API void thsim1394_camera_mode(int camera)
+{
+    Bus& b = bus();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b); // a test may act before the first handle opens
+    transmit(b, Clock::now());
+    b.kind = camera ? Kind::Camera : Kind::Vcr;
+    // The camcorder's units change: it leaves the bus and comes back.
+    clearConnections(b);
+    busReset(b);
+}
+
 SIM_API void thsim1394_lose_packets(unsigned packets)
 {
     Bus& b = bus();
     std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b); // a test may act before the first handle opens
     transmit(b, Clock::now());
     b.loseData += packets;
 }
@@ -1173,6 +1189,7 @@ SIM_API void thsim1394_overrun(unsigned cycles)
 {
     Bus& b = bus();
     std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b); // a test may act before the first handle opens
     transmit(b, Clock::now());
     b.overrun += cycles;
 }
@@ -1181,6 +1198,7 @@ SIM_API int thsim1394_connections(void)
 {
     Bus& b = bus();
     std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b); // a test may act before the first handle opens
     return static_cast<int>((b.opcr >> 24) & 0x3F);
 }
 
@@ -1189,6 +1207,7 @@ SIM_API long long thsim1394_head(void)
 {
     Bus& b = bus();
     std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b); // a test may act before the first handle opens
     const std::int64_t slot = slotOf(b, cycleAt(b, Clock::now()));
     settle(b, slot);
     return static_cast<long long>(std::floor(std::clamp(position(b, slot), 0.0, static_cast<double>(b.length))));

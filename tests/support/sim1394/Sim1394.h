@@ -22,6 +22,8 @@ void thsim1394_bus_reset(void);
 // The camcorder leaves the bus (cable pulled) or comes back.
 void thsim1394_unplug(void);
 void thsim1394_replug(void);
+// The camcorder's switch turned to camera (nonzero) or VCR mode.
+void thsim1394_camera_mode(int camera);
 // The next `packets` data packets the camcorder sends are lost on the bus.
 void thsim1394_lose_packets(unsigned packets);
 // Every receiver's buffer overruns: nothing is received for `cycles` cycles.
