@@ -107,6 +107,9 @@ bool isCamcorder(udev_device* d)
 
 void follow(udev* u, udev_monitor* monitor, int wakeFd)
 {
+    // The first look at the bus talks to the camcorders: not while the
+    // library loads.
+    fireWireBusChanged();
     pollfd p[2] = {{udev_monitor_get_fd(monitor), POLLIN, 0}, {wakeFd, POLLIN, 0}};
     for (;;) {
         if (poll(p, 2, -1) < 0)
@@ -204,12 +207,12 @@ void startFireWireWatch(bool withUdev)
             w.wakeFd = eventfd(0, EFD_CLOEXEC);
             const int fd = w.wakeFd;
             w.thread = std::thread([u, monitor, fd] { follow(u, monitor, fd); });
-        } else {
-            if (monitor)
-                udev_monitor_unref(monitor);
-            if (u)
-                udev_unref(u);
+            return;
         }
+        if (monitor)
+            udev_monitor_unref(monitor);
+        if (u)
+            udev_unref(u);
     }
     fireWireBusChanged();
 }

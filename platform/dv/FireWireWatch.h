@@ -23,8 +23,9 @@ using FireWireFilterFactory = std::function<HRESULT(std::shared_ptr<Ieee1394Devi
 using FireWirePresenceHook = std::function<void(const std::shared_ptr<Ieee1394Device>&, bool present)>;
 void setFireWireHooks(FireWireFilterFactory factory, FireWirePresenceHook presence);
 
-// Starts following the bus (idempotent): looks at it once, then on every udev
-// event of the firewire subsystem when `udev`.
+// Starts following the bus (idempotent): looks at it once (on the watch's
+// thread with `udev`, at once without), then on every udev event of the
+// firewire subsystem when `udev`.
 TH_DV_API void startFireWireWatch(bool udev);
 TH_DV_API void stopFireWireWatch();
 // Looks at the bus again now, as a udev event makes the watch do: a camcorder

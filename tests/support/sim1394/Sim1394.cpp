@@ -1126,72 +1126,72 @@ SIM_API int thsim1394_marker(void)
     return 1394;
 }
 
-SIM_API void thsim1394_bus_reset(void)
+namespace {
+
+// A change the test makes to the bus, at the moment it makes it: what was
+// sent before goes out first.
+template <typename F>
+void change(F&& f)
 {
     Bus& b = bus();
     std::lock_guard<std::mutex> lock(b.mutex);
     setUp(b); // a test may act before the first handle opens
     transmit(b, Clock::now());
-    // Connections the owner does not restore within a second end.
-    if (((b.opcr >> 24) & 0x3F) > 0)
-        b.graceUntil = Clock::now() + std::chrono::seconds(1);
-    clearConnections(b);
-    busReset(b);
+    f(b);
+}
+
+} // namespace
+
+SIM_API void thsim1394_bus_reset(void)
+{
+    change([](Bus& b) {
+        // Connections the owner does not restore within a second end.
+        if (((b.opcr >> 24) & 0x3F) > 0)
+            b.graceUntil = Clock::now() + std::chrono::seconds(1);
+        clearConnections(b);
+        busReset(b);
+    });
 }
 
 SIM_API void thsim1394_unplug(void)
 {
-    Bus& b = bus();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    setUp(b); // a test may act before the first handle opens
-    transmit(b, Clock::now());
-    b.plugged = false;
-    b.graceUntil = {};
-    clearConnections(b);
-    busReset(b);
+    change([](Bus& b) {
+        b.plugged = false;
+        b.graceUntil = {};
+        clearConnections(b);
+        busReset(b);
+    });
 }
 
 SIM_API void thsim1394_replug(void)
 {
-    Bus& b = bus();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    setUp(b); // a test may act before the first handle opens
-    if (b.tapeFd < 0)
-        return;
-    transmit(b, Clock::now());
-    b.plugged = true;
-    clearConnections(b);
-    busReset(b);
+    change([](Bus& b) {
+        if (b.tapeFd < 0)
+            return;
+        b.plugged = true;
+        clearConnections(b);
+        busReset(b);
+    });
 }
 
 SIM_API void thsim1394_camera_mode(int camera)
 {
-    Bus& b = bus();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    setUp(b); // a test may act before the first handle opens
-    transmit(b, Clock::now());
-    b.kind = camera ? Kind::Camera : Kind::Vcr;
-    // The camcorder's units change: it leaves the bus and comes back.
-    clearConnections(b);
-    busReset(b);
+    change([camera](Bus& b) {
+        b.kind = camera ? Kind::Camera : Kind::Vcr;
+        // The camcorder's units change: it leaves the bus and comes back.
+        clearConnections(b);
+        busReset(b);
+    });
 }
 
 SIM_API void thsim1394_lose_packets(unsigned packets)
 {
-    Bus& b = bus();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    setUp(b); // a test may act before the first handle opens
-    transmit(b, Clock::now());
-    b.loseData += packets;
+    change([packets](Bus& b) { b.loseData += packets; });
 }
 
 SIM_API void thsim1394_overrun(unsigned cycles)
 {
-    Bus& b = bus();
-    std::lock_guard<std::mutex> lock(b.mutex);
-    setUp(b); // a test may act before the first handle opens
-    transmit(b, Clock::now());
-    b.overrun += cycles;
+    change([cycles](Bus& b) { b.overrun += cycles; });
 }
 
 SIM_API int thsim1394_connections(void)
