@@ -61,7 +61,6 @@ struct Event {
     std::vector<unsigned char> data;
 };
 
-
 } // namespace
 
 struct raw1394_handle {
