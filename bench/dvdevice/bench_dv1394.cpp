@@ -1,7 +1,8 @@
 // bench_dv1394: the IEEE 1394 DV device over the simulated bus at real time
 // (the simulated libraw1394 of the tests, its camcorder playing the test tape).
 //  - CPU share of one core spent receiving packets and assembling frames:
-//    the CPU time of the thread that runs the stream, over the wall time
+//    the CPU time of the stream's receiving thread and of the thread that
+//    takes the frames, over the wall time
 //    (the simulated bus, the camcorder and the controller's DMA, runs on a
 //    thread of its own and is reported apart, as the process's remainder);
 //  - frames lost at real time.
@@ -87,7 +88,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const Clock::time_point start = Clock::now();
-    const double cpu0 = threadCpu(), process0 = processCpu();
+    const double cpu0 = threadCpu() + stream->receiverCpuSeconds(), process0 = processCpu();
     long frames = 1, lost = 0;
     const std::int64_t firstSlot = r.slot;
     std::int64_t lastSlot = r.slot;
@@ -101,7 +102,7 @@ int main(int argc, char** argv)
         }
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = threadCpu() - cpu0, process = processCpu() - process0;
+    const double cpu = threadCpu() + stream->receiverCpuSeconds() - cpu0, process = processCpu() - process0;
     std::printf("real time over the simulated bus: %ld frames in %.2f s (%lld frame periods)\n", frames, wall,
                 static_cast<long long>(lastSlot - firstSlot + 1));
     std::printf("receiving and assembling: %.3f s CPU = %.2f %% of one core (target <= 1 %%)\n", cpu,

@@ -25,7 +25,13 @@
 
 namespace th::dv {
 
-enum class FrameLoss { Bus, Overrun, Incomplete, OtherSignal };
+enum class FrameLoss {
+    Bus,         // packets lost on the bus
+    Overrun,     // the receive buffer was full
+    Incomplete,  // a frame with packets missing
+    OtherSignal, // a frame of the other television system
+    Late,        // assembled, but the reader was held up too long to take it
+};
 
 class DvPacketAssembler {
 public:

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
+#include <pthread.h>
+#include <time.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -301,21 +303,42 @@ Ieee1394Stream::Ieee1394Stream(std::shared_ptr<Ieee1394Device> device)
     : device_(std::move(device)),
       assembler_(
           [this](const std::uint8_t* frame, std::size_t size, std::int64_t slot) {
-              std::vector<std::uint8_t> buffer;
-              if (!spare_.empty()) {
-                  buffer = std::move(spare_.back());
-                  spare_.pop_back();
-              }
-              buffer.assign(frame, frame + size);
               if (const auto tc = dif::readTimecode(frame, size))
                   device_->noteFrameTimecode(dif::timecodeBcd(*tc));
-              frames_.push_back(std::move(buffer));
-              results_.push_back({Result::Frame, slot, 1, FrameLoss::Bus});
+              push({Result::Frame, slot, 1, FrameLoss::Bus}, frame, size);
           },
           [this](std::int64_t slot, std::int64_t count, FrameLoss why) {
-              results_.push_back({Result::Missed, slot, count, why});
+              push({Result::Missed, slot, count, why}, nullptr, 0);
           })
 {
+}
+
+void Ieee1394Stream::push(Result result, const std::uint8_t* frame, std::size_t size)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (frame) {
+            if (frames_.size() >= kStreamQueueFrames) {
+                // The reader is held up: the oldest waiting frame is lost in its place.
+                for (Result& r : results_)
+                    if (r.kind == Result::Frame) {
+                        r = {Result::Missed, r.slot, 1, FrameLoss::Late};
+                        spare_.push_back(std::move(frames_.front()));
+                        frames_.pop_front();
+                        break;
+                    }
+            }
+            std::vector<std::uint8_t> buffer;
+            if (!spare_.empty()) {
+                buffer = std::move(spare_.back());
+                spare_.pop_back();
+            }
+            buffer.assign(frame, frame + size);
+            frames_.push_back(std::move(buffer));
+        }
+        results_.push_back(result);
+    }
+    ready_.notify_one();
 }
 
 bool Ieee1394Stream::start(std::string* error)
@@ -345,11 +368,31 @@ bool Ieee1394Stream::start(std::string* error)
         || raw1394_iso_recv_start(handle_, -1, -1, 0) != 0)
         return fail(std::string("the camcorder's stream cannot be received: ") + std::strerror(errno));
     receiving_ = true;
+    thread_ = std::thread([this] { receive(); });
     return true;
+}
+
+void Ieee1394Stream::receive()
+{
+    pollfd p[2] = {{raw1394_get_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    while (!stop_.load()) {
+        if (resetPending_)
+            busReset();
+        if (poll(p, 2, -1) <= 0)
+            continue;
+        if (p[1].revents & POLLIN)
+            break;
+        if ((p[0].revents & POLLIN) && raw1394_loop_iterate(handle_) != 0 && errno != EINTR && errno != EAGAIN)
+            break;
+    }
 }
 
 Ieee1394Stream::~Ieee1394Stream()
 {
+    if (thread_.joinable()) {
+        wake();
+        thread_.join();
+    }
     if (handle_) {
         if (receiving_)
             raw1394_iso_shutdown(handle_);
@@ -392,43 +435,44 @@ enum raw1394_iso_disposition Ieee1394Stream::onPacket(raw1394_handle* handle, un
     return RAW1394_ISO_OK;
 }
 
+double Ieee1394Stream::receiverCpuSeconds()
+{
+    clockid_t clock;
+    timespec t{};
+    if (!thread_.joinable() || pthread_getcpuclockid(thread_.native_handle(), &clock) != 0
+        || clock_gettime(clock, &t) != 0)
+        return 0;
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
 void Ieee1394Stream::wake()
 {
-    stop_ = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    ready_.notify_all();
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
 }
 
 Ieee1394Stream::Result Ieee1394Stream::next(std::span<std::uint8_t> into, std::chrono::milliseconds timeout)
 {
-    const Clock::time_point end = Clock::now() + timeout;
-    for (;;) {
-        if (stop_.load())
-            return {Result::Stop};
-        if (!results_.empty()) {
-            Result r = results_.front();
-            results_.pop_front();
-            if (r.kind == Result::Frame) {
-                std::vector<std::uint8_t>& frame = frames_.front();
-                std::memcpy(into.data(), frame.data(), std::min(frame.size(), into.size()));
-                spare_.push_back(std::move(frame));
-                frames_.pop_front();
-            }
-            return r;
-        }
-        if (resetPending_)
-            busReset();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-        if (left.count() <= 0)
-            return {Result::Idle};
-        pollfd p[2] = {{raw1394_get_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(p, 2, static_cast<int>(left.count()) + 1) <= 0)
-            continue;
-        if (p[1].revents & POLLIN)
-            return {Result::Stop};
-        if (p[0].revents & POLLIN)
-            raw1394_loop_iterate(handle_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait_for(lock, timeout, [&] { return stop_.load() || !results_.empty(); });
+    if (stop_.load())
+        return {Result::Stop};
+    if (results_.empty())
+        return {Result::Idle};
+    const Result r = results_.front();
+    results_.pop_front();
+    if (r.kind == Result::Frame) {
+        std::vector<std::uint8_t>& frame = frames_.front();
+        std::memcpy(into.data(), frame.data(), std::min(frame.size(), into.size()));
+        spare_.push_back(std::move(frame));
+        frames_.pop_front();
     }
+    return r;
 }
 
 } // namespace th::dv

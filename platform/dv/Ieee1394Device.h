@@ -16,7 +16,10 @@
 // keeps sending) and receives its isochronous packets on a handle of its own,
 // assembling frames itself so that every frame lost on the bus, in an overrun
 // of the receive buffer or incomplete is counted in its place
-// (DvPacketAssembler.h). The stream runs on the thread that calls next().
+// (DvPacketAssembler.h). Packets are received on a thread of the stream's
+// own that does nothing else, so the one-second receive buffer never overruns
+// while the caller of next() is held up downstream; up to kStreamQueueFrames
+// assembled frames wait for it, older ones are counted as lost in their place.
 // No Qt.
 
 #include "platform/dshow/ExtInterfaces.h"
@@ -32,7 +35,9 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
+#include <condition_variable>
 
 #include <libraw1394/raw1394.h>
 
@@ -53,6 +58,9 @@ struct FireWireCamcorder {
 TH_DV_API std::vector<FireWireCamcorder> findFireWireCamcorders();
 
 class Ieee1394Stream;
+
+// Frames that wait for next(): two seconds of video.
+inline constexpr std::size_t kStreamQueueFrames = 50;
 
 class TH_DV_API Ieee1394Device : public std::enable_shared_from_this<Ieee1394Device> {
 public:
@@ -118,14 +126,18 @@ public:
     Result next(std::span<std::uint8_t> into, std::chrono::milliseconds timeout);
     // Makes next() return Stop, now and from now on.
     void wake();
+    // CPU seconds the receiving thread has used.
+    double receiverCpuSeconds();
     // Bus resets survived (the connection restored each time).
-    int reconnections() const { return reconnections_; }
+    int reconnections() const { return reconnections_.load(); }
 
 private:
     friend class Ieee1394Device;
     explicit Ieee1394Stream(std::shared_ptr<Ieee1394Device> device);
     bool start(std::string* error);
     void busReset();
+    void receive();
+    void push(Result result, const std::uint8_t* frame, std::size_t size);
     static int onBusReset(raw1394_handle* handle, unsigned int generation);
     static enum raw1394_iso_disposition onPacket(raw1394_handle* handle, unsigned char* data, unsigned int length,
                                                  unsigned char channel, unsigned char tag, unsigned char sy,
@@ -139,8 +151,11 @@ private:
     int oplug_ = -1, iplug_ = -1, bandwidth_ = 0, channel_ = -1;
     bool receiving_ = false;
     bool resetPending_ = false;
-    int reconnections_ = 0;
-    DvPacketAssembler assembler_;
+    std::atomic<int> reconnections_{0};
+    DvPacketAssembler assembler_; // receiving thread only
+    std::thread thread_;
+    std::mutex mutex_; // guards what follows
+    std::condition_variable ready_;
     std::deque<Result> results_;
     std::deque<std::vector<std::uint8_t>> frames_; // the frames of the Frame results, in order
     std::vector<std::vector<std::uint8_t>> spare_;
