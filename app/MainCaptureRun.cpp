@@ -54,19 +54,6 @@ void DeleteDriveRows(QTreeWidget* View, int Index)
         delete View->takeTopLevelItem(View->topLevelItemCount() - 1);
 }
 
-// The first "<name> (n).avi" beside Name whose capture and scene files are
-// both free.
-QString NextFreeCaptureName(const QString& Name)
-{
-    const QString ext = ExtractFileExt(Name);
-    const QString base = Name.left(Name.size() - ext.size());
-    for (int n = 2;; ++n) {
-        const QString candidate = base + QStringLiteral(" (%1)").arg(n) + ext;
-        if (!FileExists(candidate) && !FileExists(ChangeFileExt(candidate, QStringLiteral(".thf"))))
-            return candidate;
-    }
-}
-
 } // namespace
 
 void TMainForm::StartCapture()
@@ -91,7 +78,7 @@ void TMainForm::StartCapture()
     // back from the Finish page) goes to a free name beside it.
     if (!FProject->SplitFiles && FProject->Files.contains(DVCapture->FileName()) &&
         FileExists(DVCapture->FileName())) {
-        FCaptureFileName = NextFreeCaptureName(DVCapture->FileName());
+        FCaptureFileName = FreeFileName(DVCapture->FileName(), {QStringLiteral(".thf")});
         DVCapture->SetFileName(FCaptureFileName);
     }
     DVCapture->SetSceneDetection(FProject->SplitFiles ? sdMultiFiles : sdSingleFile);
@@ -265,12 +252,12 @@ void TMainForm::StopCapture(bool AutoEnd)
     FRecordTimeBack = false;
     DVCapture->TransportStop();
 
-    // The component leaves the counts alone when it is not running (the
-    // device went, or the start failed): the line then reports none.
+    DVCapture->Stop();
+    // Read once the graph has stopped, so that the report tells what the
+    // files hold.
     int dropped = 0;
     int notDropped = 0;
-    DVCapture->GetFrameCounts(dropped, notDropped);
-    DVCapture->Stop();
+    DVCapture->LastFrameCounts(dropped, notDropped);
     // Nothing comes from the streaming threads any more; what they reported
     // before the stop belongs to this capture.
     DeliverPosted();
