@@ -173,6 +173,17 @@ protected:
         dv.SetActive(false);
         th::dv::removeCamcorder();
     }
+    // An empty capture folder and the component active with the graph of the mode.
+    bool Afresh(TCaptureMode mode, TSceneDetectionMethod detection)
+    {
+        for (const QString& f : QDir(dir.qpath()).entryList(QDir::Files))
+            QFile::remove(dir.qpath() + "/" + f);
+        dv.SetActive(false);
+        dv.SetCaptureMode(mode);
+        dv.SetSceneDetection(detection);
+        dv.SetActive(true);
+        return dv.Active();
+    }
     int SceneOf(int frame) const
     {
         const auto starts = e2e::SceneStarts(scenes);
@@ -271,13 +282,7 @@ TEST_F(FrameExact, LateAndDamagedFramesKeepTheirPlacesInEveryModeAndTheCountsSay
             const bool type2 = mode == cmDVType2;
             SCOPED_TRACE(std::string(type2 ? "type 2, " : "type 1, ") +
                          (detection == sdSingleFile ? "one file" : "one file per scene"));
-            for (const QString& f : QDir(dir.qpath()).entryList(QDir::Files))
-                QFile::remove(dir.qpath() + "/" + f);
-            dv.SetActive(false);
-            dv.SetCaptureMode(mode);
-            dv.SetSceneDetection(detection);
-            dv.SetActive(true);
-            ASSERT_TRUE(dv.Active());
+            ASSERT_TRUE(Afresh(mode, detection));
             ASSERT_TRUE(CaptureFrom(kFrom, true));
             int dropped = 0, delivered = 0;
             dv.LastFrameCounts(dropped, delivered);
@@ -367,13 +372,7 @@ TEST_F(FrameExact, FramesWithoutADateAreNeverLost)
         ASSERT_TRUE(e2e::Camcorder(tape, 1, 10));
         for (const TSceneDetectionMethod detection : {sdSingleFile, sdMultiFiles}) {
             SCOPED_TRACE(std::to_string(undated) + (detection == sdSingleFile ? " one file" : " one file per scene"));
-            for (const QString& f : QDir(dir.qpath()).entryList(QDir::Files))
-                QFile::remove(dir.qpath() + "/" + f);
-            dv.SetActive(false);
-            dv.SetCaptureMode(cmDVType2);
-            dv.SetSceneDetection(detection);
-            dv.SetActive(true);
-            ASSERT_TRUE(dv.Active());
+            ASSERT_TRUE(Afresh(cmDVType2, detection));
             ASSERT_TRUE(CaptureFrom(0, false));
             int dropped = -1, delivered = -1;
             dv.LastFrameCounts(dropped, delivered);
