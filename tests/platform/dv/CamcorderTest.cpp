@@ -661,6 +661,25 @@ TEST_F(Camcorder, AtRealTimeALateDownstreamMakesItDropFramesLeavingGaps)
             EXPECT_NE(g.start, droppedSlots[static_cast<std::size_t>(i)] * 400000LL);
 }
 
+TEST_F(Camcorder, ASampleRefusedDownstreamEndsTheRunAndCountsAsDropped)
+{
+    TapeDescription desc;
+    desc.frames = 100;
+    configure(tape(desc), 4);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    rig.sink->refuseAfter(10);
+    rig.setMode(ED_MODE_PLAY);
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    ASSERT_TRUE(waitFor([&] { return rig.sink->endOfStream(); })) << "the end of the stream is sent";
+    LONG dropped = -1, delivered = -1;
+    rig.dropped->GetNumDropped(&dropped);
+    rig.dropped->GetNumNotDropped(&delivered);
+    EXPECT_EQ(delivered, 10);
+    EXPECT_EQ(dropped, 1);
+    rig.control->Stop();
+}
+
 TEST_F(Camcorder, FasterThanRealTimeTheTapeWaitsForALateDownstream)
 {
     TapeDescription desc;
