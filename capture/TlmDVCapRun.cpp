@@ -91,15 +91,23 @@ void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONG
     DecodeRecordingDateTime(Buffer, Len, day, month, hour, min, sec, year);
 
     const TSceneDetectionMethod detection = SceneDetection();
-    // A new scene: its own file, or its entry in the scene file; its picture.
-    const auto newScene = [&](const QString& fileName, const QString& sceneName) {
+    // A new scene: its own file, or its entry in the scene file; its picture,
+    // with the date of the scene (none for undated frames).
+    const auto newScene = [&](const QString& fileName, const QString& sceneName, bool dated) {
+        const auto arm = [&] {
+            if (!OnNewScene)
+                return;
+            if (dated)
+                FPictureCB->Arm(day, month, Start, hour, min, sec, year);
+            else
+                FPictureCB->Arm(0, 0, Start, 0, 0, 0, 0);
+        };
         try {
             if (detection == sdMultiFiles) {
                 // A file of an earlier scene of the same second (a clock set
                 // back, an earlier run) stays; this one goes beside it.
                 SwitchCaptureFile(FreeFileName(fileName), Start);
-                if (OnNewScene)
-                    FPictureCB->Arm(day, month, Start, hour, min, sec, year);
+                arm();
             } else if (detection == sdSingleFile && FSceneDocument && !FScenesNode.isNull()) {
                 int dropped = 0, notDropped = 0;
                 GetFrameCounts(dropped, notDropped);
@@ -114,8 +122,7 @@ void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONG
                 AddTextElement(*FSceneDocument, scene, "start", QString::number(FSceneStart));
                 AddTextElement(*FSceneDocument, scene, "name", sceneName);
                 AddTextElement(*FSceneDocument, scene, "datetime", sceneName);
-                if (OnNewScene)
-                    FPictureCB->Arm(day, month, Start, hour, min, sec, year);
+                arm();
             }
         } catch (...) {
             // A failed switch must not stop the capture or its progress.
@@ -128,7 +135,7 @@ void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONG
             FLastRecordTime != 0 && recorded >= FLastRecordTime && recorded - FLastRecordTime <= limit;
         if (!continues)
             newScene(SceneFileName(day, month, hour, min, sec, year),
-                     QString::asprintf("%.4d.%.2d.%.2d %.2d:%.2d:%.2d", year, month, day, hour, min, sec));
+                     QString::asprintf("%.4d.%.2d.%.2d %.2d:%.2d:%.2d", year, month, day, hour, min, sec), true);
         FLastRecordTime = recorded;
     } else if (detection != sdNone && FLastRecordTime == 0 && !FUndatedScene) {
         // Frames without a date (a camcorder whose clock was never set, a
@@ -136,9 +143,7 @@ void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONG
         // own, so that none of them is lost. Later ones stay in the scene
         // they come in.
         FUndatedScene = true;
-        day = month = hour = min = sec = 0;
-        year = 0;
-        newScene(UndatedFileName(), QStringLiteral("undated"));
+        newScene(UndatedFileName(), QStringLiteral("undated"), false);
     }
     if (OnCaptureProgress)
         OnCaptureProgress(day, month, hour, min, sec, year);
