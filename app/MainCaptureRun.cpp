@@ -54,19 +54,6 @@ void DeleteDriveRows(QTreeWidget* View, int Index)
         delete View->takeTopLevelItem(View->topLevelItemCount() - 1);
 }
 
-// The first "<name> (n).avi" beside Name whose capture and scene files are
-// both free.
-QString NextFreeCaptureName(const QString& Name)
-{
-    const QString ext = ExtractFileExt(Name);
-    const QString base = Name.left(Name.size() - ext.size());
-    for (int n = 2;; ++n) {
-        const QString candidate = base + QStringLiteral(" (%1)").arg(n) + ext;
-        if (!FileExists(candidate) && !FileExists(ChangeFileExt(candidate, QStringLiteral(".thf"))))
-            return candidate;
-    }
-}
-
 } // namespace
 
 void TMainForm::SettleNextCaptureFile()
@@ -74,7 +61,7 @@ void TMainForm::SettleNextCaptureFile()
     // Set once: the component deletes the scene file of every new name.
     if (FProject && !FProject->SplitFiles && FCapturedFiles.contains(FCaptureFileName) &&
         FileExists(FCaptureFileName))
-        FCaptureFileName = NextFreeCaptureName(FCaptureFileName);
+        FCaptureFileName = FreeFileName(FCaptureFileName, {QStringLiteral(".thf")});
     DVCapture->SetFileName(FCaptureFileName);
 }
 
@@ -318,12 +305,12 @@ void TMainForm::StopCapture(bool AutoEnd)
     FRecordTimeBack = false;
     DVCapture->TransportStop();
 
-    // The component leaves the counts alone when it is not running (the
-    // device went): the line then reports the last ones read.
-    ReadFrameCounts();
-    const int dropped = FLastDropped;
-    const int notDropped = FLastNotDropped;
     DVCapture->Stop();
+    // Read once the graph has stopped, so that the report tells what the
+    // files hold.
+    int dropped = 0;
+    int notDropped = 0;
+    DVCapture->LastFrameCounts(dropped, notDropped);
     // Nothing comes from the streaming threads any more; what they reported
     // before the stop belongs to this capture.
     DeliverPosted();

@@ -29,6 +29,14 @@ std::string ToSystemCodePage(LPCOLESTR s)
     return s ? th::com::Utf16ToUtf8(s) : std::string();
 }
 
+th::riff::SampleTimes TimesOf(IMediaSample* sample)
+{
+    th::riff::SampleTimes t;
+    t.hasTime = SUCCEEDED(sample->GetTime(&t.start, &t.stop));
+    t.hasMedia = sample->GetMediaTime(&t.mediaStart, &t.mediaStop) != VFW_E_MEDIA_TIME_NOT_SET;
+    return t;
+}
+
 } // namespace
 
 std::int64_t Nearest(double x)
@@ -150,6 +158,21 @@ HRESULT AviWriterCore::ChangeFileName(LPCOLESTR name, std::int64_t sampleTime)
     return S_OK;
 }
 
+void AviWriterCore::BeginRun(AviPinState* video, AviAudioPinState* audio)
+{
+    std::unique_lock<std::mutex> receiving;
+    if (audio)
+        receiving = std::unique_lock<std::mutex>(audio->FReceiveLock);
+    Guard lock(FFilterLock);
+    if (video)
+        video->Gap.Reset();
+    if (audio)
+        audio->Gap.Reset();
+    FAudioTime = 0;
+    if (FInterleaveEvent)
+        ResetEvent(FInterleaveEvent);
+}
+
 // --- Reception --------------------------------------------------------------------------------
 
 DWORD AviWriterCore::writeChunk(AviPinState& pin, std::uint32_t id, const BYTE* data, std::size_t len)
@@ -196,7 +219,6 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     if (const HRESULT hr = sample->GetPointer(&data); FAILED(hr))
         return hr;
 
-    std::int64_t dropped = -1;
     if (FChangePending && FChangeTime <= t0) {
         // This sample is the first of the new file.
         CloseFile();
@@ -218,28 +240,14 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     if (open)
         NoteVideoChunkSize(static_cast<std::uint32_t>(len + 8));
 
-    LONGLONG m0 = 0, m1 = 0;
-    if (sample->GetMediaTime(&m0, &m1) != VFW_E_MEDIA_TIME_NOT_SET) {
-        const std::int64_t d = m1 - pin.FPrevMediaStop;
-        if (d > 1)
-            dropped = d - 1;
-        pin.FPrevMediaStop = m1;
-    }
-    if (pin.FPrevEndTime == 0)
-        pin.FPrevEndTime = t0;
-    // Consecutive media times do not hide a gap in the stream times. A frame
-    // length that is not positive cannot measure a gap.
-    if (dropped == -1 && FFrameDuration > 0) {
-        const std::int64_t gap = t1 - pin.FPrevEndTime;
-        if (gap > FFrameDuration)
-            dropped = Nearest(static_cast<double>(gap) / static_cast<double>(FFrameDuration)) - 1;
-    }
+    if (FFrameDuration > 0)
+        pin.Gap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
+    const std::int64_t dropped = pin.Gap.Missing(TimesOf(sample), 1);
     if (open && dropped > 0) {
         FVideoFrames += dropped;
         for (std::int64_t i = 0; i < dropped; ++i)
             AddVideoIndexEntry(0);
     }
-    pin.FPrevEndTime = t1;
 
     if (!open)
         return S_FALSE;
@@ -304,24 +312,14 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     const bool open = IsFileOpen();
 
     const std::uint32_t rate = WaveSamplesPerSec();
-    std::int64_t total = 0, own = 0;
-    LONGLONG m0 = 0, m1 = 0;
-    if (sample->GetMediaTime(&m0, &m1) != VFW_E_MEDIA_TIME_NOT_SET) {
-        total = m1 - pin.FPrevMediaStop;
-        own = m1 - m0;
-        pin.FPrevMediaStop = m1;
-    } else {
-        if (pin.FPrevEndTime == 0)
-            pin.FPrevEndTime = t0;
-        total = Nearest(static_cast<double>(t1 - pin.FPrevEndTime) / 10000000.0 * rate);
-        own = Nearest(static_cast<double>(t1 - t0) / 10000000.0 * rate);
-    }
+    const th::riff::SampleTimes times = TimesOf(sample);
+    const std::int64_t own = times.hasMedia
+                                 ? times.mediaStop - times.mediaStart
+                                 : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * rate);
+    pin.Gap.SetUnitsPerSecond(rate);
+    const std::int64_t total = pin.Gap.Missing(times, own) + own;
     if (pin.FNominalSamples == 0)
         pin.FNominalSamples = own;
-    // The first buffer after a stop and a new run starts behind the previous
-    // one; it counts as its own length, so that no count ever shrinks.
-    if (total < 0)
-        total = own;
 
     if (open && rate > 0) {
         const std::int64_t nominal = pin.FNominalSamples;
@@ -340,7 +338,6 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
             gap -= piece;
         }
     }
-    pin.FPrevEndTime = t1;
     if (!open)
         return S_FALSE;
 

@@ -112,6 +112,8 @@ HRESULT TTlmAVIWriter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 
 HRESULT TTlmAVIWriter::Run(REFERENCE_TIME start)
 {
+    if (IsStopped())
+        FCore.BeginRun(FVideoPin ? &FVideoPin->FTimes : nullptr, FAudioPin ? &FAudioPin->FTimes : nullptr);
     CAutoLock lock(&FFilterLock);
     FCore.FArmed = true;
     FCore.OpenFile();
@@ -120,6 +122,9 @@ HRESULT TTlmAVIWriter::Run(REFERENCE_TIME start)
 
 HRESULT TTlmAVIWriter::Pause()
 {
+    // Before the filter lock, which the audio pin takes after its own.
+    if (IsStopped())
+        FCore.BeginRun(FVideoPin ? &FVideoPin->FTimes : nullptr, FAudioPin ? &FAudioPin->FTimes : nullptr);
     CAutoLock lock(&FFilterLock);
     FCore.FArmed = true;
     FCore.OpenFile();

@@ -95,6 +95,10 @@ public:
     void Stop();
     // The capture pin's counts; left as the caller set them unless running.
     void GetFrameCounts(int& Dropped, int& NotDropped);
+    // The counts of the last capture run, read by Stop once the device had
+    // stopped sending: they agree with the files and the scene file. 0 before
+    // the first run.
+    void LastFrameCounts(int& Dropped, int& NotDropped) const;
     // The recording date and time of a DV frame (all 0 for a frame shorter than 12000 bytes).
     static void DecodeRecordingDateTime(const BYTE* Buffer, int Len, BYTE& Day, BYTE& Month, BYTE& Hour, BYTE& Min,
                                         BYTE& Sec, int& Year);
@@ -168,6 +172,8 @@ private:
     void DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONGLONG Stop);
     void SwitchCaptureFile(const QString& Name, std::int64_t Time);
     QString SceneFileName(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year) const;
+    // The file of the frames before the first dated one: "<base> undated<ext>".
+    QString UndatedFileName() const;
     QString CurrentSinkFile();
     void SaveSceneDocument();
 
@@ -185,6 +191,9 @@ private:
     TDVFrameRate FDVFrameRate = frFull;
     std::atomic<TCaptureMode> FCaptureMode{cmPreview};
     TDateTime FLastRecordTime = 0;
+    bool FUndatedScene = false; // the frames before the first dated one have their scene
+    int FLastDropped = 0;
+    int FLastNotDropped = 0;
     std::atomic<TSceneDetectionMethod> FSceneDetection{sdSingleFile};
     std::unique_ptr<QDomDocument> FSceneDocument;
     QDomElement FScenesNode;

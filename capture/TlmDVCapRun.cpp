@@ -78,6 +78,11 @@ QString TTlmDVCapture::SceneFileName(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, 
     return FBaseName + QString::asprintf(" %.4d%.2d%.2d-%.2d.%.2d.%.2d", Year, Month, Day, Hour, Min, Sec) + FFileExt;
 }
 
+QString TTlmDVCapture::UndatedFileName() const
+{
+    return FBaseName + " undated" + FFileExt;
+}
+
 void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONGLONG)
 {
     if (!Active())
@@ -87,43 +92,59 @@ void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONG
     DecodeRecordingDateTime(Buffer, Len, day, month, hour, min, sec, year);
 
     const TSceneDetectionMethod detection = SceneDetection();
+    // A new scene: its own file, or its entry in the scene file; its picture,
+    // with the date of the scene (none for undated frames).
+    const auto newScene = [&](const QString& fileName, const QString& sceneName, bool dated) {
+        const auto arm = [&] {
+            if (!OnNewScene)
+                return;
+            if (dated)
+                FPictureCB->Arm(day, month, Start, hour, min, sec, year);
+            else
+                FPictureCB->Arm(0, 0, Start, 0, 0, 0, 0);
+        };
+        try {
+            if (detection == sdMultiFiles) {
+                // A file of an earlier scene of the same second (a clock set
+                // back, an earlier run) stays; this one goes beside it.
+                SwitchCaptureFile(FreeFileName(fileName), Start);
+                arm();
+            } else if (detection == sdSingleFile && FSceneDocument && !FScenesNode.isNull()) {
+                int dropped = 0, notDropped = 0;
+                GetFrameCounts(dropped, notDropped);
+                // The device counts a frame before it passes it on, so the
+                // frame in hand is counted: its number is the count before it.
+                FSceneStart = std::max(0, dropped + notDropped - 1);
+                if (!FCurrentScene.isNull())
+                    SetSceneEnd(*FSceneDocument, FCurrentScene, FSceneStart - 1);
+                QDomElement scene = FSceneDocument->createElement("scene");
+                FScenesNode.appendChild(scene);
+                FCurrentScene = scene;
+                AddTextElement(*FSceneDocument, scene, "start", QString::number(FSceneStart));
+                AddTextElement(*FSceneDocument, scene, "name", sceneName);
+                AddTextElement(*FSceneDocument, scene, "datetime", sceneName);
+                arm();
+            }
+        } catch (...) {
+            // A failed switch must not stop the capture or its progress.
+        }
+    };
     TDateTime recorded;
-    // A frame without a valid date (a blank tape, a short frame) neither starts
-    // nor continues a scene.
     if (detection != sdNone && TryEncodeDateTime(year, month, day, hour, min, sec, 0, recorded)) {
         const TDateTime limit = IncMilliSecond(FLastRecordTime, 1500) - FLastRecordTime;
         const bool continues =
             FLastRecordTime != 0 && recorded >= FLastRecordTime && recorded - FLastRecordTime <= limit;
-        if (!continues) {
-            try {
-                if (detection == sdMultiFiles) {
-                    SwitchCaptureFile(SceneFileName(day, month, hour, min, sec, year), Start);
-                    if (OnNewScene)
-                        FPictureCB->Arm(day, month, Start, hour, min, sec, year);
-                } else if (detection == sdSingleFile && FSceneDocument && !FScenesNode.isNull()) {
-                    int dropped = 0, notDropped = 0;
-                    GetFrameCounts(dropped, notDropped);
-                    // The device counts a frame before it passes it on, so the
-                    // frame in hand is counted: its number is the count before it.
-                    FSceneStart = std::max(0, dropped + notDropped - 1);
-                    if (!FCurrentScene.isNull())
-                        SetSceneEnd(*FSceneDocument, FCurrentScene, FSceneStart - 1);
-                    QDomElement scene = FSceneDocument->createElement("scene");
-                    FScenesNode.appendChild(scene);
-                    FCurrentScene = scene;
-                    const QString name =
-                        QString::asprintf("%.4d.%.2d.%.2d %.2d:%.2d:%.2d", year, month, day, hour, min, sec);
-                    AddTextElement(*FSceneDocument, scene, "start", QString::number(FSceneStart));
-                    AddTextElement(*FSceneDocument, scene, "name", name);
-                    AddTextElement(*FSceneDocument, scene, "datetime", name);
-                    if (OnNewScene)
-                        FPictureCB->Arm(day, month, Start, hour, min, sec, year);
-                }
-            } catch (...) {
-                // A failed switch must not stop the capture or its progress.
-            }
-        }
+        if (!continues)
+            newScene(SceneFileName(day, month, hour, min, sec, year),
+                     QString::asprintf("%.4d.%.2d.%.2d %.2d:%.2d:%.2d", year, month, day, hour, min, sec), true);
         FLastRecordTime = recorded;
+    } else if (detection != sdNone && FLastRecordTime == 0 && !FUndatedScene) {
+        // Frames without a date (a camcorder whose clock was never set, a
+        // blank date pack) before the first dated one are a scene of their
+        // own, so that none of them is lost. Later ones stay in the scene
+        // they come in.
+        FUndatedScene = true;
+        newScene(UndatedFileName(), QStringLiteral("undated"), false);
     }
     if (OnCaptureProgress)
         OnCaptureProgress(day, month, hour, min, sec, year);
@@ -186,6 +207,12 @@ void TTlmDVCapture::GetFrameCounts(int& Dropped, int& NotDropped)
     }
 }
 
+void TTlmDVCapture::LastFrameCounts(int& Dropped, int& NotDropped) const
+{
+    Dropped = FLastDropped;
+    NotDropped = FLastNotDropped;
+}
+
 void TTlmDVCapture::SaveSceneDocument()
 {
     // Written beside the capture file under a temporary name and renamed over
@@ -228,9 +255,11 @@ void TTlmDVCapture::Start()
         if (FFileSwitcher && FFileSink && CaptureMode() != cmPreview)
             CheckHResult(FFileSink->SetFileName(Wide(ChangeFileExt(FFileName, ".tmp")), nullptr));
         FPictureCB->Disarm();
+        FLastDropped = FLastNotDropped = 0;
     }
     FCaptureState = csRunned;
     FLastRecordTime = 0;
+    FUndatedScene = false;
     FFrameCB->SetEnabled(true);
     CheckHResult(FMediaControl->Run());
     if (OnChangeCaptureState)
@@ -244,6 +273,8 @@ void TTlmDVCapture::Stop()
     std::lock_guard<TCriticalSection> guard(FCaptureLock);
     FFrameCB->SetEnabled(false);
     CheckHResult(FMediaControl->Pause());
+    // The device's run is over: these counts are final, and the files hold them.
+    GetFrameCounts(FLastDropped, FLastNotDropped);
     if (FSceneDocument) {
         if (!FCurrentScene.isNull()) {
             int dropped = 0, notDropped = 0;

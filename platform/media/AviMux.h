@@ -12,15 +12,12 @@
 // Streams are numbered by the connected inputs in pin order: a type-1 DV
 // capture is one interleaved stream, a type-2 one a video and an audio stream.
 //
-// Timing. A video or interleaved stream whose samples skip frames, by their
-// media times (frame numbers) or else by their stream times, gets an empty
-// chunk for each missing frame, so that frame counts and durations stay
-// right; an audio stream whose samples skip time, by their stream times,
-// gets silence for it (audio media times are not used: the DV splitter gives
-// its audio the frame numbers of the frames it came from). A
-// sample marked as a discontinuity, or a jump of more than ten minutes, starts
-// the count afresh instead. A DV frame that is not 120000 or 144000 bytes
-// long is refused (E_INVALIDARG) and counted as dropped.
+// Timing. Each stream keeps the place of what its source lost (the rule of
+// riff/SampleGap.h: by media times, frames for video and samples for audio,
+// counted from the start of the run; else by stream times): an empty chunk
+// for each missing frame and silence for missing samples, whatever flags the
+// sample carries. A DV frame that is not 120000 or 144000 bytes long is
+// refused (E_INVALIDARG); the next frame then keeps its place.
 //
 // Interfaces: IConfigAviMux (SetOutputCompatibilityIndex: TRUE, the default,
 // writes the AVI 1.0 'idx1' index besides the OpenDML ones; takes effect at
@@ -37,6 +34,7 @@
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/media/AviMuxFile.h"
+#include "platform/riff/SampleGap.h"
 
 #include <memory>
 #include <mutex>
@@ -66,10 +64,7 @@ private:
     int m_stream = -1; // in the current file, -1 when not part of it
     bool m_ended = false;
     bool m_havePrev = false;
-    bool m_prevHadMedia = false;
-    LONGLONG m_prevMediaStop = 0;
-    bool m_prevHadTime = false;
-    REFERENCE_TIME m_prevEnd = 0;
+    th::riff::SampleGap m_gap;
 };
 
 // The file as positioned samples through the output pin.

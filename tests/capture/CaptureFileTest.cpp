@@ -7,7 +7,6 @@
 #include "AvRead.h"
 
 #include <QDir>
-#include <QDomDocument>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -16,29 +15,7 @@
 
 namespace {
 
-struct SceneEntry {
-    int start = -1, end = -1;
-    QString name, datetime;
-};
-
-std::vector<SceneEntry> ReadScenes(const QString& path)
-{
-    std::vector<SceneEntry> out;
-    QFile f(path);
-    QDomDocument doc;
-    if (!f.open(QIODevice::ReadOnly) || !doc.setContent(&f))
-        return out;
-    const QDomElement scenes = doc.documentElement().firstChildElement("scenes");
-    for (QDomElement s = scenes.firstChildElement("scene"); !s.isNull(); s = s.nextSiblingElement("scene")) {
-        SceneEntry e;
-        e.start = s.firstChildElement("start").text().toInt();
-        e.end = s.firstChildElement("end").text().toInt();
-        e.name = s.firstChildElement("name").text();
-        e.datetime = s.firstChildElement("datetime").text();
-        out.push_back(e);
-    }
-    return out;
-}
+using e2e::ReadScenes;
 
 class CaptureFile : public ::testing::TestWithParam<TCaptureMode> {
 protected:
