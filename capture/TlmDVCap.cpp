@@ -285,6 +285,8 @@ void TTlmDVCapture::HandleGraphEvent(LONG Code, LONG_PTR, LONG_PTR Param2)
 {
     if (Code == EC_DEVICE_LOST)
         DeviceChanged(Param2);
+    else if (Code == EC_ERRORABORT)
+        WriteFailed();
 }
 
 void TTlmDVCapture::DeviceChanged(LONG_PTR Available)

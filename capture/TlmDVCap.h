@@ -18,7 +18,13 @@
 // from a streaming thread until the next Start.
 //
 // Failures of the platform calls are raised as EExternalException ("External
-// exception 80004005"); the transport commands report failure as False.
+// exception 80004005"); the transport commands report failure as False. A
+// file that cannot be created or written is raised in words (which file,
+// why): by Start, by Stop after the graph has stopped and every file is
+// finished and reported, and, when the writer fails during a capture, by the
+// stop that follows: OnDeviceLost(dmRemoved) tells the owner, whose handler
+// is to stop the capture (the component stays active); without one the
+// component stops it itself and raises from its message window.
 
 #include "capture/TlmDVCapTypes.h"
 #include "capture/TlmUtil.h"
@@ -170,6 +176,13 @@ private:
     QString SceneFileName(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year) const;
     QString CurrentSinkFile();
     void SaveSceneDocument();
+    // The file writer's first failure of the run in words (which file, why),
+    // empty when it has none.
+    QString WriteFailure();
+    // Raises a failed result of naming the writer's file in words.
+    void CheckFileResult(HRESULT Result, const QString& Name);
+    // The writer could not write: the capture stops as on a device removal.
+    void WriteFailed();
 
     HWND FHandle = nullptr;
     HDEVNOTIFY FDeviceNotification = nullptr;

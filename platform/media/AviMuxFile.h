@@ -137,6 +137,11 @@ private:
     HRESULT writeChunk(int s, const void* data, std::size_t n, bool key);
     HRESULT beginPiece(bool first);
     void endPiece();
+    // The standard indexes and 'idx1' of the piece; false (nothing of them
+    // written) when they do not fit.
+    bool writeIndexes();
+    // Takes the piece's last chunk back; false when it has none.
+    bool dropLastChunk();
     std::int64_t pendingIndexBytes(int s) const;
     std::vector<std::uint8_t> buildHeaders() const;
     std::vector<std::uint8_t> buildStandardIndex(const StreamState& st, std::int64_t base) const;
@@ -153,6 +158,7 @@ private:
     std::size_t hdrlSize_ = 0;
     std::int64_t riffPos_ = 0;
     std::int64_t moviPos_ = 0;
+    std::int64_t moviEnd_ = 0;
     bool firstPiece_ = true;
     bool pieceOpen_ = false;
     bool pieceHasChunks_ = false;

@@ -38,7 +38,7 @@ private:
     CFileWriter* m_writer;
 };
 
-class CFileWriter final : public CBaseFilter, public IFileSinkFilter2 {
+class CFileWriter final : public CBaseFilter, public IFileSinkFilter2, public IFileWriteStatus {
 public:
     static CUnknown* CreateInstance(IUnknown* outer, HRESULT* hr);
     ~CFileWriter() override;
@@ -57,13 +57,15 @@ public:
     // IFileSinkFilter2
     HRESULT SetMode(DWORD flags) override;
     HRESULT GetMode(DWORD* flags) override;
+    // IFileWriteStatus: the first failure of this run and its text.
+    HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) override;
 
 private:
     friend class CFileWriterInputPin;
     CFileWriter(IUnknown* outer, HRESULT* hr);
     HRESULT write(IMediaSample* sample);
     DWORD writeAt(std::int64_t pos, const std::uint8_t* data, std::size_t n);
-    void reportError(HRESULT hr);
+    void reportError(HRESULT hr, std::string text);
     void closeFile();
 
     CCritSec m_lock;
@@ -74,6 +76,7 @@ private:
     std::mutex m_fileLock; // the file and its error state
     riff::File m_file;
     HRESULT m_error = S_OK;     // first failure of this run
+    std::string m_errorText;    // its file, operation and system message
     bool m_errorReported = false;
     std::int64_t m_end = -1;    // where the file ends, once a sender said so
 };

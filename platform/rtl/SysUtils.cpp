@@ -1,10 +1,16 @@
 #include "platform/rtl/SysUtils.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -294,4 +300,128 @@ bool ForceDirectories(const QString& directory)
         return false;
     QDir().mkpath(directory);
     return DirectoryExists(directory);
+}
+
+// --- Files ----------------------------------------------------------------------------
+
+DWORD Win32CodeFromErrno(int err)
+{
+    switch (err) {
+    case 0:
+        return 0;
+    case ENOENT:
+    case ENOTDIR:
+        return static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+        return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    case EROFS:
+        return 19; // ERROR_WRITE_PROTECT
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return static_cast<DWORD>(ERROR_DISK_FULL);
+    case EFBIG:
+        return 223; // ERROR_FILE_TOO_LARGE
+    case ENAMETOOLONG:
+        return static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE);
+    case EIO:
+        return static_cast<DWORD>(ERROR_WRITE_FAULT);
+    default:
+        return 31; // ERROR_GEN_FAILURE
+    }
+}
+
+QString FileErrorText(const QString& fileName, DWORD code, const QString& detail)
+{
+    QString text;
+    switch (code) {
+    case ERROR_DISK_FULL:
+    case 39: // ERROR_HANDLE_DISK_FULL
+        text = QStringLiteral("The disk that holds \"%1\" is full.").arg(fileName);
+        break;
+    case 19: // ERROR_WRITE_PROTECT
+        text = QStringLiteral("The disk that holds \"%1\" is read-only.").arg(fileName);
+        break;
+    case ERROR_ACCESS_DENIED:
+        text = QStringLiteral("\"%1\" cannot be created or written: its folder is read-only or access is denied.")
+                   .arg(fileName);
+        break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        text = QStringLiteral("\"%1\" cannot be created: its folder does not exist.").arg(fileName);
+        break;
+    case ERROR_FILENAME_EXCED_RANGE:
+        text = QStringLiteral("\"%1\" cannot be created: the name is too long.").arg(fileName);
+        break;
+    case 223: // ERROR_FILE_TOO_LARGE
+        text = QStringLiteral("\"%1\" cannot grow any larger on its disk.").arg(fileName);
+        break;
+    case ERROR_INVALID_NAME:
+        text = QStringLiteral("\"%1\" cannot be created: the name is not valid.").arg(fileName);
+        break;
+    default:
+        text = code ? QStringLiteral("\"%1\" cannot be written (error %2).").arg(fileName).arg(code)
+                    : QStringLiteral("\"%1\" cannot be written.").arg(fileName);
+        break;
+    }
+    if (!detail.isEmpty())
+        text += QStringLiteral(" (%1)").arg(detail);
+    return text;
+}
+
+void SaveFileSafely(const QString& fileName, const QByteArray& data)
+{
+    const QByteArray target = QFile::encodeName(fileName);
+    QByteArray temp = target + ".XXXXXX";
+    const auto fail = [&](int err, const char* what) {
+        throw Exception(FileErrorText(fileName, Win32CodeFromErrno(err),
+                                      QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(err)))));
+    };
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        fail(errno, "creating the new file");
+    int err = 0;
+    const char* what = nullptr;
+    // The new file gets the permissions of the old one, or the usual ones.
+    struct stat st {};
+    mode_t mode = 0;
+    if (::stat(target.constData(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    for (qsizetype done = 0; done < data.size() && !err;) {
+        const ssize_t w = ::write(fd, data.constData() + done, static_cast<std::size_t>(data.size() - done));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            err = w < 0 ? errno : EIO;
+            what = "writing";
+        } else {
+            done += w;
+        }
+    }
+    // Delayed allocation reports a full disk only here.
+    if (!err && ::fsync(fd) != 0) {
+        err = errno;
+        what = "flushing to the disk";
+    }
+    if (::close(fd) != 0 && !err) {
+        err = errno;
+        what = "closing";
+    }
+    if (!err && ::rename(temp.constData(), target.constData()) != 0) {
+        err = errno;
+        what = "replacing the old file";
+    }
+    if (err) {
+        ::unlink(temp.constData());
+        fail(err, what);
+    }
 }
