@@ -116,6 +116,8 @@ HRESULT AviWriterCore::SetFileName(LPCOLESTR fileName)
         return E_OUTOFMEMORY;
     Guard lock(FFilterLock);
     CloseFile();
+    // A new name begins a new use of the writer.
+    ResetWriteStatus();
     FFileName = std::move(name);
     const DWORD r = OpenFile();
     const HRESULT closed = CloseFile();

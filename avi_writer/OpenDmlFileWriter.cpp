@@ -1,5 +1,7 @@
 #include "avi_writer/OpenDmlFileWriter.h"
 
+#include <cstdio>
+
 using th::riff::FourCC;
 using th::riff::Get32;
 using th::riff::Get64;
@@ -85,6 +87,9 @@ DWORD OpenDmlFileWriter::OpenFile()
         }
         return static_cast<DWORD>(ERROR_INVALID_NAME);
     }
+    // After a failed write the run writes nothing more, not even a new file.
+    if (FRunFailed != 0)
+        return FRunFailed;
     FFileFailed = 0;
     FIndexedEnd = 0;
     if (const DWORD r = FFile.Create(FFileName))
@@ -97,6 +102,8 @@ DWORD OpenDmlFileWriter::OpenFile()
         FVideoIndex.clear();
         FAudioIndex.clear();
         FFilePos = 0;
+        // A file without its header is no AVI file.
+        std::remove(FFileName.c_str());
         return noteError(r);
     }
     FChangePending = false;
@@ -226,6 +233,7 @@ HRESULT OpenDmlFileWriter::CloseFile()
     FRiffs.clear();
     FVideoIndex.clear();
     FAudioIndex.clear();
+    FRunFrames += FVideoFrames;
     FVideoFrames = 0;
     FAudioSamples = 0;
     FAudioIndexSamples = 0;
@@ -243,6 +251,8 @@ void OpenDmlFileWriter::ResetWriteStatus()
     Guard lock(FFilterLock);
     FWriteError = S_OK;
     FWriteErrorText.clear();
+    FRunFrames = 0;
+    FRunFailed = 0;
 }
 
 DWORD OpenDmlFileWriter::noteError(DWORD code)
@@ -394,7 +404,8 @@ DWORD OpenDmlFileWriter::WriteMovie(const void* buffer, std::size_t count)
         return FFileFailed;
     if (static_cast<std::uint64_t>(FRiffs.back().RiffBytes) + count >= FLimits.RiffLimit) {
         if (const DWORD r = AddAVIChunk()) {
-            FFileFailed = r;
+            if (!FClosing)
+                FFileFailed = FRunFailed = r;
             return r;
         }
     }
@@ -404,7 +415,7 @@ DWORD OpenDmlFileWriter::WriteMovie(const void* buffer, std::size_t count)
         FRiffs.back().RiffBytes += static_cast<std::uint32_t>(written);
         FRiffs.back().MoviBytes += static_cast<std::uint32_t>(written);
     } else if (!FClosing) {
-        FFileFailed = r;
+        FFileFailed = FRunFailed = r;
     }
     return r;
 }

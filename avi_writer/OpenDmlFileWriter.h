@@ -84,7 +84,8 @@ public:
 
     // 0 when a file is open or was created; 123 (ERROR_INVALID_NAME) without a
     // name; the Win32 error code when the file or its first header cannot be
-    // written (no file is open then).
+    // written (no file is open then, and a file without its header is
+    // removed), or when a write failed before in this run.
     DWORD OpenFile();
     // Writes the partly filled standard indexes, rewrites every RIFF header
     // with its final sizes and counts, closes. After a failed write the file is
@@ -155,6 +156,8 @@ public:
     // Names the file, the operation and the system's message; empty when none.
     const std::string& WriteErrorText() const { return FWriteErrorText; }
     void ResetWriteStatus();
+    // The video frames of the files closed since then and of the open one.
+    std::int64_t FramesWritten() const { return FRunFrames + (FFile.IsOpen() ? FVideoFrames : 0); }
 
     // --- Recorded formats (the filter's pins record them) ---------------------------
 
@@ -221,8 +224,10 @@ private:
     bool FAudioIndexClosed = false;
     std::int64_t FPatchPos = 0; // the file pointer while finalizing
     HRESULT FWriteError = S_OK;
+    std::int64_t FRunFrames = 0;
     std::string FWriteErrorText;
     DWORD FFileFailed = 0;       // a movie write into this file failed with this code
+    DWORD FRunFailed = 0;        // ... into any file since ResetWriteStatus
     bool FClosing = false;       // the indexes go out even after a failure
     std::int64_t FIndexedEnd = 0; // end of the last standard index on disk: no cut before it
 };

@@ -155,6 +155,15 @@ void TTlmAVIWriter::ReportWriteError(HRESULT hr)
     NotifyEvent(EC_ERRORABORT, hr, 0);
 }
 
+HRESULT TTlmAVIWriter::GetFramesWritten(LONGLONG* frames)
+{
+    if (!frames)
+        return E_POINTER;
+    CAutoLock lock(&FFilterLock);
+    *frames = FCore.FramesWritten();
+    return S_OK;
+}
+
 HRESULT TTlmAVIWriter::GetWriteError(HRESULT* error, LPOLESTR* text)
 {
     if (!error || !text)

@@ -100,6 +100,7 @@ public:
     HRESULT ChangeFileName(LPCWSTR Name, std::int64_t SampleTime) override;
     // IFileWriteStatus
     HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) override;
+    HRESULT GetFramesWritten(LONGLONG* frames) override;
 
     // A sample that could not be written: the graph hears of it once a run
     // (EC_ERRORABORT with the write status), and the capture stops there.

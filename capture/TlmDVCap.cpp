@@ -82,6 +82,7 @@ TTlmDVCapture::~TTlmDVCapture()
     FFrameGrabber.Reset();
     FPictureGrabber.Reset();
     FFileSink.Reset();
+    FMuxStatus.Reset();
     FFileSwitcher.Reset();
     FAudio.Reset();
     FDroppedFrames.Reset();
@@ -126,6 +127,7 @@ void TTlmDVCapture::ReleaseGraph()
     FGraph.Reset();
     FMediaControl.Reset();
     FFileSink.Reset();
+    FMuxStatus.Reset();
     FFileSwitcher.Reset();
 }
 

@@ -101,6 +101,10 @@ public:
     void Stop();
     // The capture pin's counts; left as the caller set them unless running.
     void GetFrameCounts(int& Dropped, int& NotDropped);
+    // The video frames in the files of the last capture, dropped ones
+    // included, as the writer counted them once the graph had stopped; -1
+    // when unknown. After a write error they are fewer than passed the device.
+    std::int64_t FramesWritten() const { return FFramesWritten; }
     // The recording date and time of a DV frame (all 0 for a frame shorter than 12000 bytes).
     static void DecodeRecordingDateTime(const BYTE* Buffer, int Len, BYTE& Day, BYTE& Month, BYTE& Hour, BYTE& Min,
                                         BYTE& Sec, int& Year);
@@ -179,6 +183,8 @@ private:
     // The file writer's first failure of the run in words (which file, why),
     // empty when it has none.
     QString WriteFailure();
+    // The writer's count of the video frames in its files; -1 when unknown.
+    std::int64_t CountFramesWritten();
     // Raises a failed result of naming the writer's file in words.
     void CheckFileResult(HRESULT Result, const QString& Name);
     // The writer could not write: the capture stops as on a device removal.
@@ -204,6 +210,8 @@ private:
     QDomElement FCurrentScene;
     ComPtr<IFileSinkFilter> FFileSink;
     ComPtr<ITlmFileSinkFilter> FFileSwitcher;
+    ComPtr<IFileWriteStatus> FMuxStatus; // the AVI Mux of a one-file graph
+    std::atomic<std::int64_t> FFramesWritten{-1};
     ComPtr<ICaptureGraphBuilder2> FCaptureBuilder;
     std::unique_ptr<TSampleGrabberCB> FFrameCB;
     std::unique_ptr<TPictureGrabberCB> FPictureCB;

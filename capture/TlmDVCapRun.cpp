@@ -191,6 +191,18 @@ void TTlmDVCapture::GetFrameCounts(int& Dropped, int& NotDropped)
     }
 }
 
+std::int64_t TTlmDVCapture::CountFramesWritten()
+{
+    // The File Writer of a one-file graph writes bytes: its mux counts the frames.
+    ComPtr<IFileWriteStatus> status;
+    LONGLONG frames = 0;
+    if (FFileSink && SUCCEEDED(FFileSink.As(&status)) && status && status->GetFramesWritten(&frames) == S_OK)
+        return frames;
+    if (FMuxStatus && FMuxStatus->GetFramesWritten(&frames) == S_OK)
+        return frames;
+    return -1;
+}
+
 QString TTlmDVCapture::WriteFailure()
 {
     if (!FFileSink)
@@ -224,7 +236,8 @@ void TTlmDVCapture::CheckFileResult(HRESULT Result, const QString& Name)
 
 void TTlmDVCapture::WriteFailed()
 {
-    if (GetCaptureState() != csRunned || CaptureMode() == cmPreview)
+    // Other aborts (a refused media type) stay with the graph, as before.
+    if (GetCaptureState() != csRunned || CaptureMode() == cmPreview || WriteFailure().isEmpty())
         return;
     // As when the device goes: the capture page stops the capture, which
     // keeps what was written and raises the failure in words.
@@ -272,6 +285,7 @@ void TTlmDVCapture::Start()
         FPictureCB->Disarm();
     }
     FCaptureState = csRunned;
+    FFramesWritten = -1;
     FLastRecordTime = 0;
     FFrameCB->SetEnabled(true);
     if (const HRESULT hr = FMediaControl->Run(); FAILED(hr)) {
@@ -326,6 +340,7 @@ void TTlmDVCapture::Stop()
         if (const HRESULT hr = FMediaControl->Stop(); FAILED(hr) && SUCCEEDED(failedCall))
             failedCall = hr;
         failure = WriteFailure();
+        FFramesWritten = CountFramesWritten();
         if (!last.isEmpty() && ExtractFileExt(last) != ".tmp" && FileExists(last) && OnNewCaptureFile)
             OnNewCaptureFile(this, last);
         if (FSceneDocument) {

@@ -420,6 +420,9 @@ TH_DECLARE_IID(IFileSinkFilter2, "00855B90-CE1B-11D0-BD4F-00A0C911CE86");
 // memory for the caller to free with CoTaskMemFree (null when none).
 struct IFileWriteStatus : IUnknown {
     virtual HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) = 0;
+    // The video frames (dropped ones included) in the files of the run, as
+    // their headers count them; E_NOTIMPL for a writer that does not know.
+    virtual HRESULT GetFramesWritten(LONGLONG* frames) = 0;
 
 protected:
     ~IFileWriteStatus() = default;

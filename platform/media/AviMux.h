@@ -108,7 +108,7 @@ public:
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override;
 };
 
-class CAviMux final : public CBaseFilter, public IConfigAviMux, public IConfigInterleaving {
+class CAviMux final : public CBaseFilter, public IConfigAviMux, public IConfigInterleaving, public IFileWriteStatus {
 public:
     static CUnknown* CreateInstance(IUnknown* outer, HRESULT* hr);
     ~CAviMux() override;
@@ -127,6 +127,10 @@ public:
     // IConfigInterleaving
     HRESULT put_Mode(InterleavingMode mode) override;
     HRESULT get_Mode(InterleavingMode* mode) override;
+    // IFileWriteStatus: the file's first failure (its text is the writer's
+    // downstream, which wrote the bytes) and the video frames in the file.
+    HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) override;
+    HRESULT GetFramesWritten(LONGLONG* frames) override;
 
     // The largest RIFF piece of the files begun from now on (1 GiB unless set):
     // lets tests cross the OpenDML boundary with small files.
@@ -139,6 +143,7 @@ private:
     void startFile();
     // With the file lock held.
     void finishFile();
+    std::int64_t videoFrames() const;
 
     CCritSec m_lock;
     std::vector<std::unique_ptr<CAviMuxInputPin>> m_inputs;
@@ -150,6 +155,7 @@ private:
     std::mutex m_fileLock; // the file: layout, sink, the inputs' timing
     CAviMuxSink m_sink;
     AviFileLayout m_layout;
+    std::int64_t m_framesWritten = 0; // of the last file finished
 };
 
 } // namespace th::media

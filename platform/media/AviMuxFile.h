@@ -106,6 +106,7 @@ public:
     bool Failed() const { return FAILED(firstError_); }
     HRESULT FirstError() const { return firstError_; }
     int StreamCount() const { return static_cast<int>(streams_.size()); }
+    AviStreamKind Kind(int s) const { return streams_.at(static_cast<std::size_t>(s)).info.kind; }
     // Chunks (frames) or audio sample frames of stream s written so far.
     std::int64_t Length(int s) const;
     int RiffCount() const { return riffCount_; }

@@ -59,6 +59,8 @@ public:
     HRESULT GetMode(DWORD* flags) override;
     // IFileWriteStatus: the first failure of this run and its text.
     HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) override;
+    // E_NOTIMPL: the bytes it writes are not frames to it.
+    HRESULT GetFramesWritten(LONGLONG*) override { return E_NOTIMPL; }
 
 private:
     friend class CFileWriterInputPin;

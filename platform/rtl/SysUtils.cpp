@@ -1,5 +1,7 @@
 #include "platform/rtl/SysUtils.h"
 
+#include "platform/riff/RiffFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -304,45 +306,15 @@ bool ForceDirectories(const QString& directory)
 
 // --- Files ----------------------------------------------------------------------------
 
-DWORD Win32CodeFromErrno(int err)
-{
-    switch (err) {
-    case 0:
-        return 0;
-    case ENOENT:
-    case ENOTDIR:
-        return static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-        return static_cast<DWORD>(ERROR_ACCESS_DENIED);
-    case EROFS:
-        return 19; // ERROR_WRITE_PROTECT
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-        return static_cast<DWORD>(ERROR_DISK_FULL);
-    case EFBIG:
-        return 223; // ERROR_FILE_TOO_LARGE
-    case ENAMETOOLONG:
-        return static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE);
-    case EIO:
-        return static_cast<DWORD>(ERROR_WRITE_FAULT);
-    default:
-        return 31; // ERROR_GEN_FAILURE
-    }
-}
-
 QString FileErrorText(const QString& fileName, DWORD code, const QString& detail)
 {
     QString text;
     switch (code) {
     case ERROR_DISK_FULL:
-    case 39: // ERROR_HANDLE_DISK_FULL
+    case ERROR_HANDLE_DISK_FULL:
         text = QStringLiteral("The disk that holds \"%1\" is full.").arg(fileName);
         break;
-    case 19: // ERROR_WRITE_PROTECT
+    case th::riff::kErrorWriteProtect:
         text = QStringLiteral("The disk that holds \"%1\" is read-only.").arg(fileName);
         break;
     case ERROR_ACCESS_DENIED:
@@ -356,7 +328,7 @@ QString FileErrorText(const QString& fileName, DWORD code, const QString& detail
     case ERROR_FILENAME_EXCED_RANGE:
         text = QStringLiteral("\"%1\" cannot be created: the name is too long.").arg(fileName);
         break;
-    case 223: // ERROR_FILE_TOO_LARGE
+    case th::riff::kErrorFileTooLarge:
         text = QStringLiteral("\"%1\" cannot grow any larger on its disk.").arg(fileName);
         break;
     case ERROR_INVALID_NAME:
@@ -377,7 +349,7 @@ void SaveFileSafely(const QString& fileName, const QByteArray& data)
     const QByteArray target = QFile::encodeName(fileName);
     QByteArray temp = target + ".XXXXXX";
     const auto fail = [&](int err, const char* what) {
-        throw Exception(FileErrorText(fileName, Win32CodeFromErrno(err),
+        throw Exception(FileErrorText(fileName, th::riff::Win32ErrorFromErrno(err),
                                       QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(err)))));
     };
     const int fd = ::mkstemp(temp.data());

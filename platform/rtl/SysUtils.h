@@ -100,8 +100,6 @@ bool ForceDirectories(const QString& directory);
 // code ("The disk that holds \"...\" is full."); detail, when given, follows in
 // brackets (the operation and the system's own message).
 QString FileErrorText(const QString& fileName, DWORD code, const QString& detail = {});
-// The Win32 error code that stands for an errno value of a file operation.
-DWORD Win32CodeFromErrno(int err);
 // Writes data into a new file beside fileName, flushed to the disk, and only
 // then renames it over fileName: on any failure (a full disk included) the old
 // file stays as it was. Raises Exception with FileErrorText.

@@ -3,6 +3,9 @@
 // camcorder that end by each rule, by the Stop button and by the device going.
 #include "CaptureFixture.h"
 
+#include "AvRead.h"
+
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTreeWidget>
