@@ -33,7 +33,9 @@
 // between the inputs and the state changes, and no sample is delivered while
 // a lock of the graph or of the filter's state is held. A write error is kept
 // (the first one), later samples are refused with it, and the file is still
-// closed with headers and indexes for the chunks written before the error.
+// closed with headers and indexes for the chunks written before the error;
+// where the indexes find no room, the last chunks give way to them.
+// IFileWriteStatus tells that error and the video frames in the file.
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/media/AviMuxFile.h"

@@ -14,9 +14,11 @@
 // Errors. A file that cannot be created makes Pause (and so the graph's Run)
 // fail with HRESULT_FROM_WIN32 of the system's error, and a write that fails
 // makes Receive answer likewise; either is raised once per run as
-// EC_ERRORABORT (param1 the HRESULT) through the graph. The writer goes on
-// taking the samples that follow, so that the mux can still close the file
-// with valid headers after a failed write.
+// EC_ERRORABORT (param1 the HRESULT) through the graph, and kept with a text
+// that names the file, the operation and the system's message
+// (IFileWriteStatus). The writer goes on taking the samples that follow, so
+// that the mux can still close the file with valid headers after a failed
+// write, and put its indexes where chunks were.
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/riff/RiffFile.h"
