@@ -381,6 +381,7 @@ bool AviFileLayout::writeIndexes()
     if (ok)
         return true;
     sink_.Rewind(start);
+    moviEnd_ = start;
     for (std::size_t k = 0; k < streams_.size(); ++k)
         streams_[k].super.resize(supers[k]);
     return false;
