@@ -40,7 +40,7 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ec);
 }
 
-SmallDisk::SmallDisk(Kind kind, std::int64_t bytes)
+SmallDisk::SmallDisk(Kind kind, std::int64_t bytes, bool fallBack)
 {
     const std::string options =
         "size=" + std::to_string(bytes) + ",mode=0777" + (kind == Kind::ReadOnly ? std::string(",ro") : std::string());
@@ -49,7 +49,9 @@ SmallDisk::SmallDisk(Kind kind, std::int64_t bytes)
         return;
     }
     why_ = std::string("a tmpfs cannot be mounted here (") + std::strerror(errno) + ")";
-    if (kind == Kind::Full) {
+    if (!fallBack) {
+        return;
+    } else if (kind == Kind::Full) {
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit l{};
         getrlimit(RLIMIT_FSIZE, &l);

@@ -33,7 +33,8 @@ private:
 class SmallDisk {
 public:
     enum class Kind { Full, ReadOnly };
-    SmallDisk(Kind kind, std::int64_t bytes);
+    // Without fallBack a disk that cannot be mounted is left unusable.
+    SmallDisk(Kind kind, std::int64_t bytes, bool fallBack = true);
     ~SmallDisk();
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;
