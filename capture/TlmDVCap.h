@@ -181,12 +181,12 @@ private:
     QString CurrentSinkFile();
     void SaveSceneDocument();
     // The file writer's first failure of the run in words (which file, why),
-    // empty when it has none.
-    QString WriteFailure();
+    // empty when it has none; Shown, when given, is the file named.
+    QString WriteFailure(const QString& Shown = {});
     // The writer's count of the video frames in its files; -1 when unknown.
     std::int64_t CountFramesWritten();
-    // Raises a failed result of naming the writer's file in words.
-    void CheckFileResult(HRESULT Result, const QString& Name);
+    // Raises a failed result of naming the writer's file Name in words.
+    void CheckFileResult(HRESULT Result, const QString& Name, const QString& Shown = {});
     // The writer could not write: the capture stops as on a device removal.
     void WriteFailed();
 

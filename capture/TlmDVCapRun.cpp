@@ -203,7 +203,7 @@ std::int64_t TTlmDVCapture::CountFramesWritten()
     return -1;
 }
 
-QString TTlmDVCapture::WriteFailure()
+QString TTlmDVCapture::WriteFailure(const QString& Shown)
 {
     if (!FFileSink)
         return {};
@@ -218,19 +218,20 @@ QString TTlmDVCapture::WriteFailure()
     CoTaskMemFree(text);
     if (SUCCEEDED(error))
         return {};
-    QString file;
+    QString file = Shown;
     try {
-        file = CurrentSinkFile();
+        if (file.isEmpty())
+            file = CurrentSinkFile();
     } catch (const std::exception&) {
     }
     return FileErrorText(file, Win32Code(error), detail);
 }
 
-void TTlmDVCapture::CheckFileResult(HRESULT Result, const QString& Name)
+void TTlmDVCapture::CheckFileResult(HRESULT Result, const QString& Name, const QString& Shown)
 {
     if (SUCCEEDED(Result))
         return;
-    const QString failure = WriteFailure();
+    const QString failure = WriteFailure(Shown);
     throw Exception(failure.isEmpty() ? FileErrorText(Name, Win32Code(Result)) : failure);
 }
 
@@ -280,7 +281,8 @@ void TTlmDVCapture::Start()
         // starts in the temporary file again instead.
         if (FFileSwitcher && FFileSink && CaptureMode() != cmPreview) {
             const QString temporary = ChangeFileExt(FFileName, ".tmp");
-            CheckFileResult(FFileSink->SetFileName(Wide(temporary), nullptr), temporary);
+            // The user knows the capture file by its own name, not the temporary one.
+            CheckFileResult(FFileSink->SetFileName(Wide(temporary), nullptr), temporary, FFileName);
         }
         FPictureCB->Disarm();
     }

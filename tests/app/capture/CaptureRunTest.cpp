@@ -110,7 +110,7 @@ protected:
         Into(disk, Split);
         form->CaptureStart->trigger();
         const QString message = TakeMessage();
-        EXPECT_TRUE(message.contains(disk.qpath())) << message.toStdString();
+        EXPECT_TRUE(message.contains("\"" + CaptureFile() + "\"")) << message.toStdString();
         EXPECT_TRUE(message.contains(disk.mounted() ? "is read-only" : "cannot be created")) << message.toStdString();
         EXPECT_FALSE(message.contains("External exception")) << message.toStdString();
         EXPECT_TRUE(form->FProject->Files.isEmpty());
