@@ -118,17 +118,21 @@ void AviWriterCore::RecordMediaFormat(const AM_MEDIA_TYPE& mt)
 HRESULT AviWriterCore::SetFileName(LPCOLESTR fileName)
 {
     if (WideLength(fileName) > kMaxFileNameChars)
-        return ERROR_FILENAME_EXCED_RANGE;
+        return HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     std::string name = ToSystemCodePage(fileName);
     if (name.empty())
         return E_OUTOFMEMORY;
     Guard lock(FFilterLock);
     CloseFile();
+    // A new name begins a new use of the writer.
+    ResetWriteStatus();
     FFileName = std::move(name);
     const DWORD r = OpenFile();
-    CloseFile();
+    const HRESULT closed = CloseFile();
     FArmed = true;
-    return static_cast<HRESULT>(r);
+    if (r != 0)
+        return HRESULT_FROM_WIN32(r);
+    return FAILED(closed) ? closed : S_OK;
 }
 
 HRESULT AviWriterCore::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt)
@@ -250,11 +254,14 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     }
 
     if (!open)
-        return S_FALSE;
+        return FAILED(WriteError()) ? WriteError() : S_FALSE;
     const DWORD r = writeChunk(pin, VideoChunkId(), data, len);
-    if (r == 0)
-        AddVideoIndexEntry(static_cast<std::uint32_t>(len));
-    return static_cast<HRESULT>(r);
+    if (r != 0) {
+        --FVideoFrames; // counted above, never written
+        return WriteError();
+    }
+    AddVideoIndexEntry(static_cast<std::uint32_t>(len));
+    return S_OK;
 }
 
 HRESULT AviWriterCore::ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample)
@@ -324,6 +331,7 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     if (open && rate > 0) {
         const std::int64_t nominal = pin.FNominalSamples;
         std::int64_t gap = total - own;
+        std::int64_t lost = 0;
         while (gap > 0) {
             // Without a nominal size yet the gap cannot be cut: one piece.
             const std::int64_t piece = nominal <= 0 || gap <= nominal + nominal / 10 ? gap : nominal;
@@ -334,12 +342,15 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
                 Put32(pin.Chunk.data() + 4, static_cast<std::uint32_t>(bytes));
                 if (WriteMovie(pin.Chunk.data(), pin.Chunk.size()) == 0)
                     AddAudioIndexEntry(static_cast<std::uint32_t>(bytes));
+                else
+                    lost += piece;
             }
             gap -= piece;
         }
+        total -= lost;
     }
     if (!open)
-        return S_FALSE;
+        return FAILED(WriteError()) ? WriteError() : S_FALSE;
 
     FAudioSamples += total;
     FAudioIndexSamples += total;
@@ -347,7 +358,12 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     const std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
     NoteAudioChunkSize(static_cast<std::uint32_t>(len + 8));
     const DWORD r = writeChunk(pin, FourCC("01wb"), data, len);
-    if (r == 0)
-        AddAudioIndexEntry(static_cast<std::uint32_t>(len));
-    return static_cast<HRESULT>(r);
+    if (r != 0) {
+        // Counted above, never written.
+        FAudioSamples -= own;
+        FAudioIndexSamples -= own;
+        return WriteError();
+    }
+    AddAudioIndexEntry(static_cast<std::uint32_t>(len));
+    return S_OK;
 }

@@ -48,9 +48,10 @@ public:
     void RecordMediaFormat(const AM_MEDIA_TYPE& mt);
 
     // The file sink: SetFileName creates the named file at once as an empty
-    // finished AVI file, closes it and arms the writer; 206 for a name of more
-    // than 260 characters, E_OUTOFMEMORY for an empty one, else the result of
-    // creating the file (a positive Win32 code on failure).
+    // finished AVI file, closes it and arms the writer; HRESULT_FROM_WIN32(206)
+    // for a name of more than 260 characters, E_OUTOFMEMORY for an empty one,
+    // else the result of creating the file (HRESULT_FROM_WIN32 of the system's
+    // error on failure, also kept as the write status).
     HRESULT SetFileName(LPCOLESTR fileName);
     // A task-memory copy of the current name (the caller frees it with
     // CoTaskMemFree); pmt, when given, is cleared.
@@ -59,7 +60,8 @@ public:
     // or after SampleTime. Always S_OK.
     HRESULT ChangeFileName(LPCOLESTR name, std::int64_t sampleTime);
 
-    // The pins' sample reception.
+    // The pins' sample reception. A sample that cannot be written (no file
+    // could be opened, or the write failed) answers with the write status.
     HRESULT ReceiveVideo(AviPinState& pin, IMediaSample* sample);
     HRESULT ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample);
     // A new run: its samples' times begin again, so nothing of the last run's

@@ -9,7 +9,6 @@
 #include "platform/rtl/SysUtils.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -52,6 +51,12 @@ void SetSceneEnd(QDomDocument& doc, QDomElement& scene, int end)
     if (!old.isNull())
         scene.removeChild(old);
     AddTextElement(doc, scene, "end", QString::number(end));
+}
+
+// The Win32 code inside an HRESULT_FROM_WIN32 value; 0 for other results.
+DWORD Win32Code(HRESULT hr)
+{
+    return (static_cast<quint32>(hr) & 0xFFFF0000u) == 0x80070000u ? DWORD(hr & 0xFFFF) : DWORD(0);
 }
 
 } // namespace
@@ -166,10 +171,11 @@ void TTlmDVCapture::SwitchCaptureFile(const QString& Name, std::int64_t Time)
     if (Time != -1 && FFileSwitcher) {
         const QString old = CurrentSinkFile();
         CheckHResult(FFileSwitcher->ChangeFileName(Wide(Name), Time));
-        if (ExtractFileExt(old) != ".tmp" && OnNewCaptureFile)
+        // A file the writer could not create is its write error, not a capture file.
+        if (ExtractFileExt(old) != ".tmp" && FileExists(old) && OnNewCaptureFile)
             OnNewCaptureFile(this, old);
     } else {
-        CheckHResult(FFileSink->SetFileName(Wide(Name), nullptr));
+        CheckFileResult(FFileSink->SetFileName(Wide(Name), nullptr), Name);
     }
 }
 
@@ -213,17 +219,66 @@ void TTlmDVCapture::LastFrameCounts(int& Dropped, int& NotDropped) const
     NotDropped = FLastNotDropped;
 }
 
+std::int64_t TTlmDVCapture::CountFramesWritten()
+{
+    // The File Writer of a one-file graph writes bytes: its mux counts the frames.
+    ComPtr<IFileWriteStatus> status;
+    LONGLONG frames = 0;
+    if (FFileSink && SUCCEEDED(FFileSink.As(&status)) && status && status->GetFramesWritten(&frames) == S_OK)
+        return frames;
+    if (FMuxStatus && FMuxStatus->GetFramesWritten(&frames) == S_OK)
+        return frames;
+    return -1;
+}
+
+QString TTlmDVCapture::WriteFailure(const QString& Shown)
+{
+    if (!FFileSink)
+        return {};
+    ComPtr<IFileWriteStatus> status;
+    if (FAILED(FFileSink.As(&status)) || !status)
+        return {};
+    HRESULT error = S_OK;
+    LPOLESTR text = nullptr;
+    if (FAILED(status->GetWriteError(&error, &text)))
+        return {};
+    const QString detail = text ? QString::fromUtf16(text) : QString();
+    CoTaskMemFree(text);
+    if (SUCCEEDED(error))
+        return {};
+    QString file = Shown;
+    try {
+        if (file.isEmpty())
+            file = CurrentSinkFile();
+    } catch (const std::exception&) {
+    }
+    return FileErrorText(file, Win32Code(error), detail);
+}
+
+void TTlmDVCapture::CheckFileResult(HRESULT Result, const QString& Name, const QString& Shown)
+{
+    if (SUCCEEDED(Result))
+        return;
+    const QString failure = WriteFailure(Shown);
+    throw Exception(failure.isEmpty() ? FileErrorText(Name, Win32Code(Result)) : failure);
+}
+
+void TTlmDVCapture::WriteFailed()
+{
+    // Other aborts (a refused media type) stay with the graph, as before.
+    if (GetCaptureState() != csRunned || CaptureMode() == cmPreview || WriteFailure().isEmpty())
+        return;
+    // As when the device goes: the capture page stops the capture, which
+    // keeps what was written and raises the failure in words.
+    if (OnDeviceLost)
+        OnDeviceLost(this, dmRemoved);
+    if (GetCaptureState() == csRunned)
+        Stop();
+}
+
 void TTlmDVCapture::SaveSceneDocument()
 {
-    // Written beside the capture file under a temporary name and renamed over
-    // the scene file, so that a crash never leaves half a scene file.
-    const QString name = ChangeFileExt(FFileName, ".thf");
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Exception(QString("Cannot create the scene file \"%1\": %2").arg(name, file.errorString()));
-    const QByteArray text = FSceneDocument->toByteArray(-1);
-    if (file.write(text) != text.size() || !file.commit())
-        throw Exception(QString("Cannot write the scene file \"%1\": %2").arg(name, file.errorString()));
+    SaveFileSafely(ChangeFileExt(FFileName, ".thf"), FSceneDocument->toByteArray(-1));
 }
 
 void TTlmDVCapture::Start()
@@ -252,16 +307,36 @@ void TTlmDVCapture::Start()
         // After a capture with one file per scene the writer still names the
         // last scene file, which a new run would open again and truncate; it
         // starts in the temporary file again instead.
-        if (FFileSwitcher && FFileSink && CaptureMode() != cmPreview)
-            CheckHResult(FFileSink->SetFileName(Wide(ChangeFileExt(FFileName, ".tmp")), nullptr));
+        if (FFileSwitcher && FFileSink && CaptureMode() != cmPreview) {
+            const QString temporary = ChangeFileExt(FFileName, ".tmp");
+            // The user knows the capture file by its own name, not the temporary one.
+            CheckFileResult(FFileSink->SetFileName(Wide(temporary), nullptr), temporary, FFileName);
+        }
         FPictureCB->Disarm();
         FLastDropped = FLastNotDropped = 0;
     }
     FCaptureState = csRunned;
+    FFramesWritten = -1;
     FLastRecordTime = 0;
     FUndatedScene = false;
     FFrameCB->SetEnabled(true);
-    CheckHResult(FMediaControl->Run());
+    if (const HRESULT hr = FMediaControl->Run(); FAILED(hr)) {
+        // A file that cannot be created: nothing was captured, and the
+        // component is left stopped, so that neither Stop nor a deactivation
+        // raises again.
+        const QString failure = WriteFailure();
+        FSceneDocument.reset();
+        FScenesNode = {};
+        FCurrentScene = {};
+        try {
+            Stop();
+        } catch (const std::exception&) {
+        }
+        FCaptureState = csStopped;
+        if (!failure.isEmpty())
+            throw Exception(failure);
+        CheckHResult(hr);
+    }
     if (OnChangeCaptureState)
         OnChangeCaptureState(this, csRunned);
 }
@@ -270,37 +345,60 @@ void TTlmDVCapture::Stop()
 {
     if (!FMediaControl || FCaptureState == csStopped)
         return;
-    std::lock_guard<TCriticalSection> guard(FCaptureLock);
-    FFrameCB->SetEnabled(false);
-    CheckHResult(FMediaControl->Pause());
-    // The device's run is over: these counts are final, and the files hold them.
-    GetFrameCounts(FLastDropped, FLastNotDropped);
-    if (FSceneDocument) {
-        if (!FCurrentScene.isNull()) {
+    // Every step runs whatever failed before it: the graph stops and the files
+    // are finished and reported before the scene file is saved, and the first
+    // failure is raised after all of them.
+    QString failure;
+    HRESULT failedCall = S_OK;
+    {
+        std::lock_guard<TCriticalSection> guard(FCaptureLock);
+        FFrameCB->SetEnabled(false);
+        failedCall = FMediaControl->Pause();
+        // The device's run is over: these counts are final, and the files hold them.
+        GetFrameCounts(FLastDropped, FLastNotDropped);
+        if (FSceneDocument && !FCurrentScene.isNull()) {
             int dropped = 0, notDropped = 0;
             GetFrameCounts(dropped, notDropped);
             FSceneStart = dropped + notDropped;
             SetSceneEnd(*FSceneDocument, FCurrentScene, FSceneStart);
         }
-        SaveSceneDocument();
-        FSceneDocument.reset();
-        FScenesNode = {};
-        FCurrentScene = {};
-        if (OnNewCaptureFile)
-            OnNewCaptureFile(this, FFileName);
-    }
-    FCaptureState = csStopped;
-    if (FFileSwitcher && CaptureMode() != cmPreview) {
-        const QString last = CurrentSinkFile();
-        if (ExtractFileExt(last) != ".tmp" && OnNewCaptureFile)
+        FCaptureState = csStopped;
+        QString last;
+        if (FFileSwitcher && CaptureMode() != cmPreview) {
+            try {
+                last = CurrentSinkFile();
+            } catch (const std::exception&) {
+            }
+        }
+        // The writer closes its file here.
+        if (const HRESULT hr = FMediaControl->Stop(); FAILED(hr) && SUCCEEDED(failedCall))
+            failedCall = hr;
+        failure = WriteFailure();
+        FFramesWritten = CountFramesWritten();
+        if (!last.isEmpty() && ExtractFileExt(last) != ".tmp" && FileExists(last) && OnNewCaptureFile)
             OnNewCaptureFile(this, last);
+        if (FSceneDocument) {
+            try {
+                SaveSceneDocument();
+            } catch (const Exception& e) {
+                if (failure.isEmpty())
+                    failure = e.Message();
+            }
+            FSceneDocument.reset();
+            FScenesNode = {};
+            FCurrentScene = {};
+            if (FileExists(FFileName) && OnNewCaptureFile)
+                OnNewCaptureFile(this, FFileName);
+        }
+        const QString temporary = ChangeFileExt(FFileName, ".tmp");
+        if (FileExists(temporary))
+            QFile::remove(temporary);
+        FDroppedCache = 0;
+        FNotDroppedCache = 0;
+        if (OnChangeCaptureState)
+            OnChangeCaptureState(this, csStopped);
     }
-    CheckHResult(FMediaControl->Stop());
-    const QString temporary = ChangeFileExt(FFileName, ".tmp");
-    if (FileExists(temporary))
-        QFile::remove(temporary);
-    FDroppedCache = 0;
-    FNotDroppedCache = 0;
-    if (OnChangeCaptureState)
-        OnChangeCaptureState(this, csStopped);
+    if (!failure.isEmpty())
+        throw Exception(failure);
+    CheckHResult(failedCall);
 }

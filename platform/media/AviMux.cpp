@@ -299,6 +299,8 @@ HRESULT CAviMux::NonDelegatingQueryInterface(REFIID riid, void** ppv)
         return GetInterface(static_cast<IConfigAviMux*>(this), ppv);
     if (riid == IID_IConfigInterleaving)
         return GetInterface(static_cast<IConfigInterleaving*>(this), ppv);
+    if (riid == IID_IFileWriteStatus)
+        return GetInterface(static_cast<IFileWriteStatus*>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -355,8 +357,37 @@ void CAviMux::startFile()
 
 void CAviMux::finishFile()
 {
-    if (m_layout.IsOpen())
+    if (m_layout.IsOpen()) {
         m_layout.End();
+        m_framesWritten = videoFrames();
+    }
+}
+
+std::int64_t CAviMux::videoFrames() const
+{
+    for (int s = 0; s < m_layout.StreamCount(); ++s)
+        if (m_layout.Kind(s) != AviStreamKind::Audio)
+            return m_layout.Length(s);
+    return 0;
+}
+
+HRESULT CAviMux::GetWriteError(HRESULT* error, LPOLESTR* text)
+{
+    if (!error || !text)
+        return E_POINTER;
+    std::lock_guard<std::mutex> file(m_fileLock);
+    *error = m_layout.FirstError();
+    *text = nullptr;
+    return S_OK;
+}
+
+HRESULT CAviMux::GetFramesWritten(LONGLONG* frames)
+{
+    if (!frames)
+        return E_POINTER;
+    std::lock_guard<std::mutex> file(m_fileLock);
+    *frames = m_layout.IsOpen() ? videoFrames() : m_framesWritten;
+    return S_OK;
 }
 
 HRESULT CAviMux::Pause()

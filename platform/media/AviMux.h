@@ -30,7 +30,9 @@
 // between the inputs and the state changes, and no sample is delivered while
 // a lock of the graph or of the filter's state is held. A write error is kept
 // (the first one), later samples are refused with it, and the file is still
-// closed with headers and indexes for the chunks written before the error.
+// closed with headers and indexes for the chunks written before the error;
+// where the indexes find no room, the last chunks give way to them.
+// IFileWriteStatus tells that error and the video frames in the file.
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/media/AviMuxFile.h"
@@ -103,7 +105,7 @@ public:
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override;
 };
 
-class CAviMux final : public CBaseFilter, public IConfigAviMux, public IConfigInterleaving {
+class CAviMux final : public CBaseFilter, public IConfigAviMux, public IConfigInterleaving, public IFileWriteStatus {
 public:
     static CUnknown* CreateInstance(IUnknown* outer, HRESULT* hr);
     ~CAviMux() override;
@@ -122,6 +124,10 @@ public:
     // IConfigInterleaving
     HRESULT put_Mode(InterleavingMode mode) override;
     HRESULT get_Mode(InterleavingMode* mode) override;
+    // IFileWriteStatus: the file's first failure (its text is the writer's
+    // downstream, which wrote the bytes) and the video frames in the file.
+    HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) override;
+    HRESULT GetFramesWritten(LONGLONG* frames) override;
 
     // The largest RIFF piece of the files begun from now on (1 GiB unless set):
     // lets tests cross the OpenDML boundary with small files.
@@ -134,6 +140,7 @@ private:
     void startFile();
     // With the file lock held.
     void finishFile();
+    std::int64_t videoFrames() const;
 
     CCritSec m_lock;
     std::vector<std::unique_ptr<CAviMuxInputPin>> m_inputs;
@@ -145,6 +152,7 @@ private:
     std::mutex m_fileLock; // the file: layout, sink, the inputs' timing
     CAviMuxSink m_sink;
     AviFileLayout m_layout;
+    std::int64_t m_framesWritten = 0; // of the last file finished
 };
 
 } // namespace th::media

@@ -208,7 +208,8 @@ TEST(AviFileSink, NamesTheirLengthsAndTheEmptyFile)
         std::fputs("an older file that is longer than nothing", old);
         std::fclose(old);
     }
-    EXPECT_EQ(c.w.SetFileName(U16(at260 + "x").c_str()), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(c.w.SetFileName(U16(at260 + "x").c_str()),
+              HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)));
     EXPECT_FALSE(c.w.FArmed);
     c.w.FChangePending = true;
     EXPECT_EQ(c.w.SetFileName(U16(at260).c_str()), S_OK);
@@ -222,9 +223,12 @@ TEST(AviFileSink, NamesTheirLengthsAndTheEmptyFile)
     EXPECT_EQ(th::com::Utf16ToUtf8(name), at260);
     CoTaskMemFree(name);
 
-    // A name that cannot be created: the Win32 code, a positive value.
-    EXPECT_EQ(c.w.SetFileName(U16(base + "none/x.avi").c_str()), ERROR_PATH_NOT_FOUND);
+    // A name that cannot be created: a failure, kept with a text that names the file.
+    const HRESULT missing = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(c.w.SetFileName(U16(base + "none/x.avi").c_str()), missing);
     EXPECT_TRUE(c.w.FArmed);
+    EXPECT_EQ(c.w.WriteError(), missing);
+    EXPECT_NE(c.w.WriteErrorText().find(base + "none/x.avi"), std::string::npos) << c.w.WriteErrorText();
 }
 
 // --- Dropped frames ----------------------------------------------------------------------------------
@@ -517,12 +521,14 @@ TEST(AviReceptionWithoutFile, NotArmedDropsAndArmedWithoutFileCountsNothing)
     EXPECT_EQ(AudioMedia(c, 0, 1920), S_OK);
     EXPECT_FALSE(c.w.IsFileOpen());
 
-    // Armed, but the file cannot be created: every sample tries again.
+    // Armed, but the file cannot be created: every sample tries again, and
+    // fails with the kept error.
     c.w.FFileName = dir.file("missing/x.avi");
     c.w.FArmed = true;
-    EXPECT_EQ(Video(c, D, 2 * D), S_FALSE);
-    EXPECT_EQ(AudioMedia(c, 1920, 3840), S_FALSE);
-    EXPECT_EQ(Video(c, 2 * D, 3 * D), S_FALSE);
+    const HRESULT missing = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(Video(c, D, 2 * D), missing);
+    EXPECT_EQ(AudioMedia(c, 1920, 3840), missing);
+    EXPECT_EQ(Video(c, 2 * D, 3 * D), missing);
     EXPECT_EQ(c.w.FVideoFrames, 0);
     EXPECT_EQ(c.w.FAudioSamples, 0);
     c.w.FFileName = dir.file("x.avi");
