@@ -600,7 +600,10 @@ void TMainForm::DVCaptureNewScene(const QImage& Bitmap, BYTE Day, BYTE Month, BY
 {
     // The picture is the raiser's and gone when this returns: a deep copy crosses.
     QImage picture = Bitmap.copy();
-    const QString caption = QString::asprintf("%.2d.%.2d.%.4d %.2d:%.2d:%.2d", Day, Month, Year, Hour, Min, Sec);
+    // The frames before the first dated one come as a scene without a date.
+    const QString caption = Year == 0 ? QStringLiteral("undated")
+                                      : QString::asprintf("%.2d.%.2d.%.4d %.2d:%.2d:%.2d", Day, Month, Year, Hour,
+                                                          Min, Sec);
     PostToMain([this, picture = std::move(picture), caption]() mutable {
         ++FSceneCount;
         CaptureScenesListView->AddScene(caption, picture);

@@ -10,6 +10,8 @@
 // exactly the files and scenes it reported.
 #include "app/Main.h"
 
+#include <exception>
+
 #include "app/TlmScnLV.h"
 #include "platform/rtl/DateUtils.h"
 #include "platform/win/Drives.h"
@@ -54,19 +56,6 @@ void DeleteDriveRows(QTreeWidget* View, int Index)
         delete View->takeTopLevelItem(View->topLevelItemCount() - 1);
 }
 
-// The first "<name> (n).avi" beside Name whose capture and scene files are
-// both free.
-QString NextFreeCaptureName(const QString& Name)
-{
-    const QString ext = ExtractFileExt(Name);
-    const QString base = Name.left(Name.size() - ext.size());
-    for (int n = 2;; ++n) {
-        const QString candidate = base + QStringLiteral(" (%1)").arg(n) + ext;
-        if (!FileExists(candidate) && !FileExists(ChangeFileExt(candidate, QStringLiteral(".thf"))))
-            return candidate;
-    }
-}
-
 } // namespace
 
 void TMainForm::SettleNextCaptureFile()
@@ -74,7 +63,7 @@ void TMainForm::SettleNextCaptureFile()
     // Set once: the component deletes the scene file of every new name.
     if (FProject && !FProject->SplitFiles && FCapturedFiles.contains(FCaptureFileName) &&
         FileExists(FCaptureFileName))
-        FCaptureFileName = NextFreeCaptureName(FCaptureFileName);
+        FCaptureFileName = FreeFileName(FCaptureFileName, {QStringLiteral(".thf")});
     DVCapture->SetFileName(FCaptureFileName);
 }
 
@@ -318,15 +307,28 @@ void TMainForm::StopCapture(bool AutoEnd)
     FRecordTimeBack = false;
     DVCapture->TransportStop();
 
-    // The component leaves the counts alone when it is not running (the
-    // device went): the line then reports the last ones read.
-    ReadFrameCounts();
-    const int dropped = FLastDropped;
-    const int notDropped = FLastNotDropped;
-    DVCapture->Stop();
+    int dropped = 0;
+    int notDropped = 0;
+    // A file that could not be written (a full disk, a scene file that could
+    // not be saved) is raised after the rest of the stop, so that what was
+    // captured is still listed and saved with the project.
+    std::exception_ptr failure;
+    try {
+        DVCapture->Stop();
+    } catch (const std::exception&) {
+        failure = std::current_exception();
+    }
+    // Read once the graph has stopped, so that the report tells what the
+    // files hold.
+    DVCapture->LastFrameCounts(dropped, notDropped);
     // Nothing comes from the streaming threads any more; what they reported
     // before the stop belongs to this capture.
     DeliverPosted();
+    // After a write error the files hold fewer frames than passed the device:
+    // the line tells what the files hold.
+    const std::int64_t written = DVCapture->FramesWritten();
+    if (written >= 0 && written < std::int64_t(dropped) + notDropped)
+        notDropped = int(std::max<std::int64_t>(0, written - dropped));
 
     if (FProject && !FProject->SplitFiles)
         FCapturedFiles.append(DVCapture->FileName());
@@ -365,6 +367,8 @@ void TMainForm::StopCapture(bool AutoEnd)
             DVCapture->TransportRew();
         GoToPage(FinishTab);
     }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TMainForm::CaptureStopExecute()

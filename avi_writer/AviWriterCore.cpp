@@ -29,6 +29,14 @@ std::string ToSystemCodePage(LPCOLESTR s)
     return s ? th::com::Utf16ToUtf8(s) : std::string();
 }
 
+th::riff::SampleTimes TimesOf(IMediaSample* sample)
+{
+    th::riff::SampleTimes t;
+    t.hasTime = SUCCEEDED(sample->GetTime(&t.start, &t.stop));
+    t.hasMedia = sample->GetMediaTime(&t.mediaStart, &t.mediaStop) != VFW_E_MEDIA_TIME_NOT_SET;
+    return t;
+}
+
 } // namespace
 
 std::int64_t Nearest(double x)
@@ -110,17 +118,21 @@ void AviWriterCore::RecordMediaFormat(const AM_MEDIA_TYPE& mt)
 HRESULT AviWriterCore::SetFileName(LPCOLESTR fileName)
 {
     if (WideLength(fileName) > kMaxFileNameChars)
-        return ERROR_FILENAME_EXCED_RANGE;
+        return HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     std::string name = ToSystemCodePage(fileName);
     if (name.empty())
         return E_OUTOFMEMORY;
     Guard lock(FFilterLock);
     CloseFile();
+    // A new name begins a new use of the writer.
+    ResetWriteStatus();
     FFileName = std::move(name);
     const DWORD r = OpenFile();
-    CloseFile();
+    const HRESULT closed = CloseFile();
     FArmed = true;
-    return static_cast<HRESULT>(r);
+    if (r != 0)
+        return HRESULT_FROM_WIN32(r);
+    return FAILED(closed) ? closed : S_OK;
 }
 
 HRESULT AviWriterCore::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt)
@@ -148,6 +160,21 @@ HRESULT AviWriterCore::ChangeFileName(LPCOLESTR name, std::int64_t sampleTime)
     FChangeTime = sampleTime;
     FChangePending = true;
     return S_OK;
+}
+
+void AviWriterCore::BeginRun(AviPinState* video, AviAudioPinState* audio)
+{
+    std::unique_lock<std::mutex> receiving;
+    if (audio)
+        receiving = std::unique_lock<std::mutex>(audio->FReceiveLock);
+    Guard lock(FFilterLock);
+    if (video)
+        video->Gap.Reset();
+    if (audio)
+        audio->Gap.Reset();
+    FAudioTime = 0;
+    if (FInterleaveEvent)
+        ResetEvent(FInterleaveEvent);
 }
 
 // --- Reception --------------------------------------------------------------------------------
@@ -196,7 +223,6 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     if (const HRESULT hr = sample->GetPointer(&data); FAILED(hr))
         return hr;
 
-    std::int64_t dropped = -1;
     if (FChangePending && FChangeTime <= t0) {
         // This sample is the first of the new file.
         CloseFile();
@@ -218,35 +244,24 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     if (open)
         NoteVideoChunkSize(static_cast<std::uint32_t>(len + 8));
 
-    LONGLONG m0 = 0, m1 = 0;
-    if (sample->GetMediaTime(&m0, &m1) != VFW_E_MEDIA_TIME_NOT_SET) {
-        const std::int64_t d = m1 - pin.FPrevMediaStop;
-        if (d > 1)
-            dropped = d - 1;
-        pin.FPrevMediaStop = m1;
-    }
-    if (pin.FPrevEndTime == 0)
-        pin.FPrevEndTime = t0;
-    // Consecutive media times do not hide a gap in the stream times. A frame
-    // length that is not positive cannot measure a gap.
-    if (dropped == -1 && FFrameDuration > 0) {
-        const std::int64_t gap = t1 - pin.FPrevEndTime;
-        if (gap > FFrameDuration)
-            dropped = Nearest(static_cast<double>(gap) / static_cast<double>(FFrameDuration)) - 1;
-    }
+    if (FFrameDuration > 0)
+        pin.Gap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
+    const std::int64_t dropped = pin.Gap.Missing(TimesOf(sample), 1);
     if (open && dropped > 0) {
         FVideoFrames += dropped;
         for (std::int64_t i = 0; i < dropped; ++i)
             AddVideoIndexEntry(0);
     }
-    pin.FPrevEndTime = t1;
 
     if (!open)
-        return S_FALSE;
+        return FAILED(WriteError()) ? WriteError() : S_FALSE;
     const DWORD r = writeChunk(pin, VideoChunkId(), data, len);
-    if (r == 0)
-        AddVideoIndexEntry(static_cast<std::uint32_t>(len));
-    return static_cast<HRESULT>(r);
+    if (r != 0) {
+        --FVideoFrames; // counted above, never written
+        return WriteError();
+    }
+    AddVideoIndexEntry(static_cast<std::uint32_t>(len));
+    return S_OK;
 }
 
 HRESULT AviWriterCore::ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample)
@@ -304,28 +319,19 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     const bool open = IsFileOpen();
 
     const std::uint32_t rate = WaveSamplesPerSec();
-    std::int64_t total = 0, own = 0;
-    LONGLONG m0 = 0, m1 = 0;
-    if (sample->GetMediaTime(&m0, &m1) != VFW_E_MEDIA_TIME_NOT_SET) {
-        total = m1 - pin.FPrevMediaStop;
-        own = m1 - m0;
-        pin.FPrevMediaStop = m1;
-    } else {
-        if (pin.FPrevEndTime == 0)
-            pin.FPrevEndTime = t0;
-        total = Nearest(static_cast<double>(t1 - pin.FPrevEndTime) / 10000000.0 * rate);
-        own = Nearest(static_cast<double>(t1 - t0) / 10000000.0 * rate);
-    }
+    const th::riff::SampleTimes times = TimesOf(sample);
+    const std::int64_t own = times.hasMedia
+                                 ? times.mediaStop - times.mediaStart
+                                 : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * rate);
+    pin.Gap.SetUnitsPerSecond(rate);
+    const std::int64_t total = pin.Gap.Missing(times, own) + own;
     if (pin.FNominalSamples == 0)
         pin.FNominalSamples = own;
-    // The first buffer after a stop and a new run starts behind the previous
-    // one; it counts as its own length, so that no count ever shrinks.
-    if (total < 0)
-        total = own;
 
     if (open && rate > 0) {
         const std::int64_t nominal = pin.FNominalSamples;
         std::int64_t gap = total - own;
+        std::int64_t lost = 0;
         while (gap > 0) {
             // Without a nominal size yet the gap cannot be cut: one piece.
             const std::int64_t piece = nominal <= 0 || gap <= nominal + nominal / 10 ? gap : nominal;
@@ -336,13 +342,15 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
                 Put32(pin.Chunk.data() + 4, static_cast<std::uint32_t>(bytes));
                 if (WriteMovie(pin.Chunk.data(), pin.Chunk.size()) == 0)
                     AddAudioIndexEntry(static_cast<std::uint32_t>(bytes));
+                else
+                    lost += piece;
             }
             gap -= piece;
         }
+        total -= lost;
     }
-    pin.FPrevEndTime = t1;
     if (!open)
-        return S_FALSE;
+        return FAILED(WriteError()) ? WriteError() : S_FALSE;
 
     FAudioSamples += total;
     FAudioIndexSamples += total;
@@ -350,7 +358,12 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     const std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
     NoteAudioChunkSize(static_cast<std::uint32_t>(len + 8));
     const DWORD r = writeChunk(pin, FourCC("01wb"), data, len);
-    if (r == 0)
-        AddAudioIndexEntry(static_cast<std::uint32_t>(len));
-    return static_cast<HRESULT>(r);
+    if (r != 0) {
+        // Counted above, never written.
+        FAudioSamples -= own;
+        FAudioIndexSamples -= own;
+        return WriteError();
+    }
+    AddAudioIndexEntry(static_cast<std::uint32_t>(len));
+    return S_OK;
 }

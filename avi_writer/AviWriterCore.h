@@ -9,6 +9,7 @@
 #include "avi_writer/OpenDmlFileWriter.h"
 
 #include "platform/dshow/Interfaces.h"
+#include "platform/riff/SampleGap.h"
 #include "platform/win/Windows.h"
 
 #include <atomic>
@@ -16,11 +17,11 @@
 #include <string>
 #include <vector>
 
-// Per pin: the times of the previous sample, kept for the life of the pin
-// (across file switches and across stops and restarts of the graph).
+// Per pin: where the previous sample of the run ended (kept across file
+// switches, so that a gap across a switch is still seen; set back at each run,
+// whose times begin again near zero).
 struct AviPinState {
-    std::int64_t FPrevEndTime = 0;   // stop time of the previous sample; 0 for none yet
-    std::int64_t FPrevMediaStop = 0; // media stop of the previous sample that carried media times
+    th::riff::SampleGap Gap;
     std::vector<std::uint8_t> Chunk; // the movie chunk being built (kept to avoid regrowing it)
 };
 
@@ -47,9 +48,10 @@ public:
     void RecordMediaFormat(const AM_MEDIA_TYPE& mt);
 
     // The file sink: SetFileName creates the named file at once as an empty
-    // finished AVI file, closes it and arms the writer; 206 for a name of more
-    // than 260 characters, E_OUTOFMEMORY for an empty one, else the result of
-    // creating the file (a positive Win32 code on failure).
+    // finished AVI file, closes it and arms the writer; HRESULT_FROM_WIN32(206)
+    // for a name of more than 260 characters, E_OUTOFMEMORY for an empty one,
+    // else the result of creating the file (HRESULT_FROM_WIN32 of the system's
+    // error on failure, also kept as the write status).
     HRESULT SetFileName(LPCOLESTR fileName);
     // A task-memory copy of the current name (the caller frees it with
     // CoTaskMemFree); pmt, when given, is cleared.
@@ -58,9 +60,13 @@ public:
     // or after SampleTime. Always S_OK.
     HRESULT ChangeFileName(LPCOLESTR name, std::int64_t sampleTime);
 
-    // The pins' sample reception.
+    // The pins' sample reception. A sample that cannot be written (no file
+    // could be opened, or the write failed) answers with the write status.
     HRESULT ReceiveVideo(AviPinState& pin, IMediaSample* sample);
     HRESULT ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample);
+    // A new run: its samples' times begin again, so nothing of the last run's
+    // times may hold them up or count as a gap.
+    void BeginRun(AviPinState* video, AviAudioPinState* audio);
 
     bool FArmed = false;          // writing is wanted: set by Run, Pause, SetFileName; cleared by Stop
     std::string FNewFileName;     // the scheduled next file

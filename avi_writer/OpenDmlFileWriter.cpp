@@ -1,7 +1,10 @@
 #include "avi_writer/OpenDmlFileWriter.h"
 
+#include <cstdio>
+
 using th::riff::FourCC;
 using th::riff::Get32;
+using th::riff::Get64;
 using th::riff::Put16;
 using th::riff::Put32;
 using th::riff::Put64;
@@ -77,10 +80,20 @@ DWORD OpenDmlFileWriter::OpenFile()
     Guard lock(FFilterLock);
     if (FFile.IsOpen())
         return 0;
-    if (FFileName.empty())
+    if (FFileName.empty()) {
+        if (FWriteError == S_OK) {
+            FWriteError = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_INVALID_NAME));
+            FWriteErrorText = "no file name was given";
+        }
         return static_cast<DWORD>(ERROR_INVALID_NAME);
+    }
+    // After a failed write the run writes nothing more, not even a new file.
+    if (FRunFailed != 0)
+        return FRunFailed;
+    FFileFailed = 0;
+    FIndexedEnd = 0;
     if (const DWORD r = FFile.Create(FFileName))
-        return r;
+        return noteError(r);
     // A first header that cannot be written would leave the movie data where
     // the header belongs: the file is then not opened at all.
     if (const DWORD r = AddAVIChunk()) {
@@ -89,7 +102,9 @@ DWORD OpenDmlFileWriter::OpenFile()
         FVideoIndex.clear();
         FAudioIndex.clear();
         FFilePos = 0;
-        return r;
+        // A file without its header is no AVI file.
+        std::remove(FFileName.c_str());
+        return noteError(r);
     }
     FChangePending = false;
     return 0;
@@ -200,15 +215,16 @@ DWORD OpenDmlFileWriter::WriteRIFFHeader(int index)
     return WriteRIFF(rec.Header.data(), rec.HeaderSize);
 }
 
-DWORD OpenDmlFileWriter::CloseFile()
+HRESULT OpenDmlFileWriter::CloseFile()
 {
     Guard lock(FFilterLock);
     if (!FFile.IsOpen())
-        return 0;
-    if (VideoIndexEntries() > 0)
-        FlushVideoIndex();
-    if (AudioIndexEntries() > 0)
-        FlushAudioIndex();
+        return FWriteError;
+    FClosing = true;
+    // After a failed write the disk may have no room for the indexes: the last
+    // chunks give theirs up until the indexes fit, so that every chunk left is indexed.
+    while (!flushIndexesAtClose() && cutLastChunk()) {
+    }
     FFinalizing = true;
     for (std::size_t i = 0; i < FRiffs.size(); ++i) {
         FPatchPos = FRiffs[i].StartPos;
@@ -217,13 +233,136 @@ DWORD OpenDmlFileWriter::CloseFile()
     FRiffs.clear();
     FVideoIndex.clear();
     FAudioIndex.clear();
+    FRunFrames += FVideoFrames;
     FVideoFrames = 0;
     FAudioSamples = 0;
     FAudioIndexSamples = 0;
     FFilePos = 0;
     FFinalizing = false;
-    FFile.Close();
-    return 0;
+    FClosing = false;
+    FFileFailed = 0;
+    if (const DWORD r = FFile.Close())
+        noteError(r);
+    return FWriteError;
+}
+
+void OpenDmlFileWriter::ResetWriteStatus()
+{
+    Guard lock(FFilterLock);
+    FWriteError = S_OK;
+    FWriteErrorText.clear();
+    FRunFrames = 0;
+    FRunFailed = 0;
+}
+
+DWORD OpenDmlFileWriter::noteError(DWORD code)
+{
+    if (code != 0 && FWriteError == S_OK) {
+        FWriteError = HRESULT_FROM_WIN32(code);
+        FWriteErrorText = FFile.FirstErrorText();
+        if (FWriteErrorText.empty())
+            FWriteErrorText = "writing " + FFileName + ": error " + std::to_string(code);
+    }
+    return code;
+}
+
+// What the indexes written at close change, so that a try that did not fit
+// can be taken back whole.
+struct OpenDmlFileWriter::IndexSnapshot {
+    std::int64_t Pos = 0;
+    std::int64_t IndexedEnd = 0;
+    std::vector<std::uint8_t> Video, Audio;
+    std::uint32_t VideoSuper = 0, AudioSuper = 0;
+    std::int64_t AudioIndexSamples = 0;
+    bool VideoClosed = false, AudioClosed = false;
+};
+
+bool OpenDmlFileWriter::flushIndexesAtClose()
+{
+    IndexSnapshot before{FFilePos, FIndexedEnd, FVideoIndex, FAudioIndex, VideoSuperIndexEntries(),
+                         AudioSuperIndexEntries(), FAudioIndexSamples, FVideoIndexClosed, FAudioIndexClosed};
+    if (VideoIndexEntries() > 0)
+        FlushVideoIndex();
+    if (AudioIndexEntries() > 0)
+        FlushAudioIndex();
+    // A full super index leaves its entries in memory on purpose.
+    const bool pending =
+        (VideoIndexEntries() > 0 && !FVideoIndexClosed) || (AudioIndexEntries() > 0 && !FAudioIndexClosed);
+    if (!pending || FRiffs.empty())
+        return true;
+    // Take back an index that did fit: the next try writes both after the cut.
+    cutTo(before.Pos);
+    FIndexedEnd = before.IndexedEnd;
+    FVideoIndex = std::move(before.Video);
+    FAudioIndex = std::move(before.Audio);
+    FAudioIndexSamples = before.AudioIndexSamples;
+    FVideoIndexClosed = before.VideoClosed;
+    FAudioIndexClosed = before.AudioClosed;
+    Put32(headerAt(FLoc.VideoIndx, 4), before.VideoSuper);
+    if (FLoc.Audio)
+        Put32(headerAt(FLoc.AudioIndx, 4), before.AudioSuper);
+    return false;
+}
+
+// The file ends at pos from now on; the RIFFs that began behind it go.
+void OpenDmlFileWriter::cutTo(std::int64_t pos)
+{
+    if (pos >= FFilePos || FFile.CutAt(pos) != 0)
+        return;
+    FFilePos = pos;
+    while (FRiffs.size() > 1 && FRiffs.back().StartPos >= pos)
+        FRiffs.pop_back();
+    TRiffRecord& last = FRiffs.back();
+    last.RiffBytes = static_cast<std::uint32_t>(pos - last.StartPos);
+    last.MoviBytes = last.RiffBytes - last.HeaderSize;
+}
+
+bool OpenDmlFileWriter::cutLastChunk()
+{
+    // The last chunk of the file that a standard index still in memory points
+    // at; its entry and those behind it (dropped frames) go with it.
+    std::int64_t best = -1;
+    std::vector<std::uint8_t>* from = nullptr;
+    std::uint32_t at = 0;
+    for (std::vector<std::uint8_t>* index : {&FVideoIndex, &FAudioIndex}) {
+        if (index->empty())
+            continue;
+        const std::uint64_t base = Get64(index->data() + 20);
+        for (std::uint32_t i = Get32(index->data() + 12); i-- > 0;) {
+            const std::uint8_t* e = index->data() + kIndexHeaderSize + i * kIndexEntrySize;
+            if (Get32(e + 4) == kDroppedFrameSize)
+                continue;
+            const std::int64_t pos = static_cast<std::int64_t>(base + Get32(e)) - 8;
+            if (pos > best) {
+                best = pos;
+                from = index;
+                at = i;
+            }
+            break;
+        }
+    }
+    if (!from || best < FIndexedEnd || FRiffs.empty() || best < FRiffs.front().StartPos + FRiffs.front().HeaderSize)
+        return false;
+    const std::int64_t oldPos = FFilePos;
+    cutTo(best);
+    if (FFilePos == oldPos)
+        return false;
+    const std::uint32_t n = Get32(from->data() + 12);
+    const std::uint16_t align = WaveBlockAlign();
+    for (std::uint32_t i = at; i < n; ++i) {
+        std::uint8_t* e = from->data() + kIndexHeaderSize + i * kIndexEntrySize;
+        if (from == &FVideoIndex) {
+            --FVideoFrames;
+        } else if (align > 0) {
+            const std::int64_t samples = Get32(e + 4) / align;
+            FAudioSamples -= samples;
+            FAudioIndexSamples -= samples;
+        }
+        Put32(e, 0);
+        Put32(e + 4, 0);
+    }
+    Put32(from->data() + 12, at);
+    return true;
 }
 
 // --- Writing ----------------------------------------------------------------------------
@@ -236,7 +375,7 @@ DWORD OpenDmlFileWriter::Write(const void* buffer, std::size_t count, std::size_
         return static_cast<DWORD>(S_FALSE);
     const DWORD r = FFinalizing ? FFile.Patch(FPatchPos, buffer, count) : FFile.Append(buffer, count);
     if (r != 0)
-        return r;
+        return noteError(r);
     *written = count;
     if (FFinalizing)
         FPatchPos += static_cast<std::int64_t>(count);
@@ -259,15 +398,24 @@ DWORD OpenDmlFileWriter::WriteMovie(const void* buffer, std::size_t count)
     Guard lock(FFilterLock);
     if (!FFile.IsOpen() || FRiffs.empty())
         return static_cast<DWORD>(S_FALSE);
+    // Behind a failed write the disk is full or gone: what follows would only
+    // leave holes in the streams.
+    if (FFileFailed != 0 && !FClosing)
+        return FFileFailed;
     if (static_cast<std::uint64_t>(FRiffs.back().RiffBytes) + count >= FLimits.RiffLimit) {
-        if (const DWORD r = AddAVIChunk())
+        if (const DWORD r = AddAVIChunk()) {
+            if (!FClosing)
+                FFileFailed = FRunFailed = r;
             return r;
+        }
     }
     std::size_t written = 0;
     const DWORD r = Write(buffer, count, &written);
     if (r == 0) {
         FRiffs.back().RiffBytes += static_cast<std::uint32_t>(written);
         FRiffs.back().MoviBytes += static_cast<std::uint32_t>(written);
+    } else if (!FClosing) {
+        FFileFailed = FRunFailed = r;
     }
     return r;
 }
@@ -395,6 +543,7 @@ bool OpenDmlFileWriter::flushIndex(std::vector<std::uint8_t>& index, std::size_t
     Put32(e + 8, static_cast<std::uint32_t>(index.size()));                               // dwSize
     Put32(e + 12, duration);                                                              // dwDuration
     Put32(indx + 4, used + 1);                                                            // nEntriesInUse
+    FIndexedEnd = FFilePos;
     return true;
 }
 

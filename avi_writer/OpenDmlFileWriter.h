@@ -84,16 +84,20 @@ public:
 
     // 0 when a file is open or was created; 123 (ERROR_INVALID_NAME) without a
     // name; the Win32 error code when the file or its first header cannot be
-    // written (no file is open then).
+    // written (no file is open then, and a file without its header is
+    // removed), or when a write failed before in this run.
     DWORD OpenFile();
     // Writes the partly filled standard indexes, rewrites every RIFF header
-    // with its final sizes and counts, closes. Always 0.
-    DWORD CloseFile();
+    // with its final sizes and counts, closes. After a failed write the file is
+    // first cut back chunk by chunk until its indexes fit, so that they cover
+    // every chunk left. The write status (S_OK when nothing failed).
+    HRESULT CloseFile();
     bool IsFileOpen() const { return FFile.IsOpen(); }
 
     // Appends a movie or standard index chunk (header and data in one buffer),
     // starting a new 'AVIX' RIFF first when the chunk would bring the current
     // one to the RIFF limit. 0, S_FALSE without a file, or the Win32 error.
+    // After a failed write nothing more goes into that file: the same error.
     DWORD WriteMovie(const void* buffer, std::size_t count);
     // The index entry of the chunk just written, from its data size; size 0
     // marks a dropped video frame, which has no chunk.
@@ -145,6 +149,16 @@ public:
 
     const OpenDmlLimits& Limits() const { return FLimits; }
 
+    // --- Write status: the first failure since ResetWriteStatus, over files ----------
+
+    // HRESULT_FROM_WIN32 of the system's error; S_OK when nothing failed.
+    HRESULT WriteError() const { return FWriteError; }
+    // Names the file, the operation and the system's message; empty when none.
+    const std::string& WriteErrorText() const { return FWriteErrorText; }
+    void ResetWriteStatus();
+    // The video frames of the files closed since then and of the open one.
+    std::int64_t FramesWritten() const { return FRunFrames + (FFile.IsOpen() ? FVideoFrames : 0); }
+
     // --- Recorded formats (the filter's pins record them) ---------------------------
 
     BYTE FDVType = 0;               // 0 none, 1 type-1 DV (interleaved), 2 type-2 DV
@@ -187,7 +201,13 @@ private:
         std::size_t Odml = 0, Dmlh = 0;
     };
 
+    struct IndexSnapshot; // the index state before the indexes are written at close
+
     std::uint8_t* headerAt(std::size_t chunkPos, std::size_t offsetInData);
+    DWORD noteError(DWORD code);
+    bool flushIndexesAtClose();
+    void cutTo(std::int64_t pos);
+    bool cutLastChunk();
     std::uint32_t strlSize(std::uint32_t formatSize) const;
     std::uint32_t superIndexDataSize() const;
     std::uint32_t indexChunkSize() const;
@@ -203,4 +223,11 @@ private:
     bool FVideoIndexClosed = false;
     bool FAudioIndexClosed = false;
     std::int64_t FPatchPos = 0; // the file pointer while finalizing
+    HRESULT FWriteError = S_OK;
+    std::int64_t FRunFrames = 0;
+    std::string FWriteErrorText;
+    DWORD FFileFailed = 0;       // a movie write into this file failed with this code
+    DWORD FRunFailed = 0;        // ... into any file since ResetWriteStatus
+    bool FClosing = false;       // the indexes go out even after a failure
+    std::int64_t FIndexedEnd = 0; // end of the last standard index on disk: no cut before it
 };

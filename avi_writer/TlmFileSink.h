@@ -12,7 +12,8 @@ inline constexpr CLSID CLSID_TlmAVIWriter = MakeGuid("28DF5CFD-237B-4BC2-BD77-25
 // Schedules a switch of the writer to a new file. Name is a null-terminated
 // UTF-16 path; the writer continues in it from the first video sample whose
 // start time (100 ns stream time) reaches SampleTime. Always S_OK; the name is
-// taken as it is (a file that cannot be created shows only as a missing file).
+// taken as it is: a file that cannot be created then is a write error of the
+// writer (EC_ERRORABORT, and its IFileWriteStatus names the file).
 struct ITlmFileSinkFilter : IUnknown {
     virtual HRESULT ChangeFileName(LPCWSTR Name, std::int64_t SampleTime) = 0;
 

@@ -58,7 +58,10 @@ HRESULT TVidAVIWriterInputPin::Receive(IMediaSample* sample)
 {
     // No base receive checks: samples that arrive while stopped are dropped by
     // the writer itself, since it is then neither armed nor open.
-    return FOwner->FCore.ReceiveVideo(FTimes, sample);
+    const HRESULT hr = FOwner->FCore.ReceiveVideo(FTimes, sample);
+    if (FAILED(hr))
+        FOwner->ReportWriteError(hr);
+    return hr;
 }
 
 TAudAVIWriterInputPin::TAudAVIWriterInputPin(TTlmAVIWriter* owner, CCritSec* filterLock, HRESULT* hr)
@@ -76,7 +79,10 @@ HRESULT TAudAVIWriterInputPin::CheckMediaType(const CMediaType* mt)
 
 HRESULT TAudAVIWriterInputPin::Receive(IMediaSample* sample)
 {
-    return FOwner->FCore.ReceiveAudio(FTimes, sample);
+    const HRESULT hr = FOwner->FCore.ReceiveAudio(FTimes, sample);
+    if (FAILED(hr))
+        FOwner->ReportWriteError(hr);
+    return hr;
 }
 
 // --- The filter ------------------------------------------------------------------------------------
@@ -107,23 +113,74 @@ HRESULT TTlmAVIWriter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
         return GetInterface(static_cast<IFileSinkFilter*>(this), ppv);
     if (riid == IID_ITlmFileSinkFilter)
         return GetInterface(static_cast<ITlmFileSinkFilter*>(this), ppv);
+    if (riid == IID_IFileWriteStatus)
+        return GetInterface(static_cast<IFileWriteStatus*>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
 HRESULT TTlmAVIWriter::Run(REFERENCE_TIME start)
 {
+    if (IsStopped())
+        FCore.BeginRun(FVideoPin ? &FVideoPin->FTimes : nullptr, FAudioPin ? &FAudioPin->FTimes : nullptr);
     CAutoLock lock(&FFilterLock);
+    if (m_State == State_Stopped)
+        StartRun();
     FCore.FArmed = true;
-    FCore.OpenFile();
+    if (FCore.OpenFile() != 0)
+        ReportWriteError(FCore.WriteError());
     return CBaseFilter::Run(start);
 }
 
 HRESULT TTlmAVIWriter::Pause()
 {
+    // Before the filter lock, which the audio pin takes after its own.
+    if (IsStopped())
+        FCore.BeginRun(FVideoPin ? &FVideoPin->FTimes : nullptr, FAudioPin ? &FAudioPin->FTimes : nullptr);
     CAutoLock lock(&FFilterLock);
+    if (m_State == State_Stopped)
+        StartRun();
     FCore.FArmed = true;
-    FCore.OpenFile();
+    if (FCore.OpenFile() != 0)
+        ReportWriteError(FCore.WriteError());
     return CBaseFilter::Pause();
+}
+
+void TTlmAVIWriter::StartRun()
+{
+    FCore.ResetWriteStatus();
+    FErrorReported = false;
+}
+
+void TTlmAVIWriter::ReportWriteError(HRESULT hr)
+{
+    CAutoLock lock(&FFilterLock);
+    if (FErrorReported || SUCCEEDED(hr))
+        return;
+    FErrorReported = true;
+    NotifyEvent(EC_ERRORABORT, hr, 0);
+}
+
+HRESULT TTlmAVIWriter::GetFramesWritten(LONGLONG* frames)
+{
+    if (!frames)
+        return E_POINTER;
+    CAutoLock lock(&FFilterLock);
+    *frames = FCore.FramesWritten();
+    return S_OK;
+}
+
+HRESULT TTlmAVIWriter::GetWriteError(HRESULT* error, LPOLESTR* text)
+{
+    if (!error || !text)
+        return E_POINTER;
+    std::string message;
+    {
+        CAutoLock lock(&FFilterLock);
+        *error = FCore.WriteError();
+        message = FCore.WriteErrorText();
+    }
+    *text = message.empty() ? nullptr : th::com::CoTaskStrDup(th::com::Utf8ToUtf16(message));
+    return message.empty() || *text ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT TTlmAVIWriter::Stop()

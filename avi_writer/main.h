@@ -3,7 +3,8 @@
 // interleaved DV stream) on pin 0 and, for type-2 DV, PCM audio on pin 1,
 // written into OpenDML AVI files (AviWriterCore, OpenDmlFileWriter). Besides
 // IFileSinkFilter, through which it is named, it offers ITlmFileSinkFilter,
-// through which its user switches files from a given stream time. No Qt.
+// through which its user switches files from a given stream time, and
+// IFileWriteStatus, which tells the first failure to write of a run. No Qt.
 
 #include "avi_writer/AviWriterCore.h"
 #include "avi_writer/TlmFileSink.h"
@@ -72,7 +73,8 @@ struct TTlmAVIWriterLock {
 class TTlmAVIWriter final : private TTlmAVIWriterLock,
                             public CBaseFilter,
                             public IFileSinkFilter,
-                            public ITlmFileSinkFilter {
+                            public ITlmFileSinkFilter,
+                            public IFileWriteStatus {
 public:
     static constexpr const char* kName = "Tolmar THMux";
 
@@ -96,6 +98,13 @@ public:
     HRESULT GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override;
     // ITlmFileSinkFilter
     HRESULT ChangeFileName(LPCWSTR Name, std::int64_t SampleTime) override;
+    // IFileWriteStatus
+    HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) override;
+    HRESULT GetFramesWritten(LONGLONG* frames) override;
+
+    // A sample that could not be written: the graph hears of it once a run
+    // (EC_ERRORABORT with the write status), and the capture stops there.
+    void ReportWriteError(HRESULT hr);
 
     AviWriterCore& Core() { return FCore; }
 
@@ -104,10 +113,13 @@ public:
 
 private:
     explicit TTlmAVIWriter(IUnknown* outer);
+    // Leaving the stopped state begins a run with a clean write status.
+    void StartRun();
 
     AviWriterCore FCore;
     std::unique_ptr<TVidAVIWriterInputPin> FVideoPin;
     std::unique_ptr<TAudAVIWriterInputPin> FAudioPin;
+    bool FErrorReported = false; // under the filter lock
 
     friend class TVidAVIWriterInputPin;
     friend class TAudAVIWriterInputPin;

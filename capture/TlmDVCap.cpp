@@ -82,6 +82,7 @@ TTlmDVCapture::~TTlmDVCapture()
     FFrameGrabber.Reset();
     FPictureGrabber.Reset();
     FFileSink.Reset();
+    FMuxStatus.Reset();
     FFileSwitcher.Reset();
     FAudio.Reset();
     FDroppedFrames.Reset();
@@ -126,6 +127,7 @@ void TTlmDVCapture::ReleaseGraph()
     FGraph.Reset();
     FMediaControl.Reset();
     FFileSink.Reset();
+    FMuxStatus.Reset();
     FFileSwitcher.Reset();
 }
 
@@ -285,6 +287,8 @@ void TTlmDVCapture::HandleGraphEvent(LONG Code, LONG_PTR, LONG_PTR Param2)
 {
     if (Code == EC_DEVICE_LOST)
         DeviceChanged(Param2);
+    else if (Code == EC_ERRORABORT)
+        WriteFailed();
 }
 
 void TTlmDVCapture::DeviceChanged(LONG_PTR Available)

@@ -18,7 +18,13 @@
 // from a streaming thread until the next Start.
 //
 // Failures of the platform calls are raised as EExternalException ("External
-// exception 80004005"); the transport commands report failure as False.
+// exception 80004005"); the transport commands report failure as False. A
+// file that cannot be created or written is raised in words (which file,
+// why): by Start, by Stop after the graph has stopped and every file is
+// finished and reported, and, when the writer fails during a capture, by the
+// stop that follows: OnDeviceLost(dmRemoved) tells the owner, whose handler
+// is to stop the capture (the component stays active); without one the
+// component stops it itself and raises from its message window.
 
 #include "capture/TlmDVCapTypes.h"
 #include "capture/TlmUtil.h"
@@ -95,6 +101,14 @@ public:
     void Stop();
     // The capture pin's counts; left as the caller set them unless running.
     void GetFrameCounts(int& Dropped, int& NotDropped);
+    // The counts of the last capture run, read by Stop once the device had
+    // stopped sending: they agree with the files and the scene file. 0 before
+    // the first run.
+    void LastFrameCounts(int& Dropped, int& NotDropped) const;
+    // The video frames in the files of the last capture, dropped ones
+    // included, as the writer counted them once the graph had stopped; -1
+    // when unknown. After a write error they are fewer than passed the device.
+    std::int64_t FramesWritten() const { return FFramesWritten; }
     // The recording date and time of a DV frame (all 0 for a frame shorter than 12000 bytes).
     static void DecodeRecordingDateTime(const BYTE* Buffer, int Len, BYTE& Day, BYTE& Month, BYTE& Hour, BYTE& Min,
                                         BYTE& Sec, int& Year);
@@ -168,8 +182,19 @@ private:
     void DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONGLONG Stop);
     void SwitchCaptureFile(const QString& Name, std::int64_t Time);
     QString SceneFileName(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year) const;
+    // The file of the frames before the first dated one: "<base> undated<ext>".
+    QString UndatedFileName() const;
     QString CurrentSinkFile();
     void SaveSceneDocument();
+    // The file writer's first failure of the run in words (which file, why),
+    // empty when it has none; Shown, when given, is the file named.
+    QString WriteFailure(const QString& Shown = {});
+    // The writer's count of the video frames in its files; -1 when unknown.
+    std::int64_t CountFramesWritten();
+    // Raises a failed result of naming the writer's file Name in words.
+    void CheckFileResult(HRESULT Result, const QString& Name, const QString& Shown = {});
+    // The writer could not write: the capture stops as on a device removal.
+    void WriteFailed();
 
     HWND FHandle = nullptr;
     HDEVNOTIFY FDeviceNotification = nullptr;
@@ -185,12 +210,17 @@ private:
     TDVFrameRate FDVFrameRate = frFull;
     std::atomic<TCaptureMode> FCaptureMode{cmPreview};
     TDateTime FLastRecordTime = 0;
+    bool FUndatedScene = false; // the frames before the first dated one have their scene
+    int FLastDropped = 0;
+    int FLastNotDropped = 0;
     std::atomic<TSceneDetectionMethod> FSceneDetection{sdSingleFile};
     std::unique_ptr<QDomDocument> FSceneDocument;
     QDomElement FScenesNode;
     QDomElement FCurrentScene;
     ComPtr<IFileSinkFilter> FFileSink;
     ComPtr<ITlmFileSinkFilter> FFileSwitcher;
+    ComPtr<IFileWriteStatus> FMuxStatus; // the AVI Mux of a one-file graph
+    std::atomic<std::int64_t> FFramesWritten{-1};
     ComPtr<ICaptureGraphBuilder2> FCaptureBuilder;
     std::unique_ptr<TSampleGrabberCB> FFrameCB;
     std::unique_ptr<TPictureGrabberCB> FPictureCB;

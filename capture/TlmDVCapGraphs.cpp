@@ -75,7 +75,9 @@ ComPtr<IBaseFilter> TTlmDVCapture::AddFileOutput()
     if (SceneDetection() == sdMultiFiles) {
         ComPtr<IBaseFilter> writer = AddNewFilter(CLSID_TlmAVIWriter, u"Tolmar AVI Writer");
         if (SUCCEEDED(writer.As(&FFileSink)) && FFileSink) {
-            CheckHResult(FFileSink->SetFileName(Wide(ChangeFileExt(FFileName, ".tmp")), nullptr));
+            // A folder that cannot be written is raised by Start, which names
+            // the file again, so that the graph is built whole all the same.
+            FFileSink->SetFileName(Wide(ChangeFileExt(FFileName, ".tmp")), nullptr);
             CheckHResult(writer.As(&FFileSwitcher));
         }
         return writer;
@@ -88,6 +90,7 @@ ComPtr<IBaseFilter> TTlmDVCapture::AddFileOutput()
         sink2->SetMode(AM_FILE_OVERWRITE);
     sink2.Reset();
     ConfigureAviMux(mux.Get(), INTERLEAVE_NONE);
+    mux.As(&FMuxStatus);
     return mux;
 }
 
@@ -133,6 +136,7 @@ void TTlmDVCapture::BuildGraph()
     RemoveDownstream(FDeviceFilter.Get(), true);
     FFileSink.Reset();
     FFileSwitcher.Reset();
+    FMuxStatus.Reset();
     FAudio.Reset();
     switch (CaptureMode()) {
     case cmDVType1:

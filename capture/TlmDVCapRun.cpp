@@ -9,7 +9,6 @@
 #include "platform/rtl/SysUtils.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -54,6 +53,12 @@ void SetSceneEnd(QDomDocument& doc, QDomElement& scene, int end)
     AddTextElement(doc, scene, "end", QString::number(end));
 }
 
+// The Win32 code inside an HRESULT_FROM_WIN32 value; 0 for other results.
+DWORD Win32Code(HRESULT hr)
+{
+    return (static_cast<quint32>(hr) & 0xFFFF0000u) == 0x80070000u ? DWORD(hr & 0xFFFF) : DWORD(0);
+}
+
 } // namespace
 
 void TTlmDVCapture::DecodeRecordingDateTime(const BYTE* Buffer, int Len, BYTE& Day, BYTE& Month, BYTE& Hour,
@@ -78,6 +83,11 @@ QString TTlmDVCapture::SceneFileName(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, 
     return FBaseName + QString::asprintf(" %.4d%.2d%.2d-%.2d.%.2d.%.2d", Year, Month, Day, Hour, Min, Sec) + FFileExt;
 }
 
+QString TTlmDVCapture::UndatedFileName() const
+{
+    return FBaseName + " undated" + FFileExt;
+}
+
 void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONGLONG)
 {
     if (!Active())
@@ -87,43 +97,59 @@ void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONG
     DecodeRecordingDateTime(Buffer, Len, day, month, hour, min, sec, year);
 
     const TSceneDetectionMethod detection = SceneDetection();
+    // A new scene: its own file, or its entry in the scene file; its picture,
+    // with the date of the scene (none for undated frames).
+    const auto newScene = [&](const QString& fileName, const QString& sceneName, bool dated) {
+        const auto arm = [&] {
+            if (!OnNewScene)
+                return;
+            if (dated)
+                FPictureCB->Arm(day, month, Start, hour, min, sec, year);
+            else
+                FPictureCB->Arm(0, 0, Start, 0, 0, 0, 0);
+        };
+        try {
+            if (detection == sdMultiFiles) {
+                // A file of an earlier scene of the same second (a clock set
+                // back, an earlier run) stays; this one goes beside it.
+                SwitchCaptureFile(FreeFileName(fileName), Start);
+                arm();
+            } else if (detection == sdSingleFile && FSceneDocument && !FScenesNode.isNull()) {
+                int dropped = 0, notDropped = 0;
+                GetFrameCounts(dropped, notDropped);
+                // The device counts a frame before it passes it on, so the
+                // frame in hand is counted: its number is the count before it.
+                FSceneStart = std::max(0, dropped + notDropped - 1);
+                if (!FCurrentScene.isNull())
+                    SetSceneEnd(*FSceneDocument, FCurrentScene, FSceneStart - 1);
+                QDomElement scene = FSceneDocument->createElement("scene");
+                FScenesNode.appendChild(scene);
+                FCurrentScene = scene;
+                AddTextElement(*FSceneDocument, scene, "start", QString::number(FSceneStart));
+                AddTextElement(*FSceneDocument, scene, "name", sceneName);
+                AddTextElement(*FSceneDocument, scene, "datetime", sceneName);
+                arm();
+            }
+        } catch (...) {
+            // A failed switch must not stop the capture or its progress.
+        }
+    };
     TDateTime recorded;
-    // A frame without a valid date (a blank tape, a short frame) neither starts
-    // nor continues a scene.
     if (detection != sdNone && TryEncodeDateTime(year, month, day, hour, min, sec, 0, recorded)) {
         const TDateTime limit = IncMilliSecond(FLastRecordTime, 1500) - FLastRecordTime;
         const bool continues =
             FLastRecordTime != 0 && recorded >= FLastRecordTime && recorded - FLastRecordTime <= limit;
-        if (!continues) {
-            try {
-                if (detection == sdMultiFiles) {
-                    SwitchCaptureFile(SceneFileName(day, month, hour, min, sec, year), Start);
-                    if (OnNewScene)
-                        FPictureCB->Arm(day, month, Start, hour, min, sec, year);
-                } else if (detection == sdSingleFile && FSceneDocument && !FScenesNode.isNull()) {
-                    int dropped = 0, notDropped = 0;
-                    GetFrameCounts(dropped, notDropped);
-                    // The device counts a frame before it passes it on, so the
-                    // frame in hand is counted: its number is the count before it.
-                    FSceneStart = std::max(0, dropped + notDropped - 1);
-                    if (!FCurrentScene.isNull())
-                        SetSceneEnd(*FSceneDocument, FCurrentScene, FSceneStart - 1);
-                    QDomElement scene = FSceneDocument->createElement("scene");
-                    FScenesNode.appendChild(scene);
-                    FCurrentScene = scene;
-                    const QString name =
-                        QString::asprintf("%.4d.%.2d.%.2d %.2d:%.2d:%.2d", year, month, day, hour, min, sec);
-                    AddTextElement(*FSceneDocument, scene, "start", QString::number(FSceneStart));
-                    AddTextElement(*FSceneDocument, scene, "name", name);
-                    AddTextElement(*FSceneDocument, scene, "datetime", name);
-                    if (OnNewScene)
-                        FPictureCB->Arm(day, month, Start, hour, min, sec, year);
-                }
-            } catch (...) {
-                // A failed switch must not stop the capture or its progress.
-            }
-        }
+        if (!continues)
+            newScene(SceneFileName(day, month, hour, min, sec, year),
+                     QString::asprintf("%.4d.%.2d.%.2d %.2d:%.2d:%.2d", year, month, day, hour, min, sec), true);
         FLastRecordTime = recorded;
+    } else if (detection != sdNone && FLastRecordTime == 0 && !FUndatedScene) {
+        // Frames without a date (a camcorder whose clock was never set, a
+        // blank date pack) before the first dated one are a scene of their
+        // own, so that none of them is lost. Later ones stay in the scene
+        // they come in.
+        FUndatedScene = true;
+        newScene(UndatedFileName(), QStringLiteral("undated"), false);
     }
     if (OnCaptureProgress)
         OnCaptureProgress(day, month, hour, min, sec, year);
@@ -145,10 +171,11 @@ void TTlmDVCapture::SwitchCaptureFile(const QString& Name, std::int64_t Time)
     if (Time != -1 && FFileSwitcher) {
         const QString old = CurrentSinkFile();
         CheckHResult(FFileSwitcher->ChangeFileName(Wide(Name), Time));
-        if (ExtractFileExt(old) != ".tmp" && OnNewCaptureFile)
+        // A file the writer could not create is its write error, not a capture file.
+        if (ExtractFileExt(old) != ".tmp" && FileExists(old) && OnNewCaptureFile)
             OnNewCaptureFile(this, old);
     } else {
-        CheckHResult(FFileSink->SetFileName(Wide(Name), nullptr));
+        CheckFileResult(FFileSink->SetFileName(Wide(Name), nullptr), Name);
     }
 }
 
@@ -186,17 +213,72 @@ void TTlmDVCapture::GetFrameCounts(int& Dropped, int& NotDropped)
     }
 }
 
+void TTlmDVCapture::LastFrameCounts(int& Dropped, int& NotDropped) const
+{
+    Dropped = FLastDropped;
+    NotDropped = FLastNotDropped;
+}
+
+std::int64_t TTlmDVCapture::CountFramesWritten()
+{
+    // The File Writer of a one-file graph writes bytes: its mux counts the frames.
+    ComPtr<IFileWriteStatus> status;
+    LONGLONG frames = 0;
+    if (FFileSink && SUCCEEDED(FFileSink.As(&status)) && status && status->GetFramesWritten(&frames) == S_OK)
+        return frames;
+    if (FMuxStatus && FMuxStatus->GetFramesWritten(&frames) == S_OK)
+        return frames;
+    return -1;
+}
+
+QString TTlmDVCapture::WriteFailure(const QString& Shown)
+{
+    if (!FFileSink)
+        return {};
+    ComPtr<IFileWriteStatus> status;
+    if (FAILED(FFileSink.As(&status)) || !status)
+        return {};
+    HRESULT error = S_OK;
+    LPOLESTR text = nullptr;
+    if (FAILED(status->GetWriteError(&error, &text)))
+        return {};
+    const QString detail = text ? QString::fromUtf16(text) : QString();
+    CoTaskMemFree(text);
+    if (SUCCEEDED(error))
+        return {};
+    QString file = Shown;
+    try {
+        if (file.isEmpty())
+            file = CurrentSinkFile();
+    } catch (const std::exception&) {
+    }
+    return FileErrorText(file, Win32Code(error), detail);
+}
+
+void TTlmDVCapture::CheckFileResult(HRESULT Result, const QString& Name, const QString& Shown)
+{
+    if (SUCCEEDED(Result))
+        return;
+    const QString failure = WriteFailure(Shown);
+    throw Exception(failure.isEmpty() ? FileErrorText(Name, Win32Code(Result)) : failure);
+}
+
+void TTlmDVCapture::WriteFailed()
+{
+    // Other aborts (a refused media type) stay with the graph, as before.
+    if (GetCaptureState() != csRunned || CaptureMode() == cmPreview || WriteFailure().isEmpty())
+        return;
+    // As when the device goes: the capture page stops the capture, which
+    // keeps what was written and raises the failure in words.
+    if (OnDeviceLost)
+        OnDeviceLost(this, dmRemoved);
+    if (GetCaptureState() == csRunned)
+        Stop();
+}
+
 void TTlmDVCapture::SaveSceneDocument()
 {
-    // Written beside the capture file under a temporary name and renamed over
-    // the scene file, so that a crash never leaves half a scene file.
-    const QString name = ChangeFileExt(FFileName, ".thf");
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Exception(QString("Cannot create the scene file \"%1\": %2").arg(name, file.errorString()));
-    const QByteArray text = FSceneDocument->toByteArray(-1);
-    if (file.write(text) != text.size() || !file.commit())
-        throw Exception(QString("Cannot write the scene file \"%1\": %2").arg(name, file.errorString()));
+    SaveFileSafely(ChangeFileExt(FFileName, ".thf"), FSceneDocument->toByteArray(-1));
 }
 
 void TTlmDVCapture::Start()
@@ -225,14 +307,36 @@ void TTlmDVCapture::Start()
         // After a capture with one file per scene the writer still names the
         // last scene file, which a new run would open again and truncate; it
         // starts in the temporary file again instead.
-        if (FFileSwitcher && FFileSink && CaptureMode() != cmPreview)
-            CheckHResult(FFileSink->SetFileName(Wide(ChangeFileExt(FFileName, ".tmp")), nullptr));
+        if (FFileSwitcher && FFileSink && CaptureMode() != cmPreview) {
+            const QString temporary = ChangeFileExt(FFileName, ".tmp");
+            // The user knows the capture file by its own name, not the temporary one.
+            CheckFileResult(FFileSink->SetFileName(Wide(temporary), nullptr), temporary, FFileName);
+        }
         FPictureCB->Disarm();
+        FLastDropped = FLastNotDropped = 0;
     }
     FCaptureState = csRunned;
+    FFramesWritten = -1;
     FLastRecordTime = 0;
+    FUndatedScene = false;
     FFrameCB->SetEnabled(true);
-    CheckHResult(FMediaControl->Run());
+    if (const HRESULT hr = FMediaControl->Run(); FAILED(hr)) {
+        // A file that cannot be created: nothing was captured, and the
+        // component is left stopped, so that neither Stop nor a deactivation
+        // raises again.
+        const QString failure = WriteFailure();
+        FSceneDocument.reset();
+        FScenesNode = {};
+        FCurrentScene = {};
+        try {
+            Stop();
+        } catch (const std::exception&) {
+        }
+        FCaptureState = csStopped;
+        if (!failure.isEmpty())
+            throw Exception(failure);
+        CheckHResult(hr);
+    }
     if (OnChangeCaptureState)
         OnChangeCaptureState(this, csRunned);
 }
@@ -241,35 +345,60 @@ void TTlmDVCapture::Stop()
 {
     if (!FMediaControl || FCaptureState == csStopped)
         return;
-    std::lock_guard<TCriticalSection> guard(FCaptureLock);
-    FFrameCB->SetEnabled(false);
-    CheckHResult(FMediaControl->Pause());
-    if (FSceneDocument) {
-        if (!FCurrentScene.isNull()) {
+    // Every step runs whatever failed before it: the graph stops and the files
+    // are finished and reported before the scene file is saved, and the first
+    // failure is raised after all of them.
+    QString failure;
+    HRESULT failedCall = S_OK;
+    {
+        std::lock_guard<TCriticalSection> guard(FCaptureLock);
+        FFrameCB->SetEnabled(false);
+        failedCall = FMediaControl->Pause();
+        // The device's run is over: these counts are final, and the files hold them.
+        GetFrameCounts(FLastDropped, FLastNotDropped);
+        if (FSceneDocument && !FCurrentScene.isNull()) {
             int dropped = 0, notDropped = 0;
             GetFrameCounts(dropped, notDropped);
             FSceneStart = dropped + notDropped;
             SetSceneEnd(*FSceneDocument, FCurrentScene, FSceneStart);
         }
-        SaveSceneDocument();
-        FSceneDocument.reset();
-        FScenesNode = {};
-        FCurrentScene = {};
-        if (OnNewCaptureFile)
-            OnNewCaptureFile(this, FFileName);
-    }
-    FCaptureState = csStopped;
-    if (FFileSwitcher && CaptureMode() != cmPreview) {
-        const QString last = CurrentSinkFile();
-        if (ExtractFileExt(last) != ".tmp" && OnNewCaptureFile)
+        FCaptureState = csStopped;
+        QString last;
+        if (FFileSwitcher && CaptureMode() != cmPreview) {
+            try {
+                last = CurrentSinkFile();
+            } catch (const std::exception&) {
+            }
+        }
+        // The writer closes its file here.
+        if (const HRESULT hr = FMediaControl->Stop(); FAILED(hr) && SUCCEEDED(failedCall))
+            failedCall = hr;
+        failure = WriteFailure();
+        FFramesWritten = CountFramesWritten();
+        if (!last.isEmpty() && ExtractFileExt(last) != ".tmp" && FileExists(last) && OnNewCaptureFile)
             OnNewCaptureFile(this, last);
+        if (FSceneDocument) {
+            try {
+                SaveSceneDocument();
+            } catch (const Exception& e) {
+                if (failure.isEmpty())
+                    failure = e.Message();
+            }
+            FSceneDocument.reset();
+            FScenesNode = {};
+            FCurrentScene = {};
+            if (FileExists(FFileName) && OnNewCaptureFile)
+                OnNewCaptureFile(this, FFileName);
+        }
+        const QString temporary = ChangeFileExt(FFileName, ".tmp");
+        if (FileExists(temporary))
+            QFile::remove(temporary);
+        FDroppedCache = 0;
+        FNotDroppedCache = 0;
+        if (OnChangeCaptureState)
+            OnChangeCaptureState(this, csStopped);
     }
-    CheckHResult(FMediaControl->Stop());
-    const QString temporary = ChangeFileExt(FFileName, ".tmp");
-    if (FileExists(temporary))
-        QFile::remove(temporary);
-    FDroppedCache = 0;
-    FNotDroppedCache = 0;
-    if (OnChangeCaptureState)
-        OnChangeCaptureState(this, csStopped);
+    if (!failure.isEmpty())
+        throw Exception(failure);
+    CheckHResult(failedCall);
 }

@@ -103,6 +103,27 @@ void CheckHResult(HRESULT hr)
         throw EExternalException(hr);
 }
 
+QString FreeFileName(const QString& Name, const QStringList& alsoFree)
+{
+    const auto taken = [&](const QString& candidate) {
+        if (FileExists(candidate))
+            return true;
+        for (const QString& ext : alsoFree)
+            if (FileExists(ChangeFileExt(candidate, ext)))
+                return true;
+        return false;
+    };
+    if (!taken(Name))
+        return Name;
+    const QString ext = ExtractFileExt(Name);
+    const QString base = Name.left(Name.size() - ext.size());
+    for (int n = 2;; ++n) {
+        const QString candidate = base + QStringLiteral(" (%1)").arg(n) + ext;
+        if (!taken(candidate))
+            return candidate;
+    }
+}
+
 bool SameGUID(const GUID& A, const GUID& B)
 {
     return std::memcmp(A.Data4, B.Data4, sizeof A.Data4) == 0 && A.Data1 == B.Data1 && A.Data2 == B.Data2 &&

@@ -13,6 +13,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <bit>
@@ -80,6 +81,10 @@ bool ShutdownWindows(DWORD Flags);
 // Raises EExternalException ("External exception 80004005") for a failed
 // HRESULT; success codes, S_FALSE included, pass.
 void CheckHResult(HRESULT hr);
+// Name itself when no file of that name exists (nor one of the names with the
+// extensions `alsoFree`), else the first free "<name without extension> (n)<ext>",
+// n from 2: a new capture file never takes the place of an earlier one.
+QString FreeFileName(const QString& Name, const QStringList& alsoFree = {});
 bool SameGUID(const GUID& A, const GUID& B);
 // Frees what the record owns (the format block, the object reference), not the record.
 void FreeMediaType(AM_MEDIA_TYPE& mt);

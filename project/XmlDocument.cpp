@@ -4,7 +4,6 @@
 #include <QDomProcessingInstruction>
 #include <QDomText>
 #include <QFile>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 
 #include <limits>
@@ -273,13 +272,11 @@ QByteArray XmlDocument::toByteArray() const { return document_.toByteArray(-1); 
 
 void XmlDocument::saveToFile(const QString& path) const
 {
-    const QByteArray data = toByteArray();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EXmlDocError(QStringLiteral("Cannot write the file \"%1\": %2").arg(path, file.errorString()));
-    // Without a commit the temporary file is dropped and the old file stays.
-    if (file.write(data) != data.size() || !file.commit())
-        throw EXmlDocError(QStringLiteral("Cannot write the file \"%1\": %2").arg(path, file.errorString()));
+    try {
+        SaveFileSafely(path, toByteArray());
+    } catch (const Exception& e) {
+        throw EXmlDocError(e.Message());
+    }
 }
 
 } // namespace th::xml

@@ -413,6 +413,22 @@ protected:
 };
 TH_DECLARE_IID(IFileSinkFilter2, "00855B90-CE1B-11D0-BD4F-00A0C911CE86");
 
+// The write status of a file writer (the File Writer, the AVI writer plugin)
+// since its graph last left the stopped state: the first failure as an
+// HRESULT (HRESULT_FROM_WIN32 of the system's error), S_OK when none, and a
+// text that names the file, the operation and the system's message, in task
+// memory for the caller to free with CoTaskMemFree (null when none).
+struct IFileWriteStatus : IUnknown {
+    virtual HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) = 0;
+    // The video frames (dropped ones included) in the files of the run, as
+    // their headers count them; E_NOTIMPL for a writer that does not know.
+    virtual HRESULT GetFramesWritten(LONGLONG* frames) = 0;
+
+protected:
+    ~IFileWriteStatus() = default;
+};
+TH_DECLARE_IID(IFileWriteStatus, "D8C16B5C-BED9-4685-B569-C19EE1489D55");
+
 // --- The capture graph builder -------------------------------------------------------------
 
 // RenderStream(category, type, source, intermediate, sink) connects a source

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <utility>
 
 namespace th::dv {
 
@@ -350,7 +352,7 @@ HRESULT Camcorder::timecode(DWORD* bcd)
     }
     std::vector<std::uint8_t> frame(tape_->frameSize());
     std::int64_t value = -1;
-    if (tape_->readFrame(index, frame.data()))
+    if (tape_->readFrame(index, frame.data()) == DropReason::None)
         if (const auto tc = dif::readTimecode(frame.data(), frame.size()))
             value = dif::timecodeBcd(*tc);
     {
@@ -366,6 +368,30 @@ HRESULT Camcorder::timecode(DWORD* bcd)
 
 // --- Streams ------------------------------------------------------------------------------------
 
+namespace {
+
+// A live camera frame carries the current date and time as its recording date
+// and time; the picture, sound and time code stay as the tape has them.
+void stampNow(std::uint8_t* frame, std::size_t length)
+{
+    const dif::System system = dif::readSystem(frame, length);
+    const auto audio = dif::readAudioFormat(frame, length);
+    if (system == dif::System::None || !audio)
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    dif::FrameInfo info;
+    info.system = system;
+    info.timecode = dif::readTimecode(frame, length).value_or(dif::Timecode{});
+    info.recorded = dif::RecDateTime{{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday},
+                                     {local.tm_hour, local.tm_min, std::min(local.tm_sec, 59)}};
+    info.audio = *audio;
+    dif::writeFrameInfo(frame, length, info);
+}
+
+} // namespace
+
 Camcorder::Stream::Stream(std::shared_ptr<Camcorder> camcorder, const std::atomic<bool>& stop)
     : cam_(std::move(camcorder)), stop_(stop)
 {
@@ -375,6 +401,9 @@ Camcorder::Stream::Stream(std::shared_ptr<Camcorder> camcorder, const std::atomi
     if (lossless_ && !cam_->pacer_)
         cam_->pacer_ = this;
     runTick_ = next_ = cam_->tapeTick(TimePoint::clock::now());
+    shown_ = runTick_ - 1;
+    cam_->transport_.advanceTo(runTick_);
+    passedSeen_ = cam_->transport_.passed();
     seenVersion_ = cam_->version_;
 }
 
@@ -405,23 +434,46 @@ void Camcorder::Stream::pause(std::chrono::microseconds timeout)
     cam_->changed_.wait_for(lock, timeout, [&] { return stop_.load(); });
 }
 
-bool Camcorder::Stream::abandon()
+DvFrame Camcorder::Stream::next(std::span<std::uint8_t> into)
 {
-    if (!lossless_)
-        return true;
-    std::lock_guard<std::mutex> lock(cam_->mutex_);
-    --next_;
-    return false;
+    std::int64_t index = 0;
+    bool live = false;
+    {
+        std::unique_lock<std::mutex> lock(cam_->mutex_);
+        if (!pendingFrame_ && !findFrame(lock))
+            return DvFrame{DvFrame::Stop, 0, DropReason::None};
+        if (pendingMissed_ > 0) {
+            const std::int64_t n = std::exchange(pendingMissed_, 0);
+            return DvFrame{DvFrame::Missed, n, DropReason::Late};
+        }
+        if (pendingIdle_ > 0) {
+            const std::int64_t n = std::exchange(pendingIdle_, 0);
+            return DvFrame{DvFrame::Idle, n, DropReason::None};
+        }
+        pendingFrame_ = false;
+        index = frameIndex_;
+        live = frameLive_;
+    }
+    if (into.empty())
+        return DvFrame{DvFrame::Frame, 1, DropReason::None};
+    const DvTape& tape = cam_->tape();
+    if (into.size() < tape.frameSize())
+        return DvFrame{DvFrame::Missed, 1, DropReason::NoBuffer};
+    const DropReason bad = tape.readFrame(index, into.data());
+    if (bad != DropReason::None)
+        return DvFrame{DvFrame::Missed, 1, bad};
+    if (live)
+        stampNow(into.data(), tape.frameSize());
+    return DvFrame{DvFrame::Frame, 1, DropReason::None};
 }
 
-FramePlan Camcorder::Stream::next()
+bool Camcorder::Stream::findFrame(std::unique_lock<std::mutex>& lock)
 {
     Camcorder& c = *cam_;
-    std::unique_lock<std::mutex> lock(c.mutex_);
-    std::int64_t missed = 0;
+    std::int64_t skipped = 0; // camera frames that went by
     for (;;) {
         if (stop_.load())
-            return FramePlan{.stop = true};
+            return false;
         const TimePoint now = TimePoint::clock::now();
         if (lossless_ && !c.pacer_)
             c.pacer_ = this; // the pace-setter of an earlier run has gone
@@ -431,15 +483,15 @@ FramePlan Camcorder::Stream::next()
                 c.ungate(now);
             idle(lock);
             resync_ = true;
-            missed = 0;
             continue;
         }
         if (resync_) {
-            next_ = c.tapeTick(now);
+            next_ = std::max(next_, c.tapeTick(now));
             resync_ = false;
         }
-        // A command given before this run showed anything took effect at its
-        // tick; the run goes on from there.
+        // The deck may have moved on without this run (a command, a query):
+        // it shows the frame at the head now, and the frames that went by
+        // meanwhile are in the deck's count of passed frames.
         if (c.kind_ == DeviceKind::Vcr)
             next_ = std::max(next_, c.transport_.tick());
         const std::int64_t free = c.clock_.raw(now) - c.held_;
@@ -460,17 +512,16 @@ FramePlan Camcorder::Stream::next()
                 waitUntil(lock, until);
                 continue;
             }
-            if (!lossless_)
-                missed += tick - next_;
+            skipped += tick - next_;
             next_ = tick;
         }
 
-        FramePlan plan;
+        std::int64_t missed = 0;
         if (c.kind_ == DeviceKind::Camera) {
             const std::int64_t recorded = std::max<std::int64_t>(c.transport_.recorded(), 1);
-            plan.tapeIndex = ((next_ % recorded) + recorded) % recorded;
-            plan.mediaTime = next_ - runTick_;
-            plan.live = true;
+            frameIndex_ = ((next_ % recorded) + recorded) % recorded;
+            frameLive_ = true;
+            missed = skipped;
         } else {
             c.transport_.advanceTo(next_);
             if (!c.transport_.framesMode()) {
@@ -478,22 +529,25 @@ FramePlan Camcorder::Stream::next()
                     c.ungate(now);
                 idle(lock);
                 resync_ = true;
-                missed = 0;
                 continue;
             }
             if (!c.transport_.onRecording()) {
-                // Blank tape passes the head: no frame, nothing dropped.
-                ++next_;
-                missed = 0;
+                ++next_; // blank tape passes the head: no frame
                 continue;
             }
-            plan.tapeIndex = plan.mediaTime = c.transport_.head();
+            frameIndex_ = c.transport_.head();
+            frameLive_ = false;
+            missed = std::max<std::int64_t>(c.transport_.passed() - passedSeen_, 0);
+            // The frame shown now counts as passed once the deck moves on.
+            passedSeen_ = c.transport_.passed() + 1;
         }
-        plan.slot = next_ - runTick_;
-        plan.missed = missed;
+        pendingMissed_ = missed;
+        pendingIdle_ = std::max<std::int64_t>(next_ - shown_ - 1 - missed, 0);
+        pendingFrame_ = true;
+        shown_ = next_;
         c.lastShown_ = std::max(c.lastShown_, next_);
         ++next_;
-        return plan;
+        return true;
     }
 }
 

@@ -6,6 +6,7 @@
 // waits). Internal to th_dv. No Qt.
 
 #include "platform/dshow/ExtInterfaces.h"
+#include "platform/dv/DvSource.h"
 #include "platform/dv/DvTape.h"
 #include "platform/dv/TapeTransport.h"
 #include "platform/dv/VirtualCamcorder.h"
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 namespace th::dv {
@@ -46,16 +48,6 @@ private:
     Clock::time_point origin_;
     std::int64_t base_ = 0;
     long double ticksPerNs_;
-};
-
-// What a streaming filter delivers next.
-struct FramePlan {
-    bool stop = false;
-    std::int64_t tapeIndex = 0;  // frame of the tape file to send
-    std::int64_t mediaTime = 0;  // frame number on the tape (camera: frames since the run began)
-    std::int64_t slot = 0;       // frame periods since the run began (stream time)
-    std::int64_t missed = 0;     // frames that went by undelivered since the last plan (dropped)
-    bool live = false;           // a camera frame: stamp the date and time
 };
 
 class Camcorder : public std::enable_shared_from_this<Camcorder> {
@@ -91,33 +83,50 @@ public:
 
     // --- Streaming ---
     // One streaming run of a filter. Made and used on its streaming thread.
-    class Stream {
+    // It tells what passes the head, tick by tick, and counts nothing: a
+    // late call finds the frames that went by meanwhile (whoever else moved
+    // the deck or asked it where it is) and reports them as Missed before the
+    // frame it delivers.
+    class Stream final : public DvStream {
     public:
         Stream(std::shared_ptr<Camcorder> camcorder, const std::atomic<bool>& stop);
-        ~Stream();
+        ~Stream() override;
         Stream(const Stream&) = delete;
         Stream& operator=(const Stream&) = delete;
 
-        // Waits for the next frame to deliver; stop set when the run is to end.
-        FramePlan next();
-        // The last plan could not be sent for want of a buffer: at real time it
-        // is dropped (true), faster the tape waits and the plan comes again (false).
-        bool abandon();
+        // Waits for what comes next; Stop when the run is to end. A frame is
+        // read into `into`; with an empty span it goes by unread (the caller
+        // had no buffer for it). A frame that cannot be read, or is of the
+        // other television system, comes as Missed.
+        DvFrame next(std::span<std::uint8_t> into) override;
         // Waits up to `timeout` or until the run is to end.
-        void pause(std::chrono::microseconds timeout);
-        bool lossless() const { return lossless_; }
+        void pause(std::chrono::microseconds timeout) override;
+        // Faster than real time the tape waits for this run (the caller then
+        // waits for a buffer rather than letting a frame go by).
+        bool lossless() const override { return lossless_; }
 
     private:
         void idle(std::unique_lock<std::mutex>& lock);
         void waitUntil(std::unique_lock<std::mutex>& lock, TapeClock::Clock::time_point deadline);
+        // Finds the next frame's tick; false when the run is to end.
+        bool findFrame(std::unique_lock<std::mutex>& lock);
 
         std::shared_ptr<Camcorder> cam_;
         const std::atomic<bool>& stop_;
         bool lossless_;
         std::int64_t runTick_ = 0;
         std::int64_t next_ = 0;     // the tick to deliver next
+        std::int64_t shown_ = 0;    // the tick of the last frame found (runTick_ - 1 before the first)
+        std::int64_t passedSeen_ = 0; // the deck's passed() count of frames this run has accounted for
         bool resync_ = false;
         std::uint64_t seenVersion_ = 0;
+        // What findFrame found and next() hands out in turn: missed frames,
+        // then idle periods, then the frame itself.
+        std::int64_t pendingMissed_ = 0;
+        std::int64_t pendingIdle_ = 0;
+        bool pendingFrame_ = false;
+        std::int64_t frameIndex_ = 0;
+        bool frameLive_ = false;
     };
 
     // Wakes every stream so that it sees a stop request.

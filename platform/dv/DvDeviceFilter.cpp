@@ -3,8 +3,7 @@
 #include "platform/dv/DifFrame.h"
 
 #include <algorithm>
-#include <functional>
-#include <ctime>
+#include <cstdio>
 
 namespace th::dv {
 
@@ -13,26 +12,6 @@ namespace {
 LONG clampLong(std::int64_t v)
 {
     return static_cast<LONG>(std::clamp<std::int64_t>(v, 0, 0x7FFFFFFF));
-}
-
-// A live camera frame carries the current date and time as its recording date
-// and time; the picture, sound and time code stay as the tape has them.
-void stampNow(std::uint8_t* frame, std::size_t length)
-{
-    const dif::System system = dif::readSystem(frame, length);
-    const auto audio = dif::readAudioFormat(frame, length);
-    if (system == dif::System::None || !audio)
-        return;
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    dif::FrameInfo info;
-    info.system = system;
-    info.timecode = dif::readTimecode(frame, length).value_or(dif::Timecode{});
-    info.recorded = dif::RecDateTime{{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday},
-                                     {local.tm_hour, local.tm_min, std::min(local.tm_sec, 59)}};
-    info.audio = *audio;
-    dif::writeFrameInfo(frame, length, info);
 }
 
 } // namespace
@@ -128,19 +107,29 @@ HRESULT DvOutputPin::Run(REFERENCE_TIME)
     if (m_thread.Running() && m_stop && !m_stop->load())
         return S_OK;
     auto stop = std::make_shared<std::atomic<bool>>(false);
-    std::function<void()> body;
+    std::shared_ptr<DvStream> run;
     if (m_device->fireWire()) {
-        body = [this, stop] { streamFireWire(stop); };
+        std::string error;
+        Ieee1394Stream* fireWire = nullptr;
+        run = openFireWireRun(m_device->fireWire(), &fireWire, &error);
+        if (!run) {
+            std::fprintf(stderr, "TapeHarvest DV device: %s\n", error.c_str());
+            return HRESULT_FROM_WIN32(kErrorDeviceNotConnected);
+        }
+        std::lock_guard<std::mutex> lock(m_fireWireMutex);
+        m_fireWireStream = fireWire;
     } else {
         // The run joins the camcorder now, not when its thread gets going, so
         // that a faster-than-real-time tape waits for it from the start.
-        auto run = std::make_shared<Camcorder::Stream>(m_device->camcorderPtr(), *stop);
-        body = [this, run]() mutable { stream(std::move(run)); };
+        run = std::make_shared<Camcorder::Stream>(m_device->camcorderPtr(), *stop);
     }
     m_stop = stop;
     ComPtr<IUnknown> keepAlive(m_device->GetOwner());
-    if (!m_thread.Start("th-dv-device", std::move(body), keepAlive))
+    if (!m_thread.Start("th-dv-device", [this, stop, run]() mutable { stream(std::move(run), stop); }, keepAlive)) {
+        std::lock_guard<std::mutex> lock(m_fireWireMutex);
+        m_fireWireStream = nullptr;
         return E_OUTOFMEMORY;
+    }
     return S_OK;
 }
 
@@ -161,71 +150,120 @@ void DvOutputPin::StopStreaming()
     });
 }
 
-void DvOutputPin::countDropped(std::int64_t firstSlot, std::int64_t count)
+void DvOutputPin::commitDropped()
+{
+    if (m_pendingDropped.empty())
+        return;
+    std::lock_guard<std::mutex> lock(m_historyMutex);
+    for (const auto& [firstSlot, count] : m_pendingDropped) {
+        m_dropped += count;
+        const std::int64_t from =
+            std::max<std::int64_t>(firstSlot, firstSlot + count - static_cast<std::int64_t>(kDroppedHistory));
+        for (std::int64_t s = from; s < firstSlot + count; ++s) {
+            m_history[m_historyNext] = clampLong(s);
+            m_historyNext = (m_historyNext + 1) % kDroppedHistory;
+            m_historyCount = std::min(m_historyCount + 1, kDroppedHistory);
+        }
+    }
+    m_pendingDropped.clear();
+}
+
+void DvOutputPin::noteDropped(std::int64_t firstSlot, std::int64_t count)
 {
     if (count <= 0)
         return;
-    m_dropped += count;
-    std::lock_guard<std::mutex> lock(m_historyMutex);
-    const std::int64_t from = std::max<std::int64_t>(firstSlot, firstSlot + count - static_cast<std::int64_t>(kDroppedHistory));
-    for (std::int64_t s = from; s < firstSlot + count; ++s) {
-        m_history[m_historyNext] = clampLong(s);
-        m_historyNext = (m_historyNext + 1) % kDroppedHistory;
-        m_historyCount = std::min(m_historyCount + 1, kDroppedHistory);
+    if (!m_pendingDropped.empty()) {
+        auto& last = m_pendingDropped.back();
+        if (last.first + last.second == firstSlot) {
+            last.second += count;
+            return;
+        }
     }
+    m_pendingDropped.emplace_back(firstSlot, count);
 }
 
-void DvOutputPin::stream(std::shared_ptr<Camcorder::Stream> stream)
+void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::atomic<bool>> stop)
 {
-    const std::shared_ptr<Camcorder> camcorder = m_device->camcorderPtr();
-    const DvTape& tape = camcorder->tape();
-    const REFERENCE_TIME period = camcorder->framePeriod();
-    const LONG frameSize = static_cast<LONG>(tape.frameSize());
-    Camcorder::Stream& run = *stream;
+    const REFERENCE_TIME period = m_device->framePeriod();
+    const LONG frameSize = static_cast<LONG>(m_device->frameSize());
+    DvStream& run = *stream;
+    m_pendingDropped.clear();
+    std::int64_t position = 0; // frame periods of the run so far
     bool first = true;
-    for (;;) {
-        const FramePlan plan = run.next();
-        if (plan.stop)
+    IMediaSample* sample = nullptr;
+    BYTE* buffer = nullptr;
+    while (!stop->load()) {
+        if (!sample) {
+            const HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT);
+            if (SUCCEEDED(hr) && sample
+                && (FAILED(sample->GetPointer(&buffer)) || !buffer || sample->GetSize() < frameSize)) {
+                sample->Release();
+                sample = nullptr;
+            }
+            if (!sample || FAILED(hr)) {
+                sample = nullptr;
+                // Every buffer is still downstream (or the pool is going away):
+                // faster than real time the tape waits for one; at real time
+                // the frame goes by.
+                if (run.lossless()) {
+                    run.pause(std::chrono::milliseconds(1));
+                    continue;
+                }
+            }
+        }
+        const std::span<std::uint8_t> into =
+            sample ? std::span<std::uint8_t>(buffer, static_cast<std::size_t>(frameSize)) : std::span<std::uint8_t>();
+        const DvFrame item = run.next(into);
+        if (item.kind == DvFrame::Stop)
             break;
-        countDropped(plan.slot - plan.missed, plan.missed);
-
-        IMediaSample* sample = nullptr;
-        const HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT);
-        if (FAILED(hr) || !sample) {
-            // Every buffer is still downstream (or the pool is going away).
-            if (hr == VFW_E_TIMEOUT && run.abandon())
-                countDropped(plan.slot, 1);
-            run.pause(std::chrono::milliseconds(1));
+        if (item.kind == DvFrame::Idle) {
+            position += item.periods;
             continue;
         }
-        BYTE* buffer = nullptr;
-        if (FAILED(sample->GetPointer(&buffer)) || sample->GetSize() < frameSize
-            || !tape.readFrame(plan.tapeIndex, buffer)) {
-            sample->Release(); // a dropout: the deck passes nothing on
+        if (item.kind == DvFrame::Missed || !sample) {
+            noteDropped(position, item.periods);
+            position += item.periods;
+            if (!sample)
+                run.pause(std::chrono::milliseconds(1));
             continue;
         }
-        if (plan.live)
-            stampNow(buffer, static_cast<std::size_t>(frameSize));
-        deliverFrame(sample, plan.slot * period, period, plan.mediaTime, frameSize, first || plan.missed > 0);
+        // A drop counts once a later frame is delivered: frames that go by
+        // after the last delivered one are not part of the run, so that the
+        // counts and every file written from the run hold the same frames.
+        commitDropped();
+        const std::int64_t media = m_dropped.load() + m_delivered.load();
+        REFERENCE_TIME start = position * period;
+        REFERENCE_TIME end = start + period;
+        LONGLONG mediaStart = media;
+        LONGLONG mediaEnd = media + 1;
+        ++position;
+        sample->SetTime(&start, &end);
+        sample->SetMediaTime(&mediaStart, &mediaEnd);
+        sample->SetActualDataLength(frameSize);
+        sample->SetSyncPoint(TRUE);
+        sample->SetDiscontinuity(first ? TRUE : FALSE);
         first = false;
+        ++m_delivered;
+        const HRESULT hr = Deliver(sample);
         sample->Release();
+        sample = nullptr;
+        if (FAILED(hr)) {
+            // Downstream cannot take the stream any more: the frame is a
+            // drop and the run ends here, with the end of the stream sent so
+            // that the graph learns of it.
+            --m_delivered;
+            noteDropped(position - 1, 1);
+            commitDropped();
+            DeliverEndOfStream();
+            break;
+        }
         if (th::dshow::StreamingThread::StopRequestedHere())
             break;
     }
-}
-
-void DvOutputPin::deliverFrame(IMediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME period, LONGLONG media,
-                               LONG length, bool discontinuity)
-{
-    REFERENCE_TIME end = start + period;
-    LONGLONG mediaEnd = media + 1;
-    sample->SetTime(&start, &end);
-    sample->SetMediaTime(&media, &mediaEnd);
-    sample->SetActualDataLength(length);
-    sample->SetSyncPoint(TRUE);
-    sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
-    ++m_delivered;
-    Deliver(sample);
+    if (sample)
+        sample->Release();
+    std::lock_guard<std::mutex> lock(m_fireWireMutex);
+    m_fireWireStream = nullptr;
 }
 
 HRESULT DvOutputPin::GetNumDropped(LONG* dropped)

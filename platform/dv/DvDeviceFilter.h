@@ -7,14 +7,22 @@
 // IAMTimecodeReader for its camcorder.
 //
 // Streaming. While the filter runs, the pin pushes on a thread of its own
-// ("th-dv-device"): every sample carries its stream time (frame periods of
-// 400000 or 333667 since the run began, stop = start + one period) and its
-// media time (the frame's number on the tape, stop = number + 1). A paused
-// filter delivers nothing (it is a live source: GetState answers
-// VFW_S_CANT_CUE). The pin keeps a pool of kDeviceBuffers samples and never
-// waits for one: at real time a frame without a buffer is dropped. A frame is
-// counted as delivered before it is passed on, so a grabber that reads the
-// counts sees the frame in its hands counted.
+// ("th-dv-device") and keeps the run's ledger: every frame that passed the
+// head is either delivered or dropped (late, no buffer, damaged, of the other
+// television system, refused downstream), whoever else meanwhile moves the
+// deck or asks where it is. A sample's stream time counts frame periods since
+// the run began (400000 or 333667 each, stop = start + one period), its media
+// time frames since the run began, the dropped ones included (stop = start +
+// 1); only the first sample of a run is a discontinuity. Drops are counted
+// once a later frame is delivered, so that a run ends with its last delivered
+// frame and delivered + dropped is the last media stop. A paused filter
+// delivers nothing (it is a live source: GetState answers VFW_S_CANT_CUE).
+// The pin keeps a pool of kDeviceBuffers samples and never waits for one at
+// real time: a frame without a buffer is dropped; faster than real time the
+// tape waits. A frame is counted as delivered before it is passed on, so a
+// grabber that reads the counts sees the frame in its hands counted. A
+// sample that downstream refuses (a failure code) ends the run: it is counted
+// as dropped and the end of the stream is sent.
 //
 // Stopping. Stop and Pause end the thread and return once it has left the
 // filter or is parked in a grabber callback (see StreamingThread.h); the thread
@@ -30,6 +38,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace th::dv {
 
@@ -67,14 +77,11 @@ public:
     void StopStreaming();
 
 private:
-    void stream(std::shared_ptr<Camcorder::Stream> stream);
-    // The run of a camcorder on the FireWire bus (DvDeviceFilterFireWire.cpp).
-    void streamFireWire(std::shared_ptr<std::atomic<bool>> stop);
-    // Stamps the sample with its times (one frame period from `start`, media
-    // time `media`), counts it as delivered and passes it on.
-    void deliverFrame(IMediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME period, LONGLONG media,
-                      LONG length, bool discontinuity);
-    void countDropped(std::int64_t slot, std::int64_t count);
+    void stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::atomic<bool>> stop);
+    // Frames of the run not delivered, from frame period `firstSlot` on:
+    // held until the next frame is delivered, then counted.
+    void noteDropped(std::int64_t firstSlot, std::int64_t count);
+    void commitDropped();
 
     DvDeviceFilter* m_device;
     th::dshow::StreamingThread m_thread;
@@ -86,6 +93,7 @@ private:
     std::array<LONG, kDroppedHistory> m_history{};
     std::size_t m_historyNext = 0;
     std::size_t m_historyCount = 0;
+    std::vector<std::pair<std::int64_t, std::int64_t>> m_pendingDropped; // streaming thread only
     std::mutex m_fireWireMutex;
     Ieee1394Stream* m_fireWireStream = nullptr; // while a FireWire run receives
 };
@@ -149,5 +157,9 @@ private:
 // The filters of camcorders on the FireWire bus, for their device events.
 void addFireWireFilter(DvDeviceFilter* filter);
 void removeFireWireFilter(DvDeviceFilter* filter);
+// A run of a camcorder on the FireWire bus; null (and *error) when its stream
+// cannot be opened. *stream is what wake() ends.
+std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, Ieee1394Stream** stream,
+                                          std::string* error);
 
 } // namespace th::dv

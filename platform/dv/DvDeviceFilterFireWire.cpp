@@ -1,13 +1,15 @@
-// The DV device filter over a camcorder on the FireWire bus: its streaming
-// run and its device events. The frames come assembled from the bus with
-// their frame periods; every period whose frame was lost on the way, or had
-// no buffer to go into, is counted as dropped in its place.
+// The DV device filter over a camcorder on the FireWire bus: its runs and its
+// device events. The frames come assembled from the bus with their frame
+// periods; the pin's ledger counts every period whose frame was lost on the
+// way, or had no buffer to go into, as dropped in its place.
 #include "platform/dv/DvDeviceFilter.h"
 
 #include "platform/dv/FireWireWatch.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 namespace th::dv {
@@ -70,67 +72,77 @@ void removeFireWireFilter(DvDeviceFilter* filter)
     f.list.erase(std::remove(f.list.begin(), f.list.end(), filter), f.list.end());
 }
 
-void DvOutputPin::streamFireWire(std::shared_ptr<std::atomic<bool>> stop)
+namespace {
+
+DropReason reasonOf(FrameLoss loss)
 {
-    const std::shared_ptr<Ieee1394Device> device = m_device->fireWire();
-    std::string error;
-    std::unique_ptr<Ieee1394Stream> run = device->openStream(&error);
-    if (!run) {
-        std::fprintf(stderr, "TapeHarvest DV device: %s\n", error.c_str());
-        return;
+    switch (loss) {
+    case FrameLoss::OtherSignal: return DropReason::OtherStandard;
+    case FrameLoss::Overrun:
+    case FrameLoss::Late: return DropReason::Late;
+    case FrameLoss::Bus:
+    case FrameLoss::Incomplete: break;
     }
+    return DropReason::Damaged;
+}
+
+// The frames of the bus as the pin takes them: periods in which the camcorder
+// sent nothing (a stopped deck) are Idle, periods whose frame was lost are
+// Missed, in the order of the bus clock.
+class FireWireRun final : public DvStream {
+public:
+    explicit FireWireRun(std::unique_ptr<Ieee1394Stream> stream, std::size_t frameSize)
+        : stream_(std::move(stream)), frame_(frameSize)
     {
-        std::lock_guard<std::mutex> lock(m_fireWireMutex);
-        m_fireWireStream = run.get();
     }
-    if (stop->load())
-        run->wake(); // the stop came before the stream was there to wake
-    const REFERENCE_TIME period = device->framePeriod();
-    const std::size_t frameSize = device->frameSize();
-    std::vector<std::uint8_t> scratch(frameSize);
-    IMediaSample* sample = nullptr;
-    bool first = true;
-    std::int64_t lastSlot = -1;
-    for (;;) {
-        BYTE* buffer = nullptr;
-        if (!sample && FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT)))
-            sample = nullptr;
-        if (sample && (FAILED(sample->GetPointer(&buffer)) || sample->GetSize() < static_cast<LONG>(frameSize))) {
-            sample->Release();
-            sample = nullptr;
-            buffer = nullptr;
-        }
-        const std::span<std::uint8_t> into = buffer ? std::span<std::uint8_t>(buffer, frameSize)
-                                                    : std::span<std::uint8_t>(scratch);
-        const Ieee1394Stream::Result r = run->next(into, kWait);
-        if (r.kind == Ieee1394Stream::Result::Stop)
-            break;
-        if (r.kind == Ieee1394Stream::Result::Idle)
-            continue;
-        if (r.kind == Ieee1394Stream::Result::Missed) {
-            countDropped(r.slot, r.count);
-            continue;
-        }
-        if (!buffer) {
-            countDropped(r.slot, 1); // every buffer was still downstream
-            continue;
-        }
-        // Media times count frame periods since the run began, those lost included.
-        deliverFrame(sample, r.slot * period, period, r.slot, static_cast<LONG>(frameSize),
-                     first || r.slot != lastSlot + 1);
-        first = false;
-        lastSlot = r.slot;
-        sample->Release();
-        sample = nullptr;
-        if (th::dshow::StreamingThread::StopRequestedHere())
-            break;
-    }
-    if (sample)
-        sample->Release();
+
+    DvFrame next(std::span<std::uint8_t> into) override
     {
-        std::lock_guard<std::mutex> lock(m_fireWireMutex);
-        m_fireWireStream = nullptr;
+        if (!pending_) {
+            const Ieee1394Stream::Result r = stream_->next(frame_, kWait);
+            switch (r.kind) {
+            case Ieee1394Stream::Result::Stop: return {DvFrame::Stop};
+            case Ieee1394Stream::Result::Idle: return {DvFrame::Idle, 0};
+            default: break;
+            }
+            pending_ = r;
+            if (r.slot > expected_) {
+                const std::int64_t idle = r.slot - expected_;
+                expected_ = r.slot;
+                return {DvFrame::Idle, idle};
+            }
+        }
+        const Ieee1394Stream::Result r = *pending_;
+        pending_.reset();
+        expected_ = r.slot + r.count;
+        if (r.kind == Ieee1394Stream::Result::Missed)
+            return {DvFrame::Missed, r.count, reasonOf(r.why)};
+        if (!into.empty())
+            std::memcpy(into.data(), frame_.data(), std::min(into.size(), frame_.size()));
+        return {DvFrame::Frame, 1};
     }
+
+    // The bus does not wait: next() itself waits for what comes.
+    void pause(std::chrono::microseconds) override {}
+    bool lossless() const override { return false; }
+
+private:
+    std::unique_ptr<Ieee1394Stream> stream_;
+    std::vector<std::uint8_t> frame_;
+    std::optional<Ieee1394Stream::Result> pending_;
+    std::int64_t expected_ = 0; // the next period of the bus clock to account for
+};
+
+} // namespace
+
+std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, Ieee1394Stream** stream,
+                                          std::string* error)
+{
+    std::unique_ptr<Ieee1394Stream> opened = device->openStream(error);
+    if (!opened)
+        return nullptr;
+    *stream = opened.get();
+    return std::make_shared<FireWireRun>(std::move(opened), device->frameSize());
 }
 
 } // namespace th::dv

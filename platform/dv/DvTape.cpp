@@ -138,13 +138,16 @@ DvTape::~DvTape()
         ::close(fd_);
 }
 
-bool DvTape::readFrame(std::int64_t index, std::uint8_t* buffer) const
+DropReason DvTape::readFrame(std::int64_t index, std::uint8_t* buffer) const
 {
     if (index < 0 || index >= frameCount_ || !buffer)
-        return false;
+        return DropReason::Damaged;
     if (!readAll(fd_, buffer, frameSize_, static_cast<off_t>(index * static_cast<std::int64_t>(frameSize_))))
-        return false;
-    return dif::readSystem(buffer, frameSize_) == system_;
+        return DropReason::Damaged;
+    const dif::System system = dif::readSystem(buffer, frameSize_);
+    if (system == system_)
+        return DropReason::None;
+    return system == dif::System::None ? DropReason::Damaged : DropReason::OtherStandard;
 }
 
 } // namespace th::dv

@@ -6,6 +6,7 @@
 
 #include "platform/dshow/MediaTypes.h"
 #include "platform/dv/DifLayout.h"
+#include "platform/dv/DvSource.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,11 +43,12 @@ public:
     // source and source-control packs).
     const DVINFO& dvInfo() const { return dvInfo_; }
 
-    // Reads frame `index` into `buffer` (frameSize() bytes). False when the
+    // Reads frame `index` into `buffer` (frameSize() bytes). Damaged when the
     // index lies outside the recording, the read fails (a file cut short since
-    // it was opened) or the bytes are not a DV frame of the tape's system: a
-    // dropout, which a deck does not pass on.
-    bool readFrame(std::int64_t index, std::uint8_t* buffer) const;
+    // it was opened) or the bytes are not a DV frame (a dropout, which a deck
+    // does not pass on); OtherStandard for a DV frame of the other television
+    // system; None for a frame of the tape's system.
+    DropReason readFrame(std::int64_t index, std::uint8_t* buffer) const;
 
 private:
     DvTape() = default;

@@ -75,21 +75,41 @@ void TapeTransport::advanceTo(std::int64_t tick)
 {
     if (tick <= lastTick_)
         return;
-    lastTick_ = tick;
     const Motion m = motionOf(mode_);
-    if (m.num == 0)
-        return;
-    // Truncation towards zero: a slow reverse waits its five ticks as the
-    // forward one does.
-    const std::int64_t moved = static_cast<std::int64_t>(m.num) * (tick - modeTick_) / m.den;
-    const std::int64_t head = base_ + moved;
-    if (head < 0 || head > length_ - 1) {
-        head_ = head < 0 ? 0 : length_ - 1;
-        mode_ = ED_MODE_STOP;
-        rebase(tick);
+    if (m.num == 0) {
+        // The state of each tick counts once the tape has moved past it.
+        if (delivers())
+            passed_ += tick - lastTick_;
+        lastTick_ = tick;
         return;
     }
-    head_ = head;
+    const bool frames = framesMode();
+    for (std::int64_t t = lastTick_; t < tick; ++t) {
+        // Truncation towards zero: a slow reverse waits its five ticks as the
+        // forward one does.
+        const std::int64_t head = base_ + static_cast<std::int64_t>(m.num) * (t + 1 - modeTick_) / m.den;
+        if (frames && onRecording())
+            ++passed_;
+        lastTick_ = t + 1;
+        if (head < 0 || head > length_ - 1) {
+            head_ = head < 0 ? 0 : length_ - 1;
+            mode_ = ED_MODE_STOP;
+            rebase(lastTick_);
+            if (tick > lastTick_)
+                lastTick_ = tick; // stopped: no frames for the rest
+            return;
+        }
+        head_ = head;
+        if (!frames && t + 1 < tick) {
+            // Winding shows nothing: straight to the end of the move.
+            const std::int64_t end = base_ + static_cast<std::int64_t>(m.num) * (tick - modeTick_) / m.den;
+            if (end >= 0 && end <= length_ - 1) {
+                head_ = end;
+                lastTick_ = tick;
+                return;
+            }
+        }
+    }
 }
 
 void TapeTransport::rebase(std::int64_t tick)

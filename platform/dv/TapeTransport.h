@@ -54,6 +54,10 @@ public:
     std::int64_t recorded() const { return recorded_; }
     std::int64_t length() const { return length_; }
     std::int64_t tick() const { return lastTick_; }
+    // Ticks gone by with a frame at the head (a picture mode on the
+    // recording), counted as the tape moves past them; the state at tick()
+    // counts once the tape moves on.
+    std::int64_t passed() const { return passed_; }
     // The head is on the recording (not on blank tape).
     bool onRecording() const { return head_ >= 0 && head_ < recorded_; }
     // The mode shows pictures (play modes and freeze).
@@ -79,6 +83,7 @@ private:
     std::int64_t modeTick_;
     std::int64_t head_ = 0;
     std::int64_t lastTick_;
+    std::int64_t passed_ = 0;
 };
 
 // The frame (counted from the start of the tape) that an absolute track number

@@ -8,8 +8,6 @@ namespace th::media {
 
 namespace {
 
-// A gap longer than this is a new start of the stream, not dropped frames.
-constexpr REFERENCE_TIME kMaxGap = 600 * UNITS;
 constexpr std::size_t kDvFrameBytes525 = 120000;
 constexpr std::size_t kDvFrameBytes625 = 144000;
 
@@ -154,58 +152,28 @@ void CAviMuxInputPin::resetTiming(int stream)
     m_stream = stream;
     m_ended = false;
     m_havePrev = false;
-    m_prevHadMedia = false;
-    m_prevMediaStop = 0;
-    m_prevHadTime = false;
-    m_prevEnd = 0;
+    m_gap.Reset();
 }
 
-// Empty chunks for frames, or silence for audio, that the stream skipped
-// since its previous sample; then notes where this sample ends.
+// Empty chunks for frames, or silence for audio, that the stream lost before
+// this sample.
 HRESULT CAviMuxInputPin::fillGap(IMediaSample* sample, std::size_t bytes)
 {
     AviFileLayout& layout = m_mux->m_layout;
     const AviStreamInfo& info = layout.Stream(m_stream);
     const bool audio = info.kind == AviStreamKind::Audio;
 
-    REFERENCE_TIME t0 = 0, t1 = 0;
-    const HRESULT timeHr = sample->GetTime(&t0, &t1);
-    const bool hasTime = SUCCEEDED(timeHr);
-    LONGLONG m0 = 0, m1 = 0;
-    const bool hasMedia = sample->GetMediaTime(&m0, &m1) == S_OK;
-    const bool discontinuity = sample->IsDiscontinuity() == S_OK;
-
-    // Duration of this sample: its frame, or its audio samples.
-    const std::int64_t ownSamples = audio ? static_cast<std::int64_t>(bytes / info.blockAlign) : 1;
-    const REFERENCE_TIME ownTime =
-        audio ? ownSamples * UNITS / info.samplesPerSec : info.frameDuration;
-
-    HRESULT hr = S_OK;
-    if (m_havePrev && !discontinuity) {
-        std::int64_t missing = 0; // frames, or audio samples
-        REFERENCE_TIME missingTime = 0;
-        // Audio goes by its stream times alone: upstream filters stamp audio
-        // buffers with the media times (frame numbers) of the frames they
-        // came from.
-        if (!audio && hasMedia && m_prevHadMedia) {
-            missing = m0 - m_prevMediaStop;
-            missingTime = missing * info.frameDuration;
-        } else if (hasTime && m_prevHadTime) {
-            missingTime = t0 - m_prevEnd;
-            if (missingTime >= ownTime / 2 && missingTime > 0) {
-                missing = audio ? std::llround(static_cast<double>(missingTime) * info.samplesPerSec / UNITS)
-                                : std::llround(static_cast<double>(missingTime) / info.frameDuration);
-            }
-        }
-        if (missing > 0 && missingTime <= kMaxGap)
-            hr = audio ? layout.WriteSilence(m_stream, missing) : layout.WriteDropped(m_stream, missing);
-    }
+    riff::SampleTimes times;
+    times.hasTime = SUCCEEDED(sample->GetTime(&times.start, &times.stop));
+    times.hasMedia = sample->GetMediaTime(&times.mediaStart, &times.mediaStop) == S_OK;
+    const std::int64_t own = audio ? static_cast<std::int64_t>(bytes / info.blockAlign) : 1;
+    m_gap.SetUnitsPerSecond(audio ? static_cast<double>(info.samplesPerSec)
+                                  : info.frameDuration > 0 ? static_cast<double>(UNITS) / info.frameDuration : 0);
     m_havePrev = true;
-    m_prevHadMedia = hasMedia;
-    m_prevMediaStop = hasMedia ? (m1 > m0 ? m1 : m0 + ownSamples) : 0;
-    m_prevHadTime = hasTime;
-    m_prevEnd = hasTime ? t0 + ownTime : 0;
-    return hr;
+    const std::int64_t missing = m_gap.Missing(times, own);
+    if (missing <= 0)
+        return S_OK;
+    return audio ? layout.WriteSilence(m_stream, missing) : layout.WriteDropped(m_stream, missing);
 }
 
 HRESULT CAviMuxInputPin::Receive(IMediaSample* sample)
@@ -331,6 +299,8 @@ HRESULT CAviMux::NonDelegatingQueryInterface(REFIID riid, void** ppv)
         return GetInterface(static_cast<IConfigAviMux*>(this), ppv);
     if (riid == IID_IConfigInterleaving)
         return GetInterface(static_cast<IConfigInterleaving*>(this), ppv);
+    if (riid == IID_IFileWriteStatus)
+        return GetInterface(static_cast<IFileWriteStatus*>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -387,8 +357,37 @@ void CAviMux::startFile()
 
 void CAviMux::finishFile()
 {
-    if (m_layout.IsOpen())
+    if (m_layout.IsOpen()) {
         m_layout.End();
+        m_framesWritten = videoFrames();
+    }
+}
+
+std::int64_t CAviMux::videoFrames() const
+{
+    for (int s = 0; s < m_layout.StreamCount(); ++s)
+        if (m_layout.Kind(s) != AviStreamKind::Audio)
+            return m_layout.Length(s);
+    return 0;
+}
+
+HRESULT CAviMux::GetWriteError(HRESULT* error, LPOLESTR* text)
+{
+    if (!error || !text)
+        return E_POINTER;
+    std::lock_guard<std::mutex> file(m_fileLock);
+    *error = m_layout.FirstError();
+    *text = nullptr;
+    return S_OK;
+}
+
+HRESULT CAviMux::GetFramesWritten(LONGLONG* frames)
+{
+    if (!frames)
+        return E_POINTER;
+    std::lock_guard<std::mutex> file(m_fileLock);
+    *frames = m_layout.IsOpen() ? videoFrames() : m_framesWritten;
+    return S_OK;
 }
 
 HRESULT CAviMux::Pause()

@@ -12,15 +12,12 @@
 // Streams are numbered by the connected inputs in pin order: a type-1 DV
 // capture is one interleaved stream, a type-2 one a video and an audio stream.
 //
-// Timing. A video or interleaved stream whose samples skip frames, by their
-// media times (frame numbers) or else by their stream times, gets an empty
-// chunk for each missing frame, so that frame counts and durations stay
-// right; an audio stream whose samples skip time, by their stream times,
-// gets silence for it (audio media times are not used: the DV splitter gives
-// its audio the frame numbers of the frames it came from). A
-// sample marked as a discontinuity, or a jump of more than ten minutes, starts
-// the count afresh instead. A DV frame that is not 120000 or 144000 bytes
-// long is refused (E_INVALIDARG) and counted as dropped.
+// Timing. Each stream keeps the place of what its source lost (the rule of
+// riff/SampleGap.h: by media times, frames for video and samples for audio,
+// counted from the start of the run; else by stream times): an empty chunk
+// for each missing frame and silence for missing samples, whatever flags the
+// sample carries. A DV frame that is not 120000 or 144000 bytes long is
+// refused (E_INVALIDARG); the next frame then keeps its place.
 //
 // Interfaces: IConfigAviMux (SetOutputCompatibilityIndex: TRUE, the default,
 // writes the AVI 1.0 'idx1' index besides the OpenDML ones; takes effect at
@@ -33,10 +30,13 @@
 // between the inputs and the state changes, and no sample is delivered while
 // a lock of the graph or of the filter's state is held. A write error is kept
 // (the first one), later samples are refused with it, and the file is still
-// closed with headers and indexes for the chunks written before the error.
+// closed with headers and indexes for the chunks written before the error;
+// where the indexes find no room, the last chunks give way to them.
+// IFileWriteStatus tells that error and the video frames in the file.
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/media/AviMuxFile.h"
+#include "platform/riff/SampleGap.h"
 
 #include <memory>
 #include <mutex>
@@ -66,10 +66,7 @@ private:
     int m_stream = -1; // in the current file, -1 when not part of it
     bool m_ended = false;
     bool m_havePrev = false;
-    bool m_prevHadMedia = false;
-    LONGLONG m_prevMediaStop = 0;
-    bool m_prevHadTime = false;
-    REFERENCE_TIME m_prevEnd = 0;
+    th::riff::SampleGap m_gap;
 };
 
 // The file as positioned samples through the output pin.
@@ -108,7 +105,7 @@ public:
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override;
 };
 
-class CAviMux final : public CBaseFilter, public IConfigAviMux, public IConfigInterleaving {
+class CAviMux final : public CBaseFilter, public IConfigAviMux, public IConfigInterleaving, public IFileWriteStatus {
 public:
     static CUnknown* CreateInstance(IUnknown* outer, HRESULT* hr);
     ~CAviMux() override;
@@ -127,6 +124,10 @@ public:
     // IConfigInterleaving
     HRESULT put_Mode(InterleavingMode mode) override;
     HRESULT get_Mode(InterleavingMode* mode) override;
+    // IFileWriteStatus: the file's first failure (its text is the writer's
+    // downstream, which wrote the bytes) and the video frames in the file.
+    HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) override;
+    HRESULT GetFramesWritten(LONGLONG* frames) override;
 
     // The largest RIFF piece of the files begun from now on (1 GiB unless set):
     // lets tests cross the OpenDML boundary with small files.
@@ -139,6 +140,7 @@ private:
     void startFile();
     // With the file lock held.
     void finishFile();
+    std::int64_t videoFrames() const;
 
     CCritSec m_lock;
     std::vector<std::unique_ptr<CAviMuxInputPin>> m_inputs;
@@ -150,6 +152,7 @@ private:
     std::mutex m_fileLock; // the file: layout, sink, the inputs' timing
     CAviMuxSink m_sink;
     AviFileLayout m_layout;
+    std::int64_t m_framesWritten = 0; // of the last file finished
 };
 
 } // namespace th::media

@@ -347,10 +347,13 @@ std::vector<std::uint8_t> AviFileLayout::buildStandardIndex(const StreamState& s
     return b;
 }
 
-void AviFileLayout::endPiece()
+bool AviFileLayout::writeIndexes()
 {
-    if (!pieceOpen_)
-        return;
+    const std::int64_t start = sink_.Position();
+    std::vector<std::size_t> supers;
+    for (const StreamState& st : streams_)
+        supers.push_back(st.super.size());
+    bool ok = true;
     // The standard indexes close the movie list, one per stream with chunks here.
     for (StreamState& st : streams_) {
         if (st.entries.empty())
@@ -358,25 +361,78 @@ void AviFileLayout::endPiece()
         const std::vector<std::uint8_t> ix = buildStandardIndex(st, moviPos_);
         const std::int64_t pos = sink_.Position();
         if (const DWORD r = sink_.AppendChunk(st.indexId, ix.data(), ix.size())) {
-            sink_.Rewind(pos);
             fail(r);
-        } else {
-            st.super.push_back({static_cast<std::uint64_t>(pos), static_cast<std::uint32_t>(ix.size() + 8),
-                                static_cast<std::uint32_t>(st.pieceDuration)});
+            ok = false;
+            break;
         }
+        st.super.push_back({static_cast<std::uint64_t>(pos), static_cast<std::uint32_t>(ix.size() + 8),
+                            static_cast<std::uint32_t>(st.pieceDuration)});
+    }
+    if (ok && firstPiece_ && options_.oldIndex) {
+        // The movie list ends before 'idx1'.
+        moviEnd_ = sink_.Position();
+        if (const DWORD r = sink_.AppendChunk(FourCC("idx1"), idx1_.data(), idx1_.size())) {
+            fail(r);
+            ok = false;
+        }
+    } else {
+        moviEnd_ = sink_.Position();
+    }
+    if (ok)
+        return true;
+    sink_.Rewind(start);
+    moviEnd_ = start;
+    for (std::size_t k = 0; k < streams_.size(); ++k)
+        streams_[k].super.resize(supers[k]);
+    return false;
+}
+
+bool AviFileLayout::dropLastChunk()
+{
+    // Chunks go out in order: the last one is the stream's last entry with the
+    // highest offset.
+    StreamState* last = nullptr;
+    for (StreamState& st : streams_)
+        if (!st.entries.empty() && (!last || st.entries.back().offset > last->entries.back().offset))
+            last = &st;
+    if (!last)
+        return false;
+    const StdEntry e = last->entries.back();
+    last->entries.pop_back();
+    const std::uint32_t size = e.size & ~kNotKeyFrame;
+    --last->chunks;
+    last->bytes -= size;
+    last->pieceDuration -= last->info.kind == AviStreamKind::Audio ? size / last->info.blockAlign : 1;
+    if (firstPiece_) {
+        --last->chunksFirstRiff;
+        if (options_.oldIndex && idx1_.size() >= 16)
+            idx1_.resize(idx1_.size() - 16);
+    }
+    sink_.Rewind(moviPos_ + e.offset - 8);
+    return true;
+}
+
+void AviFileLayout::endPiece()
+{
+    if (!pieceOpen_)
+        return;
+    // After a failed write the disk may have no room for the indexes: the
+    // chunks they would cover last give way, one by one, until they fit, so
+    // that the file indexes every chunk it keeps.
+    bool indexed = writeIndexes();
+    while (!indexed && dropLastChunk())
+        indexed = writeIndexes();
+    for (StreamState& st : streams_) {
         st.entries.clear();
         st.pieceDuration = 0;
     }
+    // The movi list's size: up to the indexes, without 'idx1'.
+    const std::int64_t end = sink_.Position();
+    sink_.Rewind(moviEnd_);
     piece_->EndChunk(); // movi
-    if (firstPiece_ && options_.oldIndex) {
-        const std::int64_t pos = sink_.Position();
-        if (const DWORD r = sink_.AppendChunk(FourCC("idx1"), idx1_.data(), idx1_.size())) {
-            sink_.Rewind(pos);
-            fail(r);
-        } else {
-            hasOldIndex_ = true;
-        }
-    }
+    sink_.Rewind(end);
+    if (indexed && firstPiece_ && options_.oldIndex)
+        hasOldIndex_ = true;
     piece_->EndChunk(); // RIFF
     if (const DWORD r = piece_->FirstError())
         fail(r);

@@ -106,6 +106,7 @@ public:
     bool Failed() const { return FAILED(firstError_); }
     HRESULT FirstError() const { return firstError_; }
     int StreamCount() const { return static_cast<int>(streams_.size()); }
+    AviStreamKind Kind(int s) const { return streams_.at(static_cast<std::size_t>(s)).info.kind; }
     // Chunks (frames) or audio sample frames of stream s written so far.
     std::int64_t Length(int s) const;
     int RiffCount() const { return riffCount_; }
@@ -137,6 +138,11 @@ private:
     HRESULT writeChunk(int s, const void* data, std::size_t n, bool key);
     HRESULT beginPiece(bool first);
     void endPiece();
+    // The standard indexes and 'idx1' of the piece; false (nothing of them
+    // written) when they do not fit.
+    bool writeIndexes();
+    // Takes the piece's last chunk back; false when it has none.
+    bool dropLastChunk();
     std::int64_t pendingIndexBytes(int s) const;
     std::vector<std::uint8_t> buildHeaders() const;
     std::vector<std::uint8_t> buildStandardIndex(const StreamState& st, std::int64_t base) const;
@@ -153,6 +159,7 @@ private:
     std::size_t hdrlSize_ = 0;
     std::int64_t riffPos_ = 0;
     std::int64_t moviPos_ = 0;
+    std::int64_t moviEnd_ = 0;
     bool firstPiece_ = true;
     bool pieceOpen_ = false;
     bool pieceHasChunks_ = false;

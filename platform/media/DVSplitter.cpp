@@ -328,6 +328,8 @@ HRESULT CDVSplitter::Pause()
             // A new run: the alternate-frame count and the silence length start afresh.
             m_frameCount = 0;
             m_lastAudioSamples = 0;
+            m_nextFrameMedia = 0;
+            m_audioMedia = 0;
         }
     }
     return CBaseFilter::Pause();
@@ -469,6 +471,23 @@ HRESULT CDVSplitter::deliverAudio(IMediaSample* in, const std::uint8_t* frame, s
     }
     out->SetActualDataLength(bytes);
     copyTimes(in, out);
+    LONGLONG m0 = 0, m1 = 0;
+    if (in->GetMediaTime(&m0, &m1) == S_OK) {
+        // Audio media times count samples since the run began: frames lost
+        // upstream count with the samples they would have carried.
+        if (m0 > m_nextFrameMedia) {
+            const auto rate = th::dif::frameRate(facts.system);
+            const auto at = [&](std::int64_t frame) {
+                return rate.num > 0 ? frame * hz * static_cast<std::int64_t>(rate.den) / rate.num : 0;
+            };
+            m_audioMedia += at(m0) - at(m_nextFrameMedia);
+        }
+        m_nextFrameMedia = std::max<std::int64_t>(m_nextFrameMedia, m1 > m0 ? m1 : m0 + 1);
+        LONGLONG a0 = m_audioMedia;
+        LONGLONG a1 = m_audioMedia + samples;
+        out->SetMediaTime(&a0, &a1);
+        m_audioMedia = a1;
+    }
     if (changed) {
         CMediaType type;
         MakePcmAudioType(hz, &type);

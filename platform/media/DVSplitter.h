@@ -5,7 +5,10 @@
 // DV frame) and an audio output ("AudOut00": MEDIATYPE_Audio, PCM, 16-bit
 // stereo at the frame's 48000, 44100 or 32000 Hz; of 32 kHz 12-bit audio the
 // first stereo pair, expanded to 16 bits). Both outputs' samples carry the
-// input frame's stream and media times. IDVSplitter::DiscardAlternateVideoFrames
+// input frame's stream times; the video keeps its media times (frames since
+// the run began), the audio's media times count samples since the run began,
+// a frame lost upstream (a gap in the input's media times) counting with the
+// samples its share of a second holds. IDVSplitter::DiscardAlternateVideoFrames
 // drops every second video frame (the audio keeps every frame).
 //
 // The audio is decoded as libavformat's dv demuxer decodes it: the sample
@@ -138,6 +141,8 @@ private:
     std::atomic<bool> m_discardAlternate{false};
     std::uint64_t m_frameCount = 0;
     int m_lastAudioSamples = 0;
+    std::int64_t m_nextFrameMedia = 0; // the input media time expected next (frames)
+    std::int64_t m_audioMedia = 0;     // audio samples of the run so far, lost ones included
     std::array<std::int16_t, 2 * kMaxDvAudioSamples> m_pcm{};
 };
 

@@ -47,13 +47,17 @@ HRESULT CFileWriter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
         return GetInterface(static_cast<IFileSinkFilter*>(this), ppv);
     if (riid == IID_IFileSinkFilter2)
         return GetInterface(static_cast<IFileSinkFilter2*>(this), ppv);
+    if (riid == IID_IFileWriteStatus)
+        return GetInterface(static_cast<IFileWriteStatus*>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
-void CFileWriter::reportError(HRESULT hr)
+void CFileWriter::reportError(HRESULT hr, std::string text)
 {
-    if (SUCCEEDED(m_error))
+    if (SUCCEEDED(m_error)) {
         m_error = hr;
+        m_errorText = std::move(text);
+    }
     if (!m_errorReported) {
         m_errorReported = true;
         NotifyEvent(EC_ERRORABORT, hr, 0);
@@ -69,15 +73,18 @@ HRESULT CFileWriter::Pause()
     if (m_input.IsConnected()) {
         std::lock_guard<std::mutex> file(m_fileLock);
         m_error = S_OK;
+        m_errorText.clear();
         m_errorReported = false;
         m_end = -1;
+        std::string text = "no file name was given";
         if (m_fileName.empty()) {
             result = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_INVALID_NAME));
         } else if (const DWORD r = m_file.Create(th::com::Utf16ToUtf8(m_fileName))) {
             result = HRESULT_FROM_WIN32(r);
+            text = m_file.FirstErrorText();
         }
         if (FAILED(result))
-            reportError(result);
+            reportError(result, std::move(text));
     }
     // Paused even without a file, so that a run does not try again: samples
     // are refused with the error until the next stop.
@@ -96,8 +103,10 @@ void CFileWriter::closeFile()
         if (::stat(path.c_str(), &st) == 0 && st.st_size > m_end && ::truncate(path.c_str(), m_end) != 0)
             r = riff::Win32ErrorFromErrno(errno);
     }
-    if (r != 0 && SUCCEEDED(m_error))
+    if (r != 0 && SUCCEEDED(m_error)) {
         m_error = HRESULT_FROM_WIN32(r);
+        m_errorText = "closing " + path;
+    }
 }
 
 HRESULT CFileWriter::Stop()
@@ -151,7 +160,7 @@ HRESULT CFileWriter::write(IMediaSample* sample)
     }
     if (const DWORD r = writeAt(pos, data, static_cast<std::size_t>(length))) {
         const HRESULT hr = HRESULT_FROM_WIN32(r);
-        reportError(hr);
+        reportError(hr, m_file.FirstErrorText());
         return hr;
     }
     return S_OK;
@@ -208,6 +217,16 @@ HRESULT CFileWriter::GetMode(DWORD* flags)
     CAutoLock lock(&m_lock);
     *flags = m_mode;
     return S_OK;
+}
+
+HRESULT CFileWriter::GetWriteError(HRESULT* error, LPOLESTR* text)
+{
+    if (!error || !text)
+        return E_POINTER;
+    std::lock_guard<std::mutex> lock(m_fileLock);
+    *error = m_error;
+    *text = m_errorText.empty() ? nullptr : th::com::CoTaskStrDup(th::com::Utf8ToUtf16(m_errorText));
+    return m_errorText.empty() || *text ? S_OK : E_OUTOFMEMORY;
 }
 
 } // namespace th::media

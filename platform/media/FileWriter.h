@@ -14,9 +14,11 @@
 // Errors. A file that cannot be created makes Pause (and so the graph's Run)
 // fail with HRESULT_FROM_WIN32 of the system's error, and a write that fails
 // makes Receive answer likewise; either is raised once per run as
-// EC_ERRORABORT (param1 the HRESULT) through the graph. The writer goes on
-// taking the samples that follow, so that the mux can still close the file
-// with valid headers after a failed write.
+// EC_ERRORABORT (param1 the HRESULT) through the graph, and kept with a text
+// that names the file, the operation and the system's message
+// (IFileWriteStatus). The writer goes on taking the samples that follow, so
+// that the mux can still close the file with valid headers after a failed
+// write, and put its indexes where chunks were.
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/riff/RiffFile.h"
@@ -38,7 +40,7 @@ private:
     CFileWriter* m_writer;
 };
 
-class CFileWriter final : public CBaseFilter, public IFileSinkFilter2 {
+class CFileWriter final : public CBaseFilter, public IFileSinkFilter2, public IFileWriteStatus {
 public:
     static CUnknown* CreateInstance(IUnknown* outer, HRESULT* hr);
     ~CFileWriter() override;
@@ -57,13 +59,17 @@ public:
     // IFileSinkFilter2
     HRESULT SetMode(DWORD flags) override;
     HRESULT GetMode(DWORD* flags) override;
+    // IFileWriteStatus: the first failure of this run and its text.
+    HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) override;
+    // E_NOTIMPL: the bytes it writes are not frames to it.
+    HRESULT GetFramesWritten(LONGLONG*) override { return E_NOTIMPL; }
 
 private:
     friend class CFileWriterInputPin;
     CFileWriter(IUnknown* outer, HRESULT* hr);
     HRESULT write(IMediaSample* sample);
     DWORD writeAt(std::int64_t pos, const std::uint8_t* data, std::size_t n);
-    void reportError(HRESULT hr);
+    void reportError(HRESULT hr, std::string text);
     void closeFile();
 
     CCritSec m_lock;
@@ -74,6 +80,7 @@ private:
     std::mutex m_fileLock; // the file and its error state
     riff::File m_file;
     HRESULT m_error = S_OK;     // first failure of this run
+    std::string m_errorText;    // its file, operation and system message
     bool m_errorReported = false;
     std::int64_t m_end = -1;    // where the file ends, once a sender said so
 };

@@ -130,6 +130,19 @@ DWORD File::Patch(std::int64_t pos, const void* data, std::size_t n)
     return writeAt(pos, data, n, "rewriting");
 }
 
+DWORD File::CutAt(std::int64_t pos)
+{
+    if (fd_ < 0)
+        return static_cast<DWORD>(ERROR_INVALID_HANDLE);
+    if (pos < 0 || pos > pos_)
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    if (::ftruncate(fd_, static_cast<off_t>(pos)) != 0)
+        return Win32ErrorFromErrno(errno);
+    pos_ = pos;
+    tailDirty_ = false;
+    return 0;
+}
+
 DWORD File::Close()
 {
     if (fd_ < 0)

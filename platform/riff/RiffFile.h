@@ -41,6 +41,9 @@ public:
     // Writes at an earlier position (a size or header patched later).
     DWORD Patch(std::int64_t pos, const void* data, std::size_t n) override;
     std::int64_t Position() const override { return pos_; }
+    // Cuts the file at pos (before Position()), which frees the disk space
+    // behind it; appends continue there. 0 or the Win32 error code.
+    DWORD CutAt(std::int64_t pos);
 
     // The first failure since Create, with a text that names the file, the
     // operation and the system's message; 0 and empty when none.

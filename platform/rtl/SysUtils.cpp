@@ -1,10 +1,18 @@
 #include "platform/rtl/SysUtils.h"
 
+#include "platform/riff/RiffFile.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -294,4 +302,98 @@ bool ForceDirectories(const QString& directory)
         return false;
     QDir().mkpath(directory);
     return DirectoryExists(directory);
+}
+
+// --- Files ----------------------------------------------------------------------------
+
+QString FileErrorText(const QString& fileName, DWORD code, const QString& detail)
+{
+    QString text;
+    switch (code) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        text = QStringLiteral("The disk that holds \"%1\" is full.").arg(fileName);
+        break;
+    case th::riff::kErrorWriteProtect:
+        text = QStringLiteral("The disk that holds \"%1\" is read-only.").arg(fileName);
+        break;
+    case ERROR_ACCESS_DENIED:
+        text = QStringLiteral("\"%1\" cannot be created or written: its folder is read-only or access is denied.")
+                   .arg(fileName);
+        break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        text = QStringLiteral("\"%1\" cannot be created: its folder does not exist.").arg(fileName);
+        break;
+    case ERROR_FILENAME_EXCED_RANGE:
+        text = QStringLiteral("\"%1\" cannot be created: the name is too long.").arg(fileName);
+        break;
+    case th::riff::kErrorFileTooLarge:
+        text = QStringLiteral("\"%1\" cannot grow any larger on its disk.").arg(fileName);
+        break;
+    case ERROR_INVALID_NAME:
+        text = QStringLiteral("\"%1\" cannot be created: the name is not valid.").arg(fileName);
+        break;
+    default:
+        text = code ? QStringLiteral("\"%1\" cannot be written (error %2).").arg(fileName).arg(code)
+                    : QStringLiteral("\"%1\" cannot be written.").arg(fileName);
+        break;
+    }
+    if (!detail.isEmpty())
+        text += QStringLiteral(" (%1)").arg(detail);
+    return text;
+}
+
+void SaveFileSafely(const QString& fileName, const QByteArray& data)
+{
+    const QByteArray target = QFile::encodeName(fileName);
+    QByteArray temp = target + ".XXXXXX";
+    const auto fail = [&](int err, const char* what) {
+        throw Exception(FileErrorText(fileName, th::riff::Win32ErrorFromErrno(err),
+                                      QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(err)))));
+    };
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        fail(errno, "creating the new file");
+    int err = 0;
+    const char* what = nullptr;
+    // The new file gets the permissions of the old one, or the usual ones.
+    struct stat st {};
+    mode_t mode = 0;
+    if (::stat(target.constData(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    for (qsizetype done = 0; done < data.size() && !err;) {
+        const ssize_t w = ::write(fd, data.constData() + done, static_cast<std::size_t>(data.size() - done));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            err = w < 0 ? errno : EIO;
+            what = "writing";
+        } else {
+            done += w;
+        }
+    }
+    // Delayed allocation reports a full disk only here.
+    if (!err && ::fsync(fd) != 0) {
+        err = errno;
+        what = "flushing to the disk";
+    }
+    if (::close(fd) != 0 && !err) {
+        err = errno;
+        what = "closing";
+    }
+    if (!err && ::rename(temp.constData(), target.constData()) != 0) {
+        err = errno;
+        what = "replacing the old file";
+    }
+    if (err) {
+        ::unlink(temp.constData());
+        fail(err, what);
+    }
 }

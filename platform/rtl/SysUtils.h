@@ -4,6 +4,7 @@
 
 #include "platform/com/WinTypes.h"
 
+#include <QByteArray>
 #include <QString>
 #include <exception>
 #include <string>
@@ -92,3 +93,14 @@ bool DirectoryExists(const QString& directory);
 // Makes the folder with every missing parent; True when it exists afterwards
 // (False for an empty name or when a part cannot be made).
 bool ForceDirectories(const QString& directory);
+
+// --- Files -------------------------------------------------------------------------
+
+// What a person reads when an operation on fileName failed with a Win32 error
+// code ("The disk that holds \"...\" is full."); detail, when given, follows in
+// brackets (the operation and the system's own message).
+QString FileErrorText(const QString& fileName, DWORD code, const QString& detail = {});
+// Writes data into a new file beside fileName, flushed to the disk, and only
+// then renames it over fileName: on any failure (a full disk included) the old
+// file stays as it was. Raises Exception with FileErrorText.
+void SaveFileSafely(const QString& fileName, const QByteArray& data);

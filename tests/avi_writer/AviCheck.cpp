@@ -236,4 +236,24 @@ AviFile Walk(const std::string& path)
     return f;
 }
 
+std::uint32_t HeaderLength(const std::string& path, const AviFile& file, int n)
+{
+    if (file.riffs.empty())
+        return 0;
+    const Chunk* hdrl = find(file.riffs.front().children, FourCC("LIST"), FourCC("hdrl"));
+    if (!hdrl)
+        return 0;
+    int k = 0;
+    for (const Chunk& c : hdrl->children) {
+        if (c.id != FourCC("LIST") || c.type != FourCC("strl") || k++ != n)
+            continue;
+        const Chunk* strh = find(c.children, FourCC("strh"));
+        if (!strh || strh->size < 36)
+            return 0;
+        const auto bytes = ReadAt(path, strh->pos + 8 + 32, 4); // dwLength
+        return bytes.size() == 4 ? Get32(bytes.data()) : 0;
+    }
+    return 0;
+}
+
 } // namespace avicheck

@@ -45,6 +45,10 @@ struct AviFile {
 
 AviFile Walk(const std::string& path);
 
+// dwLength of the header of stream `n` (frames, or audio samples); 0 when it
+// has none.
+std::uint32_t HeaderLength(const std::string& path, const AviFile& file, int n);
+
 // Reads bytes of a file at an offset.
 std::vector<std::uint8_t> ReadAt(const std::string& path, std::int64_t pos, std::size_t n);
 

@@ -202,9 +202,10 @@ TEST(AviWriterFilter, RunWithoutAFileProceedsAndSamplesRetry)
     TTlmAVIWriter* w = Impl(f);
     auto video = Pin(f, 0);
     video->QueryAccept(&t.video);
-    EXPECT_EQ(f->Run(0), S_OK); // no name: 123 from the open, not used
+    EXPECT_EQ(f->Run(0), S_OK); // no name: the run goes on without a file
     EXPECT_TRUE(w->Core().FArmed);
-    EXPECT_EQ(Push(video, 0, D, 100), S_FALSE);
+    const HRESULT noName = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_EQ(Push(video, 0, D, 100), noName) << "a sample without a file is a failure, not a success";
     w->Core().FFileName = dir.file("late.avi");
     EXPECT_EQ(Push(video, D, 2 * D, 100), S_OK);
     f->Stop();

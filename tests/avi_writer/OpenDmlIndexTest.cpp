@@ -272,7 +272,7 @@ TEST(OpenDmlIndex, RealSuperIndexCapacity)
 
 // --- Write failures ---------------------------------------------------------------------------------------
 
-TEST(OpenDmlFailure, FailedChunkGetsNoEntryAndLaterChunksLandInPlace)
+TEST(OpenDmlFailure, AFailedChunkEndsTheFileWhichStaysValidAndCountsOnlyWhatItHolds)
 {
     th::test::TempDir dir;
     Writer x;
@@ -291,23 +291,21 @@ TEST(OpenDmlFailure, FailedChunkGetsNoEntryAndLaterChunksLandInPlace)
         EXPECT_EQ(PutVideo(x.w, Pattern(10000, 99)), th::riff::kErrorFileTooLarge);
     }
     EXPECT_EQ(x.w.FFilePos, before);
-    EXPECT_EQ(x.w.VideoIndexEntries(), 3u);
-    for (int i = 3; i < 5; ++i) {
-        const auto d = Pattern(5000, i);
-        hashes.push_back(avread::Hash(d.data(), d.size()));
-        ASSERT_EQ(PutVideo(x.w, d), 0u);
-    }
-    x.w.CloseFile();
+    // Nothing follows a failed chunk, not even where it would fit again.
+    EXPECT_EQ(PutVideo(x.w, Pattern(5000, 3)), th::riff::kErrorFileTooLarge);
+    EXPECT_EQ(x.w.FFilePos, before);
+    EXPECT_EQ(x.w.CloseFile(), HRESULT_FROM_WIN32(th::riff::kErrorFileTooLarge)) << "the first error, at close";
+    EXPECT_NE(x.w.WriteErrorText().find(dir.file("e.avi")), std::string::npos) << x.w.WriteErrorText();
     const auto f = avicheck::Walk(dir.file("e.avi"));
     ASSERT_TRUE(f.ok()) << f.errorText();
-    EXPECT_EQ(f.streams[0].entries.size(), 5u);
+    EXPECT_EQ(f.streams[0].entries.size(), 3u);
     const auto av = avread::Read(dir.file("e.avi"));
     ASSERT_TRUE(av.opened) << av.error;
     EXPECT_EQ(av.streams[0].hashes, hashes);
-    EXPECT_EQ(av.streams[0].headerFrames, 6); // the failed frame still counts
+    EXPECT_EQ(av.streams[0].headerFrames, 3);
 }
 
-TEST(OpenDmlFailure, StandardIndexThatFailsIsNotPointedAtAndGoesOutLater)
+TEST(OpenDmlFailure, AStandardIndexThatFailsIsNotPointedAtAndGoesOutAtClose)
 {
     th::test::TempDir dir;
     Writer x({0x40000000, 4, 2044});
@@ -323,16 +321,15 @@ TEST(OpenDmlFailure, StandardIndexThatFailsIsNotPointedAtAndGoesOutLater)
     }
     EXPECT_EQ(x.w.VideoSuperIndexEntries(), 0u);
     EXPECT_EQ(x.w.VideoIndexEntries(), 4u);
-    ASSERT_EQ(PutVideo(x.w, Pattern(1000, 4)), 0u); // the index goes out first
-    EXPECT_EQ(x.w.VideoSuperIndexEntries(), 1u);
-    x.w.CloseFile();
+    EXPECT_NE(PutVideo(x.w, Pattern(1000, 4)), 0u);
+    EXPECT_TRUE(FAILED(x.w.CloseFile()));
     const auto f = avicheck::Walk(dir.file("i.avi"));
     ASSERT_TRUE(f.ok()) << f.errorText();
-    EXPECT_EQ(f.streams[0].durations, (std::vector<std::uint32_t>{4, 1}));
-    EXPECT_EQ(f.streams[0].entries.size(), 5u);
+    EXPECT_EQ(f.streams[0].durations, (std::vector<std::uint32_t>{4}));
+    EXPECT_EQ(f.streams[0].entries.size(), 4u);
 }
 
-TEST(OpenDmlFailure, AvixHeaderThatFailsRefusesTheChunkAndTheNextOneRetries)
+TEST(OpenDmlFailure, AnAvixHeaderThatFailsEndsTheMovieBeforeTheChunkThatWantedIt)
 {
     th::test::TempDir dir;
     Writer x({66066 + 2 * 1008 + 1, 2044, 2044});
@@ -346,13 +343,53 @@ TEST(OpenDmlFailure, AvixHeaderThatFailsRefusesTheChunkAndTheNextOneRetries)
         EXPECT_EQ(PutVideo(x.w, Pattern(1000, 2)), th::riff::kErrorFileTooLarge);
     }
     EXPECT_EQ(x.w.FRiffs.size(), 1u);
-    ASSERT_EQ(PutVideo(x.w, Pattern(1000, 3)), 0u);
-    EXPECT_EQ(x.w.FRiffs.size(), 2u);
+    EXPECT_NE(PutVideo(x.w, Pattern(1000, 3)), 0u);
     x.w.CloseFile();
     const auto f = avicheck::Walk(dir.file("x.avi"));
     ASSERT_TRUE(f.ok()) << f.errorText();
-    EXPECT_EQ(f.riffs.size(), 2u);
-    EXPECT_EQ(f.streams[0].entries.size(), 3u);
+    EXPECT_EQ(f.movieChunks(FourCC("00db")).size(), 2u);
+    EXPECT_EQ(f.streams[0].entries.size(), 2u);
+}
+
+// A real full disk: the frames and sound in memory-held standard indexes fill
+// it, and the indexes still go out at close, by giving up the last chunks.
+TEST(OpenDmlFailure, OnAFullDiskTheIndexesStillCoverEveryChunkLeft)
+{
+    th::test::SmallDisk disk(th::test::SmallDisk::Kind::Full, 2 * 1024 * 1024);
+    if (!disk.usable())
+        GTEST_SKIP() << disk.why();
+    Writer x;
+    SetType2(x.w);
+    x.w.FFileName = disk.path() + "/full.avi";
+    ASSERT_EQ(x.w.OpenFile(), 0u);
+    int frames = 0;
+    DWORD r = 0;
+    while (r == 0 && frames < 100) {
+        r = PutVideo(x.w, Pattern(144000, frames));
+        if (r == 0) {
+            ++frames;
+            r = PutAudio(x.w, Pattern(7680, frames));
+        }
+    }
+    ASSERT_NE(r, 0u) << "the disk never filled";
+    if (disk.mounted())
+        EXPECT_EQ(x.w.WriteError(), HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_DISK_FULL)));
+    EXPECT_EQ(x.w.CloseFile(), x.w.WriteError());
+    EXPECT_NE(x.w.WriteErrorText().find(disk.path() + "/full.avi"), std::string::npos) << x.w.WriteErrorText();
+
+    const auto f = avicheck::Walk(disk.path() + "/full.avi");
+    ASSERT_TRUE(f.ok()) << f.errorText();
+    ASSERT_EQ(f.streams.size(), 2u);
+    const std::size_t videoChunks = f.movieChunks(FourCC("00db")).size();
+    const std::size_t audioChunks = f.movieChunks(FourCC("01wb")).size();
+    EXPECT_GT(videoChunks, 5u);
+    EXPECT_EQ(f.streams[0].entries.size(), videoChunks) << "every frame on disk is indexed";
+    EXPECT_EQ(f.streams[1].entries.size(), audioChunks);
+    const auto av = avread::Read(disk.path() + "/full.avi");
+    ASSERT_TRUE(av.opened) << av.error;
+    EXPECT_EQ(av.streams[0].headerFrames, static_cast<std::int64_t>(videoChunks)) << "counts only what is there";
+    EXPECT_EQ(av.streams[0].packets, static_cast<std::int64_t>(videoChunks));
+    EXPECT_EQ(av.streams[0].indexEntries, static_cast<int>(videoChunks));
 }
 
 // --- Past 4 GiB ------------------------------------------------------------------------------------------------

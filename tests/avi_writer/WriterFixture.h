@@ -88,6 +88,8 @@ inline DWORD PutVideo(OpenDmlFileWriter& w, const std::vector<std::uint8_t>& dat
     const DWORD r = w.WriteMovie(b.data(), b.size());
     if (r == 0)
         w.AddVideoIndexEntry(static_cast<std::uint32_t>(data.size()));
+    else
+        --w.FVideoFrames; // as the pins count: only what was written
     return r;
 }
 
@@ -108,8 +110,12 @@ inline DWORD PutAudio(OpenDmlFileWriter& w, const std::vector<std::uint8_t>& dat
     w.NoteAudioChunkSize(static_cast<std::uint32_t>(data.size() + 8));
     const auto b = Chunk(th::riff::FourCC("01wb"), data);
     const DWORD r = w.WriteMovie(b.data(), b.size());
-    if (r == 0)
+    if (r == 0) {
         w.AddAudioIndexEntry(static_cast<std::uint32_t>(data.size()));
+    } else {
+        w.FAudioSamples -= samples;
+        w.FAudioIndexSamples -= samples;
+    }
     return r;
 }
 

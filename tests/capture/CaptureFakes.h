@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -152,16 +153,24 @@ public:
 
 // A file writer that switches at once when asked (the frame before the
 // switch has always reached it by then).
+// Names files as the writers do, and creates them, as they do when they open
+// them (where that can be done), so that they exist to be reported.
 class FileSink : public ComObject<IFileSinkFilter, ITlmFileSinkFilter> {
 public:
     std::mutex lock;
     std::u16string current;
     std::vector<std::string> calls; // "SetFileName <name>" / "ChangeFileName <name> <time>"
 
+    static void Touch(const std::u16string& name)
+    {
+        if (std::FILE* f = std::fopen(th::com::Utf16ToUtf8(name).c_str(), "ab"))
+            std::fclose(f);
+    }
     HRESULT SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE*) override
     {
         std::lock_guard<std::mutex> g(lock);
         current = name;
+        Touch(current);
         calls.push_back("SetFileName " + th::com::Utf16ToUtf8(current));
         return S_OK;
     }
@@ -175,6 +184,7 @@ public:
     {
         std::lock_guard<std::mutex> g(lock);
         current = name;
+        Touch(current);
         calls.push_back("ChangeFileName " + th::com::Utf16ToUtf8(current) + " " + std::to_string(time));
         return S_OK;
     }

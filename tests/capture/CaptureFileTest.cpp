@@ -7,7 +7,6 @@
 #include "AvRead.h"
 
 #include <QDir>
-#include <QDomDocument>
 #include <QFile>
 
 #include <gtest/gtest.h>

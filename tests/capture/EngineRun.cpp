@@ -1,10 +1,15 @@
 #include "EngineRun.h"
 
+#include "AviCheck.h"
+#include "AvRead.h"
+
 #include <QCoreApplication>
 #include <QDomDocument>
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -21,6 +26,101 @@ bool MakeTape(const std::string& path, const std::vector<Scene>& scenes, std::st
     }
     args.push_back(path);
     return th::test::runProgram(th::test::binDir() + "/thtape", args, out) == 0;
+}
+
+std::map<std::uint64_t, int> TapeFrames(const std::string& tape, std::size_t frameBytes)
+{
+    std::map<std::uint64_t, int> frames;
+    std::ifstream f(tape, std::ios::binary);
+    std::vector<char> frame(frameBytes);
+    for (int n = 0; f.read(frame.data(), std::streamsize(frame.size())); ++n)
+        frames[avread::Hash(frame.data(), frame.size())] = n;
+    return frames;
+}
+
+namespace {
+
+void PatchFrames(const std::string& tape, int from, int to, std::size_t frameBytes, std::size_t at,
+                 const std::vector<char>& bytes)
+{
+    std::fstream f(tape, std::ios::binary | std::ios::in | std::ios::out);
+    for (int n = from; n < to; ++n) {
+        f.seekp(std::streamoff(n) * std::streamoff(frameBytes) + std::streamoff(at));
+        f.write(bytes.data(), std::streamsize(bytes.size()));
+    }
+}
+
+} // namespace
+
+void DamageFrames(const std::string& tape, int from, int to, std::size_t frameBytes)
+{
+    std::vector<char> garbage(frameBytes);
+    for (std::size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 7919) >> 3);
+    garbage[0] = char(0xFF); // no header block
+    PatchFrames(tape, from, to, frameBytes, 0, garbage);
+}
+
+void UndateFrames(const std::string& tape, int from, int to, std::size_t frameBytes)
+{
+    // The recording date and time packs in the VAUX of the first DIF sequence.
+    PatchFrames(tape, from, to, frameBytes, 458, std::vector<char>(10, char(0xFF)));
+}
+
+std::vector<SceneEntry> ReadScenes(const QString& path)
+{
+    std::vector<SceneEntry> out;
+    QFile f(path);
+    QDomDocument doc;
+    if (!f.open(QIODevice::ReadOnly) || !doc.setContent(&f))
+        return out;
+    const QDomElement scenes = doc.documentElement().firstChildElement("scenes");
+    for (QDomElement s = scenes.firstChildElement("scene"); !s.isNull(); s = s.nextSiblingElement("scene")) {
+        SceneEntry e;
+        e.start = s.firstChildElement("start").text().toInt();
+        e.end = s.firstChildElement("end").text().toInt();
+        e.name = s.firstChildElement("name").text();
+        e.datetime = s.firstChildElement("datetime").text();
+        out.push_back(e);
+    }
+    return out;
+}
+
+int FileSlots::placeholders() const
+{
+    return int(std::count(tape.begin(), tape.end(), -1));
+}
+
+FileSlots ReadSlots(const QString& file, const std::map<std::uint64_t, int>& tape)
+{
+    FileSlots s;
+    const std::string path = file.toStdString();
+    const avicheck::AviFile f = avicheck::Walk(path);
+    if (!f.ok() || f.streams.empty())
+        return s;
+    for (const avicheck::IndexEntry& e : f.streams[0].entries) {
+        int frame = -2; // a frame that is not the tape's
+        if (e.size == 0) {
+            frame = -1;
+        } else {
+            const auto bytes = avicheck::ReadAt(path, e.dataPos, e.size);
+            const auto it = tape.find(avread::Hash(bytes.data(), bytes.size()));
+            if (it != tape.end())
+                frame = it->second;
+        }
+        s.tape.push_back(frame);
+    }
+    s.headerFrames = avicheck::HeaderLength(path, f, 0);
+    if (f.streams.size() > 1) {
+        s.audioLength = avicheck::HeaderLength(path, f, 1);
+        s.audioIndexed = 0;
+        for (const std::uint32_t d : f.streams[1].durations)
+            s.audioIndexed += d;
+        for (const avread::Stream& a : avread::Read(path).streams)
+            if (a.type == "audio")
+                s.audioSamples = a.bytes / 4;
+    }
+    return s;
 }
 
 bool RegisterWriter(std::string* out)
@@ -84,25 +184,6 @@ void Collected::Watch(TTlmDVCapture& dv)
         std::lock_guard<std::mutex> g(lock);
         states.push_back(s);
     };
-}
-
-std::vector<SceneEntry> ReadScenes(const QString& path)
-{
-    std::vector<SceneEntry> out;
-    QFile f(path);
-    QDomDocument doc;
-    if (!f.open(QIODevice::ReadOnly) || !doc.setContent(&f))
-        return out;
-    const QDomElement scenes = doc.documentElement().firstChildElement("scenes");
-    for (QDomElement s = scenes.firstChildElement("scene"); !s.isNull(); s = s.nextSiblingElement("scene")) {
-        SceneEntry e;
-        e.start = s.firstChildElement("start").text().toInt();
-        e.end = s.firstChildElement("end").text().toInt();
-        e.name = s.firstChildElement("name").text();
-        e.datetime = s.firstChildElement("datetime").text();
-        out.push_back(e);
-    }
-    return out;
 }
 
 bool CaptureTape(TTlmDVCapture& dv, Collected& c, int frames, std::chrono::seconds timeout)

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -105,12 +106,31 @@ struct Collected {
     }
 };
 
-// The scenes of a scene file, read back as XML.
+// The frames of a tape by their bytes: each frame's hash and its number.
+std::map<std::uint64_t, int> TapeFrames(const std::string& tape, std::size_t frameBytes = 144000);
+// Overwrites frames [from, to) with what a dropout leaves: bytes that are no DV frame.
+void DamageFrames(const std::string& tape, int from, int to, std::size_t frameBytes = 144000);
+// Blanks the recording date and time of frames [from, to), as a camcorder
+// whose clock was never set records them.
+void UndateFrames(const std::string& tape, int from, int to, std::size_t frameBytes = 144000);
+
+// The scenes of a scene file, as written.
 struct SceneEntry {
     int start = -1, end = -1;
     QString name, datetime;
 };
 std::vector<SceneEntry> ReadScenes(const QString& path);
+
+// What a capture file holds, read by the RIFF walker and by libavformat.
+struct FileSlots {
+    std::vector<int> tape;            // per slot of the first stream: its tape frame, -1 for a placeholder
+    std::int64_t headerFrames = -1;   // dwLength of the first stream
+    std::int64_t audioSamples = -1;   // in the audio stream (type 2), by libavformat
+    std::int64_t audioLength = -1;    // dwLength of the audio stream
+    std::int64_t audioIndexed = -1;   // the durations of its super index, summed
+    int placeholders() const;
+};
+FileSlots ReadSlots(const QString& file, const std::map<std::uint64_t, int>& tape);
 
 // Runs a capture of the whole tape from its start: Start, Play, waits until
 // `frames` frames have passed and the tape has stopped at its end, Stop.

@@ -100,7 +100,7 @@ TEST(CheckHResult, FailuresRaiseTheExternalExceptionSuccessesPass)
 {
     EXPECT_NO_THROW(CheckHResult(S_OK));
     EXPECT_NO_THROW(CheckHResult(S_FALSE));
-    EXPECT_NO_THROW(CheckHResult(206)) << "positive Win32 codes of the writer pass";
+    EXPECT_NO_THROW(CheckHResult(206)) << "a positive result is a success";
     try {
         CheckHResult(E_FAIL);
         FAIL() << "no exception";

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
+
 using th::test::DialogScript;
 using th::test::raisedMessage;
 using th::test::readFile;
@@ -375,30 +376,41 @@ TEST_F(ProjectFile, TextsThatXmlCannotHoldFailTheSaveAndKeepTheOldFile)
 
 TEST_F(ProjectFile, AFullDiskLeavesTheOldFileWhole)
 {
+    // One page of a real disk (or, where none can be mounted, a file size
+    // limit of one page while the project saves): the old document fits, the
+    // new one is far larger.
+    th::test::SmallDisk disk(th::test::SmallDisk::Kind::Full, 4096, false);
     QStringList many;
-    QDir().mkpath(captures());
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 200; ++i)
         many << captures() + QStringLiteral("/scene %1.avi").arg(i);
-        writeFile(many.last(), "");
-    }
-    auto p = makeFull({});
+    auto p = TTHProject::CreateNew((disk.mounted() ? disk.qpath() : root()) + QStringLiteral("/Projects"),
+                                   QStringLiteral("Trip"));
+    p->SetCaptureFolder(captures());
+    p->Files = QStringList{many.first()};
     p->Save();
     const QByteArray before = readFile(p->FileName);
+    ASSERT_FALSE(before.isEmpty());
     p->Files = many;
     p->Modified = true;
 
-    // A file size limit stands in for a full disk: the new document is far
-    // larger than the limit, the old one is below it.
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const QString message = raisedMessage<EXmlDocError>([&] { p->Save(); });
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
+    QString message;
+    if (disk.mounted()) {
+        message = raisedMessage<EXmlDocError>([&] { p->Save(); });
+    } else {
+        struct rlimit saved {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = 4096;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        message = raisedMessage<EXmlDocError>([&] { p->Save(); });
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    if (disk.mounted()) {
+        EXPECT_TRUE(message.startsWith(QStringLiteral("The disk that holds \"%1\" is full.").arg(p->FileName)))
+            << message.toStdString();
+    }
     EXPECT_TRUE(message.contains(p->FileName)) << message.toStdString();
     EXPECT_EQ(readFile(p->FileName), before);
     EXPECT_TRUE(p->Modified);

@@ -6,6 +6,13 @@
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <cstdlib>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -31,6 +38,69 @@ TempDir::~TempDir()
 {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+SmallDisk::SmallDisk(Kind kind, std::int64_t bytes, bool fallBack)
+{
+    const std::string options =
+        "size=" + std::to_string(bytes) + ",mode=0777" + (kind == Kind::ReadOnly ? std::string(",ro") : std::string());
+    if (::mount("tmpfs", dir_.path().c_str(), "tmpfs", kind == Kind::ReadOnly ? MS_RDONLY : 0, options.c_str()) == 0) {
+        mounted_ = usable_ = true;
+        return;
+    }
+    why_ = std::string("a tmpfs cannot be mounted here (") + std::strerror(errno) + ")";
+    if (!fallBack) {
+        return;
+    } else if (kind == Kind::Full) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit l{};
+        getrlimit(RLIMIT_FSIZE, &l);
+        oldLimit_ = static_cast<long long>(l.rlim_cur);
+        l.rlim_cur = static_cast<rlim_t>(bytes);
+        limited_ = usable_ = setrlimit(RLIMIT_FSIZE, &l) == 0;
+        if (!usable_)
+            why_ += " and the file size cannot be limited";
+    } else if (::geteuid() != 0 && ::chmod(dir_.path().c_str(), 0555) == 0) {
+        usable_ = true;
+    } else {
+        why_ += " and root writes into any folder whatever its permissions";
+    }
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (mounted_)
+        ::umount2(dir_.path().c_str(), MNT_DETACH);
+    if (limited_) {
+        rlimit l{};
+        getrlimit(RLIMIT_FSIZE, &l);
+        l.rlim_cur = static_cast<rlim_t>(oldLimit_);
+        setrlimit(RLIMIT_FSIZE, &l);
+    }
+    ::chmod(dir_.path().c_str(), 0700);
+}
+
+bool SmallDisk::fill(std::int64_t leave)
+{
+    struct statvfs st {};
+    if (!mounted_ || ::statvfs(dir_.path().c_str(), &st) != 0)
+        return false;
+    const std::int64_t free = static_cast<std::int64_t>(st.f_bavail) * static_cast<std::int64_t>(st.f_frsize);
+    if (free <= leave)
+        return true;
+    const int fd = ::open((dir_.path() + "/.filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return false;
+    std::vector<char> zeros(65536, 0);
+    std::int64_t left = free - leave;
+    bool ok = true;
+    while (left > 0 && ok) {
+        const ssize_t w = ::write(fd, zeros.data(), static_cast<std::size_t>(std::min<std::int64_t>(left, 65536)));
+        ok = w > 0;
+        left -= w > 0 ? w : 0;
+    }
+    ::close(fd);
+    return ok;
 }
 
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout)

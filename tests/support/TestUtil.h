@@ -2,6 +2,7 @@
 // Small helpers shared by the tests.
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -21,6 +22,38 @@ public:
 
 private:
     std::string path_;
+};
+
+// A small disk of its own: a tmpfs of `bytes` mounted on a new folder (read-
+// only when asked), unmounted with the object. Where the test may not mount,
+// a full disk falls back to a file-size limit of `bytes` for the process
+// (writes then fail as "file too large"), and a read-only disk to a folder
+// without write permission (which does not hold for root). usable() says
+// whether the disk behaves as asked; why() says why not.
+class SmallDisk {
+public:
+    enum class Kind { Full, ReadOnly };
+    // Without fallBack a disk that cannot be mounted is left unusable.
+    SmallDisk(Kind kind, std::int64_t bytes, bool fallBack = true);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool usable() const { return usable_; }
+    bool mounted() const { return mounted_; }
+    const std::string& why() const { return why_; }
+    const std::string& path() const { return dir_.path(); }
+    QString qpath() const { return dir_.qpath(); }
+    // Fills the disk up to `leave` bytes of free space with a file of its own.
+    bool fill(std::int64_t leave);
+
+private:
+    TempDir dir_;
+    bool mounted_ = false;
+    bool usable_ = false;
+    bool limited_ = false;
+    std::string why_;
+    long long oldLimit_ = -1;
 };
 
 // Processes Qt events until pred() holds or the time-out passes; returns pred().

@@ -20,5 +20,11 @@ export LC_ALL=C.UTF-8
 # own code allocates, copies and frees is not checked, our code still is.
 export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}ignore_noninstrumented_modules=1:suppressions=$(cd "$(dirname "$0")" && pwd)/tsan.supp"
 unset THARVEST_DV_TAPE THARVEST_DV_MODE THARVEST_DV_SPEED
-"$@"
+# Small disks that a test mounts (as root) go with its own mount namespace,
+# also when the test dies before it unmounts them.
+if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
+    unshare -m --propagation private "$@"
+else
+    "$@"
+fi
 exit $?

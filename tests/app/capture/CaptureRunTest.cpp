@@ -3,6 +3,8 @@
 // camcorder that end by each rule, by the Stop button and by the device going.
 #include "CaptureFixture.h"
 
+#include "AvRead.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -38,7 +40,113 @@ void ExpectWholeTape(const QString& Line)
     EXPECT_EQ(counts[2], 3);
 }
 
+// A capture into a folder on a small disk of its own.
+class WriteFailure : public CaptureRun {
+protected:
+    void Into(const th::test::SmallDisk& Disk, bool Split)
+    {
+        if (Split) {
+            std::string out;
+            ASSERT_TRUE(e2e::RegisterWriter(&out)) << out;
+        }
+        Window(toManual);
+        form->FProject->SetSplitFiles(Split);
+        form->FProject->CaptureFolder = Disk.qpath();
+        form->FCaptureFileName = CaptureFile();
+        ShowCapturePage();
+    }
+    // The one message shown, taken so that the fixture does not fail on it.
+    QString TakeMessage()
+    {
+        EXPECT_EQ(messages.size(), 1) << messages.join("\n").toStdString();
+        const QString message = messages.value(0);
+        messages.clear();
+        return message;
+    }
+    // A full disk stops the capture: one message naming the file and the
+    // reason, the preview back, and every file it left listed and sound, its
+    // headers counting just the frames it holds, as the report line does.
+    void FillTheDisk(bool Split)
+    {
+        // The tape first: a file size limit, where it stands in for the
+        // disk, holds for the tape maker too.
+        Tape(ThreeScenes(), 1);
+        th::test::SmallDisk disk(th::test::SmallDisk::Kind::Full, 3 * 1024 * 1024);
+        if (!disk.usable())
+            GTEST_SKIP() << disk.why();
+        Into(disk, Split);
+        form->CaptureStart->trigger();
+        ASSERT_TRUE(form->FCapturing);
+        ASSERT_TRUE(WaitForTheEnd()) << "the full disk stops the capture";
+        const QString message = TakeMessage();
+        const QString file = Split ? CaptureFile("Tape" + e2e::Stamp(ThreeScenes()[0])) : CaptureFile();
+        EXPECT_TRUE(message.contains(file)) << message.toStdString();
+        EXPECT_TRUE(message.contains(disk.mounted() ? "is full" : "cannot grow any larger")) << message.toStdString();
+        EXPECT_FALSE(message.contains("External exception")) << message.toStdString();
+        EXPECT_EQ(form->FProject->Files, QStringList{file}) << "what was captured is listed";
+        EXPECT_EQ(form->DVCapture->CaptureMode(), cmPreview);
+        EXPECT_TRUE(form->NextPage->isEnabled());
+
+        const avread::File av = avread::Read(file.toStdString());
+        ASSERT_TRUE(av.opened) << av.error;
+        ASSERT_FALSE(av.streams.empty());
+        const avread::Stream& video = av.streams[0];
+        EXPECT_GT(video.packets, 5);
+        EXPECT_LT(video.packets, 40);
+        EXPECT_EQ(video.headerFrames, video.packets) << "the headers count only what was written";
+        EXPECT_EQ(video.indexEntries, video.packets) << "an index covers every frame on disk";
+        const auto line = Counts(form->FProject->Report.value(0));
+        ASSERT_EQ(line.size(), 3u);
+        EXPECT_EQ(line[0] + line[1], video.packets) << "the report counts the frames in the file";
+    }
+    // A folder that cannot be written: the start fails with one message in
+    // words, nothing is listed, and neither a stop nor a deactivation raises.
+    void ReadOnlyFolder(bool Split)
+    {
+        th::test::SmallDisk disk(th::test::SmallDisk::Kind::ReadOnly, 1024 * 1024);
+        if (!disk.usable())
+            GTEST_SKIP() << disk.why();
+        Tape(ThreeScenes(), 4);
+        Into(disk, Split);
+        form->CaptureStart->trigger();
+        const QString message = TakeMessage();
+        EXPECT_TRUE(message.contains("\"" + CaptureFile() + "\"")) << message.toStdString();
+        EXPECT_TRUE(message.contains(disk.mounted() ? "is read-only" : "cannot be created")) << message.toStdString();
+        EXPECT_FALSE(message.contains("External exception")) << message.toStdString();
+        EXPECT_TRUE(form->FProject->Files.isEmpty());
+        EXPECT_NO_THROW(form->DVCapture->Stop());
+        EXPECT_NO_THROW(form->DVCapture->SetActive(false));
+        EXPECT_TRUE(QDir(disk.qpath()).entryList(QDir::Files).isEmpty());
+    }
+};
+
 } // namespace
+
+TEST_F(WriteFailure, AFullDiskStopsAOneFileCapture) { FillTheDisk(false); }
+TEST_F(WriteFailure, AFullDiskStopsAOneFilePerSceneCapture) { FillTheDisk(true); }
+TEST_F(WriteFailure, AReadOnlyFolderFailsTheStartOfAOneFileCapture) { ReadOnlyFolder(false); }
+TEST_F(WriteFailure, AReadOnlyFolderFailsTheStartOfAOneFilePerSceneCapture) { ReadOnlyFolder(true); }
+
+// The scene file cannot be saved (a folder holds its name): the capture file
+// is finished and listed first, then the failure is shown.
+TEST_F(WriteFailure, ASceneFileThatCannotBeSavedComesAfterTheFinishedFile)
+{
+    Tape(ThreeScenes(), 4);
+    Window(toManual);
+    ShowCapturePage();
+    ASSERT_TRUE(QDir().mkpath(ChangeFileExt(CaptureFile(), ".thf")));
+    form->CaptureStart->trigger();
+    ASSERT_TRUE(WaitForFrames(20));
+    form->CaptureStop->trigger();
+    const QString message = TakeMessage();
+    EXPECT_TRUE(message.contains(ChangeFileExt(CaptureFile(), ".thf"))) << message.toStdString();
+    EXPECT_EQ(form->FProject->Files, QStringList{CaptureFile()});
+    const avread::File av = avread::Read(CaptureFile().toStdString());
+    ASSERT_TRUE(av.opened) << av.error;
+    EXPECT_GE(av.streams.at(0).packets, 20);
+    EXPECT_EQ(av.streams.at(0).headerFrames, av.streams.at(0).packets) << "finished before the error";
+    EXPECT_EQ(form->DVCapture->CaptureMode(), cmPreview);
+}
 
 TEST_F(CaptureRun, IntervalAndPercentFollowTheRange)
 {
@@ -284,7 +392,10 @@ TEST_F(CaptureRun, ARemovedDeviceStopsTheCaptureAsTheStopButtonDoes)
     ASSERT_TRUE(th::test::waitUntil([&] { return form->FLastNotDropped >= 10; })) << "counts read while it runs";
     ASSERT_TRUE(th::dv::unplugCamcorder());
     ASSERT_TRUE(WaitForTheEnd());
-    EXPECT_GE(Counts(form->FProject->Report.value(0)).at(1), 10) << "the last counts read before the device went";
+    // The counts say what the file holds, read once the graph had stopped.
+    const auto counts = Counts(form->FProject->Report.value(0));
+    EXPECT_GT(counts.at(1), 0);
+    EXPECT_EQ(counts.at(0) + counts.at(1), int(e2e::ReadSlots(CaptureFile(), {}).tape.size()));
     EXPECT_EQ(form->FProject->Files, QStringList{CaptureFile()});
     EXPECT_TRUE(Status().startsWith("The camcorder was disconnected during the capture")) << Status().toStdString();
     EXPECT_EQ(form->CaptureSignalLabel->text(), "No signal");

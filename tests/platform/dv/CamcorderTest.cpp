@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <atomic>
 #include <thread>
 
 using namespace th;
@@ -392,9 +393,9 @@ TEST_F(Camcorder, TransportModesShowTheTapeAsADeckDoes)
                                         all.begin() + static_cast<std::ptrdiff_t>(from + frames));
     };
     auto strides = [](const std::vector<dvtest::Got>& got) {
-        std::set<LONGLONG> s;
+        std::set<std::int64_t> s;
         for (std::size_t i = 1; i < got.size(); ++i)
-            s.insert(got[i].media - got[i - 1].media);
+            s.insert(got[i].index - got[i - 1].index);
         return s;
     };
 
@@ -408,30 +409,30 @@ TEST_F(Camcorder, TransportModesShowTheTapeAsADeckDoes)
     EXPECT_EQ(rig.sink->count(), before);
 
     auto play = playFor(ED_MODE_PLAY, 10);
-    EXPECT_EQ(strides(play), std::set<LONGLONG>{1});
+    EXPECT_EQ(strides(play), std::set<std::int64_t>{1});
     // Play starts at the frame where the tape stood.
     ASSERT_EQ(play.size(), 10u);
     EXPECT_EQ(dif::timecodeBcd(*play.front().timecode), stopped);
     auto frozen = playFor(ED_MODE_FREEZE, 5);
-    EXPECT_EQ(strides(frozen), std::set<LONGLONG>{0});
+    EXPECT_EQ(strides(frozen), std::set<std::int64_t>{0});
     EXPECT_EQ(rig.mode(), ED_MODE_FREEZE);
     // A step moves the still frame on by one.
     ASSERT_EQ(frozen.size(), 5u);
-    const LONGLONG still = frozen.back().media;
+    const std::int64_t still = frozen.back().index;
     ASSERT_EQ(rig.setMode(ED_MODE_STEP_FWD), S_OK);
     EXPECT_EQ(rig.mode(), ED_MODE_FREEZE);
-    ASSERT_TRUE(waitFor([&] { return rig.sink->samples().back().media == still + 1; }));
+    ASSERT_TRUE(waitFor([&] { return rig.sink->samples().back().index == still + 1; }));
     ASSERT_EQ(rig.setMode(ED_MODE_STEP_REV), S_OK);
     ASSERT_EQ(rig.setMode(ED_MODE_STEP_REV), S_OK);
-    ASSERT_TRUE(waitFor([&] { return rig.sink->samples().back().media == still - 1; }));
+    ASSERT_TRUE(waitFor([&] { return rig.sink->samples().back().index == still - 1; }));
 
-    EXPECT_EQ(strides(playFor(ED_MODE_PLAY_FASTEST_FWD, 5)), std::set<LONGLONG>{10});
-    EXPECT_EQ(strides(playFor(ED_MODE_PLAY_FASTEST_REV, 5)), std::set<LONGLONG>{-10});
-    EXPECT_EQ(strides(playFor(ED_MODE_REV_PLAY, 5)), std::set<LONGLONG>{-1});
+    EXPECT_EQ(strides(playFor(ED_MODE_PLAY_FASTEST_FWD, 5)), std::set<std::int64_t>{10});
+    EXPECT_EQ(strides(playFor(ED_MODE_PLAY_FASTEST_REV, 5)), std::set<std::int64_t>{-10});
+    EXPECT_EQ(strides(playFor(ED_MODE_REV_PLAY, 5)), std::set<std::int64_t>{-1});
     const auto slow = playFor(ED_MODE_PLAY_SLOWEST_FWD, 11);
     ASSERT_EQ(slow.size(), 11u);
-    EXPECT_EQ(strides(slow), (std::set<LONGLONG>{0, 1}));
-    EXPECT_EQ(slow.back().media - slow.front().media, 2);
+    EXPECT_EQ(strides(slow), (std::set<std::int64_t>{0, 1}));
+    EXPECT_EQ(slow.back().index - slow.front().index, 2);
 
     // Fast forward moves the tape without frames.
     ASSERT_EQ(rig.setMode(ED_MODE_STOP), S_OK);
@@ -531,7 +532,7 @@ TEST_F(Camcorder, AtnSeekLandsOnTheTimecodeAndPlayStartsThereForPalAndNtsc)
             const auto first = rig.sink->samples()[from];
             ASSERT_TRUE(first.timecode);
             EXPECT_EQ(dif::timecodeBcd(*first.timecode), dif::timecodeBcd(tc));
-            EXPECT_EQ(first.media, dif::frameCountFromTimecode(c.system, tc));
+            EXPECT_EQ(first.index, dif::frameCountFromTimecode(c.system, tc));
         }
         rig.control->Stop();
     }
@@ -576,7 +577,7 @@ TEST_F(Camcorder, AtnSeekBeyondTheRecordingIsAbortedAndOtherCommandsRefused)
     EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0x00000124u));
 }
 
-TEST_F(Camcorder, ADamagedFrameIsADropoutAndACutOffTailIsNotTape)
+TEST_F(Camcorder, ADamagedFrameIsDroppedInItsPlaceAndACutOffTailIsNotTape)
 {
     TapeDescription desc;
     desc.frames = 30;
@@ -589,13 +590,16 @@ TEST_F(Camcorder, ADamagedFrameIsADropoutAndACutOffTailIsNotTape)
     rig.setMode(ED_MODE_PLAY);
     ASSERT_TRUE(waitFor([&] { return rig.mode() == ED_MODE_STOP; }));
     rig.sink->waitQuiet(100ms);
-    const auto media = mediaTimes(rig.sink->samples());
-    ASSERT_EQ(media.size(), 28u);
-    EXPECT_EQ(std::count(media.begin(), media.end(), 10), 0);
-    EXPECT_EQ(media.back(), 29);
+    const auto got = rig.sink->samples();
+    ASSERT_EQ(got.size(), 28u);
+    // The damaged frames are dropped and keep their places.
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_NE(got[i].index, 10);
+        EXPECT_EQ(got[i].media, got[i].index) << i;
+    }
     LONG dropped = -1;
     rig.dropped->GetNumDropped(&dropped);
-    EXPECT_EQ(dropped, 0);
+    EXPECT_EQ(dropped, 2);
     ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 0, 10})), S_OK);
     EXPECT_FALSE(rig.timecode());
     // 30 whole frames: the cut-off one is not a place to seek to.
@@ -615,7 +619,20 @@ TEST_F(Camcorder, AtRealTimeALateDownstreamMakesItDropFramesLeavingGaps)
     rig.sink->setDelay(5, 130ms); // three frame periods late, every fifth frame
     rig.setMode(ED_MODE_PLAY);
     ASSERT_EQ(rig.control->Run(), S_OK);
-    ASSERT_TRUE(rig.sink->waitForCount(25));
+    // The deck is asked where it is all the while, as a time-code display
+    // does: that must not hide a single drop.
+    std::atomic<bool> polling{true};
+    std::thread poller([&] {
+        while (polling.load()) {
+            rig.mode();
+            rig.timecode();
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    const bool came = rig.sink->waitForCount(25);
+    polling = false;
+    poller.join();
+    ASSERT_TRUE(came);
     rig.control->Stop();
     const auto got = rig.sink->samples();
     LONG dropped = 0, delivered = 0;
@@ -642,6 +659,25 @@ TEST_F(Camcorder, AtRealTimeALateDownstreamMakesItDropFramesLeavingGaps)
     for (LONG i = 0; i < copied; ++i)
         for (const auto& g : got)
             EXPECT_NE(g.start, droppedSlots[static_cast<std::size_t>(i)] * 400000LL);
+}
+
+TEST_F(Camcorder, ASampleRefusedDownstreamEndsTheRunAndCountsAsDropped)
+{
+    TapeDescription desc;
+    desc.frames = 100;
+    configure(tape(desc), 4);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    rig.sink->refuseAfter(10);
+    rig.setMode(ED_MODE_PLAY);
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    ASSERT_TRUE(waitFor([&] { return rig.sink->endOfStream(); })) << "the end of the stream is sent";
+    LONG dropped = -1, delivered = -1;
+    rig.dropped->GetNumDropped(&dropped);
+    rig.dropped->GetNumNotDropped(&delivered);
+    EXPECT_EQ(delivered, 10);
+    EXPECT_EQ(dropped, 1);
+    rig.control->Stop();
 }
 
 TEST_F(Camcorder, FasterThanRealTimeTheTapeWaitsForALateDownstream)

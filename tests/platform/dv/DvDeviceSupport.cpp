@@ -107,8 +107,21 @@ HRESULT SinkPin::Receive(IMediaSample* sample)
     const HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK)
         return hr;
+    if (m_sink->count() >= m_sink->m_refuseAfter.load())
+        return E_FAIL;
     m_sink->receive(sample);
     return S_OK;
+}
+
+HRESULT SinkPin::EndOfStream()
+{
+    m_sink->m_endOfStream = true;
+    return CBaseInputPin::EndOfStream();
+}
+
+void Sink::refuseAfter(std::size_t n)
+{
+    m_refuseAfter = n;
 }
 
 Sink::Sink() : CBaseFilter("test sink", nullptr, &m_lock, GUID_NULL), m_pin(this, &m_lock, nullptr) {}

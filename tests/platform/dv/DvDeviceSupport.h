@@ -8,6 +8,7 @@
 #include "platform/dshow/DShow.h"
 #include "platform/dv/DifFrame.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -55,6 +56,7 @@ public:
     SinkPin(Sink* sink, CCritSec* lock, HRESULT* hr);
     HRESULT CheckMediaType(const CMediaType* type) override;
     HRESULT Receive(IMediaSample* sample) override;
+    HRESULT EndOfStream() override;
 
 private:
     Sink* m_sink;
@@ -81,6 +83,9 @@ public:
     void setBlockNext(bool block);
     void unblock();
     bool blocked();
+    // Once `n` samples have come, every later one is refused (E_FAIL).
+    void refuseAfter(std::size_t n);
+    bool endOfStream() const { return m_endOfStream.load(); }
 
 private:
     friend class SinkPin;
@@ -99,6 +104,8 @@ private:
     bool m_blockNext = false;
     bool m_blocked = false;
     bool m_release = false;
+    std::atomic<std::size_t> m_refuseAfter{SIZE_MAX};
+    std::atomic<bool> m_endOfStream{false};
 };
 
 // A graph with the camcorder's filter (found as "Microsoft DV Camera and VCR"

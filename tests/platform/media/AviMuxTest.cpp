@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <atomic>
 #include <csignal>
 #include <fstream>
@@ -64,18 +66,16 @@ protected:
     // With `frameNumbers`, both carry the frame's media times, as the DV
     // splitter stamps them.
     void PushType2(MuxGraph& g, std::int64_t from, std::int64_t to, const std::vector<std::int64_t>& skip = {},
-                   bool frameNumbers = false)
+                   bool mediaTimes = false)
     {
         for (std::int64_t i = from; i < to; ++i) {
             if (std::find(skip.begin(), skip.end(), i) != skip.end())
                 continue;
-            ASSERT_EQ(g.sources[0]->Push(Frame(i).data(), kPalFrameBytes, FrameTimes(i, frameNumbers)), S_OK) << i;
+            ASSERT_EQ(g.sources[0]->Push(Frame(i).data(), kPalFrameBytes, FrameTimes(i, mediaTimes)), S_OK) << i;
             const auto first = static_cast<std::int64_t>(i * kAudioPerFrame);
             const std::vector<std::uint8_t> pcm = Tone(first, kAudioPerFrame);
             Times t = AudioTimes(first, kAudioPerFrame);
-            t.hasMedia = frameNumbers;
-            t.mediaStart = i;
-            t.mediaStop = i + 1;
+            t.hasMedia = mediaTimes;
             ASSERT_EQ(g.sources[1]->Push(pcm.data(), pcm.size(), t), S_OK) << i;
         }
     }
@@ -234,15 +234,15 @@ TEST_F(AviMuxTest, EndOfEveryStreamFinishesTheFileAndCompletesTheGraph)
 
 TEST_F(AviMuxTest, DroppedFramesBecomeEmptyChunksAndAudioGapsSilence)
 {
-    // By stream times alone, and with the frame numbers a DV splitter gives
-    // both streams as media times.
-    for (const bool frameNumbers : {false, true}) {
-        SCOPED_TRACE(frameNumbers);
-        const std::string path = dir.file(frameNumbers ? "dropped-media.avi" : "dropped.avi");
+    // By stream times alone, and with the media times a DV splitter gives
+    // (frames for the video, samples for the audio).
+    for (const bool mediaTimes : {false, true}) {
+        SCOPED_TRACE(mediaTimes);
+        const std::string path = dir.file(mediaTimes ? "dropped-media.avi" : "dropped.avi");
         {
             MuxGraph g(path, {DvVideoType(), PcmType()});
             ASSERT_EQ(g.control->Run(), S_OK);
-            PushType2(g, 0, 40, {10, 11, 25}, frameNumbers);
+            PushType2(g, 0, 40, {10, 11, 25}, mediaTimes);
             ASSERT_EQ(g.control->Stop(), S_OK);
         }
         const AviFile f = Walk(path);
@@ -269,7 +269,7 @@ TEST_F(AviMuxTest, DroppedFramesBecomeEmptyChunksAndAudioGapsSilence)
     }
 }
 
-TEST_F(AviMuxTest, DroppedFramesByMediaTimeAndDiscontinuities)
+TEST_F(AviMuxTest, DroppedFramesByMediaTimeWhateverTheFlags)
 {
     const std::string path = dir.file("media.avi");
     {
@@ -283,7 +283,7 @@ TEST_F(AviMuxTest, DroppedFramesByMediaTimeAndDiscontinuities)
             t.hasTime = false;
             ASSERT_EQ(g.sources[0]->Push(Frame(i).data(), kPalFrameBytes, t), S_OK);
         }
-        // A discontinuity: the jump to 100 is a new start, not 80 drops.
+        // A discontinuity still keeps the places of the 80 frames lost.
         Times t = FrameTimes(100, true);
         t.discontinuity = true;
         ASSERT_EQ(g.sources[0]->Push(Frame(0).data(), kPalFrameBytes, t), S_OK);
@@ -295,7 +295,7 @@ TEST_F(AviMuxTest, DroppedFramesByMediaTimeAndDiscontinuities)
     }
     const AviFile f = Walk(path);
     ASSERT_TRUE(f.errors.empty()) << f.errorText();
-    EXPECT_EQ(f.streams.at(0).length, 22u); // 17 frames, 3 dropped, 2 more
+    EXPECT_EQ(f.streams.at(0).length, 102u); // 17 frames, 3 dropped, 80 lost, 2 more
 }
 
 TEST_F(AviMuxTest, ShortAndOddSamplesAreRefusedAndCountAsGaps)
@@ -489,16 +489,26 @@ TEST_F(AviMuxTest, AFileClosedAfterAWriteErrorHasValidHeadersUpToTheLastGoodChun
         twoPairs = static_cast<std::uint64_t>(c->pos) + 8 + c->size;
     }
     // The failing write is a movie chunk and the indexes still fit after the
-    // last good one; or nothing more fits, not even the indexes.
-    for (const rlim_t limit : {rlim_t(3000000), rlim_t(twoPairs + 10)}) {
+    // last good one; or nothing more fits, not even the indexes, until the
+    // last chunks give way; or a real disk fills up.
+    for (const rlim_t limit : {rlim_t(3000000), rlim_t(twoPairs + 10), rlim_t(0)}) {
         SCOPED_TRACE(limit);
-        const std::string path = dir.file("full" + std::to_string(limit) + ".avi");
+        std::optional<th::test::SmallDisk> disk;
+        if (limit == 0) {
+            disk.emplace(th::test::SmallDisk::Kind::Full, 1536 * 1024, false);
+            if (!disk->mounted())
+                continue; // the file size limits stand in for it
+        }
+        const std::string path =
+            limit == 0 ? disk->path() + "/full.avi" : dir.file("full" + std::to_string(limit) + ".avi");
         std::uint32_t goodVideo = 0;
         HRESULT failure = S_OK;
         std::vector<std::pair<LONG, LONG_PTR>> events;
         {
             MuxGraph g(path, {DvVideoType(), PcmType()});
-            FileSizeLimit fsize(limit);
+            std::optional<FileSizeLimit> fsize;
+            if (limit != 0)
+                fsize.emplace(limit);
             ASSERT_EQ(g.control->Run(), S_OK);
             for (std::int64_t i = 0; i < 40 && failure == S_OK; ++i) {
                 failure = g.sources[0]->Push(Frame(i).data(), kPalFrameBytes, FrameTimes(i));
@@ -512,8 +522,19 @@ TEST_F(AviMuxTest, AFileClosedAfterAWriteErrorHasValidHeadersUpToTheLastGoodChun
             EXPECT_EQ(g.sources[0]->Push(Frame(0).data(), kPalFrameBytes, FrameTimes(41)), failure);
             ASSERT_EQ(g.control->Stop(), S_OK);
             events = g.Events();
+            // The writer's status names the file and the system's reason.
+            ComPtr<IFileWriteStatus> status;
+            ASSERT_EQ(g.sink.As(&status), S_OK);
+            HRESULT kept = S_OK;
+            LPOLESTR text = nullptr;
+            ASSERT_EQ(status->GetWriteError(&kept, &text), S_OK);
+            EXPECT_EQ(kept, failure);
+            ASSERT_NE(text, nullptr);
+            const std::string message = th::com::Utf16ToUtf8(text);
+            CoTaskMemFree(text);
+            EXPECT_NE(message.find(path), std::string::npos) << message;
         }
-        EXPECT_EQ(failure, HRESULT_FROM_WIN32(223u)); // ERROR_FILE_TOO_LARGE
+        EXPECT_EQ(failure, HRESULT_FROM_WIN32(limit == 0 ? 112u : 223u)); // ERROR_DISK_FULL, ERROR_FILE_TOO_LARGE
         int aborts = 0;
         for (const auto& e : events)
             aborts += e.first == EC_ERRORABORT;
@@ -521,20 +542,24 @@ TEST_F(AviMuxTest, AFileClosedAfterAWriteErrorHasValidHeadersUpToTheLastGoodChun
 
         const AviFile f = Walk(path);
         ASSERT_TRUE(f.errors.empty()) << f.errorText();
-        EXPECT_LE(f.fileSize, limit);
+        if (limit != 0)
+            EXPECT_LE(f.fileSize, limit);
         EXPECT_EQ(f.fileSize, static_cast<std::uint64_t>(f.riffs[0].size) + 8);
-        EXPECT_EQ(f.streams.at(0).length, goodVideo);
+        EXPECT_TRUE(f.hasIdx1) << "the indexes always find room";
+        // Every chunk on disk is indexed, and the headers count just those.
+        EXPECT_EQ(f.streams.at(0).entries.size() + f.streams.at(1).entries.size(), f.movieChunks().size());
+        EXPECT_EQ(f.idx1.size(), f.movieChunks().size());
+        EXPECT_EQ(f.streams.at(0).entries.size(), f.streams.at(0).length);
         if (limit == twoPairs + 10) {
             EXPECT_EQ(goodVideo, 2u);
-            EXPECT_FALSE(f.hasIdx1);
-            EXPECT_EQ(f.fileSize, twoPairs);
+            EXPECT_EQ(f.streams.at(0).length, 2u);
+            EXPECT_EQ(f.streams.at(1).entries.size(), 1u) << "the last sound gave way to the indexes";
         } else {
-            EXPECT_TRUE(f.hasIdx1);
-            EXPECT_EQ(f.streams[0].entries.size(), goodVideo);
+            EXPECT_GE(f.streams.at(0).length + 1, goodVideo);
         }
         const AvFile av = AvRead(path);
         ASSERT_TRUE(av.opened) << av.error;
-        EXPECT_EQ(av.streams.at(0).packets, goodVideo);
+        EXPECT_EQ(av.streams.at(0).packets, f.streams.at(0).length);
     }
 }
 

@@ -331,6 +331,7 @@ TEST_P(SplitterFilterFormats, OutputsCarryTheFramesAndTheirPcmWithTheirTimes)
     const auto audio = sg.audio->Samples();
     ASSERT_EQ(video.size(), frames.size());
     ASSERT_EQ(audio.size(), frames.size());
+    LONGLONG samples = 0; // the audio's media times count samples
     for (std::size_t k = 0; k < frames.size(); ++k) {
         SCOPED_TRACE(k);
         ASSERT_EQ(video[k].data, frames[k]);
@@ -339,10 +340,13 @@ TEST_P(SplitterFilterFormats, OutputsCarryTheFramesAndTheirPcmWithTheirTimes)
             EXPECT_EQ(r->start, static_cast<REFERENCE_TIME>(k) * frameTime);
             EXPECT_EQ(r->stop, static_cast<REFERENCE_TIME>(k + 1) * frameTime);
             EXPECT_EQ(r->mediaResult, S_OK);
-            EXPECT_EQ(r->mediaStart, static_cast<LONGLONG>(k));
-            EXPECT_EQ(r->mediaStop, static_cast<LONGLONG>(k + 1));
             EXPECT_FALSE(r->typeAttached);
         }
+        EXPECT_EQ(video[k].mediaStart, static_cast<LONGLONG>(k));
+        EXPECT_EQ(video[k].mediaStop, static_cast<LONGLONG>(k + 1));
+        EXPECT_EQ(audio[k].mediaStart, samples);
+        samples += static_cast<LONGLONG>(audio[k].data.size() / 4);
+        EXPECT_EQ(audio[k].mediaStop, samples);
         ASSERT_EQ(pcmOf(audio[k]), ref.frames[k]);
     }
 }

@@ -1,0 +1,48 @@
+#pragma once
+// What a DV device's stream hands the device filter's output pin, one item at
+// a time: a frame, frame periods in which a frame passed the head and was not
+// delivered (with the reason), frame periods without any frame (blank tape, a
+// stopped or winding deck), or the end of the run. The pin keeps the run's
+// ledger from these items alone; a stream counts nothing itself. No Qt.
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+
+namespace th::dv {
+
+// Why a frame that passed the head was not delivered.
+enum class DropReason {
+    None = 0,
+    Late,          // the streaming thread came back after the frame had gone by
+    NoBuffer,      // every buffer was still downstream
+    Damaged,       // the frame could not be read, or is not a DV frame
+    OtherStandard, // a DV frame of the other television system than the stream's
+    Refused,       // downstream refused the sample (the run ends there)
+};
+
+struct DvFrame {
+    enum Kind { Frame, Missed, Idle, Stop };
+    Kind kind = Stop;
+    // Frame: 1 (the frame was read into the caller's buffer, when it gave one).
+    // Missed: the frames that went by undelivered, one period each.
+    // Idle: periods without a frame.
+    std::int64_t periods = 0;
+    DropReason why = DropReason::None; // for Missed
+};
+
+// One run of a device's frames, on the pin's streaming thread: the virtual
+// camcorder's tape (Camcorder::Stream) or a camcorder on the FireWire bus.
+class DvStream {
+public:
+    virtual ~DvStream() = default;
+    // What comes next; Stop when the run is to end. A frame is read into
+    // `into`; with an empty span it goes by unread (no buffer for it).
+    virtual DvFrame next(std::span<std::uint8_t> into) = 0;
+    // Waits up to `timeout` or until the run is to end.
+    virtual void pause(std::chrono::microseconds timeout) = 0;
+    // Faster than real time the source waits for this run's buffers.
+    virtual bool lossless() const = 0;
+};
+
+} // namespace th::dv
