@@ -324,7 +324,7 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
                                  ? times.mediaStop - times.mediaStart
                                  : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * rate);
     pin.Gap.SetUnitsPerSecond(rate);
-    const std::int64_t total = pin.Gap.Missing(times, own) + own;
+    std::int64_t total = pin.Gap.Missing(times, own) + own;
     if (pin.FNominalSamples == 0)
         pin.FNominalSamples = own;
 
