@@ -50,7 +50,7 @@ private:
     long double ticksPerNs_;
 };
 
-class Camcorder : public std::enable_shared_from_this<Camcorder> {
+class Camcorder : public std::enable_shared_from_this<Camcorder>, public DvControl {
 public:
     static std::shared_ptr<Camcorder> make(std::shared_ptr<DvTape> tape, DeviceKind kind, double speed,
                                            std::int64_t blankFrames);
@@ -69,13 +69,12 @@ public:
     REFERENCE_TIME framePeriod() const;
 
     // --- What the filter's interfaces do ---
-    HRESULT deviceType(LONG* value);
-    HRESULT putMode(LONG mode);
-    HRESULT getMode(LONG* mode);
-    HRESULT inputSignal(LONG* value);
-    // An AV/C command of `length` bytes, answered in place (byte 0: response code).
-    HRESULT rawCommand(BYTE* command, LONG length);
-    HRESULT timecode(DWORD* bcd);
+    HRESULT deviceType(LONG* value) override;
+    HRESULT putMode(LONG mode) override;
+    HRESULT getMode(LONG* mode) override;
+    HRESULT inputSignal(LONG* value) override;
+    HRESULT rawCommand(BYTE* command, LONG length) override;
+    HRESULT timecode(DWORD* bcd) override;
 
     // --- Filters ---
     void addFilter(DvDeviceFilter* filter);

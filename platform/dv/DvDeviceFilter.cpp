@@ -412,19 +412,19 @@ HRESULT DvDeviceFilter::GetCapability(LONG capability, LONG* value, double*)
         return E_POINTER;
     if (capability != ED_DEVCAP_DEVICE_TYPE)
         return E_NOTIMPL;
-    return m_fireWire ? m_fireWire->deviceType(value) : m_camcorder->deviceType(value);
+    return control().deviceType(value);
 }
 
 HRESULT DvDeviceFilter::put_Mode(LONG mode)
 {
-    return m_fireWire ? m_fireWire->putMode(mode) : m_camcorder->putMode(mode);
+    return control().putMode(mode);
 }
 
 HRESULT DvDeviceFilter::get_Mode(LONG* mode)
 {
     if (!mode)
         return E_POINTER;
-    return m_fireWire ? m_fireWire->getMode(mode) : m_camcorder->getMode(mode);
+    return control().getMode(mode);
 }
 
 HRESULT DvDeviceFilter::GetTransportBasicParameters(LONG param, LONG* value, LPOLESTR* data)
@@ -432,15 +432,12 @@ HRESULT DvDeviceFilter::GetTransportBasicParameters(LONG param, LONG* value, LPO
     if (!value)
         return E_POINTER;
     switch (param) {
-    case ED_TRANSBASIC_INPUT_SIGNAL:
-        return m_fireWire ? m_fireWire->inputSignal(value) : m_camcorder->inputSignal(value);
+    case ED_TRANSBASIC_INPUT_SIGNAL: return control().inputSignal(value);
     case ED_RAW_EXT_DEV_CMD:
         // `data` is the command buffer itself, passed as the string pointer.
         if (!data || *value <= 0)
             return E_POINTER;
-        if (m_fireWire)
-            return m_fireWire->rawCommand(reinterpret_cast<BYTE*>(data), *value);
-        return m_camcorder->rawCommand(reinterpret_cast<BYTE*>(data), *value);
+        return control().rawCommand(reinterpret_cast<BYTE*>(data), *value);
     default: return E_NOTIMPL;
     }
 }
@@ -452,7 +449,7 @@ HRESULT DvDeviceFilter::GetTimecode(TIMECODE_SAMPLE* timecode)
     if (timecode->dwFlags != static_cast<DWORD>(ED_DEVCAP_TIMECODE_READ))
         return E_INVALIDARG;
     DWORD bcd = 0;
-    const HRESULT hr = m_fireWire ? m_fireWire->timecode(&bcd) : m_camcorder->timecode(&bcd);
+    const HRESULT hr = control().timecode(&bcd);
     if (SUCCEEDED(hr))
         timecode->timecode.dwFrames = bcd;
     return hr;

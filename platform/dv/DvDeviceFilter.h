@@ -138,6 +138,10 @@ public:
     const std::shared_ptr<Ieee1394Device>& fireWire() const { return m_fireWire; }
     std::size_t frameSize() const;
     DVINFO dvInfo() const;
+    DvControl& control() const
+    {
+        return m_fireWire ? static_cast<DvControl&>(*m_fireWire) : static_cast<DvControl&>(*m_camcorder);
+    }
     REFERENCE_TIME framePeriod() const;
     // The graph the filter is in, for the camcorder's device events (not counted).
     IFilterGraph* graphForEvents() const { return m_eventGraph.load(); }

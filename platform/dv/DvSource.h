@@ -3,7 +3,10 @@
 // a time: a frame, frame periods in which a frame passed the head and was not
 // delivered (with the reason), frame periods without any frame (blank tape, a
 // stopped or winding deck), or the end of the run. The pin keeps the run's
-// ledger from these items alone; a stream counts nothing itself. No Qt.
+// ledger from these items alone; a stream counts nothing itself. And what the
+// device filter's interfaces ask of a device, whichever it is. No Qt.
+
+#include "platform/com/Com.h"
 
 #include <chrono>
 #include <cstdint>
@@ -43,6 +46,21 @@ public:
     virtual void pause(std::chrono::microseconds timeout) = 0;
     // Faster than real time the source waits for this run's buffers.
     virtual bool lossless() const = 0;
+};
+
+// What the device filter's IAMExtDevice, IAMExtTransport and
+// IAMTimecodeReader ask of a device: the virtual camcorder (Camcorder) or a
+// camcorder on the FireWire bus (Ieee1394Device).
+class DvControl {
+public:
+    virtual ~DvControl() = default;
+    virtual HRESULT deviceType(LONG* value) = 0;
+    virtual HRESULT putMode(LONG mode) = 0;
+    virtual HRESULT getMode(LONG* mode) = 0;
+    virtual HRESULT inputSignal(LONG* value) = 0;
+    // An AV/C command of `length` bytes, answered in place (byte 0: response code).
+    virtual HRESULT rawCommand(BYTE* command, LONG length) = 0;
+    virtual HRESULT timecode(DWORD* bcd) = 0;
 };
 
 } // namespace th::dv

@@ -25,6 +25,7 @@
 #include "platform/dshow/ExtInterfaces.h"
 #include "platform/dv/DifLayout.h"
 #include "platform/dv/DvPacketAssembler.h"
+#include "platform/dv/DvSource.h"
 #include "platform/dv/VirtualCamcorder.h"
 
 #include <atomic>
@@ -62,7 +63,7 @@ class Ieee1394Stream;
 // Frames that wait for next(): two seconds of video.
 inline constexpr std::size_t kStreamQueueFrames = 50;
 
-class TH_DV_API Ieee1394Device : public std::enable_shared_from_this<Ieee1394Device> {
+class TH_DV_API Ieee1394Device : public std::enable_shared_from_this<Ieee1394Device>, public DvControl {
 public:
     // Opens the camcorder; null (and *error) when it cannot be reached.
     static std::shared_ptr<Ieee1394Device> open(const FireWireCamcorder& camcorder, std::string* error);
@@ -78,12 +79,12 @@ public:
     void setPresent(bool present) { present_ = present; }
     bool present() const { return present_.load(); }
 
-    HRESULT deviceType(LONG* value);
-    HRESULT putMode(LONG mode);
-    HRESULT getMode(LONG* mode);
-    HRESULT inputSignal(LONG* value);
-    HRESULT rawCommand(BYTE* command, LONG length);
-    HRESULT timecode(DWORD* bcd);
+    HRESULT deviceType(LONG* value) override;
+    HRESULT putMode(LONG mode) override;
+    HRESULT getMode(LONG* mode) override;
+    HRESULT inputSignal(LONG* value) override;
+    HRESULT rawCommand(BYTE* command, LONG length) override;
+    HRESULT timecode(DWORD* bcd) override;
 
     // One run's frames; null (and *error) when the plug cannot be connected.
     std::unique_ptr<Ieee1394Stream> openStream(std::string* error);
