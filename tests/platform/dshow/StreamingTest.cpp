@@ -365,7 +365,7 @@ TEST(DShowStopping, ReleasingTheGraphWhileACallbackIsParkedIsSafe)
         }
     });
     // The parked thread finishes on its own once the lock is free.
-    for (int i = 0; i < 1000 && cb->passed.load() == 0; ++i)
+    for (int i = 0; i < 20000 && cb->passed.load() == 0; ++i)
         std::this_thread::sleep_for(1ms);
     EXPECT_EQ(cb->passed.load(), 1);
 }
