@@ -197,6 +197,7 @@ HRESULT TSampleGrabberCB::SampleCB(double, IMediaSample* Sample)
     if (!Enabled() || !OnSample || !Sample)
         return S_OK;
     const unsigned run = FRun.load(std::memory_order_acquire);
+    GatePassed();
     std::lock_guard<TCriticalSection> guard(FLock);
     // The owner may have closed the gate (and opened it for a new run) while
     // this sample waited for the lock.

@@ -136,6 +136,9 @@ public:
 
 protected:
     TCriticalSection& Lock() { return FLock; }
+    // Called on the streaming thread once a sample has passed the gate, just
+    // before it waits for the lock; lets a test know the sample is on its way.
+    virtual void GatePassed() {}
 
 private:
     TCriticalSection& FLock;

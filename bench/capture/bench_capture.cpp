@@ -119,7 +119,9 @@ int main(int argc, char** argv)
     const int totalFrames = minutes * 60 * 25;
 
     QDir work(dir);
-    const QString folder = work.filePath(QString("bench_capture.%1").arg(getpid()));
+    // No dot in the name: the reference tool reads a dot in its output path as
+    // the start of a file extension.
+    const QString folder = work.filePath(QString("bench_capture-%1").arg(getpid()));
     if (!QDir().mkpath(folder)) {
         std::fprintf(stderr, "cannot make %s\n", qPrintable(folder));
         return 1;

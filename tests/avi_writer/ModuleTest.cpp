@@ -3,6 +3,9 @@
 #include "avi_writer/TlmFileSink.h"
 
 #include "platform/dshow/ExtInterfaces.h"
+#ifdef THMUX_TEST_REGSVR
+#include "platform/dshow/FilterMapper.h"
+#endif
 #include "platform/dshow/Interfaces.h"
 #include "platform/registry/Registry.h"
 #include "support/TestUtil.h"
@@ -124,6 +127,27 @@ TEST(ThmuxModule, RegsvrRegistersAndRemovesTheFilter)
     EXPECT_EQ(ReadDefault(kClassKey), "Tolmar THMux");
     EXPECT_EQ(ReadDefault(kClassKey + "\\InprocServer32"), ModulePath());
     EXPECT_EQ(ReadDefault(kClassKey + "\\InprocServer32", "ThreadingModel"), "Both");
+    // The filter is listed among the DirectShow filters with its merit and pins.
+    {
+        HKEY k = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT,
+                                "CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance\\"
+                                "{28DF5CFD-237B-4BC2-BD77-25D156752042}",
+                                0, KEY_READ, &k),
+                  ERROR_SUCCESS);
+        th::registry::Value v;
+        EXPECT_EQ(th::registry::ReadValue(k, "FilterData", &v), ERROR_SUCCESS);
+        RegCloseKey(k);
+        const auto data = th::dshow::DecodeFilterData(v.data);
+        ASSERT_TRUE(data);
+        EXPECT_EQ(data->merit, 0x00200000u);
+        ASSERT_EQ(data->pins.size(), 2u);
+        ASSERT_EQ(data->pins[0].types.size(), 1u);
+        EXPECT_EQ(data->pins[0].types[0], std::make_pair(MEDIATYPE_Video, GUID_NULL));
+        ASSERT_EQ(data->pins[1].types.size(), 1u);
+        EXPECT_EQ(data->pins[1].types[0].second, MEDIASUBTYPE_PCM);
+        EXPECT_EQ(data->pins[1].connectsToPin, u"Output");
+    }
 
     // Now CoCreateInstance finds it, as the capture engine does.
     {

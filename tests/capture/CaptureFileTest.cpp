@@ -67,7 +67,7 @@ TEST_P(CaptureFile, HoldsEveryFrameAndListsEveryScene)
     const bool preview = mode == cmDVType1wPreview || mode == cmDVType2wPreview;
     EXPECT_EQ(window.Attached(), preview);
     const int total = e2e::TotalFrames(scenes);
-    ASSERT_TRUE(e2e::CaptureTape(dv, c, total));
+    ASSERT_TRUE(e2e::CaptureTape(dv, c, total, std::chrono::seconds(60), scenes.size()));
 
     const QString avi = dir.qpath() + "/capture.avi";
     EXPECT_EQ(c.Files(), QStringList{avi}) << "the file is reported once";

@@ -186,13 +186,22 @@ void Collected::Watch(TTlmDVCapture& dv)
     };
 }
 
-bool CaptureTape(TTlmDVCapture& dv, Collected& c, int frames, std::chrono::seconds timeout)
+bool CaptureTape(TTlmDVCapture& dv, Collected& c, int frames, std::chrono::seconds timeout, std::size_t pictures)
 {
     dv.Start();
     if (!dv.TransportPlay())
         return false;
     const bool done =
         th::test::waitUntil([&] { return c.frames >= frames && dv.GetTransportState() == tsStop; }, timeout);
+    // The pictures come through the preview branch, which may lag behind the
+    // file on a busy machine; the stop would drop the last one still on its way.
+    if (done && pictures > 0)
+        th::test::waitUntil(
+            [&] {
+                std::lock_guard<std::mutex> g(c.lock);
+                return c.pictures.size() >= pictures;
+            },
+            timeout);
     dv.Stop();
     return done;
 }

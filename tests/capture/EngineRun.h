@@ -135,6 +135,7 @@ FileSlots ReadSlots(const QString& file, const std::map<std::uint64_t, int>& tap
 // Runs a capture of the whole tape from its start: Start, Play, waits until
 // `frames` frames have passed and the tape has stopped at its end, Stop.
 // False when that does not happen within the time-out.
-bool CaptureTape(TTlmDVCapture& dv, Collected& c, int frames, std::chrono::seconds timeout = std::chrono::seconds(60));
+bool CaptureTape(TTlmDVCapture& dv, Collected& c, int frames, std::chrono::seconds timeout = std::chrono::seconds(60),
+                 std::size_t pictures = 0);
 
 } // namespace e2e

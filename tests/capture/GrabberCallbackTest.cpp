@@ -127,6 +127,20 @@ TEST(FrameCallback, BufferCallbackHandsOnACopyForTheCall)
     EXPECT_EQ(seenTime, 1.5);
 }
 
+namespace {
+
+// Tells when a sample has passed the gate and is about to wait for the lock.
+class GateWatch : public TSampleGrabberCB {
+public:
+    using TSampleGrabberCB::TSampleGrabberCB;
+    std::atomic<int> passed{0};
+
+protected:
+    void GatePassed() override { ++passed; }
+};
+
+} // namespace
+
 TEST(FrameCallback, ASampleWaitingForTheLockWhenTheGateClosesDoesNothing)
 {
     // The owner closes the gate while holding the lock, as the capture
@@ -134,7 +148,7 @@ TEST(FrameCallback, ASampleWaitingForTheLockWhenTheGateClosesDoesNothing)
     // for the lock and must not reach the handler afterwards, nor after the
     // gate has opened again for a new run.
     TCriticalSection lock;
-    TSampleGrabberCB cb(lock);
+    GateWatch cb(lock);
     auto data = Frame(16);
     auto sample = MakeCom<fakes::Sample>(data.data(), 16, 0);
     std::atomic<int> calls{0};
@@ -143,9 +157,17 @@ TEST(FrameCallback, ASampleWaitingForTheLockWhenTheGateClosesDoesNothing)
 
     for (const bool reopen : {false, true}) {
         calls = 0;
+        cb.passed = 0;
         std::unique_lock<TCriticalSection> owner(lock);
         std::thread streaming([&] { cb.SampleCB(0, sample.Get()); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(30)); // it now waits for the lock
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (cb.passed == 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        if (cb.passed == 0) {
+            owner.unlock();
+            streaming.join();
+            FAIL() << "the sample never came past the gate";
+        }
         cb.SetEnabled(false);
         if (reopen)
             cb.SetEnabled(true);

@@ -607,10 +607,16 @@ TEST_F(FileName, NextAndPreviousStayOnThePageWhenItsStepsRefuse)
 TEST_F(SetupFixture, EveryStepWithoutAProjectLeavesThePageAlone)
 {
     EnterSetup();
+    int dialogs = 0;
+    SetModalHook([&](QDialog&) {
+        ++dialogs;
+        return int(QDialog::Rejected);
+    });
     form->UpdateDiskSpaceEstimate();
     EXPECT_TRUE(form->CapFreeDiskSpaceLabel->text().isEmpty());
     form->LeaveCaptureSetupPage();
     form->ChooseCaptureFileName();
     EXPECT_TRUE(form->FCaptureFileName.isEmpty());
     form->CapFolderBtnClick();
+    EXPECT_EQ(dialogs, 0) << "no folder or file is asked for without a project";
 }

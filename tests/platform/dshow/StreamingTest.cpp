@@ -238,8 +238,9 @@ TEST(DShowSampleGrabber, OneShotPassesTheFirstSampleAndEndsTheStream)
     grabber.As<ISampleGrabber>()->SetOneShot(TRUE);
     for (int run = 1; run <= 2; ++run) {
         ASSERT_EQ(c.control->Run(), S_OK);
+        ASSERT_TRUE(sink->WaitForCount(run));
         ASSERT_TRUE(sink->WaitForEndOfStream());
-        std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(20ms); // room for a wrong second sample
         c.control->Stop();
         EXPECT_EQ(sink->Count(), run); // one per run
         EXPECT_EQ(sink->Samples().back().index, 0);
@@ -365,7 +366,7 @@ TEST(DShowStopping, ReleasingTheGraphWhileACallbackIsParkedIsSafe)
         }
     });
     // The parked thread finishes on its own once the lock is free.
-    for (int i = 0; i < 1000 && cb->passed.load() == 0; ++i)
+    for (int i = 0; i < 20000 && cb->passed.load() == 0; ++i)
         std::this_thread::sleep_for(1ms);
     EXPECT_EQ(cb->passed.load(), 1);
 }

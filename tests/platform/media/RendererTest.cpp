@@ -22,6 +22,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <string>
 #include <thread>
 
 #if defined(__SANITIZE_THREAD__)
@@ -288,108 +290,7 @@ std::chrono::milliseconds PushTone(PushSource* source, double seconds, bool time
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
 }
 
-void NoSoundServer()
-{
-    // No server to reach, and none started on demand.
-    setenv("PULSE_SERVER", "unix:/nonexistent/pulse/native", 1);
-}
-
-} // namespace
-
-TEST(AudioRendererTest, VolumeIsInHundredthsOfADecibelFromMinus10000To0)
-{
-    NoSoundServer();
-    AudioGraph g;
-    LONG v = 1;
-    ASSERT_EQ(g.audio->get_Volume(&v), S_OK);
-    EXPECT_EQ(v, 0);
-    EXPECT_EQ(g.audio->put_Volume(-2500), S_OK);
-    EXPECT_EQ(g.audio->put_Volume(-10001), E_INVALIDARG);
-    EXPECT_EQ(g.audio->put_Volume(1), E_INVALIDARG);
-    ASSERT_EQ(g.audio->get_Volume(&v), S_OK);
-    EXPECT_EQ(v, -2500);
-    EXPECT_EQ(g.audio->put_Volume(-10000), S_OK);
-    EXPECT_EQ(g.audio->put_Volume(0), S_OK);
-    EXPECT_EQ(g.audio->get_Volume(nullptr), E_POINTER);
-}
-
-TEST(AudioRendererTest, WithoutASoundOutputTheAudioIsConsumedAtThePaceOfTheClock)
-{
-    NoSoundServer();
-    AudioGraph g;
-    constexpr int lead = th::media::CAudioRenderer::kLeadMs;
-    // Timed from just before the run, whose start the clock counts from.
-    auto since = [](std::chrono::steady_clock::time_point t0) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    };
-    auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(g.control->Run(), S_OK);
-    // One second of timed audio cannot go faster than the clock: its last
-    // 100 ms buffer is taken a lead's length before it is due.
-    PushTone(g.source, 1.0, true);
-    EXPECT_GE(since(t0), 900 - lead - 10);
-    EXPECT_FALSE(g.Renderer()->Playing());
-    // Untimed audio follows on from the previous buffer.
-    EXPECT_GE(PushTone(g.source, 0.6, false).count(), 500 - lead - 10);
-    // Times an hour away are taken up afresh, not waited for.
-    EXPECT_LT(PushTone(g.source, 0.5, true, 3600 * UNITS).count(), 3000);
-    ASSERT_EQ(g.control->Stop(), S_OK);
-    // Stopped and run again: the clock starts again.
-    t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(g.control->Run(), S_OK);
-    PushTone(g.source, 0.5, true);
-    EXPECT_GE(since(t0), 400 - lead - 10);
-    ASSERT_EQ(g.control->Stop(), S_OK);
-}
-
-TEST(AudioRendererTest, StopDoesNotWaitForTheClock)
-{
-    NoSoundServer();
-    AudioGraph g;
-    ASSERT_EQ(g.control->Run(), S_OK);
-    // Buffers stamped a second ahead keep the renderer waiting on its clock;
-    // stopping the source waits for its thread, which must leave the
-    // renderer at once.
-    std::int64_t first = 0;
-    std::atomic<int> pushed{0};
-    ASSERT_TRUE(g.source->StartStreaming([&] {
-        const std::vector<std::uint8_t> pcm = Tone(4800, first);
-        Times t = AudioTimes(first, 4800);
-        t.start += UNITS;
-        t.stop += UNITS;
-        first += 4800;
-        ++pushed;
-        return g.source->Push(pcm.data(), pcm.size(), t) == S_OK;
-    }));
-    th::test::waitUntil([&] { return pushed > 0; });
-    std::this_thread::sleep_for(100ms);
-    const auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(g.control->Stop(), S_OK);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
-}
-
-TEST(AudioRendererTest, OnlyPcmIsTaken)
-{
-    NoSoundServer();
-    Graph g;
-    ComPtr<IBaseFilter> renderer;
-    ASSERT_EQ(CoCreateInstance(CLSID_DSoundRender, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_PPV_ARGS(renderer.ReleaseAndGetAddressOf())),
-              S_OK);
-    g.Add(renderer.Get(), u"Audio Renderer");
-    CMediaType odd = PcmType();
-    reinterpret_cast<WAVEFORMATEX*>(odd.Format())->nBlockAlign = 3;
-    for (const CMediaType& type : {odd, DvVideoType()}) {
-        PushSource* source = nullptr;
-        ComPtr<IBaseFilter> filter = PushSource::Make(type, 65536, &source);
-        g.Add(filter.Get(), nullptr);
-        EXPECT_TRUE(FAILED(g.builder->RenderStream(nullptr, &type.majortype, filter.Get(), nullptr, renderer.Get())));
-    }
-}
-
 // --- Playing on a PulseAudio null sink ------------------------------------------------------------
-
-namespace {
 
 // A PulseAudio server of the test's own, without sinks until one is loaded.
 class PulseServer {
@@ -447,14 +348,144 @@ private:
 
 } // namespace
 
-TEST(AudioRendererTest, PlaysOnASoundOutputThatAppearsWhileItRuns)
+// The sound system is set up once per process, on its first use, and stays
+// with the server it found then. So when the test that plays on a server of
+// its own runs, that server is started before any test of the suite, and the
+// tests without a sound output use it before it has a sink.
+class AudioRendererTest : public ::testing::Test {
+public:
+    static void SetUpTestSuite()
+    {
+#if !defined(__SANITIZE_THREAD__)
+        const ::testing::UnitTest* unit = ::testing::UnitTest::GetInstance();
+        for (int i = 0; i < unit->total_test_suite_count(); ++i) {
+            const ::testing::TestSuite* suite = unit->GetTestSuite(i);
+            for (int j = 0; j < suite->total_test_count(); ++j) {
+                const ::testing::TestInfo* info = suite->GetTestInfo(j);
+                if (info->should_run() && std::string(info->name()) == "PlaysOnASoundOutputThatAppearsWhileItRuns") {
+                    pulseDir = std::make_unique<th::test::TempDir>();
+                    pulse = std::make_unique<PulseServer>(pulseDir->path());
+                }
+            }
+        }
+#endif
+    }
+    static void TearDownTestSuite()
+    {
+        pulse.reset();
+        pulseDir.reset();
+    }
+
+protected:
+    static void NoSoundServer()
+    {
+        if (pulse && pulse->ready())
+            return; // a server without sinks
+        // No server to reach, and none started on demand.
+        setenv("PULSE_SERVER", "unix:/nonexistent/pulse/native", 1);
+    }
+
+    static inline std::unique_ptr<th::test::TempDir> pulseDir;
+    static inline std::unique_ptr<PulseServer> pulse;
+};
+
+TEST_F(AudioRendererTest, VolumeIsInHundredthsOfADecibelFromMinus10000To0)
+{
+    NoSoundServer();
+    AudioGraph g;
+    LONG v = 1;
+    ASSERT_EQ(g.audio->get_Volume(&v), S_OK);
+    EXPECT_EQ(v, 0);
+    EXPECT_EQ(g.audio->put_Volume(-2500), S_OK);
+    EXPECT_EQ(g.audio->put_Volume(-10001), E_INVALIDARG);
+    EXPECT_EQ(g.audio->put_Volume(1), E_INVALIDARG);
+    ASSERT_EQ(g.audio->get_Volume(&v), S_OK);
+    EXPECT_EQ(v, -2500);
+    EXPECT_EQ(g.audio->put_Volume(-10000), S_OK);
+    EXPECT_EQ(g.audio->put_Volume(0), S_OK);
+    EXPECT_EQ(g.audio->get_Volume(nullptr), E_POINTER);
+}
+
+TEST_F(AudioRendererTest, WithoutASoundOutputTheAudioIsConsumedAtThePaceOfTheClock)
+{
+    NoSoundServer();
+    AudioGraph g;
+    constexpr int lead = th::media::CAudioRenderer::kLeadMs;
+    // Timed from just before the run, whose start the clock counts from.
+    auto since = [](std::chrono::steady_clock::time_point t0) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    };
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(g.control->Run(), S_OK);
+    // One second of timed audio cannot go faster than the clock: its last
+    // 100 ms buffer is taken a lead's length before it is due.
+    PushTone(g.source, 1.0, true);
+    EXPECT_GE(since(t0), 900 - lead - 10);
+    EXPECT_FALSE(g.Renderer()->Playing());
+    // Untimed audio follows on from the previous buffer.
+    EXPECT_GE(PushTone(g.source, 0.6, false).count(), 500 - lead - 10);
+    // Times an hour away are taken up afresh, not waited for.
+    EXPECT_LT(PushTone(g.source, 0.5, true, 3600 * UNITS).count(), 3000);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+    // Stopped and run again: the clock starts again.
+    t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(g.control->Run(), S_OK);
+    PushTone(g.source, 0.5, true);
+    EXPECT_GE(since(t0), 400 - lead - 10);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+}
+
+TEST_F(AudioRendererTest, StopDoesNotWaitForTheClock)
+{
+    NoSoundServer();
+    AudioGraph g;
+    ASSERT_EQ(g.control->Run(), S_OK);
+    // Buffers stamped a second ahead keep the renderer waiting on its clock;
+    // stopping the source waits for its thread, which must leave the
+    // renderer at once.
+    std::int64_t first = 0;
+    std::atomic<int> pushed{0};
+    ASSERT_TRUE(g.source->StartStreaming([&] {
+        const std::vector<std::uint8_t> pcm = Tone(4800, first);
+        Times t = AudioTimes(first, 4800);
+        t.start += UNITS;
+        t.stop += UNITS;
+        first += 4800;
+        ++pushed;
+        return g.source->Push(pcm.data(), pcm.size(), t) == S_OK;
+    }));
+    th::test::waitUntil([&] { return pushed > 0; });
+    std::this_thread::sleep_for(100ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(g.control->Stop(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
+}
+
+TEST_F(AudioRendererTest, OnlyPcmIsTaken)
+{
+    NoSoundServer();
+    Graph g;
+    ComPtr<IBaseFilter> renderer;
+    ASSERT_EQ(CoCreateInstance(CLSID_DSoundRender, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_PPV_ARGS(renderer.ReleaseAndGetAddressOf())),
+              S_OK);
+    g.Add(renderer.Get(), u"Audio Renderer");
+    CMediaType odd = PcmType();
+    reinterpret_cast<WAVEFORMATEX*>(odd.Format())->nBlockAlign = 3;
+    for (const CMediaType& type : {odd, DvVideoType()}) {
+        PushSource* source = nullptr;
+        ComPtr<IBaseFilter> filter = PushSource::Make(type, 65536, &source);
+        g.Add(filter.Get(), nullptr);
+        EXPECT_TRUE(FAILED(g.builder->RenderStream(nullptr, &type.majortype, filter.Get(), nullptr, renderer.Get())));
+    }
+}
+
+TEST_F(AudioRendererTest, PlaysOnASoundOutputThatAppearsWhileItRuns)
 {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "libpulse is not built for ThreadSanitizer; the renderer's own threads are covered without it";
 #endif
-    th::test::TempDir dir;
-    PulseServer pulse(dir.path());
-    if (!pulse.ready())
+    if (!pulse || !pulse->ready())
         GTEST_SKIP() << "PulseAudio (pulseaudio, pactl, parec) is not available";
 
     AudioGraph g;
@@ -464,7 +495,7 @@ TEST(AudioRendererTest, PlaysOnASoundOutputThatAppearsWhileItRuns)
     PushTone(g.source, 0.3, true);
     EXPECT_FALSE(g.Renderer()->Playing());
 
-    ASSERT_EQ(pulse.pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+    ASSERT_EQ(pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
                            QStringLiteral("sink_name=thnull"), QStringLiteral("rate=48000")}),
               0);
     ASSERT_TRUE(th::test::waitUntil([&] { return g.Renderer()->Playing(); }, 10s));

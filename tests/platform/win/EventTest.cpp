@@ -110,10 +110,18 @@ TEST(Events, ManualSetAndResetStillReleasesAPendingWaiter)
 {
     Handle ev(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     std::atomic<DWORD> result{WAIT_FAILED};
-    std::thread waiter([&] { result = WaitForSingleObject(ev, 10000); });
-    std::this_thread::sleep_for(100ms);
-    SetEvent(ev);
-    ResetEvent(ev);
+    std::atomic<bool> returned{false};
+    std::thread waiter([&] {
+        result = WaitForSingleObject(ev, 10000);
+        returned = true;
+    });
+    // A pulse before the waiter sleeps passes it by; one while it waits must
+    // wake it, so pulse until it returns (or its own time-out ends the wait).
+    while (!returned) {
+        SetEvent(ev);
+        ResetEvent(ev);
+        std::this_thread::sleep_for(10ms);
+    }
     waiter.join();
     EXPECT_EQ(result.load(), WAIT_OBJECT_0);
 }
