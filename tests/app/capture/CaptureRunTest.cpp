@@ -30,13 +30,13 @@ std::vector<int> Counts(const QString& Line)
 
 // The tape is set playing just before the graph runs, so its first frames may
 // pass unseen, the more so on a loaded machine.
-void ExpectWholeTape(const QString& Line)
+void ExpectWholeTape(const QString& Line, int TapeFrames = 85)
 {
     const auto counts = Counts(Line);
     ASSERT_EQ(counts.size(), 3u) << Line.toStdString();
     EXPECT_EQ(counts[0], 0);
     EXPECT_GE(counts[1], 60);
-    EXPECT_LE(counts[1], 85);
+    EXPECT_LE(counts[1], TapeFrames);
     EXPECT_EQ(counts[2], 3);
 }
 
@@ -308,7 +308,11 @@ TEST_F(CaptureRun, BtoERewindsCapturesTheWholeTapeAndRewindsAgain)
 
 TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
 {
-    Tape(ThreeScenes(), 4);
+    // The deck plays before the graph runs, as the wizard starts it: a long
+    // first scene keeps a busy machine from missing all of it.
+    auto scenes = ThreeScenes();
+    scenes[0].frames = 160;
+    Tape(scenes, 4);
     Window(toManual);
     ShowCapturePage();
     EXPECT_TRUE(form->NextPage->isEnabled());
@@ -327,7 +331,7 @@ TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
         ASSERT_TRUE(WaitForTapeEnd());
         form->StopCaptureButton->click();
         ASSERT_EQ(form->FProject->Report.size(), run);
-        ExpectWholeTape(form->FProject->Report.last()); // the scenes counted anew
+        ExpectWholeTape(form->FProject->Report.last(), 205); // the scenes counted anew
         EXPECT_FALSE(form->FCapturing);
         EXPECT_EQ(form->DVCapture->CaptureMode(), cmPreview);
         EXPECT_TRUE(form->NextPage->isEnabled());
@@ -344,7 +348,8 @@ TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
         EXPECT_TRUE(QFile::exists(ChangeFileExt(file, ".thf"))) << file.toStdString();
     }
     EXPECT_EQ(form->CaptureScenesListView->count(), 6);
-    EXPECT_EQ(form->CaptureScenesListView->item(0)->text(), "05.03.2004 07:08:09");
+    EXPECT_TRUE(form->CaptureScenesListView->item(0)->text().startsWith("05.03.2004 07:08:"))
+        << form->CaptureScenesListView->item(0)->text().toStdString();
 
     // Through Capture Setup again, the user answers "Rewrite" for the file
     // the second capture wrote: the next capture goes there, not beside it.

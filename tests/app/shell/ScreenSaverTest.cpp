@@ -250,7 +250,9 @@ TEST(ScreenSaverDBus, InhibitsAndReleasesThroughTheDesktopInterface)
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("th-desktop"));
     QDBusConnection::disconnectFromBus(QStringLiteral("th-program"));
-    QMetaObject::invokeMethod(desktop, &QObject::deleteLater);
+    // Deleted on its own thread before that thread ends: a deleteLater posted
+    // just before quit() may never run, and its event then leaks.
+    QMetaObject::invokeMethod(desktop, [desktop] { delete desktop; }, Qt::BlockingQueuedConnection);
     desktopThread.quit();
     desktopThread.wait();
     daemon.kill();
