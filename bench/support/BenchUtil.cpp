@@ -37,6 +37,8 @@ int RunQuiet(const std::vector<std::string>& args, const std::string& input)
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    // The child's freopen would otherwise write out our unflushed output a second time.
+    std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid < 0)
         return -1;
