@@ -199,6 +199,7 @@ public:
     // The thumbnails of one captured file; raises when it cannot be read.
     void LoadScenesOfFile(TTlmFramesGrabber& Grabber, const QString& File);
     void RewindTapeAndWait();
+    void WaitForTheSeek();
 
     // --- Capture run -------------------------------------------------------------------------
 

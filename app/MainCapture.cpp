@@ -12,8 +12,10 @@
 #include "platform/rtl/SysUtils.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDomDocument>
 #include <QDomElement>
+#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -395,8 +397,8 @@ void TMainForm::CaptureTabShow()
         TTimecode read{};
         DVCapture->ReadTimecode(read);
         ProcessMessages();
-        if (TimecodeDiff(start, read, BYTE(DVCapture->FrameRate())) != 0)
-            DVCapture->SeekATN(start);
+        if (TimecodeDiff(start, read, BYTE(DVCapture->FrameRate())) != 0 && DVCapture->SeekATN(start))
+            WaitForTheSeek();
     } else if (option == toBtoE) {
         CaptureStatusText->setText(QStringLiteral("Rewinding the tape."));
         ProcessMessages();
@@ -658,6 +660,25 @@ void TMainForm::LoadScenesOfFile(TTlmFramesGrabber& Grabber, const QString& File
         const qint64 frame = FrameNumber(scene, sceneFile);
         if (Grabber.GrabFrame(File, bitmap, frame))
             CaptureScenesListView->AddScene(scene.firstChildElement(QStringLiteral("name")).text(), bitmap);
+    }
+}
+
+// The deck winds to the start after the seek has returned; a play command
+// before it gets there would start the capture wherever the tape stands. The
+// page paints meanwhile; the user's input waits, as nothing may leave the
+// page halfway. A deck that never stops winding is given up after the time
+// a whole cassette takes.
+void TMainForm::WaitForTheSeek()
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const TTransportState state = DVCapture->GetTransportState();
+        if ((state != tsFForw && state != tsRew && state != tsRewFastest) || DVCapture->GetDeviceType() != dtVCR
+            || waited.elapsed() > 6 * 60 * 1000)
+            return;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        Sleep(20);
     }
 }
 

@@ -27,6 +27,7 @@ constexpr auto kBlankSeconds = 10;
 constexpr BYTE kAvcNotImplemented = 0x08;
 constexpr BYTE kAvcAccepted = 0x09;
 constexpr BYTE kAvcRejected = 0x0A;
+constexpr BYTE kAvcInterim = 0x0F;
 
 const char* kDevicePath = "\\\\?\\avc#tapeharvest_virtual_dv#1#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
 
@@ -322,11 +323,12 @@ HRESULT Camcorder::rawCommand(BYTE* command, LONG length)
         return static_cast<HRESULT>(kErrorRequestAborted);
     }
     const TimePoint now = TimePoint::clock::now();
-    // The deck locates the frame before it answers, and waits there stopped.
-    transport_.locate(frame, commandTick(now));
+    // As a real deck does, it answers at once and winds to the frame
+    // afterwards, at the speed of FF or REW; it stops there.
+    transport_.search(frame, commandTick(now));
     ungate(now);
     changed();
-    command[0] = kAvcAccepted;
+    command[0] = transport_.searching() ? kAvcInterim : kAvcAccepted;
     return S_OK;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/dshow/ExtInterfaces.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace th::dv {
 
@@ -76,6 +77,24 @@ void TapeTransport::advanceTo(std::int64_t tick)
     if (tick <= lastTick_)
         return;
     const Motion m = motionOf(mode_);
+    if (target_ >= 0) {
+        // Winding shows nothing, so only the arrival matters: the tick by
+        // which the head has covered the distance.
+        const std::int64_t speed = std::abs(m.num);
+        const std::int64_t arrival = modeTick_ + (std::abs(target_ - base_) + speed - 1) / speed;
+        if (tick < arrival) {
+            head_ = base_ + m.num * (tick - modeTick_);
+            lastTick_ = tick;
+            return;
+        }
+        head_ = target_;
+        target_ = -1;
+        mode_ = ED_MODE_STOP;
+        lastTick_ = arrival;
+        rebase(arrival);
+        lastTick_ = tick;
+        return;
+    }
     if (m.num == 0) {
         // The state of each tick counts once the tape has moved past it.
         if (delivers())
@@ -125,6 +144,7 @@ ModeResult TapeTransport::setMode(long mode, std::int64_t tick)
     if (mode == ED_MODE_RECORD || mode == ED_MODE_RECORD_FREEZE || mode == ED_MODE_RECORD_STROBE)
         return ModeResult::WriteProtected;
     advanceTo(tick);
+    target_ = -1;
     switch (mode) {
     case ED_MODE_STEP_FWD:
         head_ = std::min(head_ + 1, length_ - 1);
@@ -147,8 +167,23 @@ ModeResult TapeTransport::setMode(long mode, std::int64_t tick)
 void TapeTransport::locate(std::int64_t frame, std::int64_t tick)
 {
     advanceTo(tick);
+    target_ = -1;
     head_ = std::clamp<std::int64_t>(frame, 0, length_ - 1);
     mode_ = ED_MODE_STOP;
+    rebase(tick);
+}
+
+void TapeTransport::search(std::int64_t frame, std::int64_t tick)
+{
+    advanceTo(tick);
+    const std::int64_t target = std::clamp<std::int64_t>(frame, 0, length_ - 1);
+    if (target == head_) {
+        mode_ = ED_MODE_STOP;
+        target_ = -1;
+    } else {
+        mode_ = target > head_ ? ED_MODE_FF : ED_MODE_REW;
+        target_ = target;
+    }
     rebase(tick);
 }
 

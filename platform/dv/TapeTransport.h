@@ -17,6 +17,8 @@
 //   PLAY_SLOWEST_FWD +1/5 / PLAY_SLOWEST_REV -1/5, with frames (each shown 5 times);
 //   FF and WIND +30, REW -30, REW_FASTEST -60, without frames;
 //   FREEZE 0, the still frame repeated; STOP 0, nothing.
+// A search (the absolute track number seek) winds as FF or REW does and stops
+// on its frame.
 // STEP_FWD and STEP_REV move the head one frame and leave the deck frozen there
 // (get_Mode then reports FREEZE); THAW resumes play from a freeze and does
 // nothing otherwise. The record modes are refused: the cassette's record
@@ -47,6 +49,11 @@ public:
     ModeResult setMode(long mode, std::int64_t tick);
     // Puts the head on `frame` (clamped to the tape) and stops there.
     void locate(std::int64_t frame, std::int64_t tick);
+    // Winds from `tick` on towards `frame` (clamped to the tape) at the speed
+    // of FF or REW, which the deck reports meanwhile, and stops there. Any
+    // mode set before it gets there ends the search where the head is.
+    void search(std::int64_t frame, std::int64_t tick);
+    bool searching() const { return target_ >= 0; }
 
     // The state at the last tick advanced to.
     long mode() const { return mode_; }
@@ -84,6 +91,7 @@ private:
     std::int64_t head_ = 0;
     std::int64_t lastTick_;
     std::int64_t passed_ = 0;
+    std::int64_t target_ = -1; // where a search stops
 };
 
 // The frame (counted from the start of the tape) that an absolute track number

@@ -203,7 +203,8 @@ protected:
             collected.files.clear();
         }
         collected.frames = 0;
-        if (!dv.SeekATN(MakeTimecode(0, 0, BYTE(from / 25), BYTE(from % 25))))
+        if (!dv.SeekATN(MakeTimecode(0, 0, BYTE(from / 25), BYTE(from % 25)))
+            || !th::test::waitUntil([&] { return dv.GetTransportState() == tsStop; }))
             return false;
         int handled = 0;
         dv.OnCaptureProgress = [this, slow, handled](BYTE, BYTE, BYTE, BYTE, BYTE, int) mutable {

@@ -521,7 +521,7 @@ TEST_F(Camcorder, AtnSeekLandsOnTheTimecodeAndPlayStartsThereForPalAndNtsc)
             SCOPED_TRACE(dif::timecodeBcd(tc));
             BYTE answer[8];
             ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(c.system, tc), answer), S_OK);
-            EXPECT_EQ(answer[0], 0x09); // ACCEPTED
+            EXPECT_TRUE(answer[0] == 0x09 || answer[0] == 0x0F) << int(answer[0]); // ACCEPTED, or INTERIM: winding
             EXPECT_EQ(rig.mode(), ED_MODE_STOP);
             EXPECT_EQ(rig.timecode(), std::optional<DWORD>(dif::timecodeBcd(tc)));
             const std::size_t from = rig.sink->count();
@@ -536,6 +536,39 @@ TEST_F(Camcorder, AtnSeekLandsOnTheTimecodeAndPlayStartsThereForPalAndNtsc)
         }
         rig.control->Stop();
     }
+}
+
+TEST_F(Camcorder, AtnSeekAnswersAtOnceAndWindsThereInATimeThatGrowsWithTheDistance)
+{
+    TapeDescription desc;
+    desc.frames = 4 * 60 * 25;
+    desc.written = {{0, 30}, {desc.frames - 30, desc.frames}};
+    configure(tape(desc), 4, dv::DeviceKind::Vcr, 0);
+    Rig rig;
+    ASSERT_TRUE(rig.build());
+    // 5975 frames at 30 a tick, 100 ticks a second: two seconds of winding.
+    const auto t0 = std::chrono::steady_clock::now();
+    BYTE answer[8];
+    ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 3, 59, 0}), answer, false), S_OK);
+    EXPECT_EQ(answer[0], 0x0F); // INTERIM
+    EXPECT_EQ(rig.mode(), ED_MODE_FF);
+    EXPECT_NE(rig.timecode(), std::optional<DWORD>(0x00035900u));
+    ASSERT_TRUE(waitFor([&] { return rig.mode() == ED_MODE_STOP; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 1s);
+    EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0x00035900u));
+    // Back to the start, and a command while it winds ends the search there.
+    ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 0, 5}), answer, false), S_OK);
+    EXPECT_EQ(rig.mode(), ED_MODE_REW);
+    ASSERT_EQ(rig.setMode(ED_MODE_STOP), S_OK);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(rig.mode(), ED_MODE_STOP);
+    EXPECT_NE(rig.timecode(), std::optional<DWORD>(0x00000005u));
+    ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 0, 5})), S_OK);
+    EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0x00000005u));
+    // Already there: done at once.
+    ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 0, 5}), answer, false), S_OK);
+    EXPECT_EQ(answer[0], 0x09); // ACCEPTED
+    EXPECT_EQ(rig.mode(), ED_MODE_STOP);
 }
 
 TEST_F(Camcorder, AtnSeekBeyondTheRecordingIsAbortedAndOtherCommandsRefused)

@@ -353,7 +353,7 @@ std::optional<DWORD> Rig::timecode()
     return tc.timecode.dwFrames;
 }
 
-HRESULT Rig::seekTrack(std::uint32_t track, BYTE* answer)
+HRESULT Rig::seekTrack(std::uint32_t track, BYTE* answer, bool wait)
 {
     BYTE cmd[8] = {0x00, 0x20, 0x52, 0x20, BYTE(track), BYTE(track >> 8), BYTE(track >> 16), 0xFF};
     LONG length = 8;
@@ -361,6 +361,11 @@ HRESULT Rig::seekTrack(std::uint32_t track, BYTE* answer)
                                                               reinterpret_cast<LPOLESTR*>(cmd));
     if (answer)
         std::memcpy(answer, cmd, 8);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    LONG m = 0;
+    while (hr == S_OK && wait && transport->get_Mode(&m) == S_OK && (m == ED_MODE_FF || m == ED_MODE_REW)
+           && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return hr;
 }
 

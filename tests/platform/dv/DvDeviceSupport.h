@@ -127,7 +127,8 @@ struct Rig {
     LONG mode();
     HRESULT setMode(LONG mode);
     std::optional<DWORD> timecode();
-    HRESULT seekTrack(std::uint32_t track, BYTE* answer = nullptr);
+    // With `wait`, returns once the deck has stopped winding to the frame.
+    HRESULT seekTrack(std::uint32_t track, BYTE* answer = nullptr, bool wait = true);
     // Events of the graph's queue, drained.
     std::vector<std::pair<LONG, LONG_PTR>> drainEvents();
 };
