@@ -258,6 +258,7 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     const DWORD r = writeChunk(pin, VideoChunkId(), data, len);
     if (r != 0) {
         --FVideoFrames; // counted above, never written
+        TakeBackDroppedEntries(dropped);
         return WriteError();
     }
     AddVideoIndexEntry(static_cast<std::uint32_t>(len));

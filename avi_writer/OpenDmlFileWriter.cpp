@@ -506,6 +506,27 @@ void OpenDmlFileWriter::AddVideoIndexEntry(std::uint32_t size)
         FlushVideoIndex();
 }
 
+std::int64_t OpenDmlFileWriter::TakeBackDroppedEntries(std::int64_t count)
+{
+    Guard lock(FFilterLock);
+    if (FVideoIndex.empty())
+        return 0;
+    std::uint32_t n = Get32(FVideoIndex.data() + 12);
+    std::int64_t taken = 0;
+    while (taken < count && n > 0) {
+        std::uint8_t* e = FVideoIndex.data() + kIndexHeaderSize + (n - 1) * kIndexEntrySize;
+        if (Get32(e + 4) != kDroppedFrameSize)
+            break;
+        Put32(e, 0);
+        Put32(e + 4, 0);
+        --n;
+        ++taken;
+    }
+    Put32(FVideoIndex.data() + 12, n);
+    FVideoFrames -= taken;
+    return taken;
+}
+
 void OpenDmlFileWriter::AddAudioIndexEntry(std::uint32_t size)
 {
     Guard lock(FFilterLock);

@@ -103,6 +103,11 @@ public:
     // marks a dropped video frame, which has no chunk.
     void AddVideoIndexEntry(std::uint32_t size);
     void AddAudioIndexEntry(std::uint32_t size);
+    // Takes back up to `count` dropped-frame entries from the end of the video
+    // index still in memory, with the frames they count: the frame after
+    // them failed to be written, so they would stand after the file's last
+    // frame. Returns how many were taken back.
+    std::int64_t TakeBackDroppedEntries(std::int64_t count);
     // Keeps the largest chunk (data plus its 8-byte header) in the header
     // fields dwSuggestedBufferSize of the open file.
     void NoteVideoChunkSize(std::uint32_t bytes);

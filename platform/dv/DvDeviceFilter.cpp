@@ -150,13 +150,15 @@ void DvOutputPin::StopStreaming()
     });
 }
 
-void DvOutputPin::commitDropped()
+std::int64_t DvOutputPin::commitDropped()
 {
     if (m_pendingDropped.empty())
-        return;
+        return 0;
+    std::int64_t committed = 0;
     std::lock_guard<std::mutex> lock(m_historyMutex);
     for (const auto& [firstSlot, count] : m_pendingDropped) {
         m_dropped += count;
+        committed += count;
         const std::int64_t from =
             std::max<std::int64_t>(firstSlot, firstSlot + count - static_cast<std::int64_t>(kDroppedHistory));
         for (std::int64_t s = from; s < firstSlot + count; ++s) {
@@ -166,6 +168,7 @@ void DvOutputPin::commitDropped()
         }
     }
     m_pendingDropped.clear();
+    return committed;
 }
 
 void DvOutputPin::noteDropped(std::int64_t firstSlot, std::int64_t count)
@@ -230,7 +233,9 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
         // A drop counts once a later frame is delivered: frames that go by
         // after the last delivered one are not part of the run, so that the
         // counts and every file written from the run hold the same frames.
-        commitDropped();
+        // They count before the frame goes, as what it reaches downstream
+        // reads the counts.
+        const std::int64_t gap = commitDropped();
         const std::int64_t media = m_dropped.load() + m_delivered.load();
         REFERENCE_TIME start = position * period;
         REFERENCE_TIME end = start + period;
@@ -248,12 +253,12 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
         sample->Release();
         sample = nullptr;
         if (FAILED(hr)) {
-            // Downstream cannot take the stream any more: the frame is a
-            // drop and the run ends here, with the end of the stream sent so
-            // that the graph learns of it.
+            // Downstream cannot take the stream any more (a full disk): the
+            // run ends before this frame, which like the drops before it lies
+            // after the last frame taken and is not part of the run; the end
+            // of the stream is sent so that the graph learns of it.
             --m_delivered;
-            noteDropped(position - 1, 1);
-            commitDropped();
+            m_dropped -= gap;
             DeliverEndOfStream();
             break;
         }

@@ -81,7 +81,8 @@ private:
     // Frames of the run not delivered, from frame period `firstSlot` on:
     // held until the next frame is delivered, then counted.
     void noteDropped(std::int64_t firstSlot, std::int64_t count);
-    void commitDropped();
+    // Counts the drops noted so far; returns how many.
+    std::int64_t commitDropped();
 
     DvDeviceFilter* m_device;
     th::dshow::StreamingThread m_thread;

@@ -205,10 +205,13 @@ HRESULT CAviMuxInputPin::Receive(IMediaSample* sample)
     if ((info.kind == AviStreamKind::Interleaved || info.handler == riff::FourCC("dvsd")) &&
         bytes != kDvFrameBytes525 && bytes != kDvFrameBytes625)
         return E_INVALIDARG;
+    const std::int64_t before = layout.Chunks(m_stream);
     hr = fillGap(sample, bytes);
+    if (SUCCEEDED(hr))
+        hr = layout.WriteChunk(m_stream, data, bytes);
     if (FAILED(hr))
-        return hr;
-    return layout.WriteChunk(m_stream, data, bytes);
+        layout.TakeBack(m_stream, before);
+    return hr;
 }
 
 HRESULT CAviMuxInputPin::EndOfStream()

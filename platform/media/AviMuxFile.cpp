@@ -412,6 +412,18 @@ bool AviFileLayout::dropLastChunk()
     return true;
 }
 
+void AviFileLayout::TakeBack(int s, std::int64_t chunks)
+{
+    StreamState& st = streams_.at(static_cast<std::size_t>(s));
+    while (st.chunks > chunks && !st.entries.empty()) {
+        for (const StreamState& other : streams_)
+            if (&other != &st && !other.entries.empty() && other.entries.back().offset > st.entries.back().offset)
+                return;
+        if (!dropLastChunk())
+            return;
+    }
+}
+
 void AviFileLayout::endPiece()
 {
     if (!pieceOpen_)

@@ -98,6 +98,10 @@ public:
     // `samples` sample frames of silence for an audio stream, in pieces of the
     // preallocated silence buffer.
     HRESULT WriteSilence(int s, std::int64_t samples);
+    // Takes back the last chunks of stream s until it has `chunks` again, as
+    // far as they are the last ones of the file's current piece: what filled
+    // a gap before a chunk that failed would stand after the file's end.
+    void TakeBack(int s, std::int64_t chunks);
     // Indexes, final headers, end of file. The first error of the whole file,
     // or S_OK.
     HRESULT End();
@@ -109,6 +113,7 @@ public:
     AviStreamKind Kind(int s) const { return streams_.at(static_cast<std::size_t>(s)).info.kind; }
     // Chunks (frames) or audio sample frames of stream s written so far.
     std::int64_t Length(int s) const;
+    std::int64_t Chunks(int s) const { return streams_.at(static_cast<std::size_t>(s)).chunks; }
     int RiffCount() const { return riffCount_; }
 
 private:

@@ -13,6 +13,8 @@
 #include <iterator>
 #include <sys/resource.h>
 
+using th::test::FileSizeLimit;
+
 using namespace writertest;
 using th::riff::FourCC;
 using th::riff::Get16;
@@ -31,24 +33,6 @@ struct Writer {
     StdWriterLock lock;
     OpenDmlFileWriter w;
     explicit Writer(OpenDmlLimits limits = {}) : w(lock, limits) {}
-};
-
-// The file size limit of the process, lowered for one scope: writes past it
-// fail with EFBIG, as they do on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(std::int64_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit l = old_;
-        l.rlim_cur = static_cast<rlim_t>(bytes);
-        setrlimit(RLIMIT_FSIZE, &l);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
-
-private:
-    rlimit old_{};
 };
 
 void ExpectChunk(const std::vector<std::uint8_t>& b, std::size_t pos, const char (&id)[5], std::uint32_t size)

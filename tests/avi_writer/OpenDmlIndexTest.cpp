@@ -11,6 +11,8 @@
 #include <csignal>
 #include <sys/resource.h>
 
+using th::test::FileSizeLimit;
+
 using namespace writertest;
 using th::riff::FourCC;
 using th::riff::Get32;
@@ -21,22 +23,6 @@ struct Writer {
     StdWriterLock lock;
     OpenDmlFileWriter w;
     explicit Writer(OpenDmlLimits limits = {}) : w(lock, limits) {}
-};
-
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(std::int64_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit l = old_;
-        l.rlim_cur = static_cast<rlim_t>(bytes);
-        setrlimit(RLIMIT_FSIZE, &l);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
-
-private:
-    rlimit old_{};
 };
 
 // Index of the RIFF that holds a file position.
@@ -372,8 +358,9 @@ TEST(OpenDmlFailure, OnAFullDiskTheIndexesStillCoverEveryChunkLeft)
         }
     }
     ASSERT_NE(r, 0u) << "the disk never filled";
-    if (disk.mounted())
+    if (disk.mounted()) {
         EXPECT_EQ(x.w.WriteError(), HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_DISK_FULL)));
+    }
     EXPECT_EQ(x.w.CloseFile(), x.w.WriteError());
     EXPECT_NE(x.w.WriteErrorText().find(disk.path() + "/full.avi"), std::string::npos) << x.w.WriteErrorText();
 

@@ -273,6 +273,13 @@ TEST(AviVideoReception, DroppedFramesByMediaTime)
     // deck passing blank tape shows no frame, and loses none).
     ASSERT_EQ(VideoMedia(c, D + static_cast<REFERENCE_TIME>(1.5 * D), 6, 7), S_OK);
     EXPECT_EQ(c.w.FVideoFrames, 6 + 1);
+    {
+        // A frame after two lost ones that cannot be written: the file ends
+        // on the frame before, without the two.
+        th::test::FileSizeLimit limit(c.w.FFilePos + 10);
+        EXPECT_TRUE(FAILED(VideoMedia(c, 4 * D, 9, 10)));
+    }
+    EXPECT_EQ(c.w.FVideoFrames, 7);
     c.w.CloseFile();
     EXPECT_EQ(DroppedFlags(dir.file("m.avi")),
               (std::vector<bool>{true, true, false, true, true, false, false}));

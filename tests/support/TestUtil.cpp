@@ -40,6 +40,24 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ec);
 }
 
+FileSizeLimit::FileSizeLimit(std::int64_t bytes)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit l{};
+    getrlimit(RLIMIT_FSIZE, &l);
+    old_ = static_cast<long long>(l.rlim_cur);
+    l.rlim_cur = static_cast<rlim_t>(bytes);
+    setrlimit(RLIMIT_FSIZE, &l);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit l{};
+    getrlimit(RLIMIT_FSIZE, &l);
+    l.rlim_cur = static_cast<rlim_t>(old_);
+    setrlimit(RLIMIT_FSIZE, &l);
+}
+
 SmallDisk::SmallDisk(Kind kind, std::int64_t bytes, bool fallBack)
 {
     const std::string options =

@@ -24,6 +24,19 @@ private:
     std::string path_;
 };
 
+// Lowers the process's file size limit for one scope: writes past it fail
+// with EFBIG, as they do on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::int64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    long long old_ = -1;
+};
+
 // A small disk of its own: a tmpfs of `bytes` mounted on a new folder (read-
 // only when asked), unmounted with the object. Where the test may not mount,
 // a full disk falls back to a file-size limit of `bytes` for the process

@@ -91,13 +91,19 @@ protected:
         ASSERT_TRUE(av.opened) << av.error;
         ASSERT_FALSE(av.streams.empty());
         const avread::Stream& video = av.streams[0];
+        // At real time on a busy machine frames may be dropped: each keeps
+        // its slot as an empty chunk, which libavformat does not return.
+        const e2e::FileSlots inFile = e2e::ReadSlots(file, e2e::TapeFrames(tape));
+        const std::int64_t held = std::int64_t(inFile.tape.size());
         EXPECT_GT(video.packets, 5);
-        EXPECT_LT(video.packets, 40);
-        EXPECT_EQ(video.headerFrames, video.packets) << "the headers count only what was written";
+        EXPECT_LT(held, 40);
+        EXPECT_EQ(video.packets, held - inFile.placeholders());
+        EXPECT_EQ(inFile.headerFrames, held) << "the headers count only what was written";
         EXPECT_EQ(video.indexEntries, video.packets) << "an index covers every frame on disk";
         const auto line = Counts(form->FProject->Report.value(0));
         ASSERT_EQ(line.size(), 3u);
-        EXPECT_EQ(line[0] + line[1], video.packets) << "the report counts the frames in the file";
+        EXPECT_EQ(line[0] + line[1], held) << "the report counts the frames in the file";
+        EXPECT_EQ(line[0], inFile.placeholders());
     }
     // A folder that cannot be written: the start fails with one message in
     // words, nothing is listed, and neither a stop nor a deactivation raises.
@@ -260,19 +266,10 @@ TEST_F(CaptureRun, XtoXStopsAtTheEndTimecodeAndGoesToFinish)
     EXPECT_EQ(form->PageControl->currentWidget(), form->FinishTab);
 
     // The file begins at the start, less what passed before the graph ran.
-    const avread::File av = avread::Read(CaptureFile().toStdString());
-    ASSERT_TRUE(av.opened) << av.error;
-    ASSERT_FALSE(av.streams.at(0).hashes.empty());
-    QFile raw(QString::fromStdString(tape));
-    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
-    int first = -1;
-    for (int frame = 0; first < 0 && !raw.atEnd(); ++frame) {
-        const QByteArray data = raw.read(144000);
-        if (avread::Hash(data.constData(), std::size_t(data.size())) == av.streams.at(0).hashes.front())
-            first = frame;
-    }
-    EXPECT_GE(first, 50);
-    EXPECT_LT(first, 65);
+    const e2e::FileSlots inFile = e2e::ReadSlots(CaptureFile(), e2e::TapeFrames(tape));
+    ASSERT_FALSE(inFile.tape.empty());
+    EXPECT_GE(inFile.tape.front(), 50);
+    EXPECT_LT(inFile.tape.front(), 65);
 }
 
 TEST_F(CaptureRun, NtoXEndsAtTheOlderRecordingAndADeviceArrivalDoesNotCaptureAgain)

@@ -10,6 +10,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+using th::test::FileSizeLimit;
+
 using namespace th::riff;
 
 namespace {
@@ -19,24 +21,6 @@ std::vector<std::uint8_t> readAll(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-// Lowers the process's file size limit for one scope, so that writes beyond
-// it fail with EFBIG as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit l = old_;
-        l.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &l);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
-
-private:
-    rlimit old_{};
-};
 
 } // namespace
 
