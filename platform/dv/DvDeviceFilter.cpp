@@ -150,15 +150,21 @@ void DvOutputPin::StopStreaming()
     });
 }
 
-std::int64_t DvOutputPin::commitDropped()
+std::int64_t DvOutputPin::countDropped()
+{
+    std::int64_t counted = 0;
+    for (const auto& pending : m_pendingDropped)
+        counted += pending.second;
+    m_dropped += counted;
+    return counted;
+}
+
+void DvOutputPin::recordDropped()
 {
     if (m_pendingDropped.empty())
-        return 0;
-    std::int64_t committed = 0;
+        return;
     std::lock_guard<std::mutex> lock(m_historyMutex);
     for (const auto& [firstSlot, count] : m_pendingDropped) {
-        m_dropped += count;
-        committed += count;
         const std::int64_t from =
             std::max<std::int64_t>(firstSlot, firstSlot + count - static_cast<std::int64_t>(kDroppedHistory));
         for (std::int64_t s = from; s < firstSlot + count; ++s) {
@@ -168,7 +174,6 @@ std::int64_t DvOutputPin::commitDropped()
         }
     }
     m_pendingDropped.clear();
-    return committed;
 }
 
 void DvOutputPin::noteDropped(std::int64_t firstSlot, std::int64_t count)
@@ -233,9 +238,7 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
         // A drop counts once a later frame is delivered: frames that go by
         // after the last delivered one are not part of the run, so that the
         // counts and every file written from the run hold the same frames.
-        // They count before the frame goes, as what it reaches downstream
-        // reads the counts.
-        const std::int64_t gap = commitDropped();
+        const std::int64_t gap = countDropped();
         const std::int64_t media = m_dropped.load() + m_delivered.load();
         REFERENCE_TIME start = position * period;
         REFERENCE_TIME end = start + period;
@@ -259,9 +262,11 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
             // of the stream is sent so that the graph learns of it.
             --m_delivered;
             m_dropped -= gap;
+            m_pendingDropped.clear();
             DeliverEndOfStream();
             break;
         }
+        recordDropped();
         if (th::dshow::StreamingThread::StopRequestedHere())
             break;
     }

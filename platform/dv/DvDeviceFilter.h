@@ -81,8 +81,11 @@ private:
     // Frames of the run not delivered, from frame period `firstSlot` on:
     // held until the next frame is delivered, then counted.
     void noteDropped(std::int64_t firstSlot, std::int64_t count);
-    // Counts the drops noted so far; returns how many.
-    std::int64_t commitDropped();
+    // Adds the drops noted so far to the count, before the frame after them
+    // goes downstream (what it reaches reads the count); returns how many.
+    std::int64_t countDropped();
+    // Keeps them in the history once that frame has been taken.
+    void recordDropped();
 
     DvDeviceFilter* m_device;
     th::dshow::StreamingThread m_thread;

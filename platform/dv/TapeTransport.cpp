@@ -87,11 +87,10 @@ void TapeTransport::advanceTo(std::int64_t tick)
             lastTick_ = tick;
             return;
         }
-        head_ = target_;
+        head_ = base_ = target_;
         target_ = -1;
         mode_ = ED_MODE_STOP;
-        lastTick_ = arrival;
-        rebase(arrival);
+        modeTick_ = arrival;
         lastTick_ = tick;
         return;
     }
