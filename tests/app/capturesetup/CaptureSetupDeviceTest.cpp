@@ -74,14 +74,22 @@ protected:
         dv.SetActive(false);
     }
 
-    // Seeks while the page is entered.
+    // Seeks while the page is entered. The deck winds after the seek has
+    // answered, and the page's refresh would nudge it where it stands when
+    // it reads no time code on the way (blank tape): the refresh waits, as
+    // the Capture page stops it before its own seek.
     void SeekTo(int Frame, TTimecode Expected)
     {
         TTlmDVCapture& dv = *form->DVCapture;
+        QTimer& refresh = *form->CapSetupCameraMonitoringTimer;
+        const bool ticking = refresh.isActive();
+        refresh.stop();
         ASSERT_TRUE(dv.SeekATN(MakeTimecode(0, 0, 0, BYTE(Frame))));
         TTimecode tc{};
         EXPECT_TRUE(th::test::waitUntil([&] { return dv.ReadTimecode(tc) && tc == Expected; }, 5s))
             << "read " << Text(tc) << ", expected " << Text(Expected);
+        if (ticking)
+            refresh.start();
     }
 
     void Tick() { form->CapSetupCameraMonitoringTimerTimer(); }
