@@ -11,7 +11,7 @@ packages="build-essential cmake ninja-build pkg-config
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libsqlite3-dev libgtest-dev libgmock-dev
   libraw1394-dev libiec61883-dev libavc1394-dev libudev-dev
-  xvfb xauth ffmpeg clang libclang-rt-14-dev pulseaudio pulseaudio-utils"
+  xvfb xauth ffmpeg clang libclang-rt-14-dev pulseaudio pulseaudio-utils ccache"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
