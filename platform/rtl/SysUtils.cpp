@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cmath>
@@ -347,27 +348,27 @@ QString FileErrorText(const QString& fileName, DWORD code, const QString& detail
 void SaveFileSafely(const QString& fileName, const QByteArray& data)
 {
     const QByteArray target = QFile::encodeName(fileName);
-    QByteArray temp = target + ".XXXXXX";
     const auto fail = [&](int err, const char* what) {
         throw Exception(FileErrorText(fileName, th::riff::Win32ErrorFromErrno(err),
                                       QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(err)))));
     };
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        fail(errno, "creating the new file");
+    // The new file gets the permissions of the old one, or those the process
+    // gives new files: created with 0666, the kernel applies the umask, which
+    // reading it (umask(0), then back) would change for every other thread.
+    struct stat st {};
+    const bool replacing = ::stat(target.constData(), &st) == 0;
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        temp = target + "." + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt >= 100))
+            fail(errno, "creating the new file");
+    }
     int err = 0;
     const char* what = nullptr;
-    // The new file gets the permissions of the old one, or the usual ones.
-    struct stat st {};
-    mode_t mode = 0;
-    if (::stat(target.constData(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, mode);
+    if (replacing)
+        ::fchmod(fd, st.st_mode & 07777);
     for (qsizetype done = 0; done < data.size() && !err;) {
         const ssize_t w = ::write(fd, data.constData() + done, static_cast<std::size_t>(data.size() - done));
         if (w < 0 && errno == EINTR)
