@@ -67,7 +67,7 @@ namespace {
 // The test's stand-in for a disk that stops taking writes (kHoldWritesVariable).
 void holdWhileAsked()
 {
-    static const char* const gate = std::getenv(kHoldWritesVariable);
+    const char* const gate = std::getenv(kHoldWritesVariable);
     if (!gate || !*gate)
         return;
     struct stat st {};
@@ -116,6 +116,7 @@ DWORD File::writeAt(std::int64_t pos, const void* data, std::size_t n, const cha
 {
     if (fd_ < 0)
         return static_cast<DWORD>(ERROR_INVALID_HANDLE);
+    holdWhileAsked();
     const auto* p = static_cast<const std::uint8_t*>(data);
     std::size_t done = 0;
     while (done < n) {
@@ -261,7 +262,6 @@ void File::run()
         const Op op = ops_.front();
         busy_ = true;
         lock.unlock();
-        holdWhileAsked();
         Failure failure;
         const DWORD r = writeAt(op.pos, op.zeros ? nullptr : ring_.get() + op.at, op.n,
                                 op.append ? "writing" : "rewriting", &failure);
