@@ -1,6 +1,7 @@
 #include "platform/media/DVVideoDecoder.h"
 
 #include "platform/media/DVSplitter.h"
+#include "platform/media/DvDcPicture.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,22 +16,20 @@ namespace {
 constexpr std::size_t kLargestPicture = 720 * 3 * 576;
 
 // libavcodec's reduced-resolution step for a display resolution: the step
-// whose picture is the size asked, or (for DC, whose 88 columns are a little
-// less than an eighth of 720) the next size above it.
+// whose picture is the size asked. The DC picture needs no decoder.
 int lowresFor(int resolution)
 {
     switch (resolution) {
     case DVRESOLUTION_FULL: return 0;
     case DVRESOLUTION_HALF: return 1;
     case DVRESOLUTION_QUARTER: return 2;
-    case DVRESOLUTION_DC: return 3;
     default: return -1;
     }
 }
 
 bool validResolution(int r)
 {
-    return lowresFor(r) >= 0;
+    return lowresFor(r) >= 0 || r == DVRESOLUTION_DC;
 }
 
 } // namespace
@@ -43,7 +42,7 @@ PictureSize dvPictureSize(System system, int resolution)
     case DVRESOLUTION_FULL: return {720, height};
     case DVRESOLUTION_HALF: return {360, height / 2};
     case DVRESOLUTION_QUARTER: return {180, height / 4};
-    case DVRESOLUTION_DC: return {88, height / 8};
+    case DVRESOLUTION_DC: return {kDcPictureWidth, height / 8};
     default: return {};
     }
 }
@@ -96,6 +95,11 @@ HRESULT DvPictureDecoder::decode(const std::uint8_t* frame, std::size_t length, 
     *layout = dibLayout(size.width, size.height);
     if (capacity < layout->sizeImage)
         return VFW_E_BUFFER_OVERFLOW;
+    if (resolution == DVRESOLUTION_DC) {
+        codec_.reset();
+        lowres_ = -1;
+        return decodeDcPicture(frame, length, system, pixels, layout->stride) ? S_OK : kFrameRejected;
+    }
     if (!packet_ || !picture_ || !input_ || !open(lowresFor(resolution)))
         return E_OUTOFMEMORY;
 

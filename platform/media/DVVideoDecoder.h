@@ -4,10 +4,11 @@
 // MEDIATYPE_Video, MEDIASUBTYPE_RGB24, FORMAT_VideoInfo whose
 // BITMAPINFOHEADER describes a bottom-up DIB, as the samples hold it).
 // IIPDVDec sets the picture size: DVRESOLUTION_FULL, HALF, QUARTER and DC are
-// 720×576, 360×288, 180×144 and 88×72 for 625/50 frames and 720×480,
-// 360×240, 180×120 and 88×60 for 525/60 ones. Decoding is libavcodec's, at
-// its reduced resolutions where they give the size asked or the next above it
-// (so the smaller sizes cost less), and libswscale makes the RGB pixels.
+// 720×576, 360×288, 180×144 and 90×72 for 625/50 frames and 720×480,
+// 360×240, 180×120 and 90×60 for 525/60 ones. Decoding is libavcodec's, at
+// its reduced resolutions for the smaller sizes (so they cost less), and
+// libswscale makes the RGB pixels; the DC picture is read straight from the
+// blocks' DC coefficients (DvDcPicture.h), which costs next to nothing.
 //
 // Changing the size while connected. put_IPDisplay first asks the connected
 // input pin whether it takes the new type (QueryAccept) and refuses with
@@ -57,7 +58,8 @@ public:
     HRESULT decode(const std::uint8_t* frame, std::size_t length, int resolution, std::uint8_t* pixels,
                    std::size_t capacity, DibLayout* layout);
 
-    // The reduced-resolution step libavcodec decodes at (0 full, 1 half, ...).
+    // The reduced-resolution step libavcodec decodes at (0 full, 1 half, ...);
+    // -1 when the last picture needed no decoder (DC).
     int lowres() const { return lowres_; }
 
 private:
