@@ -355,7 +355,7 @@ TEST(DecoderGraphs, GrabberAskingForRgb24GetsItAtTheSmallestSize)
     EXPECT_EQ(vih->bmiHeader.biWidth, 90);
     EXPECT_EQ(vih->bmiHeader.biHeight, 72);
     EXPECT_EQ(vih->bmiHeader.biBitCount, 24);
-    EXPECT_EQ(vih->bmiHeader.biSizeImage, 88u * 3 * 72);
+    EXPECT_EQ(vih->bmiHeader.biSizeImage, 272u * 72);
     th::dshow::FreeMediaTypeContents(mt);
     const auto got = rec->Samples();
     ASSERT_EQ(got.size(), 6u);
