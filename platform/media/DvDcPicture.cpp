@@ -43,12 +43,14 @@ Rgb toRgb(int y, int cb, int cr)
     return {clip(c + 516 * d), clip(c - 100 * d - 208 * e), clip(c + 409 * e)};
 }
 
-void put(std::uint8_t* pixels, int stride, int height, int x, int y, Rgb c)
+void put(std::uint8_t* pixels, int stride, int bytes, int height, int x, int y, Rgb c)
 {
-    std::uint8_t* p = pixels + static_cast<std::ptrdiff_t>(height - 1 - y) * stride + 3 * x;
+    std::uint8_t* p = pixels + static_cast<std::ptrdiff_t>(height - 1 - y) * stride + bytes * x;
     p[0] = c.b;
     p[1] = c.g;
     p[2] = c.r;
+    if (bytes == 4)
+        p[3] = 0xFF;
 }
 
 // Where macroblock `slot` (0-26) of superblock column `column` lies, in
@@ -83,8 +85,10 @@ Place place525(int m, int sbRow, int slot)
 
 } // namespace
 
-bool decodeDcPicture(const std::uint8_t* frame, std::size_t length, System system, std::uint8_t* pixels, int stride)
+bool decodeDcPicture(const std::uint8_t* frame, std::size_t length, System system, std::uint8_t* pixels, int stride,
+                     int bitCount)
 {
+    const int bytesPerPixel = bitCount == 32 ? 4 : 3;
     const std::size_t bytes = th::dif::frameSize(system);
     if (!frame || !pixels || bytes == 0 || length < bytes)
         return false;
@@ -105,7 +109,7 @@ bool decodeDcPicture(const std::uint8_t* frame, std::size_t length, System syste
                 const int x = p.row ? p.x + b : p.x + b % 2;
                 const int y = p.row ? p.y : p.y + b / 2;
                 if (x < kDcPictureWidth && y < height)
-                    put(pixels, stride, height, x, y, toRgb(dcLevel(mb + kLumaAt[b]), cb, cr));
+                    put(pixels, stride, bytesPerPixel, height, x, y, toRgb(dcLevel(mb + kLumaAt[b]), cb, cr));
             }
         }
     }

@@ -15,10 +15,10 @@ namespace th::media {
 
 inline constexpr int kDcPictureWidth = 90;
 
-// Writes the picture of a whole frame of that system as a 24-bit bottom-up
-// DIB (blue, green, red; rows of `stride` bytes). False when `length` is short
-// of a frame.
+// Writes the picture of a whole frame of that system as a 24- or 32-bit
+// bottom-up DIB (blue, green, red and for 32 bits a fourth byte; rows of
+// `stride` bytes). False when `length` is short of a frame.
 bool decodeDcPicture(const std::uint8_t* frame, std::size_t length, th::dif::System system, std::uint8_t* pixels,
-                     int stride);
+                     int stride, int bitCount = 24);
 
 } // namespace th::media

@@ -177,7 +177,8 @@ TEST_P(DecoderSizes, FilterDeliversPicturesOfTheSizeWithTheFramesTimes)
     ASSERT_EQ(got.size(), 3u);
     const REFERENCE_TIME frameTime = c.pal ? 400000 : 333667;
     for (std::size_t k = 0; k < got.size(); ++k) {
-        EXPECT_EQ(got[k].data.size(), static_cast<std::size_t>(((c.width * 3 + 3) & ~3) * c.height));
+        // 32 bits, the first type offered, which a sink that takes any video takes.
+        EXPECT_EQ(got[k].data.size(), static_cast<std::size_t>(c.width * 4 * c.height));
         EXPECT_FALSE(got[k].typeAttached);
         EXPECT_EQ(got[k].start, static_cast<REFERENCE_TIME>(k) * frameTime);
         EXPECT_EQ(got[k].mediaStart, static_cast<LONGLONG>(k));
@@ -295,7 +296,8 @@ TEST(DecoderDisplay, ASizeThePinBehindRefusesIsRefusedAndTheOldSizeStays)
     TempDir dir;
     const auto frames = sceneFrames(true, 2, dir);
     DecoderGraph dg(frames, true, DVRESOLUTION_QUARTER);
-    dg.rec->Refuse(MEDIASUBTYPE_RGB24);
+    // A sink that takes any video is connected at 32 bits, the size changes at 32 bits.
+    dg.rec->Refuse(MEDIASUBTYPE_RGB32);
     EXPECT_EQ(dg.ipdv->put_IPDisplay(DVRESOLUTION_HALF), VFW_E_TYPE_NOT_ACCEPTED);
     int v = 0;
     dg.ipdv->get_IPDisplay(&v);
@@ -444,7 +446,7 @@ TEST(DecoderGraphs, StopMidStreamThroughSplitterAndDecoderThenRunAgain)
     const auto got = rec->Samples();
     ASSERT_EQ(got.size(), first + frames.size());
     for (std::size_t k = first; k < got.size(); ++k) {
-        EXPECT_EQ(got[k].data.size(), 180u * 3 * 144);
+        EXPECT_EQ(got[k].data.size(), 180u * 4 * 144);
         EXPECT_EQ(got[k].start, static_cast<REFERENCE_TIME>(k - first) * 400000);
     }
 }
