@@ -290,6 +290,15 @@ void Watch(TTlmDVCapture& dv, Counts& c)
     };
 }
 
+// The component set for a type-2 capture into one file, started by the bench.
+void SetUpType2(TTlmDVCapture& dv, Counts& c, const QString& file)
+{
+    Watch(dv, c);
+    dv.SetAutoStart(false);
+    dv.SetFileName(file);
+    dv.SetCaptureMode(cmDVType2);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -402,10 +411,7 @@ int main(int argc, char** argv)
             return 1;
         TTlmDVCapture dv;
         Counts counts;
-        Watch(dv, counts);
-        dv.SetAutoStart(false);
-        dv.SetFileName(folder + "/capture.avi");
-        dv.SetCaptureMode(cmDVType2);
+        SetUpType2(dv, counts, folder + "/capture.avi");
         try {
             dv.SetActive(true);
         } catch (const std::exception& e) {
@@ -576,10 +582,7 @@ int main(int argc, char** argv)
         if (PlugCamcorder(tape, 1)) {
             TTlmDVCapture dv;
             Counts counts;
-            Watch(dv, counts);
-            dv.SetAutoStart(false);
-            dv.SetFileName(folder + "/stalled.avi");
-            dv.SetCaptureMode(cmDVType2);
+            SetUpType2(dv, counts, folder + "/stalled.avi");
             try {
                 dv.SetActive(true);
                 const QString gate = folder + "/disk-held";
