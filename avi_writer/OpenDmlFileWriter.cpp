@@ -96,7 +96,11 @@ DWORD OpenDmlFileWriter::OpenFile()
         return noteError(r);
     // A first header that cannot be written would leave the movie data where
     // the header belongs: the file is then not opened at all.
-    if (const DWORD r = AddAVIChunk()) {
+    // The first header reaches the disk before the file counts as open.
+    DWORD r = AddAVIChunk();
+    if (r == 0)
+        r = FFile.Flush();
+    if (r != 0) {
         FFile.Close();
         FRiffs.clear();
         FVideoIndex.clear();
@@ -106,6 +110,7 @@ DWORD OpenDmlFileWriter::OpenFile()
         std::remove(FFileName.c_str());
         return noteError(r);
     }
+    FPendingFlushes.clear();
     FChangePending = false;
     return 0;
 }
@@ -193,7 +198,7 @@ DWORD OpenDmlFileWriter::AddAVIChunk()
 
     FFinalizing = false;
     const DWORD r = WriteRIFFHeader(static_cast<int>(FRiffs.size()) - 1);
-    if (r != 0 && !first) {
+    if (r != 0 && !first && FRiffs.size() > 1 && FRiffs.back().StartPos >= FFilePos) {
         // Without its header on disk the RIFF does not exist; the chunk that
         // wanted it is refused and the next one tries again.
         FRiffs.pop_back();
@@ -220,6 +225,8 @@ HRESULT OpenDmlFileWriter::CloseFile()
     Guard lock(FFilterLock);
     if (!FFile.IsOpen())
         return FWriteError;
+    // What is still queued reaches the disk first.
+    Flush();
     FClosing = true;
     // After a failed write the disk may have no room for the indexes: the last
     // chunks give theirs up until the indexes fit, so that every chunk left is indexed.
@@ -241,9 +248,24 @@ HRESULT OpenDmlFileWriter::CloseFile()
     FFinalizing = false;
     FClosing = false;
     FFileFailed = 0;
+    FPendingFlushes.clear();
     if (const DWORD r = FFile.Close())
         noteError(r);
     return FWriteError;
+}
+
+DWORD OpenDmlFileWriter::Flush()
+{
+    Guard lock(FFilterLock);
+    if (!FFile.IsOpen())
+        return 0;
+    const DWORD r = FFile.Flush();
+    if (r != 0) {
+        takeBackAfter(FFile.Position());
+        FFileFailed = FRunFailed = r;
+        noteError(r);
+    }
+    return r;
 }
 
 void OpenDmlFileWriter::ResetWriteStatus()
@@ -317,6 +339,62 @@ void OpenDmlFileWriter::cutTo(std::int64_t pos)
     last.MoviBytes = last.RiffBytes - last.HeaderSize;
 }
 
+// Takes the last entries of an index back while they stand at or after
+// `end` in the file (dropped frames, which have no place, with them), with
+// the frames and samples they count.
+void OpenDmlFileWriter::dropEntriesFrom(std::vector<std::uint8_t>& index, std::int64_t end)
+{
+    if (index.empty())
+        return;
+    const std::uint64_t base = Get64(index.data() + 20);
+    const std::uint16_t align = WaveBlockAlign();
+    std::uint32_t n = Get32(index.data() + 12);
+    while (n > 0) {
+        std::uint8_t* e = index.data() + kIndexHeaderSize + (n - 1) * kIndexEntrySize;
+        const std::uint32_t size = Get32(e + 4);
+        if (size != kDroppedFrameSize && static_cast<std::int64_t>(base + Get32(e)) - 8 < end)
+            break;
+        if (&index == &FVideoIndex) {
+            --FVideoFrames;
+        } else if (align > 0) {
+            const std::int64_t samples = size / align;
+            FAudioSamples -= samples;
+            FAudioIndexSamples -= samples;
+        }
+        Put32(e, 0);
+        Put32(e + 4, 0);
+        --n;
+    }
+    Put32(index.data() + 12, n);
+}
+
+void OpenDmlFileWriter::takeBackAfter(std::int64_t end)
+{
+    if (end >= FFilePos || FRiffs.empty())
+        return;
+    // Standard indexes that went out after the end come back into memory,
+    // newest first; the entries gathered since each stood after it.
+    while (!FPendingFlushes.empty() && FPendingFlushes.back().End > end) {
+        PendingFlush& f = FPendingFlushes.back();
+        std::vector<std::uint8_t>& index = f.Video ? FVideoIndex : FAudioIndex;
+        dropEntriesFrom(index, -1);
+        index = std::move(f.Index);
+        Put32(headerAt(f.Video ? FLoc.VideoIndx : FLoc.AudioIndx, 4), f.SuperEntries);
+        FIndexedEnd = f.IndexedEnd;
+        if (!f.Video)
+            FAudioIndexSamples = f.AudioIndexSamples;
+        FPendingFlushes.pop_back();
+    }
+    dropEntriesFrom(FVideoIndex, end);
+    dropEntriesFrom(FAudioIndex, end);
+    while (FRiffs.size() > 1 && FRiffs.back().StartPos >= end)
+        FRiffs.pop_back();
+    TRiffRecord& last = FRiffs.back();
+    last.RiffBytes = static_cast<std::uint32_t>(end - last.StartPos);
+    last.MoviBytes = last.RiffBytes - last.HeaderSize;
+    FFilePos = end;
+}
+
 bool OpenDmlFileWriter::cutLastChunk()
 {
     // The last chunk of the file that a standard index still in memory points
@@ -374,8 +452,11 @@ DWORD OpenDmlFileWriter::Write(const void* buffer, std::size_t count, std::size_
     if (!FFile.IsOpen())
         return static_cast<DWORD>(S_FALSE);
     const DWORD r = FFinalizing ? FFile.Patch(FPatchPos, buffer, count) : FFile.Append(buffer, count);
-    if (r != 0)
+    if (r != 0) {
+        if (!FFinalizing && FFile.Position() < FFilePos)
+            takeBackAfter(FFile.Position());
         return noteError(r);
+    }
     *written = count;
     if (FFinalizing)
         FPatchPos += static_cast<std::int64_t>(count);
@@ -554,11 +635,16 @@ bool OpenDmlFileWriter::flushIndex(std::vector<std::uint8_t>& index, std::size_t
         closed = true;
         return false;
     }
+    // Until it is on the disk, a write behind may still fail and take it back.
+    std::erase_if(FPendingFlushes, [this](const PendingFlush& f) { return f.End <= FFile.Written(); });
+    PendingFlush pending{&index == &FVideoIndex, 0, used, index, FIndexedEnd, FAudioIndexSamples};
     if (WriteMovie(index.data(), index.size()) != 0) {
         // A standard index that did not reach the disk must not be pointed at;
         // it stays in memory for another try.
         return false;
     }
+    pending.End = FFilePos;
+    FPendingFlushes.push_back(std::move(pending));
     std::uint8_t* e = indx + kSuperIndexHeaderSize + used * kSuperIndexEntrySize;
     Put64(e, static_cast<std::uint64_t>(FFilePos - static_cast<std::int64_t>(index.size()))); // qwOffset
     Put32(e + 8, static_cast<std::uint32_t>(index.size()));                               // dwSize

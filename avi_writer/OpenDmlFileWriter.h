@@ -5,7 +5,8 @@
 // stream has a super index ('indx') in the header pointing at standard index
 // chunks ('ix00' video, 'ix01' audio) written among the movie data. Headers go
 // out with provisional sizes when a file is opened and are rewritten in place
-// when it is closed; nothing else ever goes back in the file.
+// when it is closed; nothing else ever goes back in the file. A write that the
+// file's queue reports failed later takes back what the writer had put after it.
 //
 // The filter derives from this class, so that its pins reach the writer's
 // state and operations directly; the state is public for them (and for the
@@ -93,6 +94,10 @@ public:
     // every chunk left. The write status (S_OK when nothing failed).
     HRESULT CloseFile();
     bool IsFileOpen() const { return FFile.IsOpen(); }
+    // Waits until what was written is on the disk. 0, or the failure of a
+    // write behind, after which the file ends (and counts) as the disk's data
+    // does and nothing more goes into it.
+    DWORD Flush();
 
     // Appends a movie or standard index chunk (header and data in one buffer),
     // starting a new 'AVIX' RIFF first when the chunk would bring the current
@@ -207,11 +212,25 @@ private:
     };
 
     struct IndexSnapshot; // the index state before the indexes are written at close
+    // A standard index written while it may still be lost behind the queue.
+    struct PendingFlush {
+        bool Video = false;
+        std::int64_t End = 0;          // of its chunk in the file
+        std::uint32_t SuperEntries = 0; // of its super index before it
+        std::vector<std::uint8_t> Index; // as it went out
+        std::int64_t IndexedEnd = 0;
+        std::int64_t AudioIndexSamples = 0;
+    };
 
     std::uint8_t* headerAt(std::size_t chunkPos, std::size_t offsetInData);
     DWORD noteError(DWORD code);
     bool flushIndexesAtClose();
     void cutTo(std::int64_t pos);
+    // A write behind failed: the file's data ends at `end`, and what the
+    // writer had put after it is taken back, so that headers and indexes
+    // describe only what the disk holds.
+    void takeBackAfter(std::int64_t end);
+    void dropEntriesFrom(std::vector<std::uint8_t>& index, std::int64_t end);
     bool cutLastChunk();
     std::uint32_t strlSize(std::uint32_t formatSize) const;
     std::uint32_t superIndexDataSize() const;
@@ -235,4 +254,5 @@ private:
     DWORD FRunFailed = 0;        // ... into any file since ResetWriteStatus
     bool FClosing = false;       // the indexes go out even after a failure
     std::int64_t FIndexedEnd = 0; // end of the last standard index on disk: no cut before it
+    std::vector<PendingFlush> FPendingFlushes;
 };

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -74,6 +75,8 @@ struct AudioRing {
     std::size_t head = 0; // next byte to play
     std::size_t filled = 0;
     std::atomic<bool> deviceActive{false};
+    // The output is suspended for want of samples: the next sample wakes it.
+    std::atomic<bool> idle{false};
 
     void resize(std::size_t capacity)
     {
@@ -126,13 +129,19 @@ struct AudioRing {
 namespace {
 
 // What the sink pulls: the ring, and silence while the ring is empty, so that
-// a late stream leaves a gap instead of stopping the output.
+// a late stream leaves a gap instead of stopping the output. When nothing has
+// come for kIdleMs it tells its owner, which suspends the output, so that an
+// idle preview keeps neither the sound server nor the program busy.
 class RingDevice final : public QIODevice {
 public:
-    explicit RingDevice(std::shared_ptr<AudioRing> ring, QObject* parent) : QIODevice(parent), m_ring(std::move(ring))
+    static constexpr int kIdleMs = 300;
+
+    RingDevice(std::shared_ptr<AudioRing> ring, std::function<void()> idle, QObject* parent)
+        : QIODevice(parent), m_ring(std::move(ring)), m_idle(std::move(idle))
     {
     }
     bool isSequential() const override { return true; }
+    void woken() { m_lastData = Clock::now(); }
 
 protected:
     qint64 readData(char* data, qint64 maxlen) override
@@ -141,12 +150,19 @@ protected:
             return 0;
         const std::size_t n = m_ring->read(reinterpret_cast<std::uint8_t*>(data), static_cast<std::size_t>(maxlen));
         std::memset(data + n, 0, static_cast<std::size_t>(maxlen) - n);
+        const Clock::time_point now = Clock::now();
+        if (n > 0)
+            m_lastData = now;
+        else if (now - m_lastData > std::chrono::milliseconds(kIdleMs) && m_idle)
+            m_idle();
         return maxlen;
     }
     qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
     std::shared_ptr<AudioRing> m_ring;
+    std::function<void()> m_idle;
+    Clock::time_point m_lastData = Clock::now();
 };
 
 } // namespace
@@ -190,8 +206,11 @@ public:
             m_poll->setInterval(kPollMs);
             connect(m_poll, &QTimer::timeout, this, [this] { outputsChanged(); });
         }
+        m_muted = volume <= 0.0;
+        m_idle = false;
         open();
-        m_poll->start();
+        if (!m_sink)
+            m_poll->start();
     }
     void stop()
     {
@@ -205,6 +224,19 @@ public:
         m_volume = volume;
         if (m_sink)
             m_sink->setVolume(volume);
+        // Silence is not played: muted, the clock takes the samples.
+        m_muted = volume <= 0.0;
+        m_ring->deviceActive = m_sink && !m_muted;
+        m_ring->changed.notify_all();
+        updateSuspension();
+    }
+    // Samples came while the output was suspended for want of them.
+    void wake()
+    {
+        if (m_source)
+            m_source->woken();
+        m_idle = false;
+        updateSuspension();
     }
 
 private:
@@ -216,7 +248,17 @@ private:
         if (device.isNull() || !device.isFormatSupported(m_format))
             return;
         if (!m_source) {
-            m_source = new RingDevice(m_ring, this);
+            // Asked from within the sink's pull: suspended after it returns.
+            m_source = new RingDevice(
+                m_ring,
+                [this] {
+                    if (m_idle)
+                        return;
+                    m_idle = true;
+                    m_ring->idle = true;
+                    QMetaObject::invokeMethod(this, [this] { updateSuspension(); }, Qt::QueuedConnection);
+                },
+                this);
             m_source->open(QIODevice::ReadOnly);
         }
         m_sink = new QAudioSink(device, m_format, this);
@@ -232,12 +274,38 @@ private:
             return;
         }
         m_deviceId = device.id();
-        m_ring->deviceActive = true;
+        m_suspended = false;
+        m_ring->deviceActive = !m_muted;
+        // The list of outputs is looked at again only while there is none.
+        if (m_poll)
+            m_poll->stop();
+        updateSuspension();
+    }
+    void updateSuspension()
+    {
+        if (!m_sink)
+            return;
+        const bool suspend = m_muted || m_idle;
+        if (suspend == m_suspended)
+            return;
+        m_suspended = suspend;
+        if (suspend) {
+            m_sink->suspend();
+        } else {
+            m_ring->idle = false;
+            if (m_source)
+                m_source->woken();
+            m_sink->resume();
+        }
     }
     void close()
     {
         m_ring->deviceActive = false;
         m_ring->changed.notify_all();
+        m_idle = false;
+        m_ring->idle = false;
+        if (m_poll && m_wanted)
+            m_poll->start();
         if (m_sink) {
             QAudioSink* sink = m_sink;
             m_sink = nullptr;
@@ -273,6 +341,9 @@ private:
     qreal m_volume = 1.0;
     int m_bufferBytes = 0;
     bool m_wanted = false;
+    bool m_muted = false;
+    bool m_idle = false;      // nothing to play for a while
+    bool m_suspended = false;
 };
 
 // --- Pin ---------------------------------------------------------------------------------------
@@ -467,6 +538,10 @@ HRESULT CAudioRenderer::render(IMediaSample* sample)
     const REFERENCE_TIME length100ns = static_cast<REFERENCE_TIME>(n) * UNITS / wf.nAvgBytesPerSec;
     m_nextDue = due + length100ns;
     const Clock::time_point giveUp = Clock::now() + std::chrono::nanoseconds((2 * length100ns + lead) * 100);
+    if (m_ring->idle.exchange(false) && m_output) {
+        AudioOutput* output = m_output;
+        PostToThreadOf(output, [output] { output->wake(); });
+    }
     std::size_t done = 0;
     while (done < n && m_ring->deviceActive) {
         done += m_ring->write(data + done, n - done);

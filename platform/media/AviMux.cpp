@@ -1,5 +1,7 @@
 #include "platform/media/AviMux.h"
 
+#include "platform/media/FileWriter.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -110,6 +112,24 @@ DWORD CAviMuxSink::AppendChunk(std::uint32_t id, const void* data, std::size_t n
     if (r == 0)
         m_pos += static_cast<std::int64_t>(sizeof head + n + pad);
     return r;
+}
+
+DWORD CAviMuxSink::Flush(std::int64_t* end)
+{
+    *end = m_pos;
+    IPin* peer = m_pin->GetConnected();
+    PIN_INFO info{};
+    if (!peer || FAILED(peer->QueryPinInfo(&info)) || !info.pFilter)
+        return 0;
+    ComPtr<IFileWriteBehind> behind;
+    const HRESULT q = info.pFilter->QueryInterface(IID_PPV_ARGS(&behind));
+    info.pFilter->Release();
+    if (FAILED(q) || !behind)
+        return 0;
+    LONGLONG good = m_pos;
+    const HRESULT hr = behind->FlushWrites(&good);
+    *end = good;
+    return SUCCEEDED(hr) ? 0 : failed(hr);
 }
 
 DWORD CAviMuxSink::SetEnd(std::int64_t pos)

@@ -82,6 +82,7 @@ public:
     void Rewind(std::int64_t pos) override { m_pos = pos; }
     DWORD SetEnd(std::int64_t pos) override;
     HRESULT LastFailure() const override { return m_lastFailure; }
+    DWORD Flush(std::int64_t* end) override;
 
 private:
     DWORD deliver(std::int64_t pos, const void* head, std::size_t headBytes, const void* data, std::size_t n,

@@ -267,7 +267,10 @@ HRESULT AviFileLayout::writeChunk(int s, const void* data, std::size_t n, bool k
     StreamState& st = streams_[static_cast<std::size_t>(s)];
     const std::int64_t pos = sink_.Position();
     if (const DWORD r = sink_.AppendChunk(st.chunkId, data, n)) {
+        std::int64_t end = pos;
+        sink_.Flush(&end);
         sink_.Rewind(pos);
+        takeBackAfter(end);
         return fail(r);
     }
     const std::uint32_t size = static_cast<std::uint32_t>(n);
@@ -410,6 +413,25 @@ bool AviFileLayout::dropLastChunk()
     }
     sink_.Rewind(moviPos_ + e.offset - 8);
     return true;
+}
+
+void AviFileLayout::takeBackAfter(std::int64_t end)
+{
+    // The chunks that end after it, then the empty ones of lost frames just
+    // before: the file ends on its last frame.
+    for (;;) {
+        const StreamState* last = nullptr;
+        for (const StreamState& st : streams_)
+            if (!st.entries.empty() && (!last || st.entries.back().offset > last->entries.back().offset))
+                last = &st;
+        if (!last)
+            return;
+        const std::uint32_t size = last->entries.back().size & ~kNotKeyFrame;
+        const std::int64_t chunkEnd = moviPos_ + last->entries.back().offset + size + (size & 1);
+        const bool lostFrame = size == 0 && last->info.kind != AviStreamKind::Audio;
+        if ((chunkEnd <= end && !lostFrame) || !dropLastChunk())
+            return;
+    }
 }
 
 void AviFileLayout::TakeBack(int s, std::int64_t chunks)
@@ -556,6 +578,15 @@ HRESULT AviFileLayout::End()
 {
     if (!open_)
         return firstError_;
+    // What is still queued reaches the disk first.
+    std::int64_t end = sink_.Position();
+    if (const DWORD r = sink_.Flush(&end)) {
+        if (end < sink_.Position()) {
+            takeBackAfter(end);
+            sink_.Rewind(std::min(end, sink_.Position()));
+        }
+        fail(r);
+    }
     endPiece();
     if (riffCount_ > 0) {
         // The same size as at Begin: only counts and index entries differ.
@@ -566,6 +597,10 @@ HRESULT AviFileLayout::End()
         }
     }
     if (const DWORD r = sink_.SetEnd(sink_.Position()))
+        fail(r);
+    // A finished file is whole on the disk, for whoever reads it next.
+    std::int64_t written = 0;
+    if (const DWORD r = sink_.Flush(&written))
         fail(r);
     open_ = false;
     return firstError_;

@@ -16,7 +16,8 @@
 // place (same size) at End. A dropped frame is an empty chunk, indexed with
 // size 0. After a failed write nothing more is written into the movie lists:
 // End closes the file after the last chunk that was written whole, so that its
-// headers and indexes describe exactly the chunks that are there. No Qt.
+// headers and indexes describe exactly the chunks that are there; a write
+// that failed behind the writer's queue takes back the chunks after it. No Qt.
 
 #include "platform/dshow/Interfaces.h"
 #include "platform/riff/Riff.h"
@@ -41,6 +42,10 @@ public:
     virtual DWORD SetEnd(std::int64_t pos) = 0;
     // The HRESULT behind the last failed call (S_OK when it was a plain Win32 code).
     virtual HRESULT LastFailure() const = 0;
+    // Waits until what was written is on the disk: 0, or the failure of a
+    // write behind. *end is where the file's good data ends (Position() when
+    // nothing failed).
+    virtual DWORD Flush(std::int64_t* end) = 0;
 };
 
 enum class AviStreamKind { None, Interleaved, Video, Audio };
@@ -148,6 +153,9 @@ private:
     bool writeIndexes();
     // Takes the piece's last chunk back; false when it has none.
     bool dropLastChunk();
+    // A write behind failed: the file's good data ends at `end`, and the
+    // chunks after it are taken back.
+    void takeBackAfter(std::int64_t end);
     std::int64_t pendingIndexBytes(int s) const;
     std::vector<std::uint8_t> buildHeaders() const;
     std::vector<std::uint8_t> buildStandardIndex(const StreamState& st, std::int64_t base) const;

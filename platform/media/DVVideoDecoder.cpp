@@ -1,6 +1,7 @@
 #include "platform/media/DVVideoDecoder.h"
 
 #include "platform/media/DVSplitter.h"
+#include "platform/media/DvDcPicture.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,25 +13,23 @@ using th::dif::System;
 
 namespace {
 
-constexpr std::size_t kLargestPicture = 720 * 3 * 576;
+constexpr std::size_t kLargestPicture = 720 * 4 * 576;
 
 // libavcodec's reduced-resolution step for a display resolution: the step
-// whose picture is the size asked, or (for DC, whose 88 columns are a little
-// less than an eighth of 720) the next size above it.
+// whose picture is the size asked. The DC picture needs no decoder.
 int lowresFor(int resolution)
 {
     switch (resolution) {
     case DVRESOLUTION_FULL: return 0;
     case DVRESOLUTION_HALF: return 1;
     case DVRESOLUTION_QUARTER: return 2;
-    case DVRESOLUTION_DC: return 3;
     default: return -1;
     }
 }
 
 bool validResolution(int r)
 {
-    return lowresFor(r) >= 0;
+    return lowresFor(r) >= 0 || r == DVRESOLUTION_DC;
 }
 
 } // namespace
@@ -43,7 +42,7 @@ PictureSize dvPictureSize(System system, int resolution)
     case DVRESOLUTION_FULL: return {720, height};
     case DVRESOLUTION_HALF: return {360, height / 2};
     case DVRESOLUTION_QUARTER: return {180, height / 4};
-    case DVRESOLUTION_DC: return {88, height / 8};
+    case DVRESOLUTION_DC: return {kDcPictureWidth, height / 8};
     default: return {};
     }
 }
@@ -83,7 +82,7 @@ bool DvPictureDecoder::open(int lowres)
 }
 
 HRESULT DvPictureDecoder::decode(const std::uint8_t* frame, std::size_t length, int resolution,
-                                 std::uint8_t* pixels, std::size_t capacity, DibLayout* layout)
+                                 std::uint8_t* pixels, std::size_t capacity, DibLayout* layout, int bitCount)
 {
     if (!frame || !pixels || !layout)
         return E_POINTER;
@@ -93,9 +92,15 @@ HRESULT DvPictureDecoder::decode(const std::uint8_t* frame, std::size_t length, 
     if (system == System::None)
         return kFrameRejected;
     const PictureSize size = dvPictureSize(system, resolution);
-    *layout = dibLayout(size.width, size.height);
+    *layout = dibLayout(size.width, size.height, bitCount);
     if (capacity < layout->sizeImage)
         return VFW_E_BUFFER_OVERFLOW;
+    if (resolution == DVRESOLUTION_DC) {
+        codec_.reset();
+        lowres_ = -1;
+        return decodeDcPicture(frame, length, system, pixels, layout->stride, layout->bitCount) ? S_OK
+                                                                                              : kFrameRejected;
+    }
     if (!packet_ || !picture_ || !input_ || !open(lowresFor(resolution)))
         return E_OUTOFMEMORY;
 
@@ -173,9 +178,11 @@ HRESULT CDVDecoderOutputPin::GetMediaType(int position, CMediaType* type)
 {
     if (position < 0)
         return E_INVALIDARG;
-    if (position > 0 || !m_decoder->m_input.IsConnected())
+    if (position > 1 || !m_decoder->m_input.IsConnected())
         return VFW_S_NO_MORE_ITEMS;
-    CDVVideoDecoder::MakeOutputType(m_decoder->inputSystem(), m_decoder->m_resolution.load(), type);
+    // 32 bits first: what a window paints, so that a renderer converts nothing.
+    CDVVideoDecoder::MakeOutputType(m_decoder->inputSystem(), m_decoder->m_resolution.load(), type,
+                                    position == 0 ? 32 : 24);
     return type->pbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -183,10 +190,12 @@ HRESULT CDVDecoderOutputPin::CheckMediaType(const CMediaType* type)
 {
     if (!m_decoder->m_input.IsConnected())
         return VFW_E_NOT_CONNECTED;
-    CMediaType mine;
-    if (GetMediaType(0, &mine) != S_OK)
-        return S_FALSE;
-    return th::dshow::SameMediaType(*type, mine) ? S_OK : S_FALSE;
+    for (int position = 0; position < 2; ++position) {
+        CMediaType mine;
+        if (GetMediaType(position, &mine) == S_OK && th::dshow::SameMediaType(*type, mine))
+            return S_OK;
+    }
+    return S_FALSE;
 }
 
 HRESULT CDVDecoderOutputPin::SetMediaType(const CMediaType* type)
@@ -195,6 +204,7 @@ HRESULT CDVDecoderOutputPin::SetMediaType(const CMediaType* type)
     if (SUCCEEDED(hr)) {
         m_decoder->m_toldSystem = m_decoder->inputSystem();
         m_decoder->m_toldResolution = m_decoder->m_resolution.load();
+        m_decoder->m_bitCount = type->subtype == MEDIASUBTYPE_RGB32 ? 32 : 24;
     }
     return hr;
 }
@@ -253,14 +263,14 @@ CBasePin* CDVVideoDecoder::GetPin(int n)
     }
 }
 
-void CDVVideoDecoder::MakeOutputType(System system, int resolution, CMediaType* type)
+void CDVVideoDecoder::MakeOutputType(System system, int resolution, CMediaType* type, int bitCount)
 {
     const PictureSize size = dvPictureSize(system, resolution);
-    const DibLayout layout = dibLayout(size.width, size.height);
+    const DibLayout layout = dibLayout(size.width, size.height, bitCount);
     const REFERENCE_TIME frameTime = system == System::Ntsc525_60 ? 333667 : 400000;
     type->InitMediaType();
     type->majortype = MEDIATYPE_Video;
-    type->subtype = MEDIASUBTYPE_RGB24;
+    type->subtype = layout.bitCount == 32 ? MEDIASUBTYPE_RGB32 : MEDIASUBTYPE_RGB24;
     type->formattype = FORMAT_VideoInfo;
     type->bFixedSizeSamples = TRUE;
     type->bTemporalCompression = FALSE;
@@ -309,7 +319,7 @@ HRESULT CDVVideoDecoder::put_IPDisplay(int displayPix)
             return S_OK;
         }
         peer = m_output.GetConnected();
-        MakeOutputType(inputSystem(), displayPix, &type);
+        MakeOutputType(inputSystem(), displayPix, &type, m_bitCount);
     }
     if (!type.pbFormat)
         return E_OUTOFMEMORY;
@@ -345,8 +355,9 @@ HRESULT CDVVideoDecoder::receive(IMediaSample* sample)
     out->GetPointer(&pixels);
     const int resolution = m_resolution.load();
     DibLayout layout;
+    const int bitCount = m_bitCount;
     hr = pixels ? m_core.decode(frame, static_cast<std::size_t>(length), resolution, pixels,
-                                static_cast<std::size_t>(std::max<LONG>(out->GetSize(), 0)), &layout)
+                                static_cast<std::size_t>(std::max<LONG>(out->GetSize(), 0)), &layout, bitCount)
                 : E_POINTER;
     if (FAILED(hr)) {
         out->Release();
@@ -367,7 +378,7 @@ HRESULT CDVVideoDecoder::receive(IMediaSample* sample)
 
     if (system != m_toldSystem || resolution != m_toldResolution) {
         CMediaType type;
-        MakeOutputType(system, resolution, &type);
+        MakeOutputType(system, resolution, &type, bitCount);
         out->SetMediaType(&type);
         m_output.ChangeConnectionType(type);
         m_toldSystem = system;

@@ -1,13 +1,15 @@
 #pragma once
 // The DV Video Decoder (CLSID_DVVideoCodec): DV frames in ("XForm In":
-// MEDIATYPE_Video, dvsd), 24-bit RGB pictures out ("XForm Out":
-// MEDIATYPE_Video, MEDIASUBTYPE_RGB24, FORMAT_VideoInfo whose
-// BITMAPINFOHEADER describes a bottom-up DIB, as the samples hold it).
+// MEDIATYPE_Video, dvsd), RGB pictures out ("XForm Out": MEDIATYPE_Video,
+// MEDIASUBTYPE_RGB32, which a window paints as it is, or else RGB24;
+// FORMAT_VideoInfo whose BITMAPINFOHEADER describes a bottom-up DIB, as the
+// samples hold it).
 // IIPDVDec sets the picture size: DVRESOLUTION_FULL, HALF, QUARTER and DC are
-// 720×576, 360×288, 180×144 and 88×72 for 625/50 frames and 720×480,
-// 360×240, 180×120 and 88×60 for 525/60 ones. Decoding is libavcodec's, at
-// its reduced resolutions where they give the size asked or the next above it
-// (so the smaller sizes cost less), and libswscale makes the RGB pixels.
+// 720×576, 360×288, 180×144 and 90×72 for 625/50 frames and 720×480,
+// 360×240, 180×120 and 90×60 for 525/60 ones. Decoding is libavcodec's, at
+// its reduced resolutions for the smaller sizes (so they cost less), and
+// libswscale makes the RGB pixels; the DC picture is read straight from the
+// blocks' DC coefficients (DvDcPicture.h), which costs next to nothing.
 //
 // Changing the size while connected. put_IPDisplay first asks the connected
 // input pin whether it takes the new type (QueryAccept) and refuses with
@@ -55,9 +57,10 @@ public:
     // sample that is not a whole DV frame or does not decode; E_INVALIDARG for
     // another resolution; VFW_E_BUFFER_OVERFLOW when the picture does not fit.
     HRESULT decode(const std::uint8_t* frame, std::size_t length, int resolution, std::uint8_t* pixels,
-                   std::size_t capacity, DibLayout* layout);
+                   std::size_t capacity, DibLayout* layout, int bitCount = 24);
 
-    // The reduced-resolution step libavcodec decodes at (0 full, 1 half, ...).
+    // The reduced-resolution step libavcodec decodes at (0 full, 1 half, ...);
+    // -1 when the last picture needed no decoder (DC).
     int lowres() const { return lowres_; }
 
 private:
@@ -111,8 +114,8 @@ public:
     HRESULT get_IPDisplay(int* displayPix) override;
     HRESULT put_IPDisplay(int displayPix) override;
 
-    // The output type for a system and resolution.
-    static void MakeOutputType(th::dif::System system, int resolution, CMediaType* type);
+    // The output type for a system and resolution, 24- or 32-bit RGB.
+    static void MakeOutputType(th::dif::System system, int resolution, CMediaType* type, int bitCount = 24);
 
 private:
     friend class CDVDecoderInputPin;
@@ -132,6 +135,7 @@ private:
     // type attached to a sample); touched under m_lock or by the delivering thread.
     th::dif::System m_toldSystem = th::dif::System::None;
     int m_toldResolution = 0;
+    std::atomic<int> m_bitCount{24}; // of the connection
     DvPictureDecoder m_core;
 };
 

@@ -14,12 +14,13 @@ std::string avErrorText(int error)
     return text;
 }
 
-DibLayout dibLayout(int width, int height)
+DibLayout dibLayout(int width, int height, int bitCount)
 {
     DibLayout l;
     l.width = width;
     l.height = height;
-    l.stride = (width * 3 + 3) & ~3;
+    l.bitCount = bitCount == 32 ? 32 : 24;
+    l.stride = (width * (l.bitCount / 8) + 3) & ~3;
     l.sizeImage = static_cast<std::size_t>(l.stride) * static_cast<std::size_t>(height);
     return l;
 }
@@ -31,7 +32,7 @@ BITMAPINFOHEADER dibHeader(const DibLayout& layout)
     h.biWidth = layout.width;
     h.biHeight = layout.height;
     h.biPlanes = 1;
-    h.biBitCount = 24;
+    h.biBitCount = static_cast<WORD>(layout.bitCount);
     h.biCompression = BI_RGB;
     h.biSizeImage = static_cast<DWORD>(layout.sizeImage);
     return h;
@@ -42,12 +43,12 @@ bool DibScaler::scale(const AVFrame& picture, const DibLayout& target, std::uint
     if (picture.width <= 0 || picture.height <= 0 || target.width <= 0 || target.height <= 0)
         return false;
     if (!context_ || srcWidth_ != picture.width || srcHeight_ != picture.height || srcFormat_ != picture.format ||
-        dstWidth_ != target.width || dstHeight_ != target.height) {
+        dstWidth_ != target.width || dstHeight_ != target.height || dstBits_ != target.bitCount) {
         // Accurate rounding keeps libswscale off its fast unscaled YUV to RGB
         // paths, which leave the last columns of rows whose width is not a
         // multiple of 8 unwritten (180 pixels, for one).
         context_.reset(sws_getContext(picture.width, picture.height, static_cast<AVPixelFormat>(picture.format),
-                                      target.width, target.height, AV_PIX_FMT_BGR24, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr,
+                                      target.width, target.height, target.bitCount == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr,
                                       nullptr));
         if (!context_)
             return false;
@@ -56,6 +57,7 @@ bool DibScaler::scale(const AVFrame& picture, const DibLayout& target, std::uint
         srcFormat_ = picture.format;
         dstWidth_ = target.width;
         dstHeight_ = target.height;
+        dstBits_ = target.bitCount;
     }
     // Bottom-up: the picture is read from its last row upwards (negative
     // source strides, as libavfilter's vflip does), so that the DIB's first

@@ -51,8 +51,9 @@ struct DibLayout {
     int height = 0;
     int stride = 0;
     std::size_t sizeImage = 0;
+    int bitCount = 24; // or 32: blue, green, red and an unused byte, as a window paints them
 };
-DibLayout dibLayout(int width, int height);
+DibLayout dibLayout(int width, int height, int bitCount = 24);
 // The BITMAPINFOHEADER of such a DIB (biHeight positive: bottom-up, BI_RGB).
 BITMAPINFOHEADER dibHeader(const DibLayout& layout);
 
@@ -72,6 +73,7 @@ private:
     int srcFormat_ = -1;
     int dstWidth_ = 0;
     int dstHeight_ = 0;
+    int dstBits_ = 0;
 };
 
 } // namespace th::media

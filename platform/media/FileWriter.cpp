@@ -49,6 +49,8 @@ HRESULT CFileWriter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
         return GetInterface(static_cast<IFileSinkFilter2*>(this), ppv);
     if (riid == IID_IFileWriteStatus)
         return GetInterface(static_cast<IFileWriteStatus*>(this), ppv);
+    if (riid == IID_IFileWriteBehind)
+        return GetInterface(static_cast<IFileWriteBehind*>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -216,6 +218,23 @@ HRESULT CFileWriter::GetMode(DWORD* flags)
         return E_POINTER;
     CAutoLock lock(&m_lock);
     *flags = m_mode;
+    return S_OK;
+}
+
+HRESULT CFileWriter::FlushWrites(LONGLONG* end)
+{
+    if (!end)
+        return E_POINTER;
+    std::lock_guard<std::mutex> lock(m_fileLock);
+    *end = m_file.Position();
+    if (!m_file.IsOpen())
+        return S_OK;
+    if (const DWORD r = m_file.Flush()) {
+        const HRESULT hr = HRESULT_FROM_WIN32(r);
+        reportError(hr, m_file.FirstErrorText());
+        *end = m_file.Position();
+        return hr;
+    }
     return S_OK;
 }
 

@@ -19,12 +19,28 @@
 // (IFileWriteStatus). The writer goes on taking the samples that follow, so
 // that the mux can still close the file with valid headers after a failed
 // write, and put its indexes where chunks were.
+//
+// The file is written behind a queue (riff::File): a write that fails there
+// is answered by a later sample. IFileWriteBehind tells the mux where the
+// file's good data ends then, so that it can take back what came after.
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/riff/RiffFile.h"
 
 #include <mutex>
 #include <string>
+
+// Between the AVI Mux and the File Writer behind it.
+struct IFileWriteBehind : IUnknown {
+    // Waits until what was written is on the disk. S_OK, or the failure of a
+    // write behind (HRESULT_FROM_WIN32 of the system's error), with *end set
+    // to where the file's good data ends; later samples are written at once.
+    virtual HRESULT FlushWrites(LONGLONG* end) = 0;
+
+protected:
+    ~IFileWriteBehind() = default;
+};
+TH_DECLARE_IID(IFileWriteBehind, "6A0F3C52-9E1B-4D5A-8C7E-2B4D19F0A6C3");
 
 namespace th::media {
 
@@ -40,7 +56,7 @@ private:
     CFileWriter* m_writer;
 };
 
-class CFileWriter final : public CBaseFilter, public IFileSinkFilter2, public IFileWriteStatus {
+class CFileWriter final : public CBaseFilter, public IFileSinkFilter2, public IFileWriteStatus, public IFileWriteBehind {
 public:
     static CUnknown* CreateInstance(IUnknown* outer, HRESULT* hr);
     ~CFileWriter() override;
@@ -63,6 +79,8 @@ public:
     HRESULT GetWriteError(HRESULT* error, LPOLESTR* text) override;
     // E_NOTIMPL: the bytes it writes are not frames to it.
     HRESULT GetFramesWritten(LONGLONG*) override { return E_NOTIMPL; }
+    // IFileWriteBehind
+    HRESULT FlushWrites(LONGLONG* end) override;
 
 private:
     friend class CFileWriterInputPin;

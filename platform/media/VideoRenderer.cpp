@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace th::media {
 
@@ -91,22 +92,51 @@ private:
 
 } // namespace
 
+namespace {
+
+// The rows [first, last] in which two pictures of one size differ; first > last
+// when none does.
+std::pair<int, int> changedRows(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size() || a.format() != b.format())
+        return {0, b.height() - 1};
+    const std::size_t bytes = static_cast<std::size_t>(b.width()) * 4;
+    int first = 0;
+    while (first < b.height() && std::memcmp(a.constScanLine(first), b.constScanLine(first), bytes) == 0)
+        ++first;
+    int last = b.height() - 1;
+    while (last > first && std::memcmp(a.constScanLine(last), b.constScanLine(last), bytes) == 0)
+        --last;
+    return {first, last};
+}
+
+} // namespace
+
 void VideoFrames::present()
 {
     // Cleared first: a frame that comes in while this runs posts a new call.
     presentQueued = false;
+    std::pair<int, int> rows;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!hasPending)
             return;
+        rows = changedRows(front, pending);
         std::swap(front, pending);
         hasPending = false;
     }
     ++shown;
-    if (window) {
-        window->setProperty("framesShown", shown);
-        window->update();
-    }
+    if (!window)
+        return;
+    window->setProperty("framesShown", shown);
+    // Only the band of the window that shows the rows that changed: a still
+    // picture (a paused tape) costs no painting.
+    if (rows.first > rows.second || front.height() <= 0)
+        return;
+    const int h = window->height();
+    const int top = static_cast<int>(static_cast<qint64>(rows.first) * h / front.height());
+    const int bottom = static_cast<int>((static_cast<qint64>(rows.second + 1) * h + front.height() - 1) / front.height());
+    window->update(QRect(0, top, window->width(), bottom - top));
 }
 
 // --- Pin ---------------------------------------------------------------------------------------
@@ -174,13 +204,13 @@ HRESULT CVideoRendererInputPin::Receive(IMediaSample* sample)
 
     if (f.back.width() != f.width || f.back.height() != f.height)
         f.back = QImage(f.width, f.height, QImage::Format_RGB32);
+    const std::size_t rowBytes = static_cast<std::size_t>(f.width) * 4;
     for (int y = 0; y < f.height; ++y) {
         const BYTE* src = data + f.stride * static_cast<std::size_t>(f.bottomUp ? f.height - 1 - y : y);
         auto* dst = reinterpret_cast<std::uint32_t*>(f.back.scanLine(y));
         if (f.bytesPerPixel == 4) {
-            for (int x = 0; x < f.width; ++x)
-                dst[x] = 0xFF000000u | (static_cast<std::uint32_t>(src[4 * x + 2]) << 16) |
-                         (static_cast<std::uint32_t>(src[4 * x + 1]) << 8) | src[4 * x];
+            // The window's own pixel format (blue, green, red, unused): as it is.
+            std::memcpy(dst, src, rowBytes);
         } else {
             for (int x = 0; x < f.width; ++x)
                 dst[x] = 0xFF000000u | (static_cast<std::uint32_t>(src[3 * x + 2]) << 16) |

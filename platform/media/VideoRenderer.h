@@ -20,11 +20,13 @@
 // given later. These calls belong to the main thread (RPC_E_WRONG_THREAD
 // elsewhere).
 //
-// Threads. Receive (on the upstream's streaming thread) converts the frame
-// into a buffer of its own and hands it over as the newest frame; at most one
+// Threads. Receive (on the upstream's streaming thread) copies the frame into
+// a buffer of its own in the window's pixel format (RGB32 as it comes, RGB24
+// converted) and hands it over as the newest frame; at most one
 // queued call to the main thread is outstanding, and it paints whatever frame
 // is newest when it runs, so a slow main thread skips frames and never holds
-// up the stream. The window counts the frames it took in its dynamic property
+// up the stream. Only the rows that changed since the frame shown before are
+// painted again. The window counts the frames it took in its dynamic property
 // "framesShown".
 
 #include "platform/dshow/BaseClasses.h"

@@ -274,7 +274,9 @@ TEST(OpenDmlFailure, AFailedChunkEndsTheFileWhichStaysValidAndCountsOnlyWhatItHo
     const std::int64_t before = x.w.FFilePos;
     {
         FileSizeLimit limit(before + 2000); // the next chunk reaches the disk in part only
-        EXPECT_EQ(PutVideo(x.w, Pattern(10000, 99)), th::riff::kErrorFileTooLarge);
+        // Queued first; the failure behind takes it back.
+        EXPECT_EQ(PutVideo(x.w, Pattern(10000, 99)), 0u);
+        EXPECT_EQ(x.w.Flush(), th::riff::kErrorFileTooLarge);
     }
     EXPECT_EQ(x.w.FFilePos, before);
     // Nothing follows a failed chunk, not even where it would fit again.
@@ -304,6 +306,7 @@ TEST(OpenDmlFailure, AStandardIndexThatFailsIsNotPointedAtAndGoesOutAtClose)
         // The fourth frame fits, the index chunk behind it does not.
         FileSizeLimit limit(x.w.FFilePos + 1008 + 10);
         EXPECT_EQ(PutVideo(x.w, Pattern(1000, 3)), 0u);
+        EXPECT_EQ(x.w.Flush(), th::riff::kErrorFileTooLarge);
     }
     EXPECT_EQ(x.w.VideoSuperIndexEntries(), 0u);
     EXPECT_EQ(x.w.VideoIndexEntries(), 4u);
@@ -326,7 +329,8 @@ TEST(OpenDmlFailure, AnAvixHeaderThatFailsEndsTheMovieBeforeTheChunkThatWantedIt
         ASSERT_EQ(PutVideo(x.w, Pattern(1000, i)), 0u);
     {
         FileSizeLimit limit(x.w.FFilePos + 10);
-        EXPECT_EQ(PutVideo(x.w, Pattern(1000, 2)), th::riff::kErrorFileTooLarge);
+        EXPECT_EQ(PutVideo(x.w, Pattern(1000, 2)), 0u);
+        EXPECT_EQ(x.w.Flush(), th::riff::kErrorFileTooLarge);
     }
     EXPECT_EQ(x.w.FRiffs.size(), 1u);
     EXPECT_NE(PutVideo(x.w, Pattern(1000, 3)), 0u);

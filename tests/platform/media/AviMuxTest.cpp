@@ -6,6 +6,7 @@
 #include "support/TestUtil.h"
 
 #include "platform/media/AviMux.h"
+#include "platform/media/FileWriter.h"
 #include "platform/riff/Riff.h"
 
 #include <gtest/gtest.h>
@@ -507,6 +508,15 @@ TEST_F(AviMuxTest, AFileClosedAfterAWriteErrorHasValidHeadersUpToTheLastGoodChun
                 const std::vector<std::uint8_t> pcm = Tone(i * 1920, 1920);
                 failure = g.sources[1]->Push(pcm.data(), pcm.size(), AudioTimes(i * 1920, 1920));
             }
+            // A write that failed behind the writer's queue is answered by a
+            // later sample, at the latest once the queue has gone out.
+            if (failure == S_OK) {
+                ComPtr<IFileWriteBehind> behind;
+                ASSERT_EQ(g.sink.As(&behind), S_OK);
+                LONGLONG end = 0;
+                EXPECT_TRUE(FAILED(behind->FlushWrites(&end)));
+                failure = g.sources[0]->Push(Frame(40).data(), kPalFrameBytes, FrameTimes(40 * step));
+            }
             // Later samples get the same first error.
             EXPECT_EQ(g.sources[0]->Push(Frame(0).data(), kPalFrameBytes, FrameTimes(100)), failure);
             ASSERT_EQ(g.control->Stop(), S_OK);
@@ -540,12 +550,13 @@ TEST_F(AviMuxTest, AFileClosedAfterAWriteErrorHasValidHeadersUpToTheLastGoodChun
         EXPECT_EQ(f.streams.at(0).entries.size() + f.streams.at(1).entries.size(), f.movieChunks().size());
         EXPECT_EQ(f.idx1.size(), f.movieChunks().size());
         EXPECT_EQ(f.streams.at(0).entries.size(), f.streams.at(0).length);
+        // Frames taken while the failure was still in the queue are not there.
+        EXPECT_LE(std::count_if(f.streams.at(0).entries.begin(), f.streams.at(0).entries.end(),
+                                [](const auto& e) { return e.size != 0; }),
+                  goodVideo);
         if (limit == twoPairs + 10) {
-            EXPECT_EQ(goodVideo, 2u);
             EXPECT_EQ(f.streams.at(0).length, 2u);
             EXPECT_EQ(f.streams.at(1).entries.size(), 1u) << "the last sound gave way to the indexes";
-        } else {
-            EXPECT_GE(f.streams.at(0).length + 1, goodVideo);
         }
         ASSERT_FALSE(f.streams.at(0).entries.empty());
         EXPECT_NE(f.streams.at(0).entries.back().size, 0u) << "the gap before the frame that failed is not kept";

@@ -29,9 +29,9 @@ struct Case {
 
 const Case kCases[] = {
     {true, DVRESOLUTION_FULL, 720, 576, 0},   {true, DVRESOLUTION_HALF, 360, 288, 1},
-    {true, DVRESOLUTION_QUARTER, 180, 144, 2}, {true, DVRESOLUTION_DC, 88, 72, 3},
+    {true, DVRESOLUTION_QUARTER, 180, 144, 2}, {true, DVRESOLUTION_DC, 90, 72, -1},
     {false, DVRESOLUTION_FULL, 720, 480, 0},  {false, DVRESOLUTION_HALF, 360, 240, 1},
-    {false, DVRESOLUTION_QUARTER, 180, 120, 2}, {false, DVRESOLUTION_DC, 88, 60, 3},
+    {false, DVRESOLUTION_QUARTER, 180, 120, 2}, {false, DVRESOLUTION_DC, 90, 60, -1},
 };
 
 std::string caseName(const ::testing::TestParamInfo<Case>& info)
@@ -127,9 +127,10 @@ TEST_P(DecoderSizes, PictureHasTheSizeColoursAndRowOrderOfTheResolution)
         ASSERT_EQ(dec.decode(fr.data(), fr.size(), c.resolution, pixels.data(), pixels.size(), &l), S_OK);
     EXPECT_EQ(l.width, c.width);
     EXPECT_EQ(l.height, c.height);
-    EXPECT_EQ(l.stride, c.width * 3);
-    EXPECT_EQ(l.sizeImage, static_cast<std::size_t>(c.width * 3 * c.height));
-    // The smaller sizes come from libavcodec's reduced-resolution decoding.
+    EXPECT_EQ(l.stride, (c.width * 3 + 3) & ~3) << "DIB rows are whole 32-bit words";
+    EXPECT_EQ(l.sizeImage, static_cast<std::size_t>(l.stride * c.height));
+    // The smaller sizes come from libavcodec's reduced-resolution decoding,
+    // the DC picture from no decoder at all.
     EXPECT_EQ(dec.lowres(), c.lowres);
 
     // The top rows show the scene's colour; the grey wedge lies along the
@@ -176,7 +177,8 @@ TEST_P(DecoderSizes, FilterDeliversPicturesOfTheSizeWithTheFramesTimes)
     ASSERT_EQ(got.size(), 3u);
     const REFERENCE_TIME frameTime = c.pal ? 400000 : 333667;
     for (std::size_t k = 0; k < got.size(); ++k) {
-        EXPECT_EQ(got[k].data.size(), static_cast<std::size_t>(c.width * 3 * c.height));
+        // 32 bits, the first type offered, which a sink that takes any video takes.
+        EXPECT_EQ(got[k].data.size(), static_cast<std::size_t>(c.width * 4 * c.height));
         EXPECT_FALSE(got[k].typeAttached);
         EXPECT_EQ(got[k].start, static_cast<REFERENCE_TIME>(k) * frameTime);
         EXPECT_EQ(got[k].mediaStart, static_cast<LONGLONG>(k));
@@ -184,6 +186,47 @@ TEST_P(DecoderSizes, FilterDeliversPicturesOfTheSizeWithTheFramesTimes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolutions, DecoderSizes, ::testing::ValuesIn(kCases), caseName);
+
+// The DC picture, read from the coefficients, is libavcodec's full picture
+// averaged over each 8×8 block: a scene with its burned-in text and wedge,
+// in both systems (4:2:0 and 4:1:1, whose macroblocks lie apart).
+TEST(DecoderDc, ThePictureIsTheFullDecodeAveragedPerBlock)
+{
+    for (const bool pal : {true, false}) {
+        SCOPED_TRACE(pal ? "625/50" : "525/60");
+        TempDir dir;
+        const auto frames = sceneFrames(pal, 1, dir);
+        ASSERT_EQ(frames.size(), 1u);
+        DvPictureDecoder dec;
+        std::vector<std::uint8_t> full(720 * 576 * 3), dc(720 * 576 * 3);
+        DibLayout lf, ld;
+        ASSERT_EQ(dec.decode(frames[0].data(), frames[0].size(), DVRESOLUTION_FULL, full.data(), full.size(), &lf),
+                  S_OK);
+        ASSERT_EQ(dec.decode(frames[0].data(), frames[0].size(), DVRESOLUTION_DC, dc.data(), dc.size(), &ld), S_OK);
+        ASSERT_EQ(ld.width, 90);
+        ASSERT_EQ(ld.height, lf.height / 8);
+        double sum = 0;
+        int worst = 0;
+        for (int y = 0; y < ld.height; ++y) {
+            for (int x = 0; x < ld.width; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    int mean = 0;
+                    for (int j = 0; j < 8; ++j)
+                        for (int i = 0; i < 8; ++i)
+                            mean += full[static_cast<std::size_t>((y * 8 + j) * lf.stride + (x * 8 + i) * 3 + c)];
+                    mean = (mean + 32) / 64;
+                    const int d = std::abs(dc[static_cast<std::size_t>(y * ld.stride + x * 3 + c)] - mean);
+                    sum += d;
+                    worst = std::max(worst, d);
+                }
+            }
+        }
+        const double meanDifference = sum / (ld.width * ld.height * 3);
+        EXPECT_LT(meanDifference, 4.0);
+        // A misplaced block shows as a whole block of another colour.
+        EXPECT_LT(worst, 96);
+    }
+}
 
 // --- Changing the size ----------------------------------------------------------------------------
 
@@ -214,7 +257,7 @@ TEST(DecoderDisplay, ChangeWhileConnectedTravelsWithTheFirstSampleOfTheNewSize)
     ASSERT_EQ(dg.ipdv->put_IPDisplay(DVRESOLUTION_DC), S_OK);
     AM_MEDIA_TYPE mt{};
     ASSERT_EQ(pinOf(dg.decoder.Get(), u"XForm Out")->ConnectionMediaType(&mt), S_OK);
-    EXPECT_EQ(videoInfo(mt)->bmiHeader.biWidth, 88);
+    EXPECT_EQ(videoInfo(mt)->bmiHeader.biWidth, 90);
     EXPECT_EQ(videoInfo(mt)->bmiHeader.biHeight, 72);
     th::dshow::FreeMediaTypeContents(mt);
 
@@ -230,7 +273,7 @@ TEST(DecoderDisplay, ChangeWhileConnectedTravelsWithTheFirstSampleOfTheNewSize)
     ASSERT_EQ(got.size(), 40u);
     ASSERT_TRUE(got[0].typeAttached);
     ASSERT_TRUE(videoInfo(got[0].attached));
-    EXPECT_EQ(videoInfo(got[0].attached)->bmiHeader.biWidth, 88);
+    EXPECT_EQ(videoInfo(got[0].attached)->bmiHeader.biWidth, 90);
     std::size_t changes = 0;
     bool half = false;
     for (std::size_t k = 0; k < got.size(); ++k) {
@@ -241,7 +284,7 @@ TEST(DecoderDisplay, ChangeWhileConnectedTravelsWithTheFirstSampleOfTheNewSize)
         // Every sample has the size its type says, and the sink's type follows.
         const VIDEOINFOHEADER* vih = videoInfo(got[k].connection);
         ASSERT_TRUE(vih);
-        EXPECT_EQ(vih->bmiHeader.biWidth, half ? 360 : 88) << k;
+        EXPECT_EQ(vih->bmiHeader.biWidth, half ? 360 : 90) << k;
         EXPECT_EQ(got[k].data.size(), vih->bmiHeader.biSizeImage) << k;
     }
     EXPECT_EQ(changes, 2u);
@@ -253,7 +296,8 @@ TEST(DecoderDisplay, ASizeThePinBehindRefusesIsRefusedAndTheOldSizeStays)
     TempDir dir;
     const auto frames = sceneFrames(true, 2, dir);
     DecoderGraph dg(frames, true, DVRESOLUTION_QUARTER);
-    dg.rec->Refuse(MEDIASUBTYPE_RGB24);
+    // A sink that takes any video is connected at 32 bits, the size changes at 32 bits.
+    dg.rec->Refuse(MEDIASUBTYPE_RGB32);
     EXPECT_EQ(dg.ipdv->put_IPDisplay(DVRESOLUTION_HALF), VFW_E_TYPE_NOT_ACCEPTED);
     int v = 0;
     dg.ipdv->get_IPDisplay(&v);
@@ -310,18 +354,18 @@ TEST(DecoderGraphs, GrabberAskingForRgb24GetsItAtTheSmallestSize)
     EXPECT_TRUE(mt.majortype == MEDIATYPE_Video && mt.subtype == MEDIASUBTYPE_RGB24);
     const VIDEOINFOHEADER* vih = videoInfo(mt);
     ASSERT_TRUE(vih);
-    EXPECT_EQ(vih->bmiHeader.biWidth, 88);
+    EXPECT_EQ(vih->bmiHeader.biWidth, 90);
     EXPECT_EQ(vih->bmiHeader.biHeight, 72);
     EXPECT_EQ(vih->bmiHeader.biBitCount, 24);
-    EXPECT_EQ(vih->bmiHeader.biSizeImage, 88u * 3 * 72);
+    EXPECT_EQ(vih->bmiHeader.biSizeImage, 272u * 72);
     th::dshow::FreeMediaTypeContents(mt);
     const auto got = rec->Samples();
     ASSERT_EQ(got.size(), 6u);
     for (const auto& r : got)
-        EXPECT_EQ(r.data.size(), 88u * 3 * 72);
+        EXPECT_EQ(r.data.size(), 272u * 72);
     LONG size = 0;
     ASSERT_EQ(sg->GetCurrentBuffer(&size, nullptr), S_OK);
-    EXPECT_EQ(size, 88 * 3 * 72);
+    EXPECT_EQ(size, 272 * 72);
 }
 
 // --- Damaged frames ---------------------------------------------------------------------------------
@@ -402,7 +446,7 @@ TEST(DecoderGraphs, StopMidStreamThroughSplitterAndDecoderThenRunAgain)
     const auto got = rec->Samples();
     ASSERT_EQ(got.size(), first + frames.size());
     for (std::size_t k = first; k < got.size(); ++k) {
-        EXPECT_EQ(got[k].data.size(), 180u * 3 * 144);
+        EXPECT_EQ(got[k].data.size(), 180u * 4 * 144);
         EXPECT_EQ(got[k].start, static_cast<REFERENCE_TIME>(k - first) * 400000);
     }
 }

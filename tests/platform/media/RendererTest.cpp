@@ -327,7 +327,7 @@ public:
         }
     }
     bool ready() const { return m_ready; }
-    int pactl(const QStringList& args)
+    int pactl(const QStringList& args, QByteArray* out = nullptr)
     {
         QProcess p;
         p.start(QStringLiteral("pactl"), args);
@@ -336,6 +336,8 @@ public:
             p.waitForFinished();
             return -1;
         }
+        if (out)
+            *out = p.readAllStandardOutput();
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 
@@ -520,6 +522,30 @@ TEST_F(AudioRendererTest, PlaysOnASoundOutputThatAppearsWhileItRuns)
     rec.terminate();
     rec.waitForFinished(5000);
     const QByteArray recorded = rec.readAllStandardOutput();
+
+    // With nothing to play, and while muted, the output is suspended, so that
+    // the sound server idles; it plays again as soon as there is sound.
+    const auto corked = [&] {
+        QByteArray out;
+        pulse->pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")}, &out);
+        return out.contains("Corked: yes");
+    };
+    EXPECT_TRUE(th::test::waitUntil(corked, 10s)) << "no samples";
+    done = false;
+    std::thread more([&] {
+        PushTone(g.source, 4.0, false);
+        done = true;
+    });
+    EXPECT_TRUE(th::test::waitUntil([&] { return !corked(); }, 10s)) << "samples again";
+    EXPECT_TRUE(g.Renderer()->Playing());
+    ASSERT_EQ(g.audio->put_Volume(-10000), S_OK);
+    EXPECT_TRUE(th::test::waitUntil(corked, 10s)) << "muted";
+    EXPECT_FALSE(g.Renderer()->Playing());
+    ASSERT_EQ(g.audio->put_Volume(0), S_OK);
+    EXPECT_TRUE(th::test::waitUntil([&] { return !corked() || done; }, 10s)) << "unmuted";
+    EXPECT_FALSE(done.load()) << "the tone ended before it played again";
+    th::test::waitUntil([&] { return done.load(); }, 10s);
+    more.join();
     ASSERT_EQ(g.control->Stop(), S_OK);
 
     // The tone reached the sink: loud samples, at 440 Hz.

@@ -132,9 +132,13 @@ TEST(RiffFile, FailedWriteNeverShiftsLaterData)
     ASSERT_EQ(f.Append(block.data(), 1000), 0u);
     {
         FileSizeLimit limit(2500);
-        // Partly reaches the disk (up to the limit), then fails.
-        EXPECT_EQ(f.Append(block.data(), 3000), kErrorFileTooLarge);
+        // Queued at once; it partly reaches the disk (up to the limit), then
+        // fails, and the next call says so, back where the write began.
+        EXPECT_EQ(f.Append(block.data(), 3000), 0u);
+        EXPECT_EQ(f.Position(), 4000);
+        EXPECT_EQ(f.Flush(), kErrorFileTooLarge);
         EXPECT_EQ(f.Position(), 1000);
+        EXPECT_EQ(f.Written(), 1000);
         EXPECT_EQ(f.FirstError(), kErrorFileTooLarge);
         EXPECT_NE(f.FirstErrorText().find("offset 2500"), std::string::npos) << f.FirstErrorText();
     }
