@@ -29,12 +29,6 @@ std::vector<std::uint8_t> ReadAll(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct Writer {
-    StdWriterLock lock;
-    OpenDmlFileWriter w;
-    explicit Writer(OpenDmlLimits limits = {}) : w(lock, limits) {}
-};
-
 void ExpectChunk(const std::vector<std::uint8_t>& b, std::size_t pos, const char (&id)[5], std::uint32_t size)
 {
     EXPECT_EQ(Get32(&b[pos]), FourCC(id)) << "id at " << pos;

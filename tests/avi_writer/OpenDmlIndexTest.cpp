@@ -1,5 +1,5 @@
 // The OpenDML writer at its limits: standard index capacity, the RIFF split,
-// the super index capacity, write failures, and a file past 4 GiB.
+// the super index capacity and write failures.
 #include "AvRead.h"
 #include "AviCheck.h"
 #include "WriterFixture.h"
@@ -18,12 +18,6 @@ using th::riff::FourCC;
 using th::riff::Get32;
 
 namespace {
-
-struct Writer {
-    StdWriterLock lock;
-    OpenDmlFileWriter w;
-    explicit Writer(OpenDmlLimits limits = {}) : w(lock, limits) {}
-};
 
 // Index of the RIFF that holds a file position.
 std::size_t RiffOf(const avicheck::AviFile& f, std::int64_t pos)
@@ -381,43 +375,4 @@ TEST(OpenDmlFailure, OnAFullDiskTheIndexesStillCoverEveryChunkLeft)
     EXPECT_EQ(av.streams[0].headerFrames, static_cast<std::int64_t>(videoChunks)) << "counts only what is there";
     EXPECT_EQ(av.streams[0].packets, static_cast<std::int64_t>(videoChunks));
     EXPECT_EQ(av.streams[0].indexEntries, static_cast<int>(videoChunks));
-}
-
-// --- Past 4 GiB ------------------------------------------------------------------------------------------------
-
-TEST(OpenDmlLong, FilePast4GiBIsIndexedWith64BitOffsets)
-{
-    th::test::TempDir dir;
-    Writer x;
-    SetType2(x.w);
-    x.w.FFileName = dir.file("big.avi");
-    ASSERT_EQ(x.w.OpenFile(), 0u);
-    std::vector<std::uint8_t> frame = Pattern(144000, 7);
-    const std::vector<std::uint8_t> sound = Pattern(7680, 8);
-    const int frames = 30500; // about 4.6 GB with the audio
-    std::uint64_t lastHash = 0;
-    for (int i = 0; i < frames; ++i) {
-        th::riff::Put32(frame.data(), static_cast<std::uint32_t>(i));
-        ASSERT_EQ(PutVideo(x.w, frame), 0u) << i;
-        ASSERT_EQ(PutAudio(x.w, sound), 0u) << i;
-    }
-    lastHash = avread::Hash(frame.data(), frame.size());
-    x.w.CloseFile();
-
-    const auto f = avicheck::Walk(dir.file("big.avi"));
-    ASSERT_TRUE(f.ok()) << f.errorText();
-    EXPECT_GT(f.fileSize, 4ull << 30);
-    EXPECT_GE(f.riffs.size(), 5u);
-    for (const auto& r : f.riffs)
-        EXPECT_LT(r.size + 8, 0x40000000u);
-    ASSERT_EQ(f.streams[0].entries.size(), static_cast<std::size_t>(frames));
-    EXPECT_GT(f.streams[0].indexPos.back(), std::int64_t{4} << 30);
-    EXPECT_GT(f.streams[0].entries.back().dataPos, std::int64_t{4} << 30);
-
-    const auto av = avread::Read(dir.file("big.avi"), false);
-    ASSERT_TRUE(av.opened) << av.error;
-    EXPECT_EQ(av.streams[0].headerFrames, frames);
-    EXPECT_EQ(av.streams[0].indexEntries, frames);
-    EXPECT_GT(av.streams[0].lastIndexPos, std::int64_t{4} << 30);
-    EXPECT_EQ(avread::HashOfVideoPacket(dir.file("big.avi"), frames - 1), lastHash);
 }

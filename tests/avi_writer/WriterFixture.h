@@ -10,6 +10,13 @@
 
 namespace writertest {
 
+// A file writer with a lock of its own, as a filter gives it one.
+struct Writer {
+    StdWriterLock lock;
+    OpenDmlFileWriter w;
+    explicit Writer(OpenDmlLimits limits = {}) : w(lock, limits) {}
+};
+
 inline void SetType2(OpenDmlFileWriter& w, bool pal = true)
 {
     using namespace th::riff;
