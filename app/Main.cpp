@@ -427,6 +427,10 @@ void TMainForm::FormActivate()
 void TMainForm::FormCloseQuery(bool& CanClose)
 {
     SaveSettings();
+    // The deck is stopped where it winds; the page stays usable should the
+    // close be refused.
+    if (FTapeWait != TTapeWait::None)
+        EndTapeWait();
     if (FCapturing)
         StopCapture(false);
     if (!CloseProject())

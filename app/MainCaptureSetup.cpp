@@ -41,6 +41,12 @@ constexpr std::int64_t kDiskBytesPerSecond = 3866695;
 // a few seconds to thread the tape and play.
 constexpr int kNoFrameTicks = 8;
 const QString kNoTimecode = QStringLiteral("Cannot get timecode from a DV device.");
+// Where the tape gives no time code, it mostly stands on blank tape past the
+// end of the recording.
+const QString kNoTimecodeAdvice = QStringLiteral(
+    " The tape may stand past the end of its recording, where there is no time code. Rewind the tape into the "
+    "recording (with the buttons of the camcorder), or choose \"Capture whole tape from the begin to the end.\" or "
+    "\"I going to capturing manually.\".");
 const QString kNoFileName = QStringLiteral("You have to select a file name to capture.");
 
 // Leaving a spin edit, or releasing a mouse button or key in it, renews the
@@ -374,8 +380,13 @@ void TMainForm::LeaveCaptureSetupPage()
     if (FProject) {
         TTimecode tc{};
         const TTapeOption option = FProject->TapeOption;
-        if ((option == toXtoN || option == toNtoX) && !DVCapture->GetTimecode(tc))
-            throw Exception(kNoTimecode);
+        bool measured = true;
+        if ((option == toXtoN || option == toNtoX) && !DVCapture->GetTimecode(tc)) {
+            // Going back needs no range: the page is left and nothing stored.
+            if (!FGoingBack)
+                throw Exception(kNoTimecode + kNoTimecodeAdvice);
+            measured = false;
+        }
         const TTimecode zero = MakeTimecode(0, 0, 0, 0);
         TTimecode start = zero, end = zero;
         switch (option) {
@@ -392,8 +403,10 @@ void TMainForm::LeaveCaptureSetupPage()
         default:
             break;
         }
-        FProject->SetStartTime(start);
-        FProject->SetEndTime(end);
+        if (measured) {
+            FProject->SetStartTime(start);
+            FProject->SetEndTime(end);
+        }
     }
     CapSetupCameraMonitoringTimer->stop();
     DVCapture->SetActive(false);
@@ -477,9 +490,12 @@ void TMainForm::UpdateDiskSpaceEstimate()
     const TTimecode zero = MakeTimecode(0, 0, 0, 0);
     TTimecode start = zero, end = zero;
     bool shown = false;
+    bool measured = true;
     if (FProject->TapeOption == toXtoN) {
-        if (!DVCapture->GetTimecode(end))
+        if (!DVCapture->GetTimecode(end)) {
             end = zero;
+            measured = false;
+        }
         shown = true;
     } else if (FProject->TapeOption == toXtoX) {
         start = TimecodeOf(CapFromHSpin, CapFromMSpin, CapFromSSpin, CapFromFSpin);
@@ -490,8 +506,10 @@ void TMainForm::UpdateDiskSpaceEstimate()
     const std::int64_t frames = std::llabs(TimecodeDiff(start, end, BYTE(rate)));
     const std::int64_t seconds = frames / rate;
     const std::int64_t required = seconds * kDiskBytesPerSecond;
-    CapReqDiskSpaceLabel->setText(QStringLiteral("about %1; %2 of video")
-                                      .arg(FormatBytes(QString(), true, required), FormatDuration(1, seconds)));
+    // "about 0 bytes" would say there is nothing to capture.
+    CapReqDiskSpaceLabel->setText(measured ? QStringLiteral("about %1; %2 of video")
+                                                 .arg(FormatBytes(QString(), true, required), FormatDuration(1, seconds))
+                                           : QStringLiteral("unknown: the tape gives no time code where it stands"));
     CapReqDiskSpaceTitleLabel->setVisible(shown);
     CapReqDiskSpaceLabel->setVisible(shown);
 
