@@ -120,6 +120,7 @@ protected:
         EXPECT_TRUE(message.contains(disk.mounted() ? "is read-only" : "cannot be created")) << message.toStdString();
         EXPECT_FALSE(message.contains("External exception")) << message.toStdString();
         EXPECT_TRUE(form->FProject->Files.isEmpty());
+        EXPECT_EQ(form->DVCapture->GetTransportState(), tsStop) << "the next start begins where this one would have";
         EXPECT_NO_THROW(form->DVCapture->Stop());
         EXPECT_NO_THROW(form->DVCapture->SetActive(false));
         EXPECT_TRUE(QDir(disk.qpath()).entryList(QDir::Files).isEmpty());
