@@ -115,9 +115,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
     CreateFinishPage();
     FWizardPages = WizardPages();
     UpdateCaption();
-    // At least the design size, and at least what the fullest page needs.
-    const QSize least = minimumSizeHint();
-    setMinimumSize(std::max(700, least.width()), std::max(550, least.height()));
+    // Every page fits this size; with larger fonts the fullest one scrolls.
+    setMinimumSize(700, 550);
 }
 
 TMainForm::~TMainForm()

@@ -233,20 +233,8 @@ void TMainForm::CreateCapturePage()
     captureRow->addWidget(StartCaptureButton);
     captureRow->addWidget(StopCaptureButton);
     captureRow->addStretch(1);
-    page->addLayout(captureRow, 2, 0);
-
-    auto* counters = new QGridLayout;
-    counters->addWidget(new QLabel(QStringLiteral("Dropped frames:"), CaptureTab), 0, 0);
-    CaptureDroppedEdit = new QLineEdit(QStringLiteral("0"), CaptureTab);
-    CaptureDroppedEdit->setObjectName(QStringLiteral("CaptureDroppedEdit"));
-    CaptureDroppedEdit->setReadOnly(true);
-    counters->addWidget(CaptureDroppedEdit, 0, 1);
-    counters->addWidget(new QLabel(QStringLiteral("Record time:"), CaptureTab), 1, 0);
-    CaptureDateTimeEdit = new QLineEdit(CaptureTab);
-    CaptureDateTimeEdit->setObjectName(QStringLiteral("CaptureDateTimeEdit"));
-    CaptureDateTimeEdit->setReadOnly(true);
-    counters->addWidget(CaptureDateTimeEdit, 1, 1);
-    page->addLayout(counters, 3, 0);
+    // Nothing under the buttons: their balloons open there and hide nothing.
+    page->addLayout(captureRow, 2, 0, Qt::AlignTop);
 
     // Right: the device and capture panels, the disk space.
     auto* panels = new QGridLayout;
@@ -268,7 +256,20 @@ void TMainForm::CreateCapturePage()
     CaptureFileTypeLabel = new QLabel(CaptureTab);
     CaptureFileTypeLabel->setObjectName(QStringLiteral("CaptureFileTypeLabel"));
     panels->addWidget(CaptureFileTypeLabel, 5, 1);
-    panels->setColumnStretch(1, 1);
+    // The counters of the running capture, with the capture's settings.
+    const auto counter = [&](int Row, const QString& Caption, const char* Name) {
+        panels->addWidget(new QLabel(Caption, CaptureTab), Row, 0);
+        auto* edit = new QLineEdit(CaptureTab);
+        edit->setObjectName(QLatin1String(Name));
+        edit->setReadOnly(true);
+        edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("00.00.0000 00:00:00")) + 16);
+        panels->addWidget(edit, Row, 1);
+        return edit;
+    };
+    CaptureDroppedEdit = counter(6, QStringLiteral("Dropped frames:"), "CaptureDroppedEdit");
+    CaptureDroppedEdit->setText(QStringLiteral("0"));
+    CaptureDateTimeEdit = counter(7, QStringLiteral("Record time:"), "CaptureDateTimeEdit");
+    panels->setColumnStretch(2, 1);
     page->addLayout(panels, 0, 1);
 
     DriveInfoView = new QTreeWidget(CaptureTab);

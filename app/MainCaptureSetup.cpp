@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTimer>
@@ -204,13 +205,32 @@ void TMainForm::CreateCaptureSetupPage()
     Bind(CapScenesWhole, &QAction::triggered, &TMainForm::CapScenesWholeExecute);
     Bind(CapScenesMult, &QAction::triggered, &TMainForm::CapScenesMultExecute);
 
-    auto* page = new QVBoxLayout(CaptureSetupTab);
+    // At the window's smallest size the page scrolls rather than squeeze its
+    // choices into each other.
+    auto* outer = new QVBoxLayout(CaptureSetupTab);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(CaptureSetupTab);
+    scroll->setObjectName(QStringLiteral("CaptureSetupScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget(scroll);
+    content->setObjectName(QStringLiteral("CaptureSetupContent"));
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
+    auto* page = new QVBoxLayout(content);
+    page->setContentsMargins(9, 0, 9, 0);
+    page->setSpacing(4);
+    // Tight groups: the page has many lines to fit into the window's smallest size.
+    const auto tight = [](QLayout* Layout) {
+        Layout->setContentsMargins(9, 2, 9, 4);
+        Layout->setSpacing(2);
+    };
 
     // Capture mode.
     SetupTapeBox = new QGroupBox(QStringLiteral("Capture mode"), CaptureSetupTab);
     SetupTapeBox->setObjectName(QStringLiteral("SetupTapeBox"));
     auto* mode = new QVBoxLayout(SetupTapeBox);
-    mode->setSpacing(2);
+    tight(mode);
     CapFromXtoNRadio = MakeButton<QRadioButton>(SetupTapeBox, "CapFromXtoNRadio", CapFromXtoN);
     CapFromNtoXRadio = MakeButton<QRadioButton>(SetupTapeBox, "CapFromNtoXRadio", CapFromNtoX);
     CapFromBtoERadio = MakeButton<QRadioButton>(SetupTapeBox, "CapFromBtoERadio", CapFromBtoE);
@@ -234,18 +254,21 @@ void TMainForm::CreateCaptureSetupPage()
     QSpinBox* const rows[2][4] = {{CapFromHSpin, CapFromMSpin, CapFromSSpin, CapFromFSpin},
                                         {CapToHSpin, CapToMSpin, CapToSSpin, CapToFSpin}};
     const QString units[4] = {QStringLiteral("h"), QStringLiteral("m"), QStringLiteral("s"), QStringLiteral("f")};
+    // From and to side by side, in one line.
     for (int row = 0; row < 2; ++row) {
+        const int first = row * 9;
         QLabel* title = MakeLabel(SetupTapeBox, row == 0 ? QStringLiteral("from:") : QStringLiteral("to:"));
-        interval->addWidget(title, row, 0);
+        title->setContentsMargins(row == 0 ? 0 : 16, 0, 0, 0);
+        interval->addWidget(title, 0, first);
         IntervalControls.push_back(title);
         for (int k = 0; k < 4; ++k) {
-            interval->addWidget(rows[row][k], row, 1 + 2 * k);
+            interval->addWidget(rows[row][k], 0, first + 1 + 2 * k);
             QLabel* unit = MakeLabel(SetupTapeBox, units[k]);
-            interval->addWidget(unit, row, 2 + 2 * k);
+            interval->addWidget(unit, 0, first + 2 + 2 * k);
             IntervalControls.push_back(unit);
         }
     }
-    interval->setColumnStretch(9, 1);
+    interval->setColumnStretch(18, 1);
     auto* watcher = new SpinWatcher(this);
     for (const auto& row : rows)
         for (QSpinBox* spin : row) {
@@ -266,6 +289,7 @@ void TMainForm::CreateCaptureSetupPage()
     auto* typeBox = new QGroupBox(QStringLiteral("File type"), CaptureSetupTab);
     typeBox->setObjectName(QStringLiteral("FileTypeBox"));
     auto* typeLayout = new QVBoxLayout(typeBox);
+    tight(typeLayout);
     CapType1Radio = MakeButton<QRadioButton>(typeBox, "CapType1Radio", CapType1);
     CapType2Radio = MakeButton<QRadioButton>(typeBox, "CapType2Radio", CapType2);
     typeLayout->addWidget(CapType1Radio);
@@ -275,6 +299,7 @@ void TMainForm::CreateCaptureSetupPage()
     auto* previewBox = new QGroupBox(QStringLiteral("Preview"), CaptureSetupTab);
     previewBox->setObjectName(QStringLiteral("PreviewBox"));
     auto* previewLayout = new QVBoxLayout(previewBox);
+    tight(previewLayout);
     CapPreviewCheckBox = MakeButton<QCheckBox>(previewBox, "CapPreviewCheckBox", CapPreview);
     previewLayout->addWidget(CapPreviewCheckBox);
     previewLayout->addStretch(1);
@@ -282,6 +307,7 @@ void TMainForm::CreateCaptureSetupPage()
     auto* scenesBox = new QGroupBox(QStringLiteral("Scenes detection"), CaptureSetupTab);
     scenesBox->setObjectName(QStringLiteral("ScenesBox"));
     auto* scenesLayout = new QVBoxLayout(scenesBox);
+    tight(scenesLayout);
     CapScenesWholeRadio = MakeButton<QRadioButton>(scenesBox, "CapScenesWholeRadio", CapScenesWhole);
     CapScenesMultRadio = MakeButton<QRadioButton>(scenesBox, "CapScenesMultRadio", CapScenesMult);
     scenesLayout->addWidget(CapScenesWholeRadio);
@@ -296,6 +322,7 @@ void TMainForm::CreateCaptureSetupPage()
     auto* drivesBox = new QGroupBox(QStringLiteral("Drives and folders"), CaptureSetupTab);
     drivesBox->setObjectName(QStringLiteral("DrivesBox"));
     auto* drives = new QGridLayout(drivesBox);
+    tight(drives);
     drives->addWidget(MakeLabel(drivesBox, QStringLiteral("Capture to the folder:")), 0, 0);
     CaptureFolderLabel = MakeLabel(drivesBox, QString(), "CaptureFolderLabel");
     CaptureFolderLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);

@@ -135,8 +135,16 @@ TEST_F(ShellTest, FrameButtonsAreBoundToTheirActions)
     // The pages and the status bar draw images 0 and 1 of both lists.
     EXPECT_GE(form->x16ImageList.Count(), 2);
     EXPECT_GE(form->x32ImageList.Count(), 2);
-    EXPECT_GE(form->minimumWidth(), 700);
-    EXPECT_GE(form->minimumHeight(), 550);
+    // At its smallest the window still holds every page whole (the fullest
+    // one scrolls when the fonts are large).
+    EXPECT_EQ(form->minimumSize(), QSize(700, 550));
+    form->resize(form->minimumSize());
+    form->show();
+    for (int i = 0; i < form->PageControl->count(); ++i) {
+        const QSize least = form->PageControl->widget(i)->minimumSizeHint();
+        EXPECT_LE(least.height(), form->PageControl->height()) << form->PageControl->widget(i)->objectName().toStdString();
+        EXPECT_LE(least.width(), form->PageControl->width()) << form->PageControl->widget(i)->objectName().toStdString();
+    }
 }
 
 TEST_F(ShellTest, StatusBarPanelZeroOpensTheMenuUnlessCapturing)
