@@ -325,9 +325,15 @@ void TTlmDVCapture::Start()
         // component is left stopped, so that neither Stop nor a deactivation
         // raises again.
         const QString failure = WriteFailure();
-        FSceneDocument.reset();
-        FScenesNode = {};
-        FCurrentScene = {};
+        {
+            // Part of the graph may be streaming already: the frame handler
+            // reads the scene document under this lock.
+            std::lock_guard<TCriticalSection> guard(FCaptureLock);
+            FFrameCB->SetEnabled(false);
+            FSceneDocument.reset();
+            FScenesNode = {};
+            FCurrentScene = {};
+        }
         try {
             Stop();
         } catch (const std::exception&) {

@@ -26,6 +26,8 @@ function(th_add_gtest name)
       message(FATAL_ERROR "th_add_gtest(${name}): one label only, got ${ARG_LABELS}")
     endif()
     list(APPEND props LABELS ${ARG_LABELS})
+    # A stage that runs one label builds just its binaries (th_tests_<label>).
+    set_property(GLOBAL APPEND PROPERTY TH_TESTS_${ARG_LABELS} ${name})
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST

@@ -199,10 +199,9 @@ public:
         if (riid == IID_IUnknown)
             found = static_cast<IUnknown*>(static_cast<First*>(this));
         else
-            ((found == nullptr && riid == IidOf<Interfaces>::value
-                  ? (found = static_cast<Interfaces*>(this), true)
-                  : false),
-             ...);
+            // The first interface whose IID matches; the fold stops there.
+            (void)((riid == IidOf<Interfaces>::value && (found = static_cast<Interfaces*>(this)) != nullptr)
+                   || ...);
         if (!found)
             found = QueryExtra(riid);
         if (!found) {

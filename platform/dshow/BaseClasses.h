@@ -176,7 +176,10 @@ public:
     // Major type or format type GUID_NULL.
     bool IsPartiallySpecified() const;
 
-    bool operator==(const AM_MEDIA_TYPE& other) const { return th::dshow::SameMediaType(*this, other); }
+    // Both sides as the plain type, so that a comparison of two CMediaType
+    // has one best candidate, not a member and its reversed form.
+    friend bool operator==(const AM_MEDIA_TYPE& a, const CMediaType& b) { return th::dshow::SameMediaType(a, b); }
+    friend bool operator==(const CMediaType& a, const CMediaType& b) { return th::dshow::SameMediaType(a, b); }
 };
 
 // --- Samples and the memory allocator -------------------------------------------------------
