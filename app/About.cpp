@@ -26,7 +26,14 @@ namespace {
 
 constexpr char kVersionSection[] = ".tharvest.version";
 
-__attribute__((section(".tharvest.version"), used, retain)) const char kVersionRecord[] =
+// The section is the record and nothing more: clang's AddressSanitizer would
+// pad it with zeros that read as terminators of a damaged record.
+#if defined(__clang__)
+#define TH_RECORD_UNPADDED __attribute__((no_sanitize("address")))
+#else
+#define TH_RECORD_UNPADDED
+#endif
+TH_RECORD_UNPADDED __attribute__((section(".tharvest.version"), used, retain)) const char kVersionRecord[] =
     "FileVersion\0"
     "1.0.0.65\0"
     "ProductVersion\0"

@@ -229,14 +229,7 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
             continue;
         }
         if (item.kind == DvFrame::Missed || !sample) {
-            // Frames that went by before the thread first looked (it starts
-            // after the deck may already play) or before there was a buffer
-            // are not part of the run, as frames after its last one are not:
-            // the run begins with its first frame, not with an empty slot.
-            const bool beforeTheRun =
-                first && (!sample || item.why == DropReason::Late || item.why == DropReason::NoBuffer);
-            if (!beforeTheRun)
-                noteDropped(position, item.periods);
+            noteDropped(position, item.periods);
             position += item.periods;
             if (!sample)
                 run.pause(std::chrono::milliseconds(1));
