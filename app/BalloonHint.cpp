@@ -1,6 +1,12 @@
 #include "app/BalloonHint.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QGridLayout>
+#include <QLineEdit>
 #include <QRegion>
 #include <QLabel>
 #include <QPainter>
@@ -10,6 +16,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 constexpr int kTail = 10; // height of the pointer at the top edge
@@ -89,28 +96,77 @@ QString TBalloonHint::Description() const
     return isVisible() ? FText->text() : QString();
 }
 
+namespace {
+
+// The controls of Window that a balloon at Area (global) would hide, the
+// anchor aside: every visible control a user reads or works, which texts and
+// frames are not.
+int CoveredControls(const QWidget* Window, const QWidget* Anchor, const QRect& Area)
+{
+    int covered = 0;
+    for (const QWidget* w : Window->findChildren<QWidget*>()) {
+        if (w == Anchor || !w->isVisible() || w->window() != Window)
+            continue;
+        const bool control = qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLineEdit*>(w) ||
+                             qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QComboBox*>(w) ||
+                             qobject_cast<const QAbstractSlider*>(w) || qobject_cast<const QAbstractItemView*>(w);
+        // A spin box's own editor counts with the spin box.
+        if (!control || qobject_cast<const QAbstractSpinBox*>(w->parentWidget()))
+            continue;
+        if (QRect(w->mapToGlobal(QPoint(0, 0)), w->size()).intersects(Area))
+            ++covered;
+    }
+    return covered;
+}
+
+} // namespace
+
 void TBalloonHint::place()
 {
     if (!FAnchor)
         return;
     // The tail points at the middle of the control's right half, from below
-    // it, or from above when the window has no room below. The balloon stays
-    // inside the anchor's window, where it can be seen and closed.
+    // it (or from above), with the body to the right of the tail or to its
+    // left: of these the first place that hides the fewest other controls,
+    // so that the balloon never covers what it explains. It stays inside the
+    // anchor's window, where it can be seen and closed.
     const QPoint target = FAnchor->mapToGlobal(QPoint(FAnchor->width() * 3 / 4, FAnchor->height()));
     const QWidget* window = FAnchor->window();
     const QRect area(window->mapToGlobal(QPoint(0, 0)), window->size());
-    const bool below = target.y() + height() <= area.bottom() + 1 ||
-                       target.y() - FAnchor->height() - height() < area.top();
-    if (below != FTailUp) {
-        FTailUp = below;
+    struct Place {
+        bool below;
+        int x;
+        int y;
+        int covered;
+    };
+    std::vector<Place> places;
+    for (const bool below : {true, false}) {
+        if (below != FTailUp) {
+            FTailUp = below;
+            layout()->setContentsMargins(10, FTailUp ? kTail + 8 : 8, 8, FTailUp ? 10 : kTail + 10);
+            adjustSize();
+        }
+        const int y = below ? target.y() : target.y() - FAnchor->height() - height();
+        if (y < area.top() || y + height() > area.bottom() + 1)
+            continue;
+        for (const int x : {target.x() - 2 * kTail, target.x() + 2 * kTail - width()}) {
+            const int fitted = std::max(area.left(), std::min(x, area.right() + 1 - width()));
+            places.push_back({below, fitted, y, CoveredControls(window, FAnchor, QRect(fitted, y, width(), height()))});
+        }
+    }
+    // No room either way: below, as far as it goes.
+    Place best{true, target.x() - 2 * kTail, target.y(), 0};
+    if (!places.empty())
+        best = *std::min_element(places.begin(), places.end(),
+                                 [](const Place& a, const Place& b) { return a.covered < b.covered; });
+    if (best.below != FTailUp) {
+        FTailUp = best.below;
         layout()->setContentsMargins(10, FTailUp ? kTail + 8 : 8, 8, FTailUp ? 10 : kTail + 10);
         adjustSize();
     }
-    int x = target.x() - 2 * kTail;
-    x = std::max(area.left(), std::min(x, area.right() + 1 - width()));
-    const int y = FTailUp ? target.y() : target.y() - FAnchor->height() - height();
+    const int x = std::max(area.left(), std::min(best.x, area.right() + 1 - width()));
     FTailX = std::clamp(target.x() - x, kRadius + kTail, std::max(kRadius + kTail, width() - kRadius - kTail));
-    move(x, y);
+    move(x, best.y);
     // Without a compositing window manager nothing is translucent: the mask
     // keeps the corners and the room beside the tail from showing black.
     setMask(QRegion(Shape().toFillPolygon().toPolygon()));

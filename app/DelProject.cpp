@@ -101,7 +101,10 @@ TDeleteProjectForm::TDeleteProjectForm(TMainForm* MainForm) : QDialog(MainForm),
 
     DelFilesProgress = new QProgressBar(this);
     DelFilesProgress->setObjectName(QStringLiteral("DelFilesProgress"));
-    DelFilesProgress->setTextVisible(false);
+    // With its figure it reads as a progress bar even at 0, not as an empty box.
+    DelFilesProgress->setTextVisible(true);
+    DelFilesProgress->setFormat(QStringLiteral("%p%"));
+    DelFilesProgress->setAlignment(Qt::AlignCenter);
     DelFilesProgress->setMinimumWidth(360);
     layout->addWidget(DelFilesProgress);
 

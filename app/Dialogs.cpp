@@ -116,17 +116,37 @@ int runMessageBox(const QString& msg, TMsgDlgType type, const std::vector<std::p
         if (result == escapeResult)
             box.setEscapeButton(b);
     }
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        box.adjustSize();
-        box.move(screen->availableGeometry().center() - box.rect().center());
-    }
     if (HasModalHook())
         return ExecModal(box);
-    box.exec();
+    ExecModal(box);
     for (const auto& [b, result] : made)
         if (box.clickedButton() == b)
             return result;
     return escapeResult;
+}
+
+// Every dialog alike: a title and a close button, no minimise or maximise
+// button (the window system offers those for any window that does not say
+// otherwise). Message dialogs centred on the screen that holds the window
+// they speak for, the others on the window that owns them.
+void settleDialog(QDialog& Dialog)
+{
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+    flags |= Dialog.windowFlags() & Qt::MSWindowsFixedSizeDialogHint;
+    if (Dialog.windowFlags() != flags)
+        Dialog.setWindowFlags(flags);
+    if (Dialog.isVisible())
+        return;
+    if (!Dialog.testAttribute(Qt::WA_Resized))
+        Dialog.adjustSize();
+    QWidget* owner = Dialog.parentWidget() ? Dialog.parentWidget()->window() : QApplication::activeWindow();
+    QRect around;
+    if (owner && !qobject_cast<QMessageBox*>(&Dialog))
+        around = owner->frameGeometry();
+    else if (QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen())
+        around = screen->availableGeometry();
+    if (around.isValid())
+        Dialog.move(around.center() - Dialog.rect().center());
 }
 
 } // namespace
@@ -169,6 +189,7 @@ QFileDialog* NewFileDialog(QWidget* Parent, const char* Name, const QString& Cap
 
 int ExecModal(QDialog& Dialog)
 {
+    settleDialog(Dialog);
     if (!hook())
         return Dialog.exec();
     // A copy, so that a hook may replace itself while it answers.

@@ -115,9 +115,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), x16ImageList(16, 16
     CreateFinishPage();
     FWizardPages = WizardPages();
     UpdateCaption();
-    // At least the design size, and at least what the fullest page needs.
-    const QSize least = minimumSizeHint();
-    setMinimumSize(std::max(700, least.width()), std::max(550, least.height()));
+    // Every page fits this size; with larger fonts the fullest one scrolls.
+    setMinimumSize(700, 550);
 }
 
 TMainForm::~TMainForm()
@@ -427,6 +426,10 @@ void TMainForm::FormActivate()
 void TMainForm::FormCloseQuery(bool& CanClose)
 {
     SaveSettings();
+    // The deck is stopped where it winds; the page stays usable should the
+    // close be refused.
+    if (FTapeWait != TTapeWait::None)
+        EndTapeWait();
     if (FCapturing)
         StopCapture(false);
     if (!CloseProject())

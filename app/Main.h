@@ -21,6 +21,7 @@
 #include "project/Project.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -198,8 +199,11 @@ public:
     void LoadScenesList();
     // The thumbnails of one captured file; raises when it cannot be read.
     void LoadScenesOfFile(TTlmFramesGrabber& Grabber, const QString& File);
-    void RewindTapeAndWait();
-    void WaitForTheSeek();
+    // Sends the rewind and leaves the wait to TapeWaitTimer; False when
+    // there is nothing to wait for (no video recorder).
+    bool RewindTapeAndWait();
+    // One tick of the wait for the deck before an automatic capture.
+    void TapeWaitTimerTimer();
 
     // --- Capture run -------------------------------------------------------------------------
 
@@ -263,6 +267,14 @@ public:
     int FLastNotDropped = 0;
     // Monitor ticks of an automatic capture that has had no frame yet.
     std::int32_t FNoFrameTicks = 0;
+    // Where the deck is on its way to the start of an automatic capture. The
+    // page waits on TapeWaitTimer, so that the window paints and answers
+    // meanwhile; Stop Capture or closing the window ends the wait.
+    enum class TTapeWait { None = 0, SeekSent, Winding, RewindSent, Rewinding };
+    TTapeWait FTapeWait = TTapeWait::None;
+    // Set while Previous leaves a page: a leave hook that would refuse only
+    // for what Next needs lets the user go back.
+    bool FGoingBack = false;
 
     // --- Components --------------------------------------------------------------------------
 
@@ -432,6 +444,7 @@ public:
     QTimer* TimecodeTimer = nullptr;
     QTimer* DetectIntermediateStopTimer = nullptr;
     QTimer* CaptureDiskSpaceMonitorTimer = nullptr;
+    QTimer* TapeWaitTimer = nullptr;
 
     // Finish page.
     QLabel* ResultLabel = nullptr;
@@ -520,6 +533,15 @@ private:
     // Begin Work page.
 
     // Capture page.
+    // The rest of the page's showing once the tape is where the capture starts.
+    void StartAtTapePosition();
+    void BeginTapeWait(TTapeWait State);
+    // Ends a wait for the deck: the deck stopped (when it is still there) and
+    // the page back in the preview, usable, showing Status (by default that
+    // the user stopped it).
+    void EndTapeWait(const QString& Status = QString());
+    // When the wait began, and when its state last changed.
+    QElapsedTimer FTapeWaitClock;
 
     // Capture run.
     void RunCaptureStart();

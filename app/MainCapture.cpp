@@ -15,7 +15,6 @@
 #include <QCoreApplication>
 #include <QDomDocument>
 #include <QDomElement>
-#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -234,20 +233,8 @@ void TMainForm::CreateCapturePage()
     captureRow->addWidget(StartCaptureButton);
     captureRow->addWidget(StopCaptureButton);
     captureRow->addStretch(1);
-    page->addLayout(captureRow, 2, 0);
-
-    auto* counters = new QGridLayout;
-    counters->addWidget(new QLabel(QStringLiteral("Dropped frames:"), CaptureTab), 0, 0);
-    CaptureDroppedEdit = new QLineEdit(QStringLiteral("0"), CaptureTab);
-    CaptureDroppedEdit->setObjectName(QStringLiteral("CaptureDroppedEdit"));
-    CaptureDroppedEdit->setReadOnly(true);
-    counters->addWidget(CaptureDroppedEdit, 0, 1);
-    counters->addWidget(new QLabel(QStringLiteral("Record time:"), CaptureTab), 1, 0);
-    CaptureDateTimeEdit = new QLineEdit(CaptureTab);
-    CaptureDateTimeEdit->setObjectName(QStringLiteral("CaptureDateTimeEdit"));
-    CaptureDateTimeEdit->setReadOnly(true);
-    counters->addWidget(CaptureDateTimeEdit, 1, 1);
-    page->addLayout(counters, 3, 0);
+    // Nothing under the buttons: their balloons open there and hide nothing.
+    page->addLayout(captureRow, 2, 0, Qt::AlignTop);
 
     // Right: the device and capture panels, the disk space.
     auto* panels = new QGridLayout;
@@ -269,7 +256,20 @@ void TMainForm::CreateCapturePage()
     CaptureFileTypeLabel = new QLabel(CaptureTab);
     CaptureFileTypeLabel->setObjectName(QStringLiteral("CaptureFileTypeLabel"));
     panels->addWidget(CaptureFileTypeLabel, 5, 1);
-    panels->setColumnStretch(1, 1);
+    // The counters of the running capture, with the capture's settings.
+    const auto counter = [&](int Row, const QString& Caption, const char* Name) {
+        panels->addWidget(new QLabel(Caption, CaptureTab), Row, 0);
+        auto* edit = new QLineEdit(CaptureTab);
+        edit->setObjectName(QLatin1String(Name));
+        edit->setReadOnly(true);
+        edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("00.00.0000 00:00:00")) + 16);
+        panels->addWidget(edit, Row, 1);
+        return edit;
+    };
+    CaptureDroppedEdit = counter(6, QStringLiteral("Dropped frames:"), "CaptureDroppedEdit");
+    CaptureDroppedEdit->setText(QStringLiteral("0"));
+    CaptureDateTimeEdit = counter(7, QStringLiteral("Record time:"), "CaptureDateTimeEdit");
+    panels->setColumnStretch(2, 1);
     page->addLayout(panels, 0, 1);
 
     DriveInfoView = new QTreeWidget(CaptureTab);
@@ -322,6 +322,9 @@ void TMainForm::CreateCapturePage()
     Bind(TimecodeTimer, &QTimer::timeout, &TMainForm::TimecodeTimerTimer);
     Bind(DetectIntermediateStopTimer, &QTimer::timeout, &TMainForm::DetectIntermediateStopTimerTimer);
     Bind(CaptureDiskSpaceMonitorTimer, &QTimer::timeout, &TMainForm::CaptureDiskSpaceMonitorTimerTimer);
+    // Often enough that the capture starts soon after the deck is there.
+    TapeWaitTimer = NewTimer(this, "TapeWaitTimer", 100);
+    Bind(TapeWaitTimer, &QTimer::timeout, &TMainForm::TapeWaitTimerTimer);
 }
 
 void TMainForm::EnterCapturePage()
@@ -390,21 +393,46 @@ void TMainForm::CaptureTabShow()
     CaptureStatusText->setToolTip(QString());
 
     CaptureStatusText->setText(QStringLiteral("Ready for capture. Press the Start Capture button to begin."));
-    if (option == toXtoN || option == toXtoX) {
-        const TTimecode start = FProject->StartTime;
-        CaptureStatusText->setText(QString::asprintf("Setting the tape to the start position (%.2dh%.2dm%.2ds%.2df).",
-                                                     start.Hours, start.Minutes, start.Seconds, start.Frames));
-        TTimecode read{};
-        DVCapture->ReadTimecode(read);
-        ProcessMessages();
-        if (TimecodeDiff(start, read, BYTE(DVCapture->FrameRate())) != 0 && DVCapture->SeekATN(start))
-            WaitForTheSeek();
-    } else if (option == toBtoE) {
-        CaptureStatusText->setText(QStringLiteral("Rewinding the tape."));
-        ProcessMessages();
-        RewindTapeAndWait();
+    const TTimecode start = FProject->StartTime;
+    try {
+        if (option == toXtoN || option == toXtoX) {
+            CaptureStatusText->setText(QString::asprintf("Setting the tape to the start position (%.2dh%.2dm%.2ds%.2df).",
+                                                         start.Hours, start.Minutes, start.Seconds, start.Frames));
+            TTimecode read{};
+            DVCapture->ReadTimecode(read);
+            ProcessMessages();
+            // The seek answers once the deck has taken it; the deck winds on
+            // by itself, and the timer watches it get there.
+            if (TimecodeDiff(start, read, BYTE(DVCapture->FrameRate())) != 0 && DVCapture->SeekATN(start)) {
+                BeginTapeWait(TTapeWait::SeekSent);
+                return;
+            }
+        } else if (option == toBtoE) {
+            CaptureStatusText->setText(QStringLiteral("Rewinding the tape."));
+            ProcessMessages();
+            if (RewindTapeAndWait())
+                return;
+        }
+    } catch (const std::exception& e) {
+        // Nothing may stay half done: the deck stopped, the page usable.
+        RecoverFromFailedStart();
+        const QString where = QString::asprintf("%.2dh%.2dm%.2ds%.2df", start.Hours, start.Minutes, start.Seconds,
+                                                start.Frames);
+        CaptureStatusText->setText(
+            QStringLiteral("The tape could not be set to the start position (%1). Press the Start Capture button to "
+                           "capture from where the tape stands, or Previous to choose another range.")
+                .arg(where));
+        const auto* raised = dynamic_cast<const Exception*>(&e);
+        throw Exception(QStringLiteral("The tape could not be set to the start position (%1): %2. The position may "
+                                       "lie beyond the end of the recording.")
+                            .arg(where, raised ? raised->Message() : QString::fromLocal8Bit(e.what())));
     }
-    if (option != toManual)
+    StartAtTapePosition();
+}
+
+void TMainForm::StartAtTapePosition()
+{
+    if (FProject && FProject->TapeOption != toManual)
         StartCapture();
     DVCapture->Start();
     CaptureDiskSpaceMonitorTimer->start();
@@ -413,6 +441,11 @@ void TMainForm::CaptureTabShow()
 
 void TMainForm::LeaveCapturePage()
 {
+    if (FTapeWait != TTapeWait::None) {
+        TapeWaitTimer->stop();
+        FTapeWait = TTapeWait::None;
+        DVCapture->TransportStop();
+    }
     CaptureDiskSpaceMonitorTimer->stop();
     CapSetupCameraMonitoringTimer->stop();
     if (CaptureBalloonHint->Shown())
@@ -441,6 +474,8 @@ void TMainForm::CaptureDeviceLost(QObject*, TDeviceMode ADeviceMode)
         return;
     }
     const bool capturing = FCapturing;
+    if (FTapeWait != TTapeWait::None)
+        EndTapeWait(kDisconnected);
     if (capturing)
         StopCapture(false);
     UpdateCaptureInfo();
@@ -457,8 +492,10 @@ void TMainForm::UpdateCaptureInfo()
     const bool sound = active && (mode == cmPreview || mode == cmDVType1wPreview || mode == cmDVType2wPreview);
     VolumeTitleLabel->setEnabled(sound);
     CaptureVolumeTrackBar->setEnabled(sound);
-    CaptureStart->setEnabled(active && mode == cmPreview);
-    CaptureStop->setEnabled(active && mode != cmPreview);
+    // While the deck winds to the start, Stop Capture ends the wait.
+    const bool waiting = FTapeWait != TTapeWait::None;
+    CaptureStart->setEnabled(active && mode == cmPreview && !waiting);
+    CaptureStop->setEnabled(active && (mode != cmPreview || waiting));
 
     // The component keeps the format of its last graph; without a device
     // there is no signal.
@@ -663,31 +700,111 @@ void TMainForm::LoadScenesOfFile(TTlmFramesGrabber& Grabber, const QString& File
     }
 }
 
-// The deck winds to the start after the seek has returned; a play command
-// before it gets there would start the capture wherever the tape stands. The
-// page paints meanwhile; the user's input waits, as nothing may leave the
-// page halfway. A deck that never stops winding is given up after the time
-// a whole cassette takes.
-void TMainForm::WaitForTheSeek()
+namespace {
+
+// A deck that never reports the end of its winding is given up after the
+// time a whole cassette takes; the capture then starts where it stands.
+constexpr qint64 kWindingLimitMs = 6 * 60 * 1000;
+// A seek the deck finished before the first look, or one it never showed
+// winding for, is taken as there after this time.
+constexpr qint64 kSeekSettleMs = 2000;
+
+bool Winding(TTransportState State)
 {
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        const TTransportState state = DVCapture->GetTransportState();
-        if ((state != tsFForw && state != tsRew && state != tsRewFastest) || DVCapture->GetDeviceType() != dtVCR
-            || waited.elapsed() > 6 * 60 * 1000)
-            return;
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        Sleep(20);
-    }
+    return State == tsFForw || State == tsRew || State == tsRewFastest;
 }
 
-void TMainForm::RewindTapeAndWait()
+} // namespace
+
+void TMainForm::BeginTapeWait(TTapeWait State)
+{
+    FTapeWait = State;
+    FTapeWaitClock.start();
+    TapeWaitTimer->start();
+    NextPage->setEnabled(false);
+    PreviosPage->setEnabled(false);
+    UpdateCaptureInfo();
+}
+
+// The deck winds to the start after the seek or the rewind has returned; a
+// play command before it gets there would start the capture wherever the tape
+// stands. The page waits tick by tick, so that it paints and Stop Capture or
+// closing the window can end the wait; nothing else may leave the page
+// halfway, so Next and Previous stay off meanwhile.
+void TMainForm::TapeWaitTimerTimer()
+{
+    if (FTapeWait == TTapeWait::None) {
+        TapeWaitTimer->stop();
+        return;
+    }
+    if (!DVCapture->Active() || DVCapture->GetDeviceType() != dtVCR) {
+        EndTapeWait(DVCapture->Active() ? QStringLiteral("The device is no longer a video recorder, so the tape cannot "
+                                                         "be positioned. Press the Start Capture button to capture.")
+                                        : kDisconnected);
+        return;
+    }
+    const TTransportState state = DVCapture->GetTransportState();
+    const qint64 waited = FTapeWaitClock.elapsed();
+    bool there = false;
+    switch (FTapeWait) {
+    case TTapeWait::SeekSent:
+        if (Winding(state)) {
+            FTapeWait = TTapeWait::Winding;
+        } else {
+            TTimecode read{};
+            there = (DVCapture->ReadTimecode(read) && FProject && read == FProject->StartTime) ||
+                    waited >= kSeekSettleMs;
+        }
+        break;
+    case TTapeWait::Winding:
+        there = !Winding(state) || waited >= kWindingLimitMs;
+        break;
+    case TTapeWait::RewindSent:
+        // A tape already at its start stops at once.
+        if (Winding(state))
+            FTapeWait = TTapeWait::Rewinding;
+        else
+            there = state == tsStop;
+        break;
+    case TTapeWait::Rewinding:
+        there = !Winding(state);
+        break;
+    case TTapeWait::None:
+        break;
+    }
+    if (!there)
+        return;
+    TapeWaitTimer->stop();
+    FTapeWait = TTapeWait::None;
+    StartAtTapePosition();
+}
+
+void TMainForm::EndTapeWait(const QString& Status)
+{
+    TapeWaitTimer->stop();
+    FTapeWait = TTapeWait::None;
+    if (DVCapture->Active() && DVCapture->GetDeviceType() == dtVCR)
+        DVCapture->TransportStop();
+    if (DVCapture->Active()) {
+        DVCapture->Start();
+        CaptureDiskSpaceMonitorTimer->start();
+        CapSetupCameraMonitoringTimer->start();
+    }
+    UpdateCaptureInfo();
+    CaptureStatusText->setText(Status.isEmpty() ? QStringLiteral("Stopped before the capture began. Press the Start "
+                                                                 "Capture button to capture from where the tape "
+                                                                 "stands.")
+                                                : Status);
+    NextPage->setEnabled(true);
+    PreviosPage->setEnabled(true);
+}
+
+bool TMainForm::RewindTapeAndWait()
 {
     if (DVCapture->GetDeviceType() != dtVCR)
-        return;
+        return false;
     DVCapture->TransportStop();
     DVCapture->TransportRew();
-    while (DVCapture->GetTransportState() != tsStop && DVCapture->GetDeviceType() == dtVCR)
-        Sleep(1000);
+    BeginTapeWait(TTapeWait::RewindSent);
+    return true;
 }

@@ -155,6 +155,12 @@ void TMainForm::RecoverFromFailedStart()
         } catch (const std::exception&) {
         }
     };
+    // The deck was set playing for the capture; left so, the next start
+    // would begin wherever the tape has run to.
+    attempt([this] {
+        if (DVCapture->Active() && DVCapture->GetDeviceType() == dtVCR)
+            DVCapture->TransportStop();
+    });
     attempt([this] { DVCapture->Stop(); });
     DeliverPosted();
     attempt([this] { DVCapture->SetCaptureMode(cmPreview); });
@@ -375,6 +381,10 @@ void TMainForm::CaptureStopExecute()
 {
     if (CaptureBalloonHint->Shown())
         CaptureBalloonHint->HideHint();
+    if (FTapeWait != TTapeWait::None) {
+        EndTapeWait();
+        return;
+    }
     StopCapture(false);
 }
 

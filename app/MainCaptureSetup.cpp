@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTimer>
@@ -41,6 +42,12 @@ constexpr std::int64_t kDiskBytesPerSecond = 3866695;
 // a few seconds to thread the tape and play.
 constexpr int kNoFrameTicks = 8;
 const QString kNoTimecode = QStringLiteral("Cannot get timecode from a DV device.");
+// Where the tape gives no time code, it mostly stands on blank tape past the
+// end of the recording.
+const QString kNoTimecodeAdvice = QStringLiteral(
+    " The tape may stand past the end of its recording, where there is no time code. Rewind the tape into the "
+    "recording (with the buttons of the camcorder), or choose \"Capture whole tape from the begin to the end.\" or "
+    "\"I going to capturing manually.\".");
 const QString kNoFileName = QStringLiteral("You have to select a file name to capture.");
 
 // Leaving a spin edit, or releasing a mouse button or key in it, renews the
@@ -198,13 +205,32 @@ void TMainForm::CreateCaptureSetupPage()
     Bind(CapScenesWhole, &QAction::triggered, &TMainForm::CapScenesWholeExecute);
     Bind(CapScenesMult, &QAction::triggered, &TMainForm::CapScenesMultExecute);
 
-    auto* page = new QVBoxLayout(CaptureSetupTab);
+    // At the window's smallest size the page scrolls rather than squeeze its
+    // choices into each other.
+    auto* outer = new QVBoxLayout(CaptureSetupTab);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(CaptureSetupTab);
+    scroll->setObjectName(QStringLiteral("CaptureSetupScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget(scroll);
+    content->setObjectName(QStringLiteral("CaptureSetupContent"));
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
+    auto* page = new QVBoxLayout(content);
+    page->setContentsMargins(9, 0, 9, 0);
+    page->setSpacing(4);
+    // Tight groups: the page has many lines to fit into the window's smallest size.
+    const auto tight = [](QLayout* Layout) {
+        Layout->setContentsMargins(9, 2, 9, 4);
+        Layout->setSpacing(2);
+    };
 
     // Capture mode.
     SetupTapeBox = new QGroupBox(QStringLiteral("Capture mode"), CaptureSetupTab);
     SetupTapeBox->setObjectName(QStringLiteral("SetupTapeBox"));
     auto* mode = new QVBoxLayout(SetupTapeBox);
-    mode->setSpacing(2);
+    tight(mode);
     CapFromXtoNRadio = MakeButton<QRadioButton>(SetupTapeBox, "CapFromXtoNRadio", CapFromXtoN);
     CapFromNtoXRadio = MakeButton<QRadioButton>(SetupTapeBox, "CapFromNtoXRadio", CapFromNtoX);
     CapFromBtoERadio = MakeButton<QRadioButton>(SetupTapeBox, "CapFromBtoERadio", CapFromBtoE);
@@ -228,18 +254,21 @@ void TMainForm::CreateCaptureSetupPage()
     QSpinBox* const rows[2][4] = {{CapFromHSpin, CapFromMSpin, CapFromSSpin, CapFromFSpin},
                                         {CapToHSpin, CapToMSpin, CapToSSpin, CapToFSpin}};
     const QString units[4] = {QStringLiteral("h"), QStringLiteral("m"), QStringLiteral("s"), QStringLiteral("f")};
+    // From and to side by side, in one line.
     for (int row = 0; row < 2; ++row) {
+        const int first = row * 9;
         QLabel* title = MakeLabel(SetupTapeBox, row == 0 ? QStringLiteral("from:") : QStringLiteral("to:"));
-        interval->addWidget(title, row, 0);
+        title->setContentsMargins(row == 0 ? 0 : 16, 0, 0, 0);
+        interval->addWidget(title, 0, first);
         IntervalControls.push_back(title);
         for (int k = 0; k < 4; ++k) {
-            interval->addWidget(rows[row][k], row, 1 + 2 * k);
+            interval->addWidget(rows[row][k], 0, first + 1 + 2 * k);
             QLabel* unit = MakeLabel(SetupTapeBox, units[k]);
-            interval->addWidget(unit, row, 2 + 2 * k);
+            interval->addWidget(unit, 0, first + 2 + 2 * k);
             IntervalControls.push_back(unit);
         }
     }
-    interval->setColumnStretch(9, 1);
+    interval->setColumnStretch(18, 1);
     auto* watcher = new SpinWatcher(this);
     for (const auto& row : rows)
         for (QSpinBox* spin : row) {
@@ -260,6 +289,7 @@ void TMainForm::CreateCaptureSetupPage()
     auto* typeBox = new QGroupBox(QStringLiteral("File type"), CaptureSetupTab);
     typeBox->setObjectName(QStringLiteral("FileTypeBox"));
     auto* typeLayout = new QVBoxLayout(typeBox);
+    tight(typeLayout);
     CapType1Radio = MakeButton<QRadioButton>(typeBox, "CapType1Radio", CapType1);
     CapType2Radio = MakeButton<QRadioButton>(typeBox, "CapType2Radio", CapType2);
     typeLayout->addWidget(CapType1Radio);
@@ -269,6 +299,7 @@ void TMainForm::CreateCaptureSetupPage()
     auto* previewBox = new QGroupBox(QStringLiteral("Preview"), CaptureSetupTab);
     previewBox->setObjectName(QStringLiteral("PreviewBox"));
     auto* previewLayout = new QVBoxLayout(previewBox);
+    tight(previewLayout);
     CapPreviewCheckBox = MakeButton<QCheckBox>(previewBox, "CapPreviewCheckBox", CapPreview);
     previewLayout->addWidget(CapPreviewCheckBox);
     previewLayout->addStretch(1);
@@ -276,6 +307,7 @@ void TMainForm::CreateCaptureSetupPage()
     auto* scenesBox = new QGroupBox(QStringLiteral("Scenes detection"), CaptureSetupTab);
     scenesBox->setObjectName(QStringLiteral("ScenesBox"));
     auto* scenesLayout = new QVBoxLayout(scenesBox);
+    tight(scenesLayout);
     CapScenesWholeRadio = MakeButton<QRadioButton>(scenesBox, "CapScenesWholeRadio", CapScenesWhole);
     CapScenesMultRadio = MakeButton<QRadioButton>(scenesBox, "CapScenesMultRadio", CapScenesMult);
     scenesLayout->addWidget(CapScenesWholeRadio);
@@ -290,6 +322,7 @@ void TMainForm::CreateCaptureSetupPage()
     auto* drivesBox = new QGroupBox(QStringLiteral("Drives and folders"), CaptureSetupTab);
     drivesBox->setObjectName(QStringLiteral("DrivesBox"));
     auto* drives = new QGridLayout(drivesBox);
+    tight(drives);
     drives->addWidget(MakeLabel(drivesBox, QStringLiteral("Capture to the folder:")), 0, 0);
     CaptureFolderLabel = MakeLabel(drivesBox, QString(), "CaptureFolderLabel");
     CaptureFolderLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -374,8 +407,13 @@ void TMainForm::LeaveCaptureSetupPage()
     if (FProject) {
         TTimecode tc{};
         const TTapeOption option = FProject->TapeOption;
-        if ((option == toXtoN || option == toNtoX) && !DVCapture->GetTimecode(tc))
-            throw Exception(kNoTimecode);
+        bool measured = true;
+        if ((option == toXtoN || option == toNtoX) && !DVCapture->GetTimecode(tc)) {
+            // Going back needs no range: the page is left and nothing stored.
+            if (!FGoingBack)
+                throw Exception(kNoTimecode + kNoTimecodeAdvice);
+            measured = false;
+        }
         const TTimecode zero = MakeTimecode(0, 0, 0, 0);
         TTimecode start = zero, end = zero;
         switch (option) {
@@ -392,8 +430,10 @@ void TMainForm::LeaveCaptureSetupPage()
         default:
             break;
         }
-        FProject->SetStartTime(start);
-        FProject->SetEndTime(end);
+        if (measured) {
+            FProject->SetStartTime(start);
+            FProject->SetEndTime(end);
+        }
     }
     CapSetupCameraMonitoringTimer->stop();
     DVCapture->SetActive(false);
@@ -477,9 +517,12 @@ void TMainForm::UpdateDiskSpaceEstimate()
     const TTimecode zero = MakeTimecode(0, 0, 0, 0);
     TTimecode start = zero, end = zero;
     bool shown = false;
+    bool measured = true;
     if (FProject->TapeOption == toXtoN) {
-        if (!DVCapture->GetTimecode(end))
+        if (!DVCapture->GetTimecode(end)) {
             end = zero;
+            measured = false;
+        }
         shown = true;
     } else if (FProject->TapeOption == toXtoX) {
         start = TimecodeOf(CapFromHSpin, CapFromMSpin, CapFromSSpin, CapFromFSpin);
@@ -490,8 +533,10 @@ void TMainForm::UpdateDiskSpaceEstimate()
     const std::int64_t frames = std::llabs(TimecodeDiff(start, end, BYTE(rate)));
     const std::int64_t seconds = frames / rate;
     const std::int64_t required = seconds * kDiskBytesPerSecond;
-    CapReqDiskSpaceLabel->setText(QStringLiteral("about %1; %2 of video")
-                                      .arg(FormatBytes(QString(), true, required), FormatDuration(1, seconds)));
+    // "about 0 bytes" would say there is nothing to capture.
+    CapReqDiskSpaceLabel->setText(measured ? QStringLiteral("about %1; %2 of video")
+                                                 .arg(FormatBytes(QString(), true, required), FormatDuration(1, seconds))
+                                           : QStringLiteral("unknown: the tape gives no time code where it stands"));
     CapReqDiskSpaceTitleLabel->setVisible(shown);
     CapReqDiskSpaceLabel->setVisible(shown);
 

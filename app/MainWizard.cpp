@@ -212,7 +212,15 @@ void TMainForm::PreviosPageExecute()
     if (at <= 0)
         return;
     QWidget* target = PageControl->widget(at - 1);
-    LeavePage(page);
+    {
+        // Cleared also when the hook raises.
+        struct Back {
+            bool& flag;
+            ~Back() { flag = false; }
+        } back{FGoingBack};
+        FGoingBack = true;
+        LeavePage(page);
+    }
 
     if (page == StartWorkTab)
         target = CaptureJobChosen() ? CaptureSetupTab : JobsTab;

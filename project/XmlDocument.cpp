@@ -6,7 +6,12 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace th::xml {
 
@@ -200,11 +205,54 @@ void checkDepth(const QByteArray& data, const QString& sourceName, const QString
                            .arg(kMaxFileBytes / (1024 * 1024)));
 }
 
+QString kindOf(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a named pipe");
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("not a regular file");
+}
+
+[[noreturn]] void notAFile(const QString& path, const QString& what, mode_t mode)
+{
+    throw EXmlDocError(QStringLiteral("\"%1\" is not a %2: it is %3, not a file.").arg(path, what, kindOf(mode)));
+}
+
+// Opens a regular file only. Opening a named pipe waits for a writer that may
+// never come, and opening a device may set it going, so the kind is checked
+// before the open and again on what was opened, and the open never waits.
+int openRegularFile(const QString& path, const QString& what)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        notAFile(path, what, st.st_mode);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw EXmlDocError(
+            QStringLiteral("Cannot open the file \"%1\": %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const mode_t mode = st.st_mode;
+        ::close(fd);
+        notAFile(path, what, mode);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 QByteArray readLimited(const QString& path, const QString& what)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = openRegularFile(path, what);
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         throw EXmlDocError(QStringLiteral("Cannot open the file \"%1\": %2").arg(path, file.errorString()));
+    }
     if (file.size() > kMaxFileBytes)
         tooLarge(path, what);
     // One byte past the bound: a file may grow meanwhile, and some report no size.

@@ -36,16 +36,80 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <cstdio>
 #include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <unordered_set>
 
 namespace {
 
 constexpr int kLayoutVersion = 1;
+// How long a call waits for another process to let go of a hive, unless its
+// thread has said otherwise (the program's main thread waits only briefly).
 constexpr int kBusyTimeoutMs = 30000;
 
 thread_local std::string tLastError;
+thread_local int tBusyWaitMs = kBusyTimeoutMs;
+
+// Who holds a lock on the file, from the kernel's list of file locks: "process
+// 1234 (sqlite3)", or empty when no other process is listed. SQLite's locks are
+// POSIX record locks; opening the file ourselves to ask would drop the locks
+// of our own connection when it is closed again, so the list is read instead.
+std::string holderOf(const std::string& file)
+{
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return {};
+    std::FILE* locks = std::fopen("/proc/locks", "re");
+    if (!locks)
+        return {};
+    // On a stacked file system (overlayfs) the lock is listed under the
+    // device below: the inode alone then has to do.
+    long holder = 0, sameInode = 0;
+    char line[512];
+    while (!holder && std::fgets(line, sizeof line, locks)) {
+        // "1: POSIX  ADVISORY  WRITE 4242 08:01:1234567 1073741824 1073741825"
+        char kind[32] = {}, mode[32] = {}, access[32] = {};
+        long pid = 0;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        const char* p = std::strchr(line, ':');
+        if (!p || std::sscanf(p + 1, "%31s %31s %31s %ld %x:%x:%llu", kind, mode, access, &pid, &major, &minor,
+                              &inode) != 7)
+            continue;
+        if (inode != st.st_ino || pid <= 0 || pid == ::getpid())
+            continue;
+        if (major == ::major(st.st_dev) && minor == ::minor(st.st_dev))
+            holder = pid;
+        else if (!sameInode)
+            sameInode = pid;
+    }
+    std::fclose(locks);
+    if (!holder)
+        holder = sameInode;
+    if (!holder)
+        return {};
+    std::string text = "process " + std::to_string(holder);
+    if (std::FILE* comm = std::fopen(("/proc/" + std::to_string(holder) + "/comm").c_str(), "re")) {
+        char name[64] = {};
+        if (std::fgets(name, sizeof name, comm)) {
+            name[std::strcspn(name, "\n")] = '\0';
+            if (*name)
+                text += std::string(" (") + name + ")";
+        }
+        std::fclose(comm);
+    }
+    return text;
+}
+
+std::string seconds(int ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", ms / 1000.0);
+    return text;
+}
 
 // A failure inside an operation: the Win32 code and the text for RegLastErrorText.
 struct Failure {
@@ -104,6 +168,13 @@ public:
     const std::string& file() const { return file_; }
     // The connection as it is, without opening it.
     sqlite3* raw() const { return db_; }
+    // Closes the connection; the next use opens the file anew. With the mutex held.
+    void reset()
+    {
+        if (db_)
+            sqlite3_close(db_);
+        db_ = nullptr;
+    }
 
     // The connection, opened and checked on first use; with the mutex held.
     sqlite3* db()
@@ -126,9 +197,12 @@ public:
         case SQLITE_NOMEM:
             throw Failure{ERROR_NOT_ENOUGH_MEMORY, where + ": out of memory"};
         case SQLITE_BUSY:
-        case SQLITE_LOCKED:
+        case SQLITE_LOCKED: {
+            const std::string holder = holderOf(file_);
             throw Failure{writing ? ERROR_CANTWRITE : ERROR_CANTREAD,
-                          where + " is busy: another program holds it too long"};
+                          where + " is held by another program" + (holder.empty() ? "" : " (" + holder + ")") +
+                              ", which did not let go of it within " + seconds(tBusyWaitMs)};
+        }
         case SQLITE_READONLY:
         case SQLITE_FULL:
         case SQLITE_PERM:
@@ -231,7 +305,7 @@ private:
         try {
             if (rc != SQLITE_OK)
                 fail(rc, false);
-            sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+            sqlite3_busy_timeout(db_, tBusyWaitMs);
             checkLayout();
         } catch (...) {
             sqlite3_close(db_);
@@ -311,7 +385,8 @@ class Txn {
 public:
     Txn(Hive& hive, bool writing) : hive_(hive), lock_(hive.mutex), writing_(writing)
     {
-        hive.db();
+        // The wait is the calling thread's: the connection serves every thread.
+        sqlite3_busy_timeout(hive.db(), tBusyWaitMs);
         hive.exec(writing ? "BEGIN IMMEDIATE" : "BEGIN", writing);
     }
     ~Txn()
@@ -911,6 +986,73 @@ LONG ReadValue(HKEY key, const char* valueName_, Value* value)
         *value = Value{st.text(0), static_cast<DWORD>(st.integer(1)), st.blob(2)};
         txn.commit();
     });
+}
+
+std::string HiveFile(HKEY root)
+{
+    const char* name = hiveName(root);
+    return name ? RegistryFolder() + "/" + name + ".db" : std::string();
+}
+
+LONG CheckHive(HKEY root)
+{
+    return guarded([&] {
+        const char* name = hiveName(root);
+        if (!name)
+            throw Failure{ERROR_INVALID_HANDLE, "not the root of a hive"};
+        const std::shared_ptr<Hive> hive = hiveOf(name);
+        Txn txn(*hive, false);
+        // A file cut short or overwritten in places opens and reads its
+        // first pages well; the check reads them all.
+        Stmt st(*hive, "PRAGMA quick_check", false);
+        const std::string verdict = st.step() ? st.text(0) : std::string("no answer");
+        if (verdict != "ok")
+            throw Failure{ERROR_BADDB, "registry file " + hive->file() + " is damaged: " + verdict};
+        txn.commit();
+    });
+}
+
+bool SetHiveAside(HKEY root, std::string* aside, std::string* error)
+{
+    const char* name = hiveName(root);
+    if (!name) {
+        if (error)
+            *error = "not the root of a hive";
+        return false;
+    }
+    const std::shared_ptr<Hive> hive = hiveOf(name);
+    std::lock_guard<std::mutex> lock(hive->mutex);
+    hive->reset();
+    const std::string file = hive->file();
+    std::string target;
+    for (int n = 1;; ++n) {
+        target = file.substr(0, file.size() - 3) + ".damaged" + (n > 1 ? "-" + std::to_string(n) : "") + ".db";
+        std::error_code ec;
+        if (!std::filesystem::exists(target, ec))
+            break;
+    }
+    std::error_code ec;
+    std::filesystem::rename(file, target, ec);
+    if (ec) {
+        if (error)
+            *error = "registry file " + file + " cannot be renamed to " + target + ": " + ec.message();
+        return false;
+    }
+    // SQLite's own files go with it: a journal left behind would be played
+    // into the new hive.
+    for (const char* side : {"-journal", "-wal", "-shm"}) {
+        std::error_code sideError;
+        if (std::filesystem::exists(file + side, sideError))
+            std::filesystem::rename(file + side, target + side, sideError);
+    }
+    if (aside)
+        *aside = target;
+    return true;
+}
+
+void SetBusyWaitMs(int ms)
+{
+    tBusyWaitMs = ms < 0 ? 0 : ms;
 }
 
 std::string KeyPath(HKEY key)

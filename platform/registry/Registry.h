@@ -13,6 +13,7 @@
 // A hive file that is damaged or cannot be read is never replaced or emptied:
 // every call on it fails (ERROR_BADDB, ERROR_CANTOPEN, ERROR_CANTREAD,
 // ERROR_CANTWRITE) and RegLastErrorText() names the file and what went wrong.
+// Only SetHiveAside moves it, and keeps it.
 
 #include "platform/com/WinTypes.h"
 
@@ -107,5 +108,21 @@ LONG ListValues(HKEY key, std::vector<Value>* values);
 LONG ReadValue(HKEY key, const char* valueName, Value* value);
 // The path of an open key below its hive ("Software\Tolmar\TapeHarvest").
 std::string KeyPath(HKEY key);
+
+// The file of a hive (HKEY_CURRENT_USER or HKEY_CLASSES_ROOT) as the folder stands now.
+std::string HiveFile(HKEY root);
+// Reads the whole hive: ERROR_SUCCESS, or the code of its failure with
+// RegLastErrorText() naming the file and what is wrong (ERROR_BADDB for damage
+// anywhere in the file, ERROR_CANTREAD when another program holds it).
+LONG CheckHive(HKEY root);
+// Renames the hive's file (and SQLite's files beside it) to a free name beside
+// it ("HKEY_CURRENT_USER.damaged.db"), so that the next call starts a new,
+// empty hive; nothing is deleted. *aside gets the new name; false with *error
+// when the file cannot be renamed.
+bool SetHiveAside(HKEY root, std::string* aside, std::string* error);
+// How long the calls of this thread wait for another program to let go of a
+// hive before they fail, naming the holder when it can be found; 30 s until
+// set.
+void SetBusyWaitMs(int ms);
 
 } // namespace th::registry

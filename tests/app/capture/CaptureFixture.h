@@ -107,12 +107,23 @@ protected:
         return form->FProject->CaptureFolder + "/" + Name + ".avi";
     }
 
-    // Enter and show the page, as the wizard's page change does.
+    // Enter and show the page, as the wizard's page change does, and let the
+    // deck get to where the capture starts.
     void ShowCapturePage()
+    {
+        ShowCapturePageWithoutWaiting();
+        ASSERT_TRUE(WaitForTheTape());
+    }
+    void ShowCapturePageWithoutWaiting()
     {
         form->EnterCapturePage();
         form->PageControl->setCurrentWidget(form->CaptureTab);
         form->CaptureTabShow();
+    }
+    // The deck has wound to the start (or the wait has ended otherwise).
+    bool WaitForTheTape(std::chrono::seconds Timeout = std::chrono::seconds(60))
+    {
+        return th::test::waitUntil([&] { return form->FTapeWait == TMainForm::TTapeWait::None; }, Timeout);
     }
 
     // Processes events until the capture has ended by itself.

@@ -52,7 +52,18 @@ TEST_F(CapturePage, PanelsShowTheDeviceAndTheSettings)
     EXPECT_FALSE(form->DVCapture->AutoStart());
     EXPECT_EQ(form->DVCapture->DVResolution(), dvrQuarter);
     EXPECT_FALSE(form->PreviewWindow->BackGround().isNull());
+    form->resize(form->minimumSize());
+    form->show();
     ShowCapturePage();
+    // The start balloon hides none of the page's controls.
+    ASSERT_TRUE(form->CaptureBalloonHint->Shown());
+    const QRect balloon = form->CaptureBalloonHint->frameGeometry();
+    for (QWidget* w : std::initializer_list<QWidget*>{form->CaptureDroppedEdit, form->CaptureDateTimeEdit,
+                                                      form->StopCaptureButton, form->CaptureStatusText,
+                                                      form->CaptureVolumeTrackBar}) {
+        const QRect at(w->mapToGlobal(QPoint(0, 0)), w->size());
+        EXPECT_FALSE(at.intersects(balloon)) << w->objectName().toStdString();
+    }
     EXPECT_EQ(form->CaptureSignalLabel->text(), "PAL (720x576 25fps)");
     EXPECT_EQ(form->CaptureCameraModeLabel->text(), "VCR");
     EXPECT_EQ(form->CaptureModeLabel->text(), "Manual");

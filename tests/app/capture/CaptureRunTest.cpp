@@ -181,6 +181,7 @@ protected:
         EXPECT_TRUE(message.contains(disk.mounted() ? "is read-only" : "cannot be created")) << message.toStdString();
         EXPECT_FALSE(message.contains("External exception")) << message.toStdString();
         EXPECT_TRUE(form->FProject->Files.isEmpty());
+        EXPECT_EQ(form->DVCapture->GetTransportState(), tsStop) << "the next start begins where this one would have";
         EXPECT_NO_THROW(form->DVCapture->Stop());
         EXPECT_NO_THROW(form->DVCapture->SetActive(false));
         EXPECT_TRUE(QDir(disk.qpath()).entryList(QDir::Files).isEmpty());
@@ -534,4 +535,79 @@ TEST_F(CaptureRun, AFailedStartLeavesThePageUsable)
     ASSERT_TRUE(WaitForTheEnd());
     EXPECT_EQ(form->PageControl->currentWidget(), form->FinishTab);
     EXPECT_GT(QFileInfo(CaptureFile()).size(), 100000);
+}
+
+// A start past the recording: the deck refuses the seek, and the page is left
+// as after a failed start, the deck stopped, every way on open.
+TEST_F(CaptureRun, AFailedSeekLeavesThePageUsable)
+{
+    Tape(ThreeScenes(), 4);
+    Window(toXtoX);
+    form->FProject->SetStartTime(MakeTimecode(0, 0, 8, 0));
+    form->FProject->SetEndTime(MakeTimecode(0, 0, 9, 0));
+    form->Guarded([&] { ShowCapturePageWithoutWaiting(); });
+    ASSERT_EQ(messages.size(), 1);
+    const QString message = messages.takeFirst();
+    EXPECT_TRUE(message.startsWith("The tape could not be set to the start position (00h00m08s00f): ATN Seek returns "
+                                   "ERROR REQUEST ABORTED."))
+        << message.toStdString();
+    EXPECT_EQ(form->FTapeWait, TMainForm::TTapeWait::None);
+    EXPECT_TRUE(Status().startsWith("The tape could not be set to the start position (00h00m08s00f).")) << Status().toStdString();
+    EXPECT_TRUE(form->NextPage->isEnabled() && form->PreviosPage->isEnabled());
+    EXPECT_TRUE(form->CaptureStart->isEnabled());
+    EXPECT_FALSE(form->CaptureStop->isEnabled());
+    EXPECT_EQ(form->DVCapture->GetTransportState(), tsStop);
+
+    form->CaptureStart->trigger();
+    ASSERT_TRUE(form->FCapturing);
+    ASSERT_TRUE(WaitForFrames(10));
+    form->CaptureStop->trigger();
+    EXPECT_EQ(form->FProject->Report.size(), 1);
+    EXPECT_TRUE(form->NextPage->isEnabled());
+}
+
+// The window goes on with its work while the deck rewinds a long tape, and
+// Stop Capture, or closing the window, ends the wait with the deck stopped.
+TEST_F(CaptureRun, TheWindowLivesWhileTheTapeRewindsAndStopEndsTheWait)
+{
+    // Two minutes of tape, wound to its end fast, then rewound at real time.
+    Tape(ThreeScenes(), 8, 3000);
+    Window(toBtoE);
+    form->EnterCapturePage();
+    ASSERT_TRUE(form->DVCapture->TransportFForw());
+    ASSERT_TRUE(th::test::waitUntil([&] { return form->DVCapture->GetTransportState() == tsStop; }));
+    ASSERT_TRUE(th::dv::setCamcorderSpeed(1));
+
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
+    for (const bool byClosing : {false, true}) {
+        SCOPED_TRACE(byClosing ? "closing the window" : "Stop Capture");
+        form->PageControl->setCurrentWidget(form->CaptureTab);
+        form->CaptureTabShow();
+        ASSERT_NE(form->FTapeWait, TMainForm::TTapeWait::None);
+        EXPECT_EQ(Status(), "Rewinding the tape.");
+        EXPECT_FALSE(form->NextPage->isEnabled() || form->PreviosPage->isEnabled());
+        EXPECT_TRUE(form->CaptureStop->isEnabled());
+        ticks = 0;
+        ASSERT_TRUE(th::test::waitUntil([&] { return ticks >= 5; }));
+        EXPECT_NE(form->FTapeWait, TMainForm::TTapeWait::None) << "still rewinding, and the loop runs";
+
+        if (byClosing)
+            form->close();
+        else
+            form->CaptureStop->trigger();
+        EXPECT_EQ(form->FTapeWait, TMainForm::TTapeWait::None);
+        EXPECT_FALSE(form->FCapturing);
+        EXPECT_TRUE(th::test::waitUntil([&] { return form->DVCapture->GetTransportState() == tsStop; }));
+        if (!byClosing) {
+            EXPECT_TRUE(Status().startsWith("Stopped before the capture began.")) << Status().toStdString();
+            EXPECT_TRUE(form->NextPage->isEnabled() && form->PreviosPage->isEnabled());
+            EXPECT_TRUE(form->CaptureStart->isEnabled());
+            EXPECT_FALSE(form->CaptureStop->isEnabled());
+            EXPECT_TRUE(form->FProject->Report.isEmpty()) << "nothing was captured";
+        }
+    }
+    EXPECT_FALSE(form->isVisible());
 }

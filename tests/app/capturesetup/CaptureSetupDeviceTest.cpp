@@ -299,14 +299,27 @@ TEST_F(SetupDevice, LeavingOnBlankTapeRaisesAndThePageStaysEntered)
         form->LeaveCaptureSetupPage();
         FAIL() << "no exception";
     } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Cannot get timecode from a DV device."));
+        EXPECT_TRUE(e.Message().startsWith(QStringLiteral("Cannot get timecode from a DV device. The tape may stand "
+                                                          "past the end of its recording")))
+            << e.Message().toStdString();
     }
     EXPECT_EQ(Text(p.StartTime), "00:00:01:00");
     EXPECT_TRUE(form->DVCapture->Active()) << "the preview goes on";
     EXPECT_TRUE(form->CapSetupCameraMonitoringTimer->isActive());
     EXPECT_TRUE(bool(form->DVCapture->OnDeviceLost));
 
-    // Back on the recording the page can be left.
+    // Up to the position, the space cannot be told; Previous still goes back.
+    form->CapFromXtoNRadio->click();
+    EXPECT_EQ(p.TapeOption, toXtoN);
+    EXPECT_TRUE(form->CapReqDiskSpaceLabel->text().startsWith("unknown")) << form->CapReqDiskSpaceLabel->text().toStdString();
+    form->PreviosPageExecute();
+    EXPECT_EQ(form->ActivePage(), form->JobsTab);
+    EXPECT_FALSE(form->DVCapture->Active());
+    EXPECT_EQ(Text(p.StartTime), "00:00:01:00");
+
+    // Back on the recording the page can be left with Next's range.
+    p.SetTapeOption(toNtoX);
+    EnterSetup();
     SeekTo(5, MakeTimecode(0, 0, 20, 0));
     form->LeaveCaptureSetupPage();
     EXPECT_EQ(Text(p.StartTime), "00:00:20:00");

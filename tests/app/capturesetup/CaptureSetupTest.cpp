@@ -263,11 +263,12 @@ TEST_F(SetupFixture, OnlyTheRangesThatAreMeasuredShowTheRequiredSpace)
         EXPECT_TRUE(form->CapMissDiskSpaceLabel->isHidden()) << int(option);
         EXPECT_TRUE(form->CapMissDiskSpaceTitleLabel->isHidden()) << int(option);
     }
-    // Up to the current position without a time code: nothing to capture.
+    // Up to the current position without a time code: not "0 bytes", which
+    // would say there is nothing to capture.
     p.SetTapeOption(toXtoN);
     form->UpdateDiskSpaceEstimate();
     EXPECT_FALSE(form->CapReqDiskSpaceLabel->isHidden());
-    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("about 0 bytes; 0 sec. of video"));
+    EXPECT_EQ(form->CapReqDiskSpaceLabel->text(), QStringLiteral("unknown: the tape gives no time code where it stands"));
     EXPECT_TRUE(form->CapMissDiskSpaceLabel->isHidden());
 }
 
@@ -418,7 +419,11 @@ TEST_F(SetupFixture, LeavingARangeFromThePositionWithoutATimecodeRaisesAndStores
         } catch (const ETlmTHInfo&) {
             FAIL() << "an error, not information";
         } catch (const Exception& e) {
-            EXPECT_EQ(e.Message(), QStringLiteral("Cannot get timecode from a DV device."));
+            // What to do about it follows.
+            EXPECT_TRUE(e.Message().startsWith(QStringLiteral("Cannot get timecode from a DV device. ")))
+                << e.Message().toStdString();
+            EXPECT_TRUE(e.Message().contains(QStringLiteral("Rewind the tape"))) << e.Message().toStdString();
+            EXPECT_TRUE(e.Message().contains(QStringLiteral("\"I going to capturing manually.\"")));
         }
         EXPECT_EQ(Text(p.StartTime), "00:00:01:00");
         EXPECT_EQ(Text(p.EndTime), "00:00:02:00");
@@ -583,15 +588,18 @@ TEST_F(FileName, NextAndPreviousStayOnThePageWhenItsStepsRefuse)
     form->GoToPage(form->CaptureSetupTab);
     ASSERT_EQ(form->ActivePage(), form->CaptureSetupTab);
 
-    // Previous leaves the page as Next does, and fails in the same way.
+    // Without a time code Next refuses, but Previous always goes back,
+    // storing no range.
     p.SetTapeOption(toXtoN);
-    try {
-        form->PreviosPageExecute();
-        FAIL() << "no exception";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Cannot get timecode from a DV device."));
-    }
+    p.SetEndTime(MakeTimecode(0, 0, 2, 0));
+    EXPECT_THROW(form->NextPageExecute(), Exception);
     EXPECT_EQ(form->ActivePage(), form->CaptureSetupTab);
+    form->PreviosPageExecute();
+    EXPECT_EQ(form->ActivePage(), form->JobsTab);
+    EXPECT_EQ(Text(p.EndTime), "00:00:02:00");
+    EXPECT_FALSE(form->CapSetupCameraMonitoringTimer->isActive());
+    EXPECT_FALSE(form->FGoingBack);
+    form->GoToPage(form->CaptureSetupTab);
 
     p.SetTapeOption(toManual);
     Touch(Default);

@@ -10,6 +10,8 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace projects_test;
 
 namespace {
@@ -227,7 +229,7 @@ TEST_F(ProjectsPage, ANameOfAnExistingFolderIsRefused)
     EXPECT_EQ(form->FProject->Name, QStringLiteral("Free"));
 }
 
-TEST_F(ProjectsPage, OpeningAVanishedProjectFailsAndLeavesNothingOpen)
+TEST_F(ProjectsPage, OpeningAVanishedProjectOrANamedPipeFailsAndLeavesNothingOpen)
 {
     const QString file = makeProject(QStringLiteral("Vanishing"));
     form->RegisterProjectFile(file);
@@ -237,6 +239,17 @@ TEST_F(ProjectsPage, OpeningAVanishedProjectFailsAndLeavesNothingOpen)
         ADD_FAILURE() << "a missing project file was opened";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Project %1 not found.").arg(file));
+    }
+    EXPECT_EQ(form->FProject, nullptr);
+
+    // A named pipe in its place is refused at once: opening it would wait
+    // for a writer for good.
+    ASSERT_EQ(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    try {
+        openListed(file);
+        ADD_FAILURE() << "a named pipe was opened as a project";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("\"%1\" is not a project file: it is a named pipe, not a file.").arg(file));
     }
     EXPECT_EQ(form->FProject, nullptr);
 }

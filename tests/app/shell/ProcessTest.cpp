@@ -2,6 +2,8 @@
 // instance of the program per session.
 #include "ShellFixture.h"
 
+#include "app/StartUp.h"
+#include "platform/registry/Registry.h"
 #include "platform/win/SingleInstance.h"
 
 #include <QFile>
@@ -170,4 +172,25 @@ TEST(SingleInstanceTest, DamagedListCountsAsNoInstance)
     th::win::SingleInstance self(QStringLiteral("thprobe"));
     EXPECT_FALSE(self.IsSecond());
     EXPECT_EQ(listedPids("thprobe"), std::vector<long>{long(getpid())});
+}
+
+// Another program holds the file of settings: the start waits briefly, says
+// who holds it, and goes on once Retry finds it free.
+TEST(RegistryHolderTest, AHeldRegistryNamesItsHolderAndRetryGoesOn)
+{
+    writeSz(QStringLiteral("Capture"), QStringLiteral("Volume"), QStringLiteral("0"));
+    Child holder(probe(), {"hold", th::registry::HiveFile(HKEY_CURRENT_USER)});
+    ASSERT_TRUE(holder.waitForLine("holding"));
+    DialogRecorder dialogs(1);
+    dialogs.onMessage = [&] {
+        holder.closeInput();
+        EXPECT_EQ(holder.wait(), 0);
+    };
+    EXPECT_TRUE(PrepareRegistry(QString::fromStdString(th::test::binDir())));
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    const QString text = dialogs.messages[0].text;
+    EXPECT_TRUE(text.contains(QStringLiteral(" is held by another program (process %1 (th_shell_probe))").arg(holder.pid())))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("press Retry")) << text.toStdString();
+    EXPECT_EQ(readSz(QStringLiteral("Capture"), QStringLiteral("Volume")), QStringLiteral("0"));
 }

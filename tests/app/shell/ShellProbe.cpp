@@ -2,6 +2,8 @@
 // event:
 //   th_shell_probe application   the application object's exception and message hooks
 //   th_shell_probe instance NAME  an instance of program NAME in the single-instance list
+//   th_shell_probe hold FILE      holds a registry hive as a program with a write transaction
+//                                 open does, until its input is closed
 #include "app/Application.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/ScreenSaver.h"
@@ -91,6 +93,28 @@ int instance(int argc, char** argv)
     return 0;
 }
 
+// SQLite's lock bytes of a database file (its pending byte, reserved byte and
+// shared range), locked for writing: no other connection can read it.
+int hold(const char* file)
+{
+    const int fd = ::open(file, O_RDWR | O_CLOEXEC);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0x40000000;
+    lock.l_len = 512;
+    if (fd < 0 || ::fcntl(fd, F_SETLK, &lock) != 0) {
+        say("cannot hold");
+        return 2;
+    }
+    say("holding");
+    char c;
+    while (::read(0, &c, 1) > 0) {
+    }
+    ::close(fd);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -99,6 +123,8 @@ int main(int argc, char** argv)
         return application(argc, argv);
     if (argc >= 3 && std::strcmp(argv[1], "instance") == 0)
         return instance(argc, argv);
-    std::fprintf(stderr, "usage: th_shell_probe application | instance NAME\n");
+    if (argc >= 3 && std::strcmp(argv[1], "hold") == 0)
+        return hold(argv[2]);
+    std::fprintf(stderr, "usage: th_shell_probe application | instance NAME | hold FILE\n");
     return 2;
 }

@@ -7,6 +7,9 @@
 #include "app/FormPlacement.h"
 #include "app/HelpRouter.h"
 #include "app/Preferences.h"
+#include "app/StartUp.h"
+#include "avi_writer/TlmFileSink.h"
+#include "platform/registry/Registry.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/ScreenSaver.h"
 
@@ -132,8 +135,16 @@ TEST_F(ShellTest, FrameButtonsAreBoundToTheirActions)
     // The pages and the status bar draw images 0 and 1 of both lists.
     EXPECT_GE(form->x16ImageList.Count(), 2);
     EXPECT_GE(form->x32ImageList.Count(), 2);
-    EXPECT_GE(form->minimumWidth(), 700);
-    EXPECT_GE(form->minimumHeight(), 550);
+    // At its smallest the window still holds every page whole (the fullest
+    // one scrolls when the fonts are large).
+    EXPECT_EQ(form->minimumSize(), QSize(700, 550));
+    form->resize(form->minimumSize());
+    form->show();
+    for (int i = 0; i < form->PageControl->count(); ++i) {
+        const QSize least = form->PageControl->widget(i)->minimumSizeHint();
+        EXPECT_LE(least.height(), form->PageControl->height()) << form->PageControl->widget(i)->objectName().toStdString();
+        EXPECT_LE(least.width(), form->PageControl->width()) << form->PageControl->widget(i)->objectName().toStdString();
+    }
 }
 
 TEST_F(ShellTest, StatusBarPanelZeroOpensTheMenuUnlessCapturing)
@@ -372,6 +383,60 @@ TEST_F(ShellTest, ExceptionDuringStartUpIsShownAndEndsIt)
     EXPECT_EQ(dialogs.messages[0].icon, QMessageBox::Critical);
     EXPECT_EQ(form->ActivePage(), form->ProjectsTab);
     EXPECT_EQ(form->FProject, nullptr);
+}
+
+// A damaged file of settings: Exit leaves it as it is; fresh settings keep
+// it beside the new one, and the window made then works. Damaged
+// registrations are set aside with a word and the writer made known again.
+TEST_F(ShellTest, ADamagedRegistryIsSetAsideAtTheUsersWordAndTheWindowWorks)
+{
+    form.reset();
+    const QByteArray garbage(8192, '\x5a');
+    const QString settings = QString::fromStdString(th::registry::HiveFile(HKEY_CURRENT_USER));
+    const QString classes = QString::fromStdString(th::registry::HiveFile(HKEY_CLASSES_ROOT));
+    for (const QString& hive : {settings, classes}) {
+        QFile f(hive);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(garbage);
+    }
+    const auto bytes = [](const QString& File) {
+        QFile f(File);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QString program = QString::fromStdString(th::test::binDir());
+    {
+        DialogRecorder exit(2);
+        EXPECT_FALSE(PrepareRegistry(program));
+        ASSERT_EQ(exit.messages.size(), 1u);
+        EXPECT_TRUE(exit.messages[0].text.contains(settings + " is damaged")) << exit.messages[0].text.toStdString();
+        EXPECT_EQ(bytes(settings), garbage) << "left as it was";
+    }
+
+    DialogRecorder fresh(1);
+    ASSERT_TRUE(PrepareRegistry(program));
+    ASSERT_EQ(fresh.messages.size(), 2u);
+    EXPECT_TRUE(fresh.messages[1].text.startsWith("The registration of the AVI writer plugin cannot be read: "
+                                                  "registry file " + classes + " is damaged"))
+        << fresh.messages[1].text.toStdString();
+    EXPECT_EQ(bytes(ChangeFileExt(settings, ".damaged.db")), garbage) << "kept";
+    EXPECT_EQ(bytes(ChangeFileExt(classes, ".damaged.db")), garbage);
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(HKEY_CLASSES_ROOT);
+    EXPECT_TRUE(reg.KeyExists(QStringLiteral("\\CLSID\\%1\\InprocServer32")
+                                  .arg(QString::fromStdString(GuidToText(CLSID_TlmAVIWriter)))))
+        << "the writer is registered again";
+
+    // The window on fresh settings: the projects folder is asked for, the
+    // first page has its header, and a new project can be made.
+    form = std::make_unique<TMainForm>();
+    form->FormCreate();
+    EXPECT_EQ(fresh.others, QStringList{"TSetupForm"});
+    EXPECT_EQ(form->ActivePage(), form->ProjectsTab);
+    EXPECT_FALSE(form->TitleLabel->text().isEmpty());
+    form->NewProjectEdit->setText(QStringLiteral("Fresh"));
+    form->NextPage->trigger();
+    EXPECT_EQ(form->ActivePage(), form->JobsTab);
+    EXPECT_EQ(fresh.messages.size(), 2u);
 }
 
 TEST_F(ShellTest, ActivationShowsTheStartBalloonOnlyForAnEmptyStart)
