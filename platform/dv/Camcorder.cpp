@@ -22,6 +22,9 @@ constexpr double kUnpacedSpeed = 1000.0;
 // of mode, presence and speed wake it at once.
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
 constexpr auto kBlankSeconds = 10;
+// A deck's servo takes a while to lock once play begins (0.4 s on 625/50):
+// the first frame comes that much after Play.
+constexpr std::int64_t kLockTicks = 10;
 
 // AV/C response codes (byte 0 of the answer).
 constexpr BYTE kAvcNotImplemented = 0x08;
@@ -98,7 +101,7 @@ Camcorder::Camcorder(std::shared_ptr<DvTape> tape, DeviceKind kind, double speed
                  tape_->frameCount()
                      + (blankFrames >= 0 ? blankFrames
                                          : kBlankSeconds * dif::timecodeFramesPerSecond(tape_->system())),
-                 0)
+                 0, kLockTicks)
 {
 }
 
@@ -491,6 +494,24 @@ bool Camcorder::Stream::findFrame(std::unique_lock<std::mutex>& lock)
             next_ = std::max(next_, c.tapeTick(now));
             resync_ = false;
         }
+        // At real time the frames that passed while this run was away are
+        // still held, as a receive buffer holds them: they come first.
+        if (c.kind_ == DeviceKind::Vcr && !lossless_) {
+            c.transport_.advanceTo(c.tapeTick(now));
+            if (const auto held = c.transport_.heldFrom(passedSeen_)) {
+                const std::int64_t missed = held->ordinal - passedSeen_;
+                passedSeen_ = held->ordinal + 1;
+                frameIndex_ = held->frame;
+                frameLive_ = false;
+                pendingMissed_ = missed;
+                pendingIdle_ = std::max<std::int64_t>(held->tick - shown_ - 1 - missed, 0);
+                pendingFrame_ = true;
+                shown_ = held->tick;
+                next_ = std::max(next_, held->tick + 1);
+                c.lastShown_ = std::max(c.lastShown_, shown_);
+                return true;
+            }
+        }
         // The deck may have moved on without this run (a command, a query):
         // it shows the frame at the head now, and the frames that went by
         // meanwhile are in the deck's count of passed frames.
@@ -531,6 +552,12 @@ bool Camcorder::Stream::findFrame(std::unique_lock<std::mutex>& lock)
                     c.ungate(now);
                 idle(lock);
                 resync_ = true;
+                continue;
+            }
+            if (c.transport_.locking()) {
+                // No frame yet, and no time of the run either: the stream's
+                // times begin with the deck's first frame.
+                shown_ = next_++;
                 continue;
             }
             if (!c.transport_.onRecording()) {

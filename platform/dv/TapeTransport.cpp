@@ -7,13 +7,30 @@
 
 namespace th::dv {
 
-TapeTransport::TapeTransport(std::int64_t recorded, std::int64_t length, std::int64_t tick)
+TapeTransport::TapeTransport(std::int64_t recorded, std::int64_t length, std::int64_t tick, std::int64_t lockTicks)
     : recorded_(std::max<std::int64_t>(recorded, 0)),
       length_(std::max<std::int64_t>({length, recorded, 1})),
       mode_(ED_MODE_STOP),
       modeTick_(tick),
-      lastTick_(tick)
+      lastTick_(tick),
+      lockTicks_(std::max<std::int64_t>(lockTicks, 0)),
+      lockUntil_(tick)
 {
+}
+
+void TapeTransport::hold(std::int64_t tick)
+{
+    held_[static_cast<std::size_t>(passed_) % kHeldFrames] = Passed{passed_, tick, head_};
+    ++passed_;
+}
+
+std::optional<TapeTransport::Passed> TapeTransport::heldFrom(std::int64_t ordinal) const
+{
+    if (ordinal >= passed_)
+        return std::nullopt;
+    const std::int64_t oldest = std::max<std::int64_t>(passed_ - static_cast<std::int64_t>(kHeldFrames), 0);
+    const std::int64_t wanted = std::max(ordinal, oldest);
+    return held_[static_cast<std::size_t>(wanted) % kHeldFrames];
 }
 
 TapeTransport::Motion TapeTransport::motionOf(long mode)
@@ -95,9 +112,14 @@ void TapeTransport::advanceTo(std::int64_t tick)
         return;
     }
     if (m.num == 0) {
-        // The state of each tick counts once the tape has moved past it.
-        if (delivers())
-            passed_ += tick - lastTick_;
+        // The state of each tick counts once the tape has moved past it; a
+        // still frame passes once per tick, and only the last are held.
+        if (delivers()) {
+            const std::int64_t from = std::max<std::int64_t>(lastTick_, tick - static_cast<std::int64_t>(kHeldFrames));
+            passed_ += from - lastTick_;
+            for (std::int64_t t = from; t < tick; ++t)
+                hold(t);
+        }
         lastTick_ = tick;
         return;
     }
@@ -105,9 +127,11 @@ void TapeTransport::advanceTo(std::int64_t tick)
     for (std::int64_t t = lastTick_; t < tick; ++t) {
         // Truncation towards zero: a slow reverse waits its five ticks as the
         // forward one does.
-        const std::int64_t head = base_ + static_cast<std::int64_t>(m.num) * (t + 1 - modeTick_) / m.den;
-        if (frames && onRecording())
-            ++passed_;
+        // Before the lock the head waits where play began.
+        const std::int64_t moved = std::max<std::int64_t>(t + 1 - modeTick_, 0);
+        const std::int64_t head = base_ + static_cast<std::int64_t>(m.num) * moved / m.den;
+        if (frames && onRecording() && t >= lockUntil_)
+            hold(t);
         lastTick_ = t + 1;
         if (head < 0 || head > length_ - 1) {
             head_ = head < 0 ? 0 : length_ - 1;
@@ -134,6 +158,8 @@ void TapeTransport::rebase(std::int64_t tick)
 {
     base_ = head_;
     modeTick_ = std::max(tick, lastTick_);
+    // Whatever the deck does next, it no longer waits for a lock.
+    lockUntil_ = std::min(lockUntil_, modeTick_);
 }
 
 ModeResult TapeTransport::setMode(long mode, std::int64_t tick)
@@ -144,6 +170,7 @@ ModeResult TapeTransport::setMode(long mode, std::int64_t tick)
         return ModeResult::WriteProtected;
     advanceTo(tick);
     target_ = -1;
+    const bool fromPictures = framesMode();
     switch (mode) {
     case ED_MODE_STEP_FWD:
         head_ = std::min(head_ + 1, length_ - 1);
@@ -160,6 +187,10 @@ ModeResult TapeTransport::setMode(long mode, std::int64_t tick)
     default: mode_ = mode; break;
     }
     rebase(tick);
+    if (mode == ED_MODE_PLAY && !fromPictures && lockTicks_ > 0) {
+        modeTick_ += lockTicks_;
+        lockUntil_ = modeTick_;
+    }
     return ModeResult::Done;
 }
 

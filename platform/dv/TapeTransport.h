@@ -22,11 +22,18 @@
 // STEP_FWD and STEP_REV move the head one frame and leave the deck frozen there
 // (get_Mode then reports FREEZE); THAW resumes play from a freeze and does
 // nothing otherwise. The record modes are refused: the cassette's record
-// protection is set, as the tape is a file the camcorder only plays. No Qt.
+// protection is set, as the tape is a file the camcorder only plays.
+//
+// A deck that starts playing from a mode without pictures (stopped, winding,
+// after a search) shows its first frame only once its servo has locked, some
+// ticks later (the lock time, 0 unless set); the head waits for the lock. And
+// the frames that passed the head are held for a while, as a receive buffer
+// holds them, so that a reader that comes back late still gets them. No Qt.
 
 #include "platform/dv/DifLayout.h"
 #include "platform/dv/DifPacks.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -41,7 +48,17 @@ enum class ModeResult { Done = 0, WriteProtected, Unknown };
 class TH_DV_API TapeTransport {
 public:
     // The deck starts stopped at the first frame, at tick `tick`.
-    TapeTransport(std::int64_t recorded, std::int64_t length, std::int64_t tick = 0);
+    TapeTransport(std::int64_t recorded, std::int64_t length, std::int64_t tick = 0, std::int64_t lockTicks = 0);
+
+    // A frame that passed the head: its number in the count of passed frames,
+    // the tick it was at the head, and where it lies on the tape.
+    struct Passed {
+        std::int64_t ordinal = 0;
+        std::int64_t tick = 0;
+        std::int64_t frame = 0;
+    };
+    // How many passed frames are held.
+    static constexpr std::size_t kHeldFrames = 32;
 
     // Moves the tape on to `tick`. Earlier ticks than the last one are ignored.
     void advanceTo(std::int64_t tick);
@@ -69,8 +86,15 @@ public:
     bool onRecording() const { return head_ >= 0 && head_ < recorded_; }
     // The mode shows pictures (play modes and freeze).
     bool framesMode() const;
-    // A frame is delivered at this tick: a picture mode with the head on the recording.
-    bool delivers() const { return framesMode() && onRecording(); }
+    // A frame is delivered at this tick: a picture mode with the head on the
+    // recording, the servo locked.
+    bool delivers() const { return framesMode() && onRecording() && !locking(); }
+    // Play has begun and the first frame is still to come.
+    bool locking() const { return lastTick_ < lockUntil_; }
+    // The held frame whose ordinal is `ordinal`, or the oldest held one after
+    // it when it is no longer held; nothing when no frame from `ordinal` on
+    // has passed yet.
+    std::optional<Passed> heldFrom(std::int64_t ordinal) const;
 
     // True for every mode value the deck knows (accepted or refused).
     static bool isKnownMode(long mode);
@@ -82,6 +106,7 @@ private:
     };
     static Motion motionOf(long mode);
     void rebase(std::int64_t tick);
+    void hold(std::int64_t tick);
 
     std::int64_t recorded_;
     std::int64_t length_;
@@ -92,6 +117,9 @@ private:
     std::int64_t lastTick_;
     std::int64_t passed_ = 0;
     std::int64_t target_ = -1; // where a search stops
+    std::int64_t lockTicks_;
+    std::int64_t lockUntil_ = 0;
+    std::array<Passed, kHeldFrames> held_{};
 };
 
 // The frame (counted from the start of the tape) that an absolute track number

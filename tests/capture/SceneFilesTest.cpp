@@ -194,8 +194,9 @@ protected:
     }
     // Captures from tape frame `from` to the end of the tape while the
     // transport is asked for its state and time code all the while, as the
-    // wizard does; with `slow`, every 15th frame's handler takes 150 ms (six
-    // frame periods), so that frames go by undelivered.
+    // wizard does; with `slow`, the 40th frame's handler takes 1.6 s (40
+    // frame periods, longer than the deck holds the frames that passed), so
+    // that frames go by undelivered.
     bool CaptureFrom(int from, bool slow)
     {
         {
@@ -209,8 +210,8 @@ protected:
         int handled = 0;
         dv.OnCaptureProgress = [this, slow, handled](BYTE, BYTE, BYTE, BYTE, BYTE, int) mutable {
             ++collected.frames;
-            if (slow && ++handled % 15 == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            if (slow && ++handled == 40)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1600));
         };
         dv.Start();
         if (!dv.TransportPlay())

@@ -649,7 +649,9 @@ TEST_F(Camcorder, AtRealTimeALateDownstreamMakesItDropFramesLeavingGaps)
     configure(tape(desc), 1);
     Rig rig;
     ASSERT_TRUE(rig.build());
-    rig.sink->setDelay(5, 130ms); // three frame periods late, every fifth frame
+    // Every tenth frame held up for 40 frame periods, longer than the deck
+    // holds the frames that passed: the rest of them go by.
+    rig.sink->setDelay(10, 1600ms);
     rig.setMode(ED_MODE_PLAY);
     ASSERT_EQ(rig.control->Run(), S_OK);
     // The deck is asked where it is all the while, as a time-code display
