@@ -25,6 +25,7 @@ constexpr auto kBlankSeconds = 10;
 // A deck's servo takes a while to lock once play begins (0.4 s on 625/50):
 // the first frame comes that much after Play.
 constexpr std::int64_t kLockTicks = 10;
+constexpr auto kReaderWait = std::chrono::seconds(2);
 
 // AV/C response codes (byte 0 of the answer).
 constexpr BYTE kAvcNotImplemented = 0x08;
@@ -205,7 +206,13 @@ void Camcorder::removeFilter(DvDeviceFilter* filter)
 std::int64_t Camcorder::tapeTick(TimePoint now) const
 {
     const std::int64_t free = clock_.raw(now) - held_;
-    return gated_ ? std::min(free, gate_) : free;
+    if (!gated_)
+        return free;
+    if (gateExpires_ && now >= *gateExpires_) {
+        const std::int64_t lifted = clock_.raw(*gateExpires_);
+        return std::min(lifted - held_, gate_) + clock_.raw(now) - lifted;
+    }
+    return std::min(free, gate_);
 }
 
 std::int64_t Camcorder::commandTick(TimePoint now) const
@@ -225,6 +232,7 @@ void Camcorder::ungate(TimePoint now)
     const std::int64_t tick = tapeTick(now);
     held_ = clock_.raw(now) - tick;
     gated_ = false;
+    gateExpires_.reset();
 }
 
 void Camcorder::changed()
@@ -272,6 +280,14 @@ HRESULT Camcorder::putMode(LONG mode)
         } else {
             ungate(now);
         }
+    } else if (transport_.locking() && (clock_.speed() == 0 || clock_.speed() > 1)) {
+        // Faster than real time the tape waits for its reader, and a graph
+        // runs after the deck was told to play: the first frame waits for it
+        // at the end of the lock, for a while.
+        held_ = clock_.raw(now) - tick;
+        gated_ = true;
+        gate_ = transport_.lockEnd();
+        gateExpires_ = now + kReaderWait;
     }
     changed();
     return S_OK;
@@ -403,8 +419,15 @@ Camcorder::Stream::Stream(std::shared_ptr<Camcorder> camcorder, const std::atomi
     std::lock_guard<std::mutex> lock(cam_->mutex_);
     const double speed = cam_->clock_.speed();
     lossless_ = speed == 0 || speed > 1;
-    if (lossless_ && !cam_->pacer_)
+    if (lossless_ && !cam_->pacer_) {
         cam_->pacer_ = this;
+        // The gate the deck set for a reader is this stream's now.
+        if (cam_->gateExpires_) {
+            if (TimePoint::clock::now() >= *cam_->gateExpires_)
+                cam_->ungate(TimePoint::clock::now());
+            cam_->gateExpires_.reset();
+        }
+    }
     runTick_ = next_ = cam_->tapeTick(TimePoint::clock::now());
     shown_ = runTick_ - 1;
     cam_->transport_.advanceTo(runTick_);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -154,6 +155,8 @@ private:
     std::int64_t held_ = 0;
     bool gated_ = false;          // the tape waits at gate_ for the pace-setting stream
     std::int64_t gate_ = 0;
+    // A gate set before any stream joined lifts by itself then.
+    std::optional<TimePoint> gateExpires_;
     const Stream* pacer_ = nullptr;
     // The last tick a stream has shown: a command comes into force no earlier
     // than the tick after it, so the frame it finds is the next one sent.

@@ -91,6 +91,8 @@ public:
     bool delivers() const { return framesMode() && onRecording() && !locking(); }
     // Play has begun and the first frame is still to come.
     bool locking() const { return lastTick_ < lockUntil_; }
+    // The tick of the first frame after a lock.
+    std::int64_t lockEnd() const { return lockUntil_; }
     // The held frame whose ordinal is `ordinal`, or the oldest held one after
     // it when it is no longer held; nothing when no frame from `ordinal` on
     // has passed yet.

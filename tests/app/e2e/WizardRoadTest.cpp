@@ -155,6 +155,21 @@ TEST_F(WizardRoad, TheWholeTapeIntoOneFilePerScene)
         EXPECT_TRUE(files[i].endsWith(e2e::Stamp(scenes[i]) + QStringLiteral(".avi"))) << files[i].toStdString();
         EXPECT_TRUE(QFile::exists(files[i]));
     }
+    // The deck plays before the graph runs; still the tape's first frame is
+    // the first file's first, and nothing was lost on the way.
+    const auto tapeFrames = e2e::TapeFrames(tape);
+    int inFiles = 0;
+    for (int i = 0; i < 5; ++i) {
+        const e2e::FileSlots inFile = e2e::ReadSlots(files[i], tapeFrames);
+        ASSERT_FALSE(inFile.tape.empty()) << files[i].toStdString();
+        if (i == 0) {
+            EXPECT_EQ(inFile.tape.front(), 0);
+        }
+        EXPECT_EQ(inFile.placeholders(), 0) << files[i].toStdString();
+        inFiles += int(inFile.tape.size());
+    }
+    EXPECT_EQ(inFiles, e2e::TotalFrames(scenes));
+
     // The scenes list of the next visit is built from these files.
     form->LoadScenesList();
     EXPECT_EQ(form->CaptureScenesListView->count(), 5);
