@@ -5,7 +5,7 @@
 // Failures are thrown as store::Failure, which the calls turn into their
 // Win32 code and RegLastErrorText.
 
-#include "platform/com/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 #include <cstdint>
 #include <mutex>
