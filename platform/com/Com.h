@@ -10,7 +10,7 @@
 // path of the module that serves it; the module is loaded with dlopen and asked
 // through its DllGetClassObject export.
 
-#include "platform/com/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 #include <atomic>
 #include <tuple>

@@ -5,6 +5,9 @@
 // a memory allocator, and the creation function a module's class table uses.
 // Linked statically into each module (target th_dshowbase, hidden), so every
 // object counts towards its own module's DllCanUnloadNow. No Qt.
+// One source file per concern: BaseClasses.cpp (IUnknown), BaseMediaType.cpp,
+// BaseAllocator.cpp (samples and allocators), BaseFilter.cpp (with the pin
+// enumerator), BasePins.cpp (with the media-type enumerator).
 //
 // How a filter written on these classes behaves, where a writer needs to know:
 //

@@ -175,18 +175,31 @@ bool Camcorder::setSpeed(double speed)
     return true;
 }
 
+// The filters are picked under the lock and told with none held; a filter
+// that goes away meanwhile waits in removeFilter until the round is over.
 void Camcorder::notifyGraphs(LONG available)
 {
-    std::lock_guard<std::mutex> lock(filtersMutex_);
-    std::vector<IFilterGraph*> done;
-    for (DvDeviceFilter* filter : filters_) {
-        IFilterGraph* graph = filter->graphForEvents();
-        if (!graph || std::find(done.begin(), done.end(), graph) != done.end())
-            continue;
-        done.push_back(graph);
-        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()),
-                            available);
+    std::vector<DvDeviceFilter*> targets;
+    {
+        std::unique_lock<std::mutex> lock(filtersMutex_);
+        notified_.wait(lock, [&] { return !notifying_; });
+        notifying_ = true;
+        std::vector<IFilterGraph*> done;
+        for (DvDeviceFilter* filter : filters_) {
+            IFilterGraph* graph = filter->graphForEvents();
+            if (!graph || std::find(done.begin(), done.end(), graph) != done.end())
+                continue;
+            done.push_back(graph);
+            targets.push_back(filter);
+        }
     }
+    for (DvDeviceFilter* filter : targets)
+        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), available);
+    {
+        std::lock_guard<std::mutex> lock(filtersMutex_);
+        notifying_ = false;
+    }
+    notified_.notify_all();
 }
 
 void Camcorder::addFilter(DvDeviceFilter* filter)
@@ -197,7 +210,8 @@ void Camcorder::addFilter(DvDeviceFilter* filter)
 
 void Camcorder::removeFilter(DvDeviceFilter* filter)
 {
-    std::lock_guard<std::mutex> lock(filtersMutex_);
+    std::unique_lock<std::mutex> lock(filtersMutex_);
+    notified_.wait(lock, [&] { return !notifying_; });
     filters_.erase(std::remove(filters_.begin(), filters_.end(), filter), filters_.end());
 }
 

@@ -170,6 +170,8 @@ private:
     std::uint64_t deviceHandle_ = 0;
 
     std::mutex filtersMutex_;
+    std::condition_variable notified_; // a round of notifyGraphs is over
+    bool notifying_ = false;           // a round is calling out; removeFilter waits for it
     std::vector<DvDeviceFilter*> filters_;
 };
 

@@ -7,6 +7,7 @@
 #include "platform/dv/FireWireWatch.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -20,6 +21,8 @@ constexpr auto kWait = std::chrono::milliseconds(100);
 
 struct Filters {
     std::mutex mutex;
+    std::condition_variable notified; // a round of notifyGraphs is over
+    bool notifying = false;           // a round is calling out; removeFireWireFilter waits for it
     std::vector<DvDeviceFilter*> list;
 };
 
@@ -31,18 +34,32 @@ Filters& filters()
 
 // EC_DEVICE_LOST once in every graph holding a filter of the device (param2:
 // 1 back, 0 removed), as the virtual camcorder does.
+// The filters are picked under the lock and told with none held; a filter
+// that goes away meanwhile waits in removeFireWireFilter until the round is over.
 void notifyGraphs(const std::shared_ptr<Ieee1394Device>& device, bool present)
 {
     Filters& f = filters();
-    std::lock_guard<std::mutex> lock(f.mutex);
-    std::vector<IFilterGraph*> done;
-    for (DvDeviceFilter* filter : f.list) {
-        IFilterGraph* graph = filter->graphForEvents();
-        if (filter->fireWire() != device || !graph || std::find(done.begin(), done.end(), graph) != done.end())
-            continue;
-        done.push_back(graph);
-        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), present ? 1 : 0);
+    std::vector<DvDeviceFilter*> targets;
+    {
+        std::unique_lock<std::mutex> lock(f.mutex);
+        f.notified.wait(lock, [&] { return !f.notifying; });
+        f.notifying = true;
+        std::vector<IFilterGraph*> done;
+        for (DvDeviceFilter* filter : f.list) {
+            IFilterGraph* graph = filter->graphForEvents();
+            if (filter->fireWire() != device || !graph || std::find(done.begin(), done.end(), graph) != done.end())
+                continue;
+            done.push_back(graph);
+            targets.push_back(filter);
+        }
     }
+    for (DvDeviceFilter* filter : targets)
+        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), present ? 1 : 0);
+    {
+        std::lock_guard<std::mutex> lock(f.mutex);
+        f.notifying = false;
+    }
+    f.notified.notify_all();
 }
 
 struct Hooks {
@@ -68,7 +85,8 @@ void addFireWireFilter(DvDeviceFilter* filter)
 void removeFireWireFilter(DvDeviceFilter* filter)
 {
     Filters& f = filters();
-    std::lock_guard<std::mutex> lock(f.mutex);
+    std::unique_lock<std::mutex> lock(f.mutex);
+    f.notified.wait(lock, [&] { return !f.notifying; });
     f.list.erase(std::remove(f.list.begin(), f.list.end(), filter), f.list.end());
 }
 

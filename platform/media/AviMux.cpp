@@ -357,25 +357,35 @@ CBasePin* CAviMux::GetPin(int n)
     return m_inputs[static_cast<std::size_t>(n - 1)].get();
 }
 
-void CAviMux::startFile()
+CAviMux::FilePlan CAviMux::planFile()
+{
+    FilePlan plan;
+    for (const auto& in : m_inputs) {
+        PlannedStream p{in.get(), false, {}};
+        p.makesStream = in->IsConnected() && DescribeStream(in->CurrentMediaType(), &p.info);
+        plan.inputs.push_back(std::move(p));
+    }
+    plan.outputConnected = m_output.IsConnected();
+    plan.options.oldIndex = m_oldIndex;
+    plan.options.riffLimit = m_riffLimit;
+    return plan;
+}
+
+void CAviMux::startFile(const FilePlan& plan)
 {
     std::lock_guard<std::mutex> lock(m_fileLock);
     std::vector<AviStreamInfo> streams;
-    for (const auto& in : m_inputs) {
-        in->resetTiming(-1);
-        AviStreamInfo info;
-        if (in->IsConnected() && DescribeStream(in->CurrentMediaType(), &info)) {
-            in->resetTiming(static_cast<int>(streams.size()));
-            streams.push_back(std::move(info));
+    for (const PlannedStream& p : plan.inputs) {
+        p.pin->resetTiming(-1);
+        if (p.makesStream) {
+            p.pin->resetTiming(static_cast<int>(streams.size()));
+            streams.push_back(p.info);
         }
     }
-    if (streams.empty() || !m_output.IsConnected())
+    if (streams.empty() || !plan.outputConnected)
         return;
     m_sink.Reset();
-    AviFileLayout::Options options;
-    options.oldIndex = m_oldIndex;
-    options.riffLimit = m_riffLimit;
-    m_layout.Begin(streams, options);
+    m_layout.Begin(streams, plan.options);
 }
 
 void CAviMux::finishFile()
@@ -413,22 +423,50 @@ HRESULT CAviMux::GetFramesWritten(LONGLONG* frames)
     return S_OK;
 }
 
+// Beginning and finishing a file deliver its headers and indexes: with the
+// file lock alone, as Receive delivers, never with the filter lock, which the
+// graph and the pins take. The state-change lock keeps the state changes
+// from crossing while none of them holds the filter lock.
 HRESULT CAviMux::Pause()
 {
-    CAutoLock lock(&m_lock);
-    const bool fromStopped = m_State == State_Stopped;
-    const HRESULT hr = CBaseFilter::Pause();
-    if (FAILED(hr))
-        return hr;
-    if (fromStopped)
-        startFile();
+    std::lock_guard<std::mutex> change(m_stateChange);
+    return pauseLocked();
+}
+
+// A run from stopped pauses here first, not in the base's Run, which would
+// pause with the filter lock held.
+HRESULT CAviMux::Run(REFERENCE_TIME start)
+{
+    std::lock_guard<std::mutex> change(m_stateChange);
+    if (IsStopped()) {
+        const HRESULT hr = pauseLocked();
+        if (FAILED(hr))
+            return hr;
+    }
+    return CBaseFilter::Run(start);
+}
+
+HRESULT CAviMux::pauseLocked()
+{
+    FilePlan plan;
+    {
+        CAutoLock lock(&m_lock);
+        const bool fromStopped = m_State == State_Stopped;
+        const HRESULT hr = CBaseFilter::Pause();
+        if (FAILED(hr))
+            return hr;
+        if (!fromStopped)
+            return S_OK;
+        plan = planFile();
+    }
+    startFile(plan);
     return S_OK;
 }
 
 HRESULT CAviMux::Stop()
 {
-    CAutoLock lock(&m_lock);
-    if (m_State != State_Stopped) {
+    std::lock_guard<std::mutex> change(m_stateChange);
+    if (!IsStopped()) {
         // The file is finished before the output decommits its buffers.
         std::lock_guard<std::mutex> file(m_fileLock);
         finishFile();

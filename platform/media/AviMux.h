@@ -28,7 +28,8 @@
 // Threads. Receive runs on the upstream streaming threads and writes the
 // chunk synchronously through the output pin; one lock serialises the file
 // between the inputs and the state changes, and no sample is delivered while
-// a lock of the graph or of the filter's state is held. A write error is kept
+// the filter lock is held (Pause and Stop begin and finish the file under the
+// file lock alone). A write error is kept
 // (the first one), later samples are refused with it, and the file is still
 // closed with headers and indexes for the chunks written before the error;
 // where the indexes find no room, the last chunks give way to them.
@@ -118,6 +119,7 @@ public:
     CBasePin* GetPin(int n) override;
     HRESULT Stop() override;
     HRESULT Pause() override;
+    HRESULT Run(REFERENCE_TIME start) override;
 
     // IConfigAviMux
     HRESULT SetOutputCompatibilityIndex(BOOL oldIndex) override;
@@ -138,11 +140,28 @@ private:
     friend class CAviMuxInputPin;
     CAviMux(IUnknown* outer, HRESULT* hr);
     void addInputPin();
-    void startFile();
+    // The next file as the inputs and the output are connected now.
+    struct PlannedStream {
+        CAviMuxInputPin* pin;
+        bool makesStream;
+        AviStreamInfo info;
+    };
+    struct FilePlan {
+        std::vector<PlannedStream> inputs;
+        bool outputConnected = false;
+        AviFileLayout::Options options;
+    };
+    // Pause with m_stateChange held.
+    HRESULT pauseLocked();
+    // With the filter lock held.
+    FilePlan planFile();
+    // Begins the file under the file lock alone: it delivers the headers.
+    void startFile(const FilePlan& plan);
     // With the file lock held.
     void finishFile();
     std::int64_t videoFrames() const;
 
+    std::mutex m_stateChange; // serialises Stop, Pause and Run, which deliver without m_lock
     CCritSec m_lock;
     std::vector<std::unique_ptr<CAviMuxInputPin>> m_inputs;
     CAviMuxOutputPin m_output;

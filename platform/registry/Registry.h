@@ -15,7 +15,7 @@
 // ERROR_CANTWRITE) and RegLastErrorText() names the file and what went wrong.
 // Only SetHiveAside moves it, and keeps it.
 
-#include "platform/com/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 #include <string>
 #include <vector>

@@ -16,46 +16,6 @@ namespace {
 constexpr std::uint8_t kZeros[65536] = {};
 }
 
-DWORD Win32ErrorFromErrno(int err)
-{
-    switch (err) {
-    case 0:
-        return 0;
-    case ENOENT:
-    case ENOTDIR:
-        return static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case ETXTBSY:
-        return static_cast<DWORD>(ERROR_ACCESS_DENIED);
-    case EMFILE:
-    case ENFILE:
-        return kErrorTooManyOpenFiles;
-    case ENOMEM:
-        return static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
-    case EROFS:
-        return kErrorWriteProtect;
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-        return static_cast<DWORD>(ERROR_DISK_FULL);
-    case EFBIG:
-        return kErrorFileTooLarge;
-    case ENAMETOOLONG:
-        return static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE);
-    case EINVAL:
-        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
-    case EBADF:
-        return static_cast<DWORD>(ERROR_INVALID_HANDLE);
-    case EIO:
-        return static_cast<DWORD>(ERROR_WRITE_FAULT);
-    default:
-        return kErrorGenFailure;
-    }
-}
-
 File::~File()
 {
     Close();

@@ -14,6 +14,7 @@
 // it. From then on every call writes at once, as the disk answers it.
 // CutAt and Close wait for the queue first; Flush waits for it alone.
 
+#include "platform/base/WinErrno.h"
 #include "platform/riff/Riff.h"
 
 #include <atomic>
@@ -26,14 +27,14 @@
 
 namespace th::riff {
 
-// Win32 error codes that the file reports besides those of WinTypes.h.
-inline constexpr DWORD kErrorTooManyOpenFiles = 4;  // ERROR_TOO_MANY_OPEN_FILES
-inline constexpr DWORD kErrorWriteProtect = 19;     // ERROR_WRITE_PROTECT
-inline constexpr DWORD kErrorGenFailure = 31;       // ERROR_GEN_FAILURE
-inline constexpr DWORD kErrorFileTooLarge = 223;    // ERROR_FILE_TOO_LARGE
+// The Win32 error codes that the file reports besides the common ones.
+inline constexpr DWORD kErrorTooManyOpenFiles = ERROR_TOO_MANY_OPEN_FILES;
+inline constexpr DWORD kErrorWriteProtect = ERROR_WRITE_PROTECT;
+inline constexpr DWORD kErrorGenFailure = ERROR_GEN_FAILURE;
+inline constexpr DWORD kErrorFileTooLarge = ERROR_FILE_TOO_LARGE;
 
 // The Win32 error code that stands for an errno value of a file operation.
-DWORD Win32ErrorFromErrno(int err);
+using th::Win32ErrorFromErrno;
 
 // Tests stand for a disk that stops taking writes: while the file named by
 // this environment variable exists, the write-behind threads of every file

@@ -1,6 +1,6 @@
 #include "platform/rtl/SysUtils.h"
 
-#include "platform/riff/RiffFile.h"
+#include "platform/base/WinErrno.h"
 
 #include <QDir>
 #include <QFile>
@@ -315,7 +315,7 @@ QString FileErrorText(const QString& fileName, DWORD code, const QString& detail
     case ERROR_HANDLE_DISK_FULL:
         text = QStringLiteral("The disk that holds \"%1\" is full.").arg(fileName);
         break;
-    case th::riff::kErrorWriteProtect:
+    case ERROR_WRITE_PROTECT:
         text = QStringLiteral("The disk that holds \"%1\" is read-only.").arg(fileName);
         break;
     case ERROR_ACCESS_DENIED:
@@ -329,7 +329,7 @@ QString FileErrorText(const QString& fileName, DWORD code, const QString& detail
     case ERROR_FILENAME_EXCED_RANGE:
         text = QStringLiteral("\"%1\" cannot be created: the name is too long.").arg(fileName);
         break;
-    case th::riff::kErrorFileTooLarge:
+    case ERROR_FILE_TOO_LARGE:
         text = QStringLiteral("\"%1\" cannot grow any larger on its disk.").arg(fileName);
         break;
     case ERROR_INVALID_NAME:
@@ -349,7 +349,7 @@ void SaveFileSafely(const QString& fileName, const QByteArray& data)
 {
     const QByteArray target = QFile::encodeName(fileName);
     const auto fail = [&](int err, const char* what) {
-        throw Exception(FileErrorText(fileName, th::riff::Win32ErrorFromErrno(err),
+        throw Exception(FileErrorText(fileName, th::Win32ErrorFromErrno(err),
                                       QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(err)))));
     };
     // The new file gets the permissions of the old one, or those the process

@@ -2,7 +2,7 @@
 // The runtime's exception classes and the small string, number and file helpers
 // the system code calls, on QString. Paths use "/" as their delimiter.
 
-#include "platform/com/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 #include <QByteArray>
 #include <QString>

@@ -8,7 +8,7 @@
 // called from any thread: it queues the message for the target's thread and
 // never waits. A handle whose target is gone is refused (FALSE), never a crash.
 
-#include "platform/com/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "capture/TlmUtil.h"
 
 #include "platform/win/Shutdown.h"
+#include "support/FakeShutdown.h"
 #include "support/TestUtil.h"
 
 #include <QLocale>
@@ -173,45 +174,15 @@ TEST(ComHelpers, FreeMediaTypeReleasesWhatTheRecordOwns)
 
 namespace {
 
-struct Calls {
-    std::atomic<int> can{0};
-    std::atomic<int> off{0};
-};
-
-class FakeBackend final : public th::win::ShutdownBackend {
-public:
-    FakeBackend(bool allowed, Calls& calls) : allowed_(allowed), calls_(calls) {}
-    bool canPowerOff() override
-    {
-        ++calls_.can;
-        return allowed_;
-    }
-    bool powerOff() override
-    {
-        ++calls_.off;
-        return true;
-    }
-
-private:
-    bool allowed_;
-    Calls& calls_;
-};
-
-class NoPowerOff final : public th::win::ShutdownBackend {
-    bool canPowerOff() override { return false; }
-    bool powerOff() override
-    {
-        ADD_FAILURE() << "power-off reached outside a test backend";
-        return false;
-    }
-};
+using Calls = th::test::ShutdownCalls;
+using FakeBackend = th::test::FakeShutdownBackend;
 
 class Shutdown : public ::testing::Test {
 protected:
     void TearDown() override
     {
         EnablePrivilege(SE_SHUTDOWN_NAME, false);
-        th::win::SetShutdownBackend(std::make_unique<NoPowerOff>());
+        th::win::SetShutdownBackend(std::make_unique<th::test::RefusingShutdownBackend>());
     }
 };
 
@@ -253,7 +224,7 @@ TEST_F(Shutdown, TheConfiguredCommandRunsInsteadOfPowerOff)
     EXPECT_TRUE(ShutdownWindows(EWX_SHUTDOWN));
     EXPECT_TRUE(th::test::waitUntil([&] { return std::filesystem::exists(marker); }));
 
-    th::win::SetShutdownBackend(std::make_unique<NoPowerOff>());
+    th::win::SetShutdownBackend(std::make_unique<th::test::RefusingShutdownBackend>());
     if (before)
         setenv("THARVEST_SHUTDOWN_COMMAND", saved.c_str(), 1);
     else

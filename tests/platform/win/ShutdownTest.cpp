@@ -1,6 +1,7 @@
 // The token, the shutdown privilege and ExitWindowsEx, through a backend of
 // the test's own; nothing here can reach the real power-off.
 #include "platform/win/Shutdown.h"
+#include "support/FakeShutdown.h"
 
 #include <gtest/gtest.h>
 
@@ -8,46 +9,15 @@
 
 namespace {
 
-struct Calls {
-    std::atomic<int> can{0};
-    std::atomic<int> off{0};
-};
-
-class FakeBackend final : public th::win::ShutdownBackend {
-public:
-    FakeBackend(bool allowed, Calls& calls) : allowed_(allowed), calls_(calls) {}
-    bool canPowerOff() override
-    {
-        ++calls_.can;
-        return allowed_;
-    }
-    bool powerOff() override
-    {
-        ++calls_.off;
-        return true;
-    }
-
-private:
-    bool allowed_;
-    Calls& calls_;
-};
-
-// A backend that fails the test if the real machine would be asked.
-class RefusingBackend final : public th::win::ShutdownBackend {
-    bool canPowerOff() override { return false; }
-    bool powerOff() override
-    {
-        ADD_FAILURE() << "power-off reached outside a test backend";
-        return false;
-    }
-};
+using Calls = th::test::ShutdownCalls;
+using FakeBackend = th::test::FakeShutdownBackend;
 
 class Shutdown : public ::testing::Test {
 protected:
     void TearDown() override
     {
         disable();
-        th::win::SetShutdownBackend(std::make_unique<RefusingBackend>());
+        th::win::SetShutdownBackend(std::make_unique<th::test::RefusingShutdownBackend>());
     }
     static BOOL adjust(bool enable, TOKEN_PRIVILEGES* previous = nullptr, DWORD prevSize = 0, DWORD access = 0x28)
     {
