@@ -223,6 +223,12 @@ protected:
                 return collected.frames >= 10 && dv.GetTransportState() == tsStop;
             },
             std::chrono::seconds(60));
+        // The deck has stopped, but a slow build may still be taking the
+        // frames the deck holds: stop once they have all come.
+        for (int seen = -1; done && seen != collected.frames;) {
+            seen = collected.frames;
+            th::test::waitUntil([&] { return collected.frames != seen; }, std::chrono::seconds(1));
+        }
         dv.Stop();
         return done;
     }
