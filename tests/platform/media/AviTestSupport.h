@@ -1,12 +1,15 @@
 #pragma once
 // Helpers of the AVI and renderer tests: a source filter that the test pushes
 // samples through on its own thread, the media types of DV and PCM streams,
-// DV frames made by the tape maker, an independent RIFF walker for the files
-// the mux writes, and a read-back through libavformat.
+// DV frames made by the tape maker; the files are read back by the tests'
+// AVI oracle (support/AviOracle.h, support/AvRead.h).
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dshow/StreamingThread.h"
+
+#include "AvRead.h"
+#include "AviOracle.h"
 
 #include <functional>
 
@@ -111,63 +114,22 @@ std::vector<std::vector<std::uint8_t>> MakeDvFrames(const std::string& folder, i
 
 // --- Reading the files back ----------------------------------------------------------------
 
-struct Chunk {
-    std::uint32_t id = 0;
-    std::uint32_t type = 0; // of a list
-    std::int64_t pos = 0;
-    std::uint32_t size = 0;
-    std::vector<Chunk> children;
-};
-
-struct StreamHeaders {
-    std::uint32_t fccType = 0, fccHandler = 0, scale = 0, rate = 0, length = 0, sampleSize = 0;
-    std::vector<std::uint8_t> format;
-    // The super index's entries and the standard indexes they lead to.
-    struct Entry {
-        std::int64_t dataPos;
-        std::uint32_t size;
-        bool key;
-    };
-    std::uint32_t chunkId = 0;
-    std::vector<std::uint32_t> durations;
-    std::vector<Entry> entries;
-};
-
-struct Idx1Entry {
-    std::uint32_t id, flags, offset, size;
-};
-
-// A walk of every RIFF, list and chunk (pad bytes allowed), with the headers,
-// the idx1 index and the OpenDML indexes checked against the chunks they
-// point at. Each problem found is one line of `errors`.
-struct AviFile {
-    std::uint64_t fileSize = 0;
-    std::vector<Chunk> riffs;
-    std::uint32_t avihFlags = 0, avihTotalFrames = 0, avihStreams = 0, dmlhTotalFrames = 0;
-    std::vector<StreamHeaders> streams;
-    bool hasIdx1 = false;
-    std::vector<Idx1Entry> idx1;
-    std::vector<std::string> errors;
-
-    std::string errorText() const;
-    // Movie chunks in file order, over every RIFF (index chunks left out).
-    std::vector<const Chunk*> movieChunks() const;
-};
+// The tests' RIFF walker and libavformat's reading, as every AVI test reads files.
+using avioracle::AviFile;
+using avioracle::Chunk;
+using avioracle::FourCCText;
+using avioracle::HeaderLength;
+using avioracle::Idx1Entry;
+using avioracle::ReadAt;
+using StreamHeaders = avioracle::Stream;
+// The oracle's walk, and the mux's own rule that avih counts every stream of hdrl.
 AviFile Walk(const std::string& path);
-
-std::string FourCCText(std::uint32_t code);
-
-struct AvStream {
-    std::string type, codec;
-    std::int64_t headerFrames = 0;
-    int sampleRate = 0, channels = 0, width = 0, height = 0;
-    std::int64_t packets = 0, emptyPackets = 0, bytes = 0;
-};
-struct AvFile {
-    bool opened = false;
-    std::string error;
-    std::vector<AvStream> streams;
-};
-AvFile AvRead(const std::string& path);
+using AvStream = avread::Stream;
+using AvFile = avread::File;
+// Probes the streams as a player would (avformat_find_stream_info).
+inline AvFile AvRead(const std::string& path)
+{
+    return avread::Read(path, true, true);
+}
 
 } // namespace avitest

@@ -1,9 +1,9 @@
 # Tests of the AVI and rendering half of th_media: the mux and file writer in
-# graphs, read back by libavformat and a RIFF walker of the tests' own.
+# graphs, read back by the tests' AVI oracle (libavformat and a RIFF walker).
 add_library(th_avimuxtest STATIC AviTestSupport.cpp AviTestSupport.h)
 target_include_directories(th_avimuxtest PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(th_avimuxtest PUBLIC th_media th_dshow th_dshowbase th_riff th_testsupport
-  PkgConfig::FFMPEG GTest::gtest)
+  th_avioracle GTest::gtest)
 
 th_add_gtest(media_avimux_test SOURCES AviMuxTest.cpp LIBS th_avimuxtest LABELS streaming TIMEOUT 300)
 if(TARGET thtape)

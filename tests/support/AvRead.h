@@ -1,5 +1,6 @@
 #pragma once
-// Reads an AVI file back with libavformat, as other programs will, for the tests.
+// Reads an AVI file back with libavformat, as other programs will: the
+// independent half of the tests' AVI oracle (AviOracle.h).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ struct Stream {
     int indexEntries = 0;          // entries libavformat took from the file's index
     std::int64_t lastIndexPos = 0; // file offset of the last of them
     std::int64_t packets = 0;      // packets read
+    std::int64_t emptyPackets = 0; // of them, those without data
     std::int64_t bytes = 0;        // their data bytes
     std::vector<std::uint64_t> hashes; // one per packet (FNV-1a of its data)
 };
@@ -28,8 +30,11 @@ struct File {
     std::vector<Stream> streams;
 };
 
-// With readPackets false only the headers and the index are taken.
-File Read(const std::string& path, bool readPackets = true);
+// With readPackets false only the headers and the index are taken. With
+// probeStreams the format and the streams are probed as a player does
+// (avformat_find_stream_info), so a raw DV file opens too; without it the
+// file is read as AVI and its streams are as the headers and packets tell.
+File Read(const std::string& path, bool readPackets = true, bool probeStreams = false);
 
 std::uint64_t Hash(const void* data, std::size_t n);
 

@@ -16,12 +16,12 @@ std::uint64_t Hash(const void* data, std::size_t n)
     return h;
 }
 
-File Read(const std::string& path, bool readPackets)
+File Read(const std::string& path, bool readPackets, bool probeStreams)
 {
     File f;
     av_log_set_level(AV_LOG_ERROR);
     AVFormatContext* ctx = nullptr;
-    const AVInputFormat* avi = av_find_input_format("avi");
+    const AVInputFormat* avi = probeStreams ? nullptr : av_find_input_format("avi");
     int r = avformat_open_input(&ctx, path.c_str(), avi, nullptr);
     if (r < 0) {
         char buf[128];
@@ -30,6 +30,8 @@ File Read(const std::string& path, bool readPackets)
         return f;
     }
     f.opened = true;
+    if (probeStreams)
+        avformat_find_stream_info(ctx, nullptr);
     if (ctx->duration != AV_NOPTS_VALUE)
         f.durationSec = static_cast<double>(ctx->duration) / AV_TIME_BASE;
     // Streams may appear while reading (the audio inside interleaved DV).
@@ -61,6 +63,8 @@ File Read(const std::string& path, bool readPackets)
             if (pkt->stream_index >= 0 && static_cast<std::size_t>(pkt->stream_index) < f.streams.size()) {
                 Stream& s = f.streams[static_cast<std::size_t>(pkt->stream_index)];
                 ++s.packets;
+                if (pkt->size == 0)
+                    ++s.emptyPackets;
                 s.bytes += pkt->size;
                 s.hashes.push_back(Hash(pkt->data, static_cast<std::size_t>(pkt->size)));
             }
