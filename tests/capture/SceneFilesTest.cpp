@@ -75,7 +75,7 @@ TEST_F(SceneFiles, EverySceneGoesIntoItsOwnFileFromItsFirstFrame)
         ASSERT_TRUE(QFile::exists(dir.qpath() + "/capture.tmp")) << "the writer starts in the temporary file";
         dv.TransportRew();
         ASSERT_TRUE(th::test::waitUntil([&] { return dv.GetTransportState() == tsStop; }));
-        ASSERT_TRUE(e2e::CaptureTape(dv, collected, e2e::TotalFrames(scenes)));
+        ASSERT_TRUE(e2e::CaptureTape(dv, collected, e2e::TotalFrames(scenes), std::chrono::seconds(60), 5));
 
         QStringList expected;
         for (int i = 0; i < 5; ++i)
