@@ -60,7 +60,8 @@ void DeleteDriveRows(QTreeWidget* View, int Index)
 
 void TMainForm::SettleNextCaptureFile()
 {
-    // Set once: the component deletes the scene file of every new name.
+    // The user answered for the file as it was on Capture Setup; a second
+    // one-file capture of this visit goes beside the first, not over it.
     if (FProject && !FProject->SplitFiles && FCapturedFiles.contains(FCaptureFileName) &&
         FileExists(FCaptureFileName))
         FCaptureFileName = FreeFileName(FCaptureFileName, {QStringLiteral(".thf")});

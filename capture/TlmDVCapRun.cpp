@@ -186,10 +186,9 @@ void TTlmDVCapture::SetFileName(const QString& Value)
     FFileName = Value;
     FFileExt = ExtractFileExt(Value);
     FBaseName = Value.left(Value.size() - FFileExt.size());
+    // The scene file of an earlier capture into this name stays: the name
+    // alone rewrites nothing, a one-file capture into it does (Start).
     SwitchCaptureFile(Value, -1);
-    const QString sceneFile = ChangeFileExt(FFileName, ".thf");
-    if (FileExists(sceneFile))
-        QFile::remove(sceneFile);
 }
 
 void TTlmDVCapture::GetFrameCounts(int& Dropped, int& NotDropped)
@@ -288,6 +287,10 @@ void TTlmDVCapture::Start()
     if (FCaptureState == csStopped) {
         FSceneStart = 0;
         if (SceneDetection() == sdSingleFile && CaptureMode() != cmPreview) {
+            // The capture file is written anew: the scenes of what it held are gone.
+            const QString sceneFile = ChangeFileExt(FFileName, ".thf");
+            if (FileExists(sceneFile))
+                QFile::remove(sceneFile);
             FCurrentScene = {};
             FScenesNode = {};
             FLastRecordTime = 0;

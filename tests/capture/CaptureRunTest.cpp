@@ -342,18 +342,23 @@ TEST_F(CaptureRun, ANewSceneAsksForItsPictureAtItsFirstFrame)
 
 // --- File names and one file per scene ----------------------------------------------------------
 
-TEST_F(CaptureRun, SettingTheFileNameDeletesTheSceneFileOfANewNameOnly)
+TEST_F(CaptureRun, TheSceneFileGoesOnlyWhenAOneFileCaptureRewritesItsFile)
 {
     const QString thf = File("capture.thf");
     QFile f(thf);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    dv.SetFileName(File("capture.avi")); // the name it has
-    EXPECT_TRUE(QFile::exists(thf));
     dv.SetFileName(File("other.avi"));
-    EXPECT_TRUE(QFile::exists(thf));
     dv.SetFileName(File("capture.avi"));
-    EXPECT_FALSE(QFile::exists(thf)) << "a new name: its old scene file goes";
+    EXPECT_TRUE(QFile::exists(thf)) << "a name alone rewrites nothing";
+    Graph(cmDVType2, sdMultiFiles);
+    dv.Start();
+    dv.Stop();
+    EXPECT_TRUE(QFile::exists(thf)) << "per-scene files go beside the earlier capture";
+    Graph(cmDVType2, sdSingleFile);
+    dv.Start();
+    EXPECT_FALSE(QFile::exists(thf)) << "the capture file is written anew";
+    dv.Stop();
 }
 
 TEST_F(CaptureRun, EverySceneGetsItsOwnFileNamedByItsRecordingTime)
