@@ -102,6 +102,8 @@ void TMainForm::RunCaptureStart()
     CaptureDroppedEdit->setText(QStringLiteral("0"));
 
     SettleNextCaptureFile();
+    if (!FProject->SplitFiles && FProject->Files.contains(FCaptureFileName))
+        LoadScenesList(FCaptureFileName);
     DVCapture->SetSceneDetection(FProject->SplitFiles ? sdMultiFiles : sdSingleFile);
     if (FProject->ShowPreview)
         DVCapture->SetCaptureMode(FProject->FileType == 0 ? cmDVType1wPreview : cmDVType2wPreview);

@@ -12,7 +12,9 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QApplication>
 #include <QDomDocument>
+#include <QFileDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -21,6 +23,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
+#include <QTimer>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -164,4 +168,115 @@ TEST_F(WizardRoad, TheWholeTapeIntoOneFilePerScene)
     ASSERT_EQ(form->FProject->Report.size(), 1);
     EXPECT_TRUE(form->FProject->Report[0].endsWith(QStringLiteral("There are 5 scenes was detected.")))
         << form->FProject->Report[0].toStdString();
+}
+
+// A reopened project: choosing one file per scene and going to the Capture
+// page leaves the earlier one-file capture and its scenes as they are; a
+// second one-file capture through "Rename" goes to a free name, and the save
+// dialog asks before it would replace the earlier file.
+TEST_F(WizardRoad, AReopenedProjectLosesNeitherTheEarlierCaptureNorItsScenes)
+{
+    ASSERT_TRUE(e2e::Camcorder(tape, 4.0));
+    WalkToCapture(QStringLiteral("Family Tapes"), "CapFromNtoXRadio", false);
+    ASSERT_TRUE(WaitForFinish(60s)) << asked.join(QStringLiteral("; ")).toStdString();
+    const QString folder = projects + QStringLiteral("/Family Tapes");
+    const QString first = folder + QStringLiteral("/Video/Family Tapes.avi");
+    const QString firstScenes = ChangeFileExt(first, QStringLiteral(".thf"));
+    const auto readAll = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray scenesBefore = readAll(firstScenes);
+    ASSERT_FALSE(scenesBefore.isEmpty());
+    const qint64 sizeBefore = QFileInfo(first).size();
+    const int sceneCount = int(scenesBefore.count("<scene>"));
+    form.reset();
+
+    form = std::make_unique<TMainForm>();
+    form->FormCreate();
+    form->show();
+    form->OpenProjectRadio->click();
+    QTreeWidgetItem* listed = nullptr;
+    for (int i = 0; i < form->ProjectsListBox->topLevelItemCount(); ++i)
+        if (form->ProjectsListBox->topLevelItem(i)->text(1) == folder + QStringLiteral("/Family Tapes.thp"))
+            listed = form->ProjectsListBox->topLevelItem(i);
+    ASSERT_NE(listed, nullptr);
+    form->ProjectsListBox->setCurrentItem(listed);
+    next()->click();
+    ASSERT_EQ(form->ActivePage(), form->JobsTab) << asked.join(QStringLiteral("; ")).toStdString();
+    next()->click();
+    ASSERT_EQ(form->ActivePage(), form->CaptureSetupTab);
+    form->findChild<QRadioButton*>(QStringLiteral("CapFromManualRadio"))->click();
+    form->findChild<QRadioButton*>(QStringLiteral("CapScenesMultRadio"))->click();
+    next()->click();
+    next()->click();
+    ASSERT_EQ(form->ActivePage(), form->CaptureTab) << asked.join(QStringLiteral("; ")).toStdString();
+    EXPECT_EQ(readAll(firstScenes), scenesBefore) << "the scene file stays when a name is set";
+    EXPECT_EQ(form->CaptureScenesListView->count(), sceneCount) << "the earlier capture shows its scenes";
+
+    // Back to one file, and "Rename": the dialog offers a free name, and
+    // typing the earlier file's name asks before replacing it.
+    auto* prev = form->findChild<QPushButton*>(QStringLiteral("PrevBtn"));
+    prev->click();
+    prev->click();
+    ASSERT_EQ(form->ActivePage(), form->CaptureSetupTab);
+    form->findChild<QRadioButton*>(QStringLiteral("CapFromNtoXRadio"))->click();
+    form->findChild<QRadioButton*>(QStringLiteral("CapScenesWholeRadio"))->click();
+    QString proposed, replaceQuestion;
+    SetModalHook([&](QDialog& d) -> int {
+        if (auto* box = qobject_cast<QMessageBox*>(&d)) {
+            asked << box->text();
+            return 1; // Rename
+        }
+        auto* save = qobject_cast<QFileDialog*>(&d);
+        if (!save)
+            return int(QDialog::Rejected);
+        proposed = save->selectedFiles().value(0);
+        // The dialog's own question comes while its accept runs: say No.
+        auto* answer = new QTimer(save);
+        QObject::connect(answer, &QTimer::timeout, [&replaceQuestion, answer] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (box && box->isVisible() && box->button(QMessageBox::No)) {
+                    answer->stop();
+                    replaceQuestion = box->text();
+                    box->button(QMessageBox::No)->click();
+                    return;
+                }
+            }
+        });
+        answer->start(20);
+        auto* typed = save->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (!typed)
+            return int(QDialog::Rejected);
+        typed->setText(ExtractFileName(first));
+        QMetaObject::invokeMethod(save, "accept", Qt::DirectConnection);
+        if (!save->isVisible())
+            return save->result();
+        // No: the dialog stays, and the user takes the name it offered.
+        typed->clearFocus();
+        save->selectFile(proposed);
+        QMetaObject::invokeMethod(save, "accept", Qt::DirectConnection);
+        return save->isVisible() ? int(QDialog::Rejected) : save->result();
+    });
+    next()->click();
+    ASSERT_EQ(form->ActivePage(), form->StartWorkTab) << asked.join(QStringLiteral("; ")).toStdString();
+    const QString second = folder + QStringLiteral("/Video/Family Tapes (2).avi");
+    EXPECT_EQ(proposed, second);
+    EXPECT_TRUE(replaceQuestion.contains(QStringLiteral("already exists"))) << replaceQuestion.toStdString();
+    SetModalHook([this](QDialog& d) {
+        asked << d.objectName() + QStringLiteral(": ") + d.windowTitle();
+        return int(mrCancel);
+    });
+    asked.clear();
+    next()->click();
+    ASSERT_EQ(form->ActivePage(), form->CaptureTab) << asked.join(QStringLiteral("; ")).toStdString();
+    ASSERT_TRUE(WaitForFinish(60s)) << asked.join(QStringLiteral("; ")).toStdString();
+    EXPECT_TRUE(asked.isEmpty()) << asked.join(QStringLiteral("; ")).toStdString();
+
+    EXPECT_EQ(QFileInfo(first).size(), sizeBefore);
+    EXPECT_EQ(readAll(firstScenes), scenesBefore);
+    EXPECT_GT(QFileInfo(second).size(), 100000);
+    EXPECT_TRUE(QFile::exists(ChangeFileExt(second, QStringLiteral(".thf"))));
+    EXPECT_EQ(form->FProject->Files, (QStringList{first, second}));
 }
