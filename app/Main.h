@@ -133,6 +133,9 @@ public:
     bool OpenProjectFile(const QString& FileName);
     bool CreateProject(const QString& Folder, const QString& Name);
     bool LoadProject(const QString& FileName);
+    // Makes whole what a capture that never stopped left (the program was
+    // killed, the power went) and tells the user.
+    void RepairUnfinishedCaptures();
 
     void EnterProjectsPage();
     void LeaveProjectsPage();

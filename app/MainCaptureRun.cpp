@@ -216,8 +216,18 @@ void TMainForm::DVCaptureNewCaptureFile(QObject*, const QString& AFileName)
     // Queued also when called on the main thread (by Stop), so that the files
     // keep the order in which they were reported.
     PostToMain([this, AFileName] {
-        if (FProject)
-            FProject->Files.append(AFileName);
+        if (!FProject)
+            return;
+        FProject->Files.append(AFileName);
+        // Each finished file is saved with the project at once: a capture
+        // that never stops still leaves the project knowing its files.
+        if (FCapturing) {
+            try {
+                FProject->Save();
+            } catch (const std::exception&) {
+                // Stop saves the project again and reports a failure.
+            }
+        }
     });
 }
 

@@ -128,6 +128,13 @@ void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONG
                 AddTextElement(*FSceneDocument, scene, "start", QString::number(FSceneStart));
                 AddTextElement(*FSceneDocument, scene, "name", sceneName);
                 AddTextElement(*FSceneDocument, scene, "datetime", sceneName);
+                // Saved at once, so that a capture that never stops (a kill,
+                // a power loss) still leaves the scenes it found.
+                try {
+                    SaveSceneDocument();
+                } catch (const std::exception&) {
+                    // Stop saves it again and reports a failure.
+                }
                 arm();
             }
         } catch (...) {

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -27,6 +28,8 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace std::chrono_literals;
 
@@ -279,4 +282,124 @@ TEST_F(WizardRoad, AReopenedProjectLosesNeitherTheEarlierCaptureNorItsScenes)
     EXPECT_GT(QFileInfo(second).size(), 100000);
     EXPECT_TRUE(QFile::exists(ChangeFileExt(second, QStringLiteral(".thf"))));
     EXPECT_EQ(form->FProject->Files, (QStringList{first, second}));
+}
+
+// A capture killed at real time (kill -9, as a crash or a power loss ends
+// it), in both modes: the project on disk knows the files finished before,
+// the scene file the scenes found, and the next open makes the unfinished
+// file whole, which libavformat then reads frame for frame.
+TEST_F(WizardRoad, AKilledCaptureIsMadeWholeWhenTheProjectIsOpenedAgain)
+{
+    const QByteArray role = qgetenv("TH_KILLED_CAPTURE");
+    if (!role.isEmpty()) {
+        // The process that is killed: it captures until it is.
+        projects = qEnvironmentVariable("TH_KILLED_PROJECTS");
+        TRegIniFile(kProgramKey).WriteString(QStringLiteral("Projects"), QStringLiteral("ProjectsPath"), projects);
+        ASSERT_TRUE(e2e::Camcorder(tape, 1.0));
+        WalkToCapture(QStringLiteral("Killed ") + QString::fromLatin1(role), "CapFromBtoERadio", role == "scenes");
+        th::test::waitUntil([] { return false; }, 120s);
+        FAIL() << "not killed";
+    }
+    const auto tapeFrames = e2e::TapeFrames(tape);
+    const auto scenes = e2e::FiveScenes();
+    for (const QString& mode : {QStringLiteral("one"), QStringLiteral("scenes")}) {
+        SCOPED_TRACE(mode.toStdString());
+        const bool perScene = mode == QStringLiteral("scenes");
+        const QString name = QStringLiteral("Killed ") + mode;
+        const QString folder = projects + QLatin1Char('/') + name;
+        const QString video = folder + QStringLiteral("/Video");
+        th::test::TempDir registry;
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TH_KILLED_CAPTURE"), mode);
+        env.insert(QStringLiteral("TH_KILLED_PROJECTS"), projects);
+        env.insert(QStringLiteral("THARVEST_REGISTRY_DIR"), registry.qpath());
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=WizardRoad.AKilledCaptureIsMadeWholeWhenTheProjectIsOpenedAgain")});
+        ASSERT_TRUE(child.waitForStarted());
+        // Killed in its third scene: two finished before it (two scene
+        // files, or two scenes in the scene file).
+        const QString third = video + QStringLiteral("/") + name + e2e::Stamp(scenes[2]) + QStringLiteral(".avi");
+        const QString one = video + QStringLiteral("/") + name + QStringLiteral(".avi");
+        const bool reached = th::test::waitUntil(
+            [&] {
+                return child.state() != QProcess::Running ||
+                       QFileInfo(perScene ? third : one).size() > (perScene ? 10 : 110) * 152000;
+            },
+            120s);
+        ASSERT_EQ(child.state(), QProcess::Running) << "the capture ended before it was killed";
+        ASSERT_TRUE(reached);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        ASSERT_TRUE(child.waitForFinished(30000));
+
+        const QString projectFile = folder + QLatin1Char('/') + name + QStringLiteral(".thp");
+        QFile saved(projectFile);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        const QByteArray listed = saved.readAll();
+        saved.close();
+        if (perScene) {
+            EXPECT_TRUE(listed.contains((name + e2e::Stamp(scenes[1]) + QStringLiteral(".avi")).toUtf8()))
+                << "the finished files are saved with the project as they are finished:\n" << listed.constData();
+        } else {
+            EXPECT_GE(e2e::ReadScenes(ChangeFileExt(one, QStringLiteral(".thf"))).size(), 3u)
+                << "the scene file holds the scenes found";
+        }
+
+        // The next open makes the file whole and says so.
+        QStringList told;
+        SetModalHook([&](QDialog& d) {
+            auto* box = qobject_cast<QMessageBox*>(&d);
+            told << (box ? box->text() : d.objectName());
+            return int(mrOk);
+        });
+        form = std::make_unique<TMainForm>();
+        form->FormCreate();
+        ASSERT_TRUE(form->OpenProjectFile(projectFile));
+        ASSERT_EQ(told.size(), 1) << told.join(QStringLiteral("; ")).toStdString();
+        EXPECT_TRUE(told[0].startsWith(QStringLiteral("A capture of this project was not finished"))) << told[0].toStdString();
+        EXPECT_TRUE(QDir(video).entryList({QStringLiteral("*.tmp")}, QDir::Files).isEmpty());
+
+        const QStringList files = form->FProject->Files;
+        ASSERT_EQ(files.size(), perScene ? 3 : 1) << files.join(QStringLiteral(", ")).toStdString();
+        EXPECT_EQ(files.last(), perScene ? third : one);
+        int captured = 0;
+        for (int i = 0; i < files.size(); ++i) {
+            const e2e::FileSlots held = e2e::ReadSlots(files[i], tapeFrames);
+            ASSERT_FALSE(held.tape.empty()) << files[i].toStdString();
+            EXPECT_EQ(held.headerFrames, std::int64_t(held.tape.size())) << files[i].toStdString();
+            // Frame for frame as on the tape; a frame lost is a placeholder in its slot.
+            for (std::size_t k = 0, real = SIZE_MAX; k < held.tape.size(); ++k) {
+                if (held.tape[k] < 0)
+                    continue;
+                if (real != SIZE_MAX) {
+                    ASSERT_EQ(held.tape[k] - held.tape[real], int(k - real)) << files[i].toStdString() << " slot " << k;
+                }
+                real = k;
+            }
+            // Type 2: the sound's length in the headers and in the index is what is there.
+            EXPECT_GT(held.audioSamples, 0);
+            EXPECT_EQ(held.audioLength, held.audioSamples) << files[i].toStdString();
+            EXPECT_EQ(held.audioIndexed, held.audioSamples) << files[i].toStdString();
+            captured += int(held.tape.size());
+        }
+        EXPECT_TRUE(told[0].contains(
+            QStringLiteral("holds %1 frames.").arg(e2e::ReadSlots(files.last(), tapeFrames).tape.size())))
+            << told[0].toStdString();
+        if (!perScene) {
+            const auto entries = e2e::ReadScenes(ChangeFileExt(one, QStringLiteral(".thf")));
+            EXPECT_GE(entries.size(), 3u);
+        }
+        EXPECT_GT(captured, 100);
+        // A second open finds nothing to do.
+        told.clear();
+        form.reset();
+        form = std::make_unique<TMainForm>();
+        form->FormCreate();
+        ASSERT_TRUE(form->OpenProjectFile(projectFile));
+        EXPECT_TRUE(told.isEmpty()) << told.join(QStringLiteral("; ")).toStdString();
+        form.reset();
+        SetModalHook({});
+    }
 }
