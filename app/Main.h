@@ -133,6 +133,9 @@ public:
     bool OpenProjectFile(const QString& FileName);
     bool CreateProject(const QString& Folder, const QString& Name);
     bool LoadProject(const QString& FileName);
+    // Makes whole what a capture that never stopped left (the program was
+    // killed, the power went) and tells the user.
+    void RepairUnfinishedCaptures();
 
     void EnterProjectsPage();
     void LeaveProjectsPage();
@@ -196,7 +199,8 @@ public:
     void CaptureVolumeTrackBarChange();
     // Streaming thread.
     void DVCaptureNewScene(const QImage& Bitmap, BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE Sec, int Year);
-    void LoadScenesList();
+    // Rewritten: a capture file being written anew, whose scenes are gone.
+    void LoadScenesList(const QString& Rewritten = QString());
     // The thumbnails of one captured file; raises when it cannot be read.
     void LoadScenesOfFile(TTlmFramesGrabber& Grabber, const QString& File);
     // Sends the rewind and leaves the wait to TapeWaitTimer; False when

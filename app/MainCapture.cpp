@@ -649,17 +649,21 @@ void TMainForm::DVCaptureNewScene(const QImage& Bitmap, BYTE Day, BYTE Month, BY
     });
 }
 
-void TMainForm::LoadScenesList()
+void TMainForm::LoadScenesList(const QString& Rewritten)
 {
     CaptureScenesListView->Clear();
     if (!FProject)
         return;
     TTlmFramesGrabber grabber;
-    const QString next = DVCapture->FileName();
+    // A capture keeps its scenes in the list until a capture writes its file
+    // anew; the next capture's name alone hides nothing.
+    const QString running = FCapturing && !FProject->SplitFiles ? DVCapture->FileName() : QString();
     const QStringList files = FProject->Files;
+    QStringList shown;
     for (const QString& file : files) {
-        if (!FileExists(file) || file == next)
+        if (!FileExists(file) || file == Rewritten || file == running || shown.contains(file))
             continue;
+        shown << file;
         // One damaged file (or scene file) costs its own thumbnails only.
         try {
             LoadScenesOfFile(grabber, file);

@@ -60,7 +60,8 @@ void DeleteDriveRows(QTreeWidget* View, int Index)
 
 void TMainForm::SettleNextCaptureFile()
 {
-    // Set once: the component deletes the scene file of every new name.
+    // The user answered for the file as it was on Capture Setup; a second
+    // one-file capture of this visit goes beside the first, not over it.
     if (FProject && !FProject->SplitFiles && FCapturedFiles.contains(FCaptureFileName) &&
         FileExists(FCaptureFileName))
         FCaptureFileName = FreeFileName(FCaptureFileName, {QStringLiteral(".thf")});
@@ -101,6 +102,8 @@ void TMainForm::RunCaptureStart()
     CaptureDroppedEdit->setText(QStringLiteral("0"));
 
     SettleNextCaptureFile();
+    if (!FProject->SplitFiles && FProject->Files.contains(FCaptureFileName))
+        LoadScenesList(FCaptureFileName);
     DVCapture->SetSceneDetection(FProject->SplitFiles ? sdMultiFiles : sdSingleFile);
     if (FProject->ShowPreview)
         DVCapture->SetCaptureMode(FProject->FileType == 0 ? cmDVType1wPreview : cmDVType2wPreview);
@@ -213,8 +216,18 @@ void TMainForm::DVCaptureNewCaptureFile(QObject*, const QString& AFileName)
     // Queued also when called on the main thread (by Stop), so that the files
     // keep the order in which they were reported.
     PostToMain([this, AFileName] {
-        if (FProject)
-            FProject->Files.append(AFileName);
+        if (!FProject)
+            return;
+        FProject->Files.append(AFileName);
+        // Each finished file is saved with the project at once: a capture
+        // that never stops still leaves the project knowing its files.
+        if (FCapturing) {
+            try {
+                FProject->Save();
+            } catch (const std::exception&) {
+                // Stop saves the project again and reports a failure.
+            }
+        }
     });
 }
 

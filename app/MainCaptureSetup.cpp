@@ -731,7 +731,8 @@ void TMainForm::ChooseCaptureFileName()
                 NewFileDialog(this, "SaveCaptureDialog", QStringLiteral("Capture to"), FProject->CaptureFolder);
             // As a save dialog with a default extension: "Second" is Second.avi.
             SaveCaptureDialog->setDefaultSuffix(QStringLiteral("avi"));
-            SaveCaptureDialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+            // A file picked here that exists is replaced only when the user says so.
+            SaveCaptureDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
             SaveCaptureDialog->setAcceptMode(QFileDialog::AcceptSave);
             SaveCaptureDialog->setFileMode(QFileDialog::AnyFile);
             SaveCaptureDialog->setSizeGripEnabled(true);
@@ -740,7 +741,8 @@ void TMainForm::ChooseCaptureFileName()
         SaveCaptureDialog->setNameFilter(
             QStringLiteral("%1 (*%2)").arg(QStringLiteral("AVI files"), QStringLiteral(".avi")));
         SaveCaptureDialog->setDirectory(FProject->CaptureFolder);
-        SaveCaptureDialog->selectFile(FCaptureFileName);
+        // The user asked for another name: one that holds no capture yet.
+        SaveCaptureDialog->selectFile(FreeFileName(FCaptureFileName, {QStringLiteral(".thf")}));
         if (ExecModal(*SaveCaptureDialog) == QDialog::Accepted) {
             const QString chosen = SaveCaptureDialog->selectedFiles().value(0);
             if (!chosen.isEmpty()) {

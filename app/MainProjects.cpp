@@ -3,6 +3,8 @@
 // creates, opens, renames and closes its one project.
 #include "app/Main.h"
 
+#include "platform/riff/AviRepair.h"
+
 #include "app/DelProject.h"
 #include "app/Dialogs.h"
 
@@ -22,6 +24,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -391,11 +396,77 @@ bool TMainForm::LoadProject(const QString& FileName)
             throw Exception(QStringLiteral("Project %1 not found.").arg(FileName));
         FProject = TTHProject::CreateFromFile(FileName);
         made = true;
+        RepairUnfinishedCaptures();
     }
     if (CaptureScenesListView)
         CaptureScenesListView->Clear();
     UpdateCaption();
     return made;
+}
+
+void TMainForm::RepairUnfinishedCaptures()
+{
+    if (!FProject)
+        return;
+    QStringList candidates = FProject->Files;
+    const QDir folder(FProject->CaptureFolder);
+    for (const QString& name : folder.entryList({QStringLiteral("*.avi"), QStringLiteral("*.AVI")}, QDir::Files))
+        if (!candidates.contains(folder.filePath(name)))
+            candidates << folder.filePath(name);
+    QStringList told;
+    bool changed = false;
+    for (const QString& file : candidates) {
+        const std::string path = QFile::encodeName(file).toStdString();
+        if (!FileExists(file) || !th::riff::AviIsUnfinished(path))
+            continue;
+        const th::riff::AviRepair repaired = th::riff::RepairAvi(path);
+        if (!repaired.ok) {
+            told << QStringLiteral("\"%1\" could not be made whole: %2.").arg(file, QString::fromStdString(repaired.error));
+            continue;
+        }
+        told << QStringLiteral("\"%1\" holds %2 frames.").arg(file).arg(repaired.frames);
+        if (!FProject->Files.contains(file)) {
+            FProject->Files.append(file);
+            changed = true;
+        }
+        // The scene file was saved as the scenes came: its last scene ends where the file does.
+        const QString sceneFile = ChangeFileExt(file, QStringLiteral(".thf"));
+        QFile scenes(sceneFile);
+        QDomDocument doc;
+        if (scenes.open(QIODevice::ReadOnly) && doc.setContent(&scenes)) {
+            scenes.close();
+            QDomElement last = doc.documentElement().firstChildElement(QStringLiteral("scenes"))
+                                   .lastChildElement(QStringLiteral("scene"));
+            if (!last.isNull() && last.firstChildElement(QStringLiteral("end")).isNull()) {
+                QDomElement end = doc.createElement(QStringLiteral("end"));
+                end.appendChild(doc.createTextNode(QString::number(repaired.frames)));
+                last.appendChild(end);
+                try {
+                    SaveFileSafely(sceneFile, doc.toByteArray(-1));
+                } catch (const std::exception&) {
+                }
+            }
+        }
+    }
+    // The temporary file a capture with one file per scene starts in holds no frame.
+    for (const QString& name : folder.entryList({QStringLiteral("*.tmp")}, QDir::Files)) {
+        QFile tmp(folder.filePath(name));
+        if (tmp.open(QIODevice::ReadOnly) && tmp.read(12).mid(8) == "AVI ") {
+            tmp.close();
+            tmp.remove();
+        }
+    }
+    if (changed) {
+        try {
+            FProject->Save();
+        } catch (const std::exception&) {
+        }
+    }
+    if (!told.isEmpty())
+        MessageDlg(QStringLiteral("A capture of this project was not finished: TapeHarvest or the computer stopped "
+                                  "while it ran. TapeHarvest made what was captured whole. %1")
+                       .arg(told.join(QLatin1Char(' '))),
+                   TMsgDlgType::mtInformation, {TMsgDlgBtn::mbOK}, TMsgDlgBtn::mbOK);
 }
 
 // --- The page -----------------------------------------------------------------------------

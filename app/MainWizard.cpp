@@ -197,6 +197,10 @@ void TMainForm::NextPageExecute()
         target = StartWorkTab;
     } else if (page == StartWorkTab) {
         target = CaptureJobChosen() ? CaptureTab : FinishTab;
+        // What the page showed is what happens: a choice from the history
+        // that the page offered disabled or unchecked shuts nothing down.
+        if (FProject && (!ShutdownJob->isEnabled() || !ShutdownJob->isChecked()))
+            FProject->SetShutdown(false);
         if (FProject)
             FProject->RememberChoices({TProjectChoice::Shutdown});
     } else if (page == CaptureTab) {

@@ -128,6 +128,13 @@ void TTlmDVCapture::DVFrameReceived(BYTE* Buffer, LONG Len, LONGLONG Start, LONG
                 AddTextElement(*FSceneDocument, scene, "start", QString::number(FSceneStart));
                 AddTextElement(*FSceneDocument, scene, "name", sceneName);
                 AddTextElement(*FSceneDocument, scene, "datetime", sceneName);
+                // Saved at once, so that a capture that never stops (a kill,
+                // a power loss) still leaves the scenes it found.
+                try {
+                    SaveSceneDocument();
+                } catch (const std::exception&) {
+                    // Stop saves it again and reports a failure.
+                }
                 arm();
             }
         } catch (...) {
@@ -186,10 +193,9 @@ void TTlmDVCapture::SetFileName(const QString& Value)
     FFileName = Value;
     FFileExt = ExtractFileExt(Value);
     FBaseName = Value.left(Value.size() - FFileExt.size());
+    // The scene file of an earlier capture into this name stays: the name
+    // alone rewrites nothing, a one-file capture into it does (Start).
     SwitchCaptureFile(Value, -1);
-    const QString sceneFile = ChangeFileExt(FFileName, ".thf");
-    if (FileExists(sceneFile))
-        QFile::remove(sceneFile);
 }
 
 void TTlmDVCapture::GetFrameCounts(int& Dropped, int& NotDropped)
@@ -288,6 +294,10 @@ void TTlmDVCapture::Start()
     if (FCaptureState == csStopped) {
         FSceneStart = 0;
         if (SceneDetection() == sdSingleFile && CaptureMode() != cmPreview) {
+            // The capture file is written anew: the scenes of what it held are gone.
+            const QString sceneFile = ChangeFileExt(FFileName, ".thf");
+            if (FileExists(sceneFile))
+                QFile::remove(sceneFile);
             FCurrentScene = {};
             FScenesNode = {};
             FLastRecordTime = 0;

@@ -1,6 +1,5 @@
 #include "platform/dv/DifPacks.h"
 
-#include <ctime>
 
 namespace th::dif {
 
@@ -160,22 +159,23 @@ std::optional<Timecode> parseTimecodePack(const std::uint8_t* p)
 
 // --- Recording date and time -------------------------------------------------------
 
+// DV exists since 1995: two digits name one year in 1995-2094 whatever the
+// computer's clock says, so that every reader of a tape agrees.
+constexpr int kFirstDVYear = 1995;
+
 int latestRecordingYear()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return 1900 + local.tm_year;
+    return kFirstDVYear + 99;
 }
 
 int earliestRecordingYear()
 {
-    return latestRecordingYear() - 99;
+    return kFirstDVYear;
 }
 
 int fullYearFromTwoDigits(int yy)
 {
-    return yy <= latestRecordingYear() % 100 ? 2000 + yy : 1900 + yy;
+    return yy >= kFirstDVYear % 100 ? 1900 + yy : 2000 + yy;
 }
 
 int daysInMonth(int year, int month)

@@ -91,8 +91,7 @@ struct RecDateTime {
 };
 
 int fullYearFromTwoDigits(int yy);
-// The years a tape can tell apart, as read now: the current one and the 99
-// before it.
+// The years a tape can tell apart: 1995 (the first DV recordings) to 2094.
 int latestRecordingYear();
 int earliestRecordingYear();
 // Days in a month of the Gregorian calendar; 0 for a month outside 1-12.

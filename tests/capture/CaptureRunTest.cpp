@@ -6,7 +6,6 @@
 
 #include "support/TestUtil.h"
 
-#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -151,13 +150,11 @@ TEST(RecordingDateTime, DigitsComeFromTheMaskedBcdBytes)
     EXPECT_EQ(h, 3 * 10 + 15);
 }
 
-TEST(RecordingDateTime, TwoDigitYearsUpToThisYearsAreThisCentury)
+TEST(RecordingDateTime, TwoDigitYearsFrom95AreTheLastCenturyTheOthersThisOne)
 {
     BYTE d, m, h, mi, s;
     int y;
-    const int now = QDate::currentDate().year();
-    for (const auto& [yy, year] : {std::pair{0, 2000}, {25, 2025}, {now % 100, now}, {now % 100 + 1, now - 99},
-                                   {99, 1999}}) {
+    for (const auto& [yy, year] : {std::pair{0, 2000}, {27, 2027}, {94, 2094}, {95, 1995}, {99, 1999}}) {
         auto f = DVFrame(yy, 1, 1, 0, 0, 0);
         TTlmDVCapture::DecodeRecordingDateTime(f.data(), int(f.size()), d, m, h, mi, s, y);
         EXPECT_EQ(y, year) << yy;
@@ -342,18 +339,23 @@ TEST_F(CaptureRun, ANewSceneAsksForItsPictureAtItsFirstFrame)
 
 // --- File names and one file per scene ----------------------------------------------------------
 
-TEST_F(CaptureRun, SettingTheFileNameDeletesTheSceneFileOfANewNameOnly)
+TEST_F(CaptureRun, TheSceneFileGoesOnlyWhenAOneFileCaptureRewritesItsFile)
 {
     const QString thf = File("capture.thf");
     QFile f(thf);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
-    dv.SetFileName(File("capture.avi")); // the name it has
-    EXPECT_TRUE(QFile::exists(thf));
     dv.SetFileName(File("other.avi"));
-    EXPECT_TRUE(QFile::exists(thf));
     dv.SetFileName(File("capture.avi"));
-    EXPECT_FALSE(QFile::exists(thf)) << "a new name: its old scene file goes";
+    EXPECT_TRUE(QFile::exists(thf)) << "a name alone rewrites nothing";
+    Graph(cmDVType2, sdMultiFiles);
+    dv.Start();
+    dv.Stop();
+    EXPECT_TRUE(QFile::exists(thf)) << "per-scene files go beside the earlier capture";
+    Graph(cmDVType2, sdSingleFile);
+    dv.Start();
+    EXPECT_FALSE(QFile::exists(thf)) << "the capture file is written anew";
+    dv.Stop();
 }
 
 TEST_F(CaptureRun, EverySceneGetsItsOwnFileNamedByItsRecordingTime)

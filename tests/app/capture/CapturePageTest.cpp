@@ -212,9 +212,11 @@ TEST_F(CapturePage, ScenesListIsRebuiltFromTheEarlierCaptures)
     EXPECT_TRUE(form->CaptureScenesListView->item(0)->toolTip().contains("nested more than 32 deep"))
         << form->CaptureScenesListView->item(0)->toolTip().toStdString();
 
-    // The file the next capture writes shows nothing.
+    // The file the next capture would write keeps its scenes until a capture rewrites it.
     form->DVCapture->SetFileName(CaptureFile());
     form->LoadScenesList();
+    EXPECT_EQ(Captions().mid(1), split);
+    form->LoadScenesList(CaptureFile());
     EXPECT_EQ(Captions(), split);
 }
 

@@ -436,10 +436,11 @@ TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
     ASSERT_EQ(form->FCaptureFileName, CaptureFile("Tape (2)"));
     form->CaptureScenesListView->Clear();
     ShowCapturePage();
-    EXPECT_EQ(form->CaptureScenesListView->count(), 3) << "the file to be rewritten shows no thumbnails";
+    EXPECT_EQ(form->CaptureScenesListView->count(), 6) << "its scenes stay until the file is written anew";
     form->CaptureStart->trigger();
     ASSERT_TRUE(WaitForTapeEnd());
     form->CaptureStop->trigger();
+    EXPECT_EQ(form->CaptureScenesListView->count(), 6) << "the old scenes of the rewritten file went";
     EXPECT_EQ(form->FProject->Files.value(2), CaptureFile("Tape (2)"));
     EXPECT_FALSE(QFile::exists(CaptureFile("Tape (3)")));
     EXPECT_FALSE(QFile::exists(CaptureFile("Tape (2) (2)")));

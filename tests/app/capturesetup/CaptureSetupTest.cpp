@@ -521,13 +521,13 @@ TEST_F(FileName, RenameTakesTheChosenFileWithoutAskingAgain)
     Touch(Default);
     const QString other = dir.qpath() + "/Video/Other.avi";
     Touch(other);
-    QString title, filter, folder;
+    QString title, filter, folder, proposed;
     Answer(1, [&](QFileDialog& f) {
         title = f.windowTitle();
         filter = f.nameFilters().join(';');
         folder = f.directory().absolutePath();
+        proposed = f.selectedFiles().value(0);
         EXPECT_EQ(f.acceptMode(), QFileDialog::AcceptSave);
-        EXPECT_TRUE(f.testOption(QFileDialog::DontConfirmOverwrite));
         Pick(f, other);
         return int(QDialog::Accepted);
     });
@@ -537,6 +537,7 @@ TEST_F(FileName, RenameTakesTheChosenFileWithoutAskingAgain)
     EXPECT_EQ(title, QStringLiteral("Capture to"));
     EXPECT_EQ(filter, QStringLiteral("AVI files (*.avi)"));
     EXPECT_EQ(folder, dir.qpath() + "/Video");
+    EXPECT_EQ(proposed, dir.qpath() + "/Video/Tape (2).avi");
 
     // The chosen name stays for the project's later captures.
     Dialogs = 0;

@@ -16,6 +16,9 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+#include <QCheckBox>
+#include <QStackedWidget>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -185,6 +188,23 @@ TEST_F(FinishPage, TheChoiceArmsTheCountdownEvenAfterTheProjectTurnedManual)
     form->FinishTabShow();
     EXPECT_EQ(form->ResultLabel->text(), QStringLiteral("TapeHarvest did nothing."));
     EXPECT_TRUE(Armed());
+}
+
+TEST_F(FinishPage, AManualProjectLeftBeginWorkWithTheOptionDisabledCountsNothingDown)
+{
+    // The choice history said "Shutdown"; the page offered it disabled.
+    TTHProject& project = OpenProject(true);
+    project.SetCaptureJob(true);
+    project.SetTapeOption(toManual);
+    form->PageControl->setCurrentWidget(form->StartWorkTab);
+    form->StartWorkTabShow();
+    ASSERT_FALSE(form->ShutdownJobCheckBox->isEnabled());
+    form->NextPageExecute();
+    ASSERT_EQ(form->ActivePage(), form->CaptureTab);
+    form->NextPageExecute();
+    ASSERT_EQ(form->ActivePage(), form->FinishTab);
+    EXPECT_TRUE(Disarmed());
+    EXPECT_FALSE(log.contains(QStringLiteral("shutdown"))) << log.join(QStringLiteral(", ")).toStdString();
 }
 
 TEST_F(FinishPage, ShowingThePageAgainKeepsTheCountWhereItIs)

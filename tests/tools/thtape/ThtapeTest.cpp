@@ -3,7 +3,6 @@
 // command line and scene files; its errors.
 #include "support/TestUtil.h"
 
-#include <QDate>
 #include <QProcess>
 #include <QStringList>
 
@@ -542,10 +541,9 @@ TEST(Thtape, BadArgumentsGetTheUsageAndStatusTwo)
     TempDir dir;
     const std::string out = dir.file("never.dv");
     const std::string ok = "length=10,date=2003-06-15,time=14:22:05";
-    // Tapes keep two digits of the year: the hundred years up to this one.
-    const int year = QDate::currentDate().year();
-    const std::string now = std::to_string(year), next = std::to_string(year + 1), tooOld = std::to_string(year - 100);
-    const std::string years = "from " + std::to_string(year - 99) + " to " + now;
+    // Tapes keep two digits of the year: the hundred years from the first DV recordings on.
+    const std::string now = "2094", next = "2095", tooOld = "1994";
+    const std::string years = "from 1995 to 2094";
     const std::string badFile = dir.file("bad.txt");
     std::ofstream(badFile) << "system=pal\nscene length=10 date=2003-06-15 time=14:22:05 speed=2\n";
     struct Case {
