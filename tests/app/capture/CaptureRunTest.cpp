@@ -106,6 +106,12 @@ protected:
         ASSERT_EQ(line.size(), 3u);
         EXPECT_EQ(line[0] + line[1], held) << "the report counts the frames in the file";
         EXPECT_EQ(line[0], inFile.placeholders());
+        if (!Split) {
+            const auto scenes = e2e::ReadScenes(ChangeFileExt(file, ".thf"));
+            ASSERT_FALSE(scenes.empty());
+            EXPECT_EQ(scenes.back().end, held) << "the scene file ends where the file does";
+            EXPECT_LT(scenes.back().start, held);
+        }
     }
     // A disk that takes no write for five seconds in the middle of a capture
     // at real time (a page cache written back, a slow USB disk): the capture
