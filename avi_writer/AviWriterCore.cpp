@@ -1,5 +1,6 @@
 #include "avi_writer/AviWriterCore.h"
 
+#include "platform/dshow/MediaTypes.h"
 #include "platform/dshow/StreamingThread.h"
 
 #include <algorithm>
@@ -83,6 +84,7 @@ void AviWriterCore::RecordMediaFormat(const AM_MEDIA_TYPE& mt)
         // wFormatTag .. cbSize; a short block leaves the rest zero.
         std::memset(FWaveFormat, 0, sizeof FWaveFormat);
         std::memcpy(FWaveFormat, format, std::min(formatSize, sizeof FWaveFormat));
+        std::memcpy(FInWave, FWaveFormat, sizeof FInWave);
     }
     if (mt.formattype == FORMAT_VideoInfo && formatSize >= sizeof(VIDEOINFOHEADER)) {
         VIDEOINFOHEADER vih;
@@ -170,8 +172,10 @@ void AviWriterCore::BeginRun(AviPinState* video, AviAudioPinState* audio)
     Guard lock(FFilterLock);
     if (video)
         video->Gap.Reset();
-    if (audio)
+    if (audio) {
         audio->Gap.Reset();
+        audio->Rate.Reset();
+    }
     FAudioTime = 0;
     if (FInterleaveEvent)
         ResetEvent(FInterleaveEvent);
@@ -297,6 +301,19 @@ void AviWriterCore::waitForVideo()
     }
 }
 
+void AviWriterCore::noteAudioType(IMediaSample* sample)
+{
+    AM_MEDIA_TYPE* changed = nullptr;
+    if (sample->GetMediaType(&changed) != S_OK || !changed)
+        return;
+    if (changed->majortype == MEDIATYPE_Audio && changed->formattype == FORMAT_WaveFormatEx && changed->pbFormat &&
+        changed->cbFormat >= 16) {
+        std::memset(FInWave, 0, sizeof FInWave);
+        std::memcpy(FInWave, changed->pbFormat, std::min<std::size_t>(changed->cbFormat, sizeof FInWave));
+    }
+    th::dshow::DeleteMediaType(changed);
+}
+
 HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
 {
     std::lock_guard<std::mutex> receiving(pin.FReceiveLock);
@@ -315,17 +332,43 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     if (const HRESULT hr = sample->GetPointer(&data); FAILED(hr))
         return hr;
     FAudioTime.store(t1, std::memory_order_relaxed);
+    noteAudioType(sample);
     if (!IsFileOpen())
         OpenFile();
     const bool open = IsFileOpen();
 
+    // A file declares the rate of the sound it holds: the rate of its first
+    // sound. Sound at another rate after it is brought to the file's rate.
+    const std::uint32_t inRate = th::riff::Get32(FInWave + 4);
+    const std::uint16_t inChannels = th::riff::Get16(FInWave + 2);
+    const std::uint16_t inBits = th::riff::Get16(FInWave + 14);
+    if (open && FAudioSamples == 0 && inRate != 0)
+        std::memcpy(FWaveFormat, FInWave, sizeof FWaveFormat);
     const std::uint32_t rate = WaveSamplesPerSec();
+    const bool convert = open && inRate != 0 && inRate != rate && inBits == 16 && inChannels > 0 &&
+                         th::riff::Get16(FWaveFormat + 2) == inChannels && th::riff::Get16(FWaveFormat + 14) == 16;
+    if (!convert)
+        pin.Rate.Reset();
+    const std::uint32_t arriving = convert ? inRate : rate;
+
     const th::riff::SampleTimes times = TimesOf(sample);
-    const std::int64_t own = times.hasMedia
-                                 ? times.mediaStop - times.mediaStart
-                                 : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * rate);
-    pin.Gap.SetUnitsPerSecond(rate);
+    std::int64_t own = times.hasMedia ? times.mediaStop - times.mediaStart
+                                      : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * arriving);
+    pin.Gap.SetUnitsPerSecond(arriving);
     std::int64_t total = pin.Gap.Missing(times, own) + own;
+    const LONG actual = sample->GetActualDataLength();
+    std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
+    if (convert) {
+        const std::int64_t lost = pin.Rate.Lost(total - own, inChannels, inRate, rate);
+        const std::size_t frameBytes = std::size_t(inChannels) * 2;
+        if (!pin.Rate.Convert(reinterpret_cast<const std::int16_t*>(data), std::int64_t(len / frameBytes),
+                              inChannels, inRate, rate, pin.Converted))
+            pin.Converted.clear();
+        data = reinterpret_cast<BYTE*>(pin.Converted.data());
+        len = pin.Converted.size() * sizeof(std::int16_t);
+        own = std::int64_t(len / frameBytes);
+        total = own + lost;
+    }
     if (pin.FNominalSamples == 0)
         pin.FNominalSamples = own;
 
@@ -355,8 +398,6 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
 
     FAudioSamples += total;
     FAudioIndexSamples += total;
-    const LONG actual = sample->GetActualDataLength();
-    const std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
     NoteAudioChunkSize(static_cast<std::uint32_t>(len + 8));
     const DWORD r = writeChunk(pin, FourCC("01wb"), data, len);
     if (r != 0) {

@@ -5,6 +5,8 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
+#include <algorithm>
+
 namespace avread {
 
 std::uint64_t Hash(const void* data, std::size_t n)
@@ -16,7 +18,22 @@ std::uint64_t Hash(const void* data, std::size_t n)
     return h;
 }
 
-File Read(const std::string& path, bool readPackets)
+double ToneHz(const std::vector<std::int16_t>& pcm, std::size_t from, std::size_t to, int rate)
+{
+    to = std::min(to, pcm.size());
+    std::size_t first = 0, last = 0, crossings = 0;
+    for (std::size_t i = from + 1; i < to; ++i)
+        if ((pcm[i - 1] < 0) != (pcm[i] < 0)) {
+            if (crossings++ == 0)
+                first = i;
+            last = i;
+        }
+    if (crossings < 3 || rate <= 0)
+        return 0;
+    return double(crossings - 1) / 2.0 / (double(last - first) / rate);
+}
+
+File Read(const std::string& path, bool readPackets, bool keepSound)
 {
     File f;
     av_log_set_level(AV_LOG_ERROR);
@@ -63,6 +80,9 @@ File Read(const std::string& path, bool readPackets)
                 ++s.packets;
                 s.bytes += pkt->size;
                 s.hashes.push_back(Hash(pkt->data, static_cast<std::size_t>(pkt->size)));
+                if (keepSound && s.codec == "pcm_s16le" && s.channels > 0)
+                    for (int i = 0; i + 2 * s.channels <= pkt->size; i += 2 * s.channels)
+                        s.left.push_back(static_cast<std::int16_t>(pkt->data[i] | pkt->data[i + 1] << 8));
             }
             av_packet_unref(pkt);
         }

@@ -19,6 +19,7 @@ struct Stream {
     std::int64_t packets = 0;      // packets read
     std::int64_t bytes = 0;        // their data bytes
     std::vector<std::uint64_t> hashes; // one per packet (FNV-1a of its data)
+    std::vector<std::int16_t> left;    // 16-bit PCM: the first channel, when asked for
 };
 
 struct File {
@@ -29,7 +30,11 @@ struct File {
 };
 
 // With readPackets false only the headers and the index are taken.
-File Read(const std::string& path, bool readPackets = true);
+File Read(const std::string& path, bool readPackets = true, bool keepSound = false);
+
+// The frequency of a tone in `pcm` from `from` to `to` (samples at `rate` Hz),
+// by its zero crossings.
+double ToneHz(const std::vector<std::int16_t>& pcm, std::size_t from, std::size_t to, int rate);
 
 std::uint64_t Hash(const void* data, std::size_t n);
 

@@ -56,6 +56,7 @@ struct RawScene {
     Timecode timecode;
     std::optional<Rgb> colour;
     std::optional<double> tone;
+    std::optional<std::pair<int, Quantization>> audio;
 };
 
 struct Settings {
@@ -217,6 +218,8 @@ std::pair<std::string, std::string> keyValue(const std::string& where, const std
     return {token.substr(0, eq), token.substr(eq + 1)};
 }
 
+std::pair<int, Quantization> parseAudio(const std::string& where, const std::string& v);
+
 RawScene parseScene(const std::string& where, const std::vector<std::string>& parts)
 {
     RawScene scene;
@@ -235,8 +238,10 @@ RawScene parseScene(const std::string& where, const std::vector<std::string>& pa
             parseColour(where, value, scene);
         else if (key == "tone")
             parseTone(where, value, scene);
+        else if (key == "audio")
+            scene.audio = parseAudio(where, value);
         else
-            fail(where, "unknown scene key '" + key + "' (length, date, time, tc, colour, tone)");
+            fail(where, "unknown scene key '" + key + "' (length, date, time, tc, colour, tone, audio)");
     }
     return scene;
 }
@@ -349,6 +354,8 @@ Scene resolve(const RawScene& raw, std::size_t index, const Tape& tape, long lon
                 scene.colour = c.rgb;
     }
     scene.toneHz = raw.tone ? *raw.tone : kDefaultTones[index % std::size(kDefaultTones)];
+    scene.audioHz = raw.audio ? raw.audio->first : tape.audioHz;
+    scene.quantization = raw.audio ? raw.audio->second : tape.quantization;
     return scene;
 }
 
@@ -492,6 +499,7 @@ std::string usageText()
          "                       brown pink grey white black (default: by scene number)\n"
          "  tone=HZ              sine tone from 20 to 15000 Hz at -12 dBFS, the right\n"
          "                       channel a quarter period ahead (default: by scene number)\n"
+         "  audio=48k16|32k12    the scene's sound (default: the tape's, --audio)\n"
          "\n"
          "A scene file has one item per line or several: '#' starts a comment, a line\n"
          "'scene ITEMS' adds a scene, and lines of system=pal|ntsc, audio=48k16|32k12\n"

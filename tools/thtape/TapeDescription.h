@@ -32,6 +32,10 @@ struct Scene {
     th::dif::Timecode timecode;    // the first frame's time code, resolved
     Rgb colour;
     double toneHz = 440.0;
+    // The scene's sound: a camcorder records each recording at the setting
+    // it was made with (48 kHz 16-bit, or 32 kHz 12-bit).
+    int audioHz = 48000;
+    th::dif::Quantization quantization = th::dif::Quantization::Linear16;
 };
 
 struct Tape {
