@@ -16,9 +16,11 @@
 namespace e2e {
 
 bool MakeTape(const std::string& path, const std::vector<Scene>& scenes, std::string* out,
-              const std::vector<std::string>& items)
+              const std::vector<std::string>& items, int leaderSeconds)
 {
     std::vector<std::string> args;
+    if (leaderSeconds > 0)
+        args.insert(args.end(), {"--leader", std::to_string(leaderSeconds) + "s"});
     for (std::size_t i = 0; i < scenes.size(); ++i) {
         const Scene& s = scenes[i];
         args.push_back("--scene");

@@ -375,6 +375,7 @@ Action parseArguments(const std::vector<std::string>& args, Tape& tape)
     Settings fromFiles;
     std::vector<RawScene> scenes;
     bool demo = false;
+    std::optional<RawScene> leader;
     int sceneArgs = 0;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -415,6 +416,11 @@ Action parseArguments(const std::vector<std::string>& args, Tape& tape)
         } else if (arg == "--scene") {
             ++sceneArgs;
             scenes.push_back(parseScene("--scene " + std::to_string(sceneArgs), tokens(value())));
+        } else if (arg == "--leader") {
+            RawScene length;
+            length.where = "--leader";
+            parseLength("--leader", value(), length);
+            leader = length;
         } else if (arg == "--scenes") {
             readSceneFile(value(), fromFiles, scenes);
         } else if (arg == "--demo") {
@@ -450,13 +456,19 @@ Action parseArguments(const std::vector<std::string>& args, Tape& tape)
     if (scenes.empty())
         fail("", "no scenes given (use --scene, --scenes or --demo)");
 
+    if (leader) {
+        const auto rate = th::dif::frameRate(tape.system);
+        if (leader->seconds && *leader->seconds > 200000.0)
+            fail("", "the tape would be longer than 24 hours");
+        tape.leaderFrames = leader->frames ? *leader->frames : std::llround(*leader->seconds * rate.num / rate.den);
+    }
     long long nextTimecode = 0;
     for (std::size_t k = 0; k < scenes.size(); ++k)
         tape.scenes.push_back(resolve(scenes[k], k, tape, nextTimecode));
 
     const auto rate = th::dif::frameRate(tape.system);
     const long long maxFrames = 24LL * 3600 * rate.num / rate.den;
-    if (tape.totalFrames() > maxFrames)
+    if (tape.totalFrames() + tape.leaderFrames > maxFrames)
         fail("", "the tape would be longer than 24 hours");
     return Action::Make;
 }
@@ -480,6 +492,8 @@ std::string usageText()
          "                       drop-frame time code\n"
          "  --audio 48k16|32k12  48 kHz 16-bit stereo (default), or 32 kHz 12-bit\n"
          "                       (the tone on the first stereo pair, the second unrecorded)\n"
+         "  --leader N|Ns        N frames, or N seconds, of blank tape before the first\n"
+         "                       scene (nothing recorded: a deck shows no signal)\n"
          "  --scene ITEMS        add a scene (in the order given)\n"
          "  --scenes FILE        add the scenes of a scene file (and its settings)\n"
          "  --demo               the demo tape: five scenes, 2.5 minutes, the fourth\n"

@@ -298,7 +298,18 @@ bool writeTape(const Tape& tape, int threads, std::string& error)
         workers.emplace_back(work, std::ref(*m));
 
     std::string writeError;
-    for (long long k = 0; k < total; ++k) {
+    {
+        const std::vector<std::uint8_t> blank(size, kBlankByte);
+        for (long long k = 0; k < tape.leaderFrames && writeError.empty(); ++k)
+            if (!writeAll(fd, blank.data(), size))
+                writeError = "cannot write " + tape.output + ": " + std::strerror(errno);
+        if (!writeError.empty()) {
+            std::lock_guard lock(mutex);
+            failed = true;
+            changed.notify_all();
+        }
+    }
+    for (long long k = 0; k < total && writeError.empty(); ++k) {
         const std::size_t slot = static_cast<std::size_t>(k % static_cast<long long>(ring));
         {
             std::unique_lock lock(mutex);

@@ -389,6 +389,26 @@ TEST_F(CaptureRun, BtoERewindsCapturesTheWholeTapeAndRewindsAgain)
     })) << "rewound after the end";
 }
 
+// The tape begins with ten seconds of blank tape, on which the deck delivers
+// nothing: the capture waits through it for the recording, which it captures
+// from its first frame, and ends at the end of the tape.
+TEST_F(CaptureRun, BtoEWaitsThroughABlankLeaderForTheRecording)
+{
+    Tape(ThreeScenes(), 1, 25, th::dv::DeviceKind::Vcr, 10);
+    Window(toBtoE);
+    ShowCapturePage();
+    ASSERT_TRUE(form->FCapturing);
+    ASSERT_TRUE(WaitForTheEnd(std::chrono::seconds(90)));
+    EXPECT_EQ(form->PageControl->currentWidget(), form->FinishTab);
+    const QString line = form->FProject->Report.value(0);
+    const auto counts = Counts(line);
+    ASSERT_EQ(counts.size(), 3u) << line.toStdString();
+    // A busy machine may drop a frame now and then at real time.
+    EXPECT_GE(counts[1], 75) << "the recording: " << line.toStdString();
+    EXPECT_LE(counts[1], 85);
+    EXPECT_EQ(counts[2], 3);
+}
+
 TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
 {
     // The deck plays before the graph runs, as the wizard starts it: a long
