@@ -177,6 +177,7 @@ void AviWriterCore::BeginRun(AviPinState* video, AviAudioPinState* audio)
         audio->Rate.Reset();
     }
     FAudioTime = 0;
+    FAudioWrittenAhead = 0;
     if (FInterleaveEvent)
         ResetEvent(FInterleaveEvent);
 }
@@ -227,7 +228,20 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     if (const HRESULT hr = sample->GetPointer(&data); FAILED(hr))
         return hr;
 
+    if (FFrameDuration == 0)
+        FFrameDuration = t1 - t0;
+    if (FFrameDuration > 0)
+        pin.Gap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
+    std::int64_t dropped = pin.Gap.Missing(TimesOf(sample), 1);
+
     if (FChangePending && FChangeTime <= t0) {
+        // Frames lost just before a scene's first frame were lost while the
+        // scene before it was being recorded: they end its file, as in one
+        // file they end its scene.
+        if (IsFileOpen() && dropped > 0) {
+            endFileWithDropped(pin, dropped);
+            dropped = 0;
+        }
         // This sample is the first of the new file.
         CloseFile();
         FFileName = FNewFileName;
@@ -241,16 +255,11 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
 
     if (open)
         ++FVideoFrames;
-    if (FFrameDuration == 0)
-        FFrameDuration = t1 - t0;
     const LONG actual = sample->GetActualDataLength();
     const std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
     if (open)
         NoteVideoChunkSize(static_cast<std::uint32_t>(len + 8));
 
-    if (FFrameDuration > 0)
-        pin.Gap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
-    const std::int64_t dropped = pin.Gap.Missing(TimesOf(sample), 1);
     if (open && dropped > 0) {
         FVideoFrames += dropped;
         for (std::int64_t i = 0; i < dropped; ++i)
@@ -267,6 +276,34 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     }
     AddVideoIndexEntry(static_cast<std::uint32_t>(len));
     return S_OK;
+}
+
+void AviWriterCore::endFileWithDropped(AviPinState& pin, std::int64_t dropped)
+{
+    FVideoFrames += dropped;
+    for (std::int64_t i = 0; i < dropped; ++i)
+        AddVideoIndexEntry(0);
+    // Their sound too, so that the file's sound stays as long as its
+    // pictures; the audio pin leaves it out of the gap it finds next.
+    const std::uint32_t rate = WaveSamplesPerSec();
+    const std::uint32_t align = WaveBlockAlign();
+    if (FDVType != 2 || rate == 0 || align == 0 || FFrameDuration <= 0)
+        return;
+    const std::int64_t samples =
+        Nearest(static_cast<double>(dropped) * static_cast<double>(FFrameDuration) / 10000000.0 * rate);
+    const std::int64_t bytes = samples * align;
+    if (samples <= 0 || bytes >= 0x7FFFFFFF)
+        return;
+    pin.Chunk.assign(static_cast<std::size_t>(bytes) + 8, 0);
+    Put32(pin.Chunk.data(), FourCC("01wb"));
+    Put32(pin.Chunk.data() + 4, static_cast<std::uint32_t>(bytes));
+    if (WriteMovie(pin.Chunk.data(), pin.Chunk.size()) != 0)
+        return;
+    AddAudioIndexEntry(static_cast<std::uint32_t>(bytes));
+    NoteAudioChunkSize(static_cast<std::uint32_t>(bytes + 8));
+    FAudioSamples += samples;
+    FAudioIndexSamples += samples;
+    FAudioWrittenAhead = samples;
 }
 
 HRESULT AviWriterCore::ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample)
@@ -371,6 +408,11 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     }
     if (pin.FNominalSamples == 0)
         pin.FNominalSamples = own;
+    // The silence the video pin wrote into the last file for frames lost
+    // before this file's first.
+    const std::int64_t ahead = std::min(std::max<std::int64_t>(0, total - own), FAudioWrittenAhead);
+    total -= ahead;
+    FAudioWrittenAhead = 0;
 
     if (open && rate > 0) {
         const std::int64_t nominal = pin.FNominalSamples;

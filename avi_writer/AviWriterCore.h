@@ -82,11 +82,15 @@ public:
     // upstream filter attached to a sample when its sound changed (a tape
     // recorded at 48 kHz and 32 kHz). The file's own is FWaveFormat.
     std::uint8_t FInWave[kWaveFormatSize] = {};
+    // Samples of silence the video pin wrote ahead of the audio pin (for
+    // frames lost just before a file switch).
+    std::int64_t FAudioWrittenAhead = 0;
 
 private:
     HRESULT receiveVideo(AviPinState& pin, IMediaSample* sample);
     HRESULT receiveAudio(AviAudioPinState& pin, IMediaSample* sample);
     void waitForVideo();
     void noteAudioType(IMediaSample* sample);
+    void endFileWithDropped(AviPinState& pin, std::int64_t dropped);
     DWORD writeChunk(AviPinState& pin, std::uint32_t id, const BYTE* data, std::size_t len);
 };

@@ -148,12 +148,13 @@ TEST_F(SceneFiles, ASecondRunOnTheSameGraphLeavesTheLastSceneFileWhole)
 namespace {
 
 // Three scenes, captured from the middle of the first at real time, with
-// damaged frames in the second; the tape's time code runs from 00:00:00:00,
-// so a frame's number on the tape is its time code.
+// damaged frames at the end of the second, just before the third begins; the
+// tape's time code runs from 00:00:00:00, so a frame's number on the tape is
+// its time code.
 class FrameExact : public ::testing::Test {
 protected:
     static constexpr int kFrom = 15;
-    static constexpr int kDamagedFrom = 60, kDamagedTo = 64;
+    static constexpr int kDamagedFrom = 76, kDamagedTo = 80;
 
     void SetUp() override
     {
@@ -320,11 +321,16 @@ TEST_F(FrameExact, LateAndDamagedFramesKeepTheirPlacesInEveryModeAndTheCountsSay
                 const auto files = CheckRun(collected.Files(), kFrom, type2);
                 for (std::size_t i = 0; i < files.size(); ++i) {
                     SCOPED_TRACE(i);
-                    // Every frame of a scene file is of its scene.
+                    // Every frame of a scene file is of its scene, and frames
+                    // lost before a scene's first frame end the file before it,
+                    // as they end the scene before it in one file.
                     for (const int f : files[i].tape)
                         if (f >= 0) {
                             EXPECT_EQ(SceneOf(f), int(i)) << f;
                         }
+                    if (i > 0 && !files[i].tape.empty()) {
+                        EXPECT_GE(files[i].tape.front(), 0) << "a scene file starts with a frame of its scene";
+                    }
                 }
             }
         }
@@ -335,7 +341,7 @@ TEST_F(FrameExact, ASecondRunOfOneFilePerSceneLosesNoFrameAndOverwritesNoFile)
     dv.SetCaptureMode(cmDVType2);
     dv.SetSceneDetection(sdMultiFiles);
     ASSERT_TRUE(dv.Active());
-    const int from = 70; // in the last two scenes, past the damaged frames
+    const int from = 70; // in the last two scenes
     ASSERT_TRUE(CaptureFrom(from, false));
     const QStringList first = collected.Files();
     ASSERT_EQ(first.size(), 2);
