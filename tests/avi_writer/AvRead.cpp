@@ -20,17 +20,21 @@ std::uint64_t Hash(const void* data, std::size_t n)
 
 double ToneHz(const std::vector<std::int16_t>& pcm, std::size_t from, std::size_t to, int rate)
 {
+    // The median period between rising zero crossings (placed between the
+    // samples), so that a stretch of silence where a frame was lost does not
+    // count.
     to = std::min(to, pcm.size());
-    std::size_t first = 0, last = 0, crossings = 0;
-    for (std::size_t i = from + 1; i < to; ++i)
-        if ((pcm[i - 1] < 0) != (pcm[i] < 0)) {
-            if (crossings++ == 0)
-                first = i;
-            last = i;
-        }
-    if (crossings < 3 || rate <= 0)
+    std::vector<double> rising;
+    for (std::size_t i = std::max<std::size_t>(from, 1); i < to; ++i)
+        if (pcm[i - 1] < 0 && pcm[i] > 0)
+            rising.push_back(double(i - 1) + double(-pcm[i - 1]) / double(pcm[i] - pcm[i - 1]));
+    if (rising.size() < 3 || rate <= 0)
         return 0;
-    return double(crossings - 1) / 2.0 / (double(last - first) / rate);
+    std::vector<double> periods;
+    for (std::size_t k = 1; k < rising.size(); ++k)
+        periods.push_back(rising[k] - rising[k - 1]);
+    std::nth_element(periods.begin(), periods.begin() + std::ptrdiff_t(periods.size() / 2), periods.end());
+    return rate / periods[periods.size() / 2];
 }
 
 File Read(const std::string& path, bool readPackets, bool keepSound)
