@@ -237,8 +237,9 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     if (FChangePending && FChangeTime <= t0) {
         // Frames lost just before a scene's first frame were lost while the
         // scene before it was being recorded: they end its file, as in one
-        // file they end its scene.
-        if (IsFileOpen() && dropped > 0) {
+        // file they end its scene. Before the first scene (the temporary
+        // file, which holds no frame) they stay with the first.
+        if (IsFileOpen() && FVideoFrames > 0 && dropped > 0) {
             endFileWithDropped(pin, dropped);
             dropped = 0;
         }
@@ -363,13 +364,14 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
         waitForVideo();
 
     Guard lock(FFilterLock);
+    // Also while nothing is written, so that the next file knows the sound's format.
+    noteAudioType(sample);
     if (!IsFileOpen() && !FArmed)
         return S_OK;
     BYTE* data = nullptr;
     if (const HRESULT hr = sample->GetPointer(&data); FAILED(hr))
         return hr;
     FAudioTime.store(t1, std::memory_order_relaxed);
-    noteAudioType(sample);
     if (!IsFileOpen())
         OpenFile();
     const bool open = IsFileOpen();
