@@ -453,7 +453,11 @@ void TMainForm::ReadFrameCounts()
 
 void TMainForm::EndCaptureWithoutFrames()
 {
+    const bool wholeTape = FProject && FProject->TapeOption == toBtoE;
     StopCapture(false);
-    CaptureStatusText->setText(QStringLiteral(
-        "No video came from the tape: there is no recording where the capture started. The capture is stopped."));
+    CaptureStatusText->setText(
+        wholeTape ? QStringLiteral("No video came from the tape: it is blank from its start to its end, or the deck "
+                                   "did not play. The capture is stopped.")
+                  : QStringLiteral("No video came from the tape: there is no recording where the capture started. "
+                                   "The capture is stopped."));
 }

@@ -606,13 +606,17 @@ void TMainForm::CapSetupCameraMonitoringTimerTimer()
             FStallTicks = 0;
         }
     }
-    // An automatic capture that has had no frame at all (blank tape where
-    // it started, a deck that does not play) would wait for ever.
-    if (FProject && FCapturing && FProject->TapeOption != toManual) {
-        if (FProgressCount > 0)
-            FNoFrameTicks = 0;
-        else if (++FNoFrameTicks >= kNoFrameTicks)
+    // An automatic capture that has had no frame at all (started on blank
+    // tape, a deck that does not play) would wait for ever. The whole tape
+    // may begin with blank tape: nothing ends it before its first frame but
+    // the deck's own stop at the end of the tape (or a deck that never plays).
+    if (FProject && FCapturing && FProject->TapeOption != toManual && FProgressCount == 0) {
+        ++FNoFrameTicks;
+        if (FProject->TapeOption == toBtoE ? FNoFrameTicks >= 2 && DVCapture->GetTransportState() == tsStop
+                                           : FNoFrameTicks >= kNoFrameTicks)
             EndCaptureWithoutFrames();
+    } else {
+        FNoFrameTicks = 0;
     }
 }
 

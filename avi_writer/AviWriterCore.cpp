@@ -1,5 +1,6 @@
 #include "avi_writer/AviWriterCore.h"
 
+#include "platform/dshow/MediaTypes.h"
 #include "platform/dshow/StreamingThread.h"
 
 #include <algorithm>
@@ -83,6 +84,7 @@ void AviWriterCore::RecordMediaFormat(const AM_MEDIA_TYPE& mt)
         // wFormatTag .. cbSize; a short block leaves the rest zero.
         std::memset(FWaveFormat, 0, sizeof FWaveFormat);
         std::memcpy(FWaveFormat, format, std::min(formatSize, sizeof FWaveFormat));
+        std::memcpy(FInWave, FWaveFormat, sizeof FInWave);
     }
     if (mt.formattype == FORMAT_VideoInfo && formatSize >= sizeof(VIDEOINFOHEADER)) {
         VIDEOINFOHEADER vih;
@@ -170,9 +172,12 @@ void AviWriterCore::BeginRun(AviPinState* video, AviAudioPinState* audio)
     Guard lock(FFilterLock);
     if (video)
         video->Gap.Reset();
-    if (audio)
+    if (audio) {
         audio->Gap.Reset();
+        audio->Rate.Reset();
+    }
     FAudioTime = 0;
+    FAudioWrittenAhead = 0;
     if (FInterleaveEvent)
         ResetEvent(FInterleaveEvent);
 }
@@ -223,7 +228,21 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     if (const HRESULT hr = sample->GetPointer(&data); FAILED(hr))
         return hr;
 
+    if (FFrameDuration == 0)
+        FFrameDuration = t1 - t0;
+    if (FFrameDuration > 0)
+        pin.Gap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
+    std::int64_t dropped = pin.Gap.Missing(TimesOf(sample), 1);
+
     if (FChangePending && FChangeTime <= t0) {
+        // Frames lost just before a scene's first frame were lost while the
+        // scene before it was being recorded: they end its file, as in one
+        // file they end its scene. Before the first scene (the temporary
+        // file, which holds no frame) they stay with the first.
+        if (IsFileOpen() && FVideoFrames > 0 && dropped > 0) {
+            endFileWithDropped(pin, dropped);
+            dropped = 0;
+        }
         // This sample is the first of the new file.
         CloseFile();
         FFileName = FNewFileName;
@@ -237,16 +256,11 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
 
     if (open)
         ++FVideoFrames;
-    if (FFrameDuration == 0)
-        FFrameDuration = t1 - t0;
     const LONG actual = sample->GetActualDataLength();
     const std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
     if (open)
         NoteVideoChunkSize(static_cast<std::uint32_t>(len + 8));
 
-    if (FFrameDuration > 0)
-        pin.Gap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
-    const std::int64_t dropped = pin.Gap.Missing(TimesOf(sample), 1);
     if (open && dropped > 0) {
         FVideoFrames += dropped;
         for (std::int64_t i = 0; i < dropped; ++i)
@@ -263,6 +277,34 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     }
     AddVideoIndexEntry(static_cast<std::uint32_t>(len));
     return S_OK;
+}
+
+void AviWriterCore::endFileWithDropped(AviPinState& pin, std::int64_t dropped)
+{
+    FVideoFrames += dropped;
+    for (std::int64_t i = 0; i < dropped; ++i)
+        AddVideoIndexEntry(0);
+    // Their sound too, so that the file's sound stays as long as its
+    // pictures; the audio pin leaves it out of the gap it finds next.
+    const std::uint32_t rate = WaveSamplesPerSec();
+    const std::uint32_t align = WaveBlockAlign();
+    if (FDVType != 2 || rate == 0 || align == 0 || FFrameDuration <= 0)
+        return;
+    const std::int64_t samples =
+        Nearest(static_cast<double>(dropped) * static_cast<double>(FFrameDuration) / 10000000.0 * rate);
+    const std::int64_t bytes = samples * align;
+    if (samples <= 0 || bytes >= 0x7FFFFFFF)
+        return;
+    pin.Chunk.assign(static_cast<std::size_t>(bytes) + 8, 0);
+    Put32(pin.Chunk.data(), FourCC("01wb"));
+    Put32(pin.Chunk.data() + 4, static_cast<std::uint32_t>(bytes));
+    if (WriteMovie(pin.Chunk.data(), pin.Chunk.size()) != 0)
+        return;
+    AddAudioIndexEntry(static_cast<std::uint32_t>(bytes));
+    NoteAudioChunkSize(static_cast<std::uint32_t>(bytes + 8));
+    FAudioSamples += samples;
+    FAudioIndexSamples += samples;
+    FAudioWrittenAhead = samples;
 }
 
 HRESULT AviWriterCore::ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample)
@@ -297,6 +339,19 @@ void AviWriterCore::waitForVideo()
     }
 }
 
+void AviWriterCore::noteAudioType(IMediaSample* sample)
+{
+    AM_MEDIA_TYPE* changed = nullptr;
+    if (sample->GetMediaType(&changed) != S_OK || !changed)
+        return;
+    if (changed->majortype == MEDIATYPE_Audio && changed->formattype == FORMAT_WaveFormatEx && changed->pbFormat &&
+        changed->cbFormat >= 16) {
+        std::memset(FInWave, 0, sizeof FInWave);
+        std::memcpy(FInWave, changed->pbFormat, std::min<std::size_t>(changed->cbFormat, sizeof FInWave));
+    }
+    th::dshow::DeleteMediaType(changed);
+}
+
 HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
 {
     std::lock_guard<std::mutex> receiving(pin.FReceiveLock);
@@ -309,6 +364,8 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
         waitForVideo();
 
     Guard lock(FFilterLock);
+    // Also while nothing is written, so that the next file knows the sound's format.
+    noteAudioType(sample);
     if (!IsFileOpen() && !FArmed)
         return S_OK;
     BYTE* data = nullptr;
@@ -319,15 +376,45 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
         OpenFile();
     const bool open = IsFileOpen();
 
+    // A file declares the rate of the sound it holds: the rate of its first
+    // sound. Sound at another rate after it is brought to the file's rate.
+    const std::uint32_t inRate = th::riff::Get32(FInWave + 4);
+    const std::uint16_t inChannels = th::riff::Get16(FInWave + 2);
+    const std::uint16_t inBits = th::riff::Get16(FInWave + 14);
+    if (open && FAudioSamples == 0 && inRate != 0)
+        std::memcpy(FWaveFormat, FInWave, sizeof FWaveFormat);
     const std::uint32_t rate = WaveSamplesPerSec();
+    const bool convert = open && inRate != 0 && inRate != rate && inBits == 16 && inChannels > 0 &&
+                         th::riff::Get16(FWaveFormat + 2) == inChannels && th::riff::Get16(FWaveFormat + 14) == 16;
+    if (!convert)
+        pin.Rate.Reset();
+    const std::uint32_t arriving = convert ? inRate : rate;
+
     const th::riff::SampleTimes times = TimesOf(sample);
-    const std::int64_t own = times.hasMedia
-                                 ? times.mediaStop - times.mediaStart
-                                 : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * rate);
-    pin.Gap.SetUnitsPerSecond(rate);
+    std::int64_t own = times.hasMedia ? times.mediaStop - times.mediaStart
+                                      : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * arriving);
+    pin.Gap.SetUnitsPerSecond(arriving);
     std::int64_t total = pin.Gap.Missing(times, own) + own;
+    const LONG actual = sample->GetActualDataLength();
+    std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
+    if (convert) {
+        const std::int64_t lost = pin.Rate.Lost(total - own, inChannels, inRate, rate);
+        const std::size_t frameBytes = std::size_t(inChannels) * 2;
+        if (!pin.Rate.Convert(reinterpret_cast<const std::int16_t*>(data), std::int64_t(len / frameBytes),
+                              inChannels, inRate, rate, pin.Converted))
+            pin.Converted.clear();
+        data = reinterpret_cast<BYTE*>(pin.Converted.data());
+        len = pin.Converted.size() * sizeof(std::int16_t);
+        own = std::int64_t(len / frameBytes);
+        total = own + lost;
+    }
     if (pin.FNominalSamples == 0)
         pin.FNominalSamples = own;
+    // The silence the video pin wrote into the last file for frames lost
+    // before this file's first.
+    const std::int64_t ahead = std::min(std::max<std::int64_t>(0, total - own), FAudioWrittenAhead);
+    total -= ahead;
+    FAudioWrittenAhead = 0;
 
     if (open && rate > 0) {
         const std::int64_t nominal = pin.FNominalSamples;
@@ -355,8 +442,6 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
 
     FAudioSamples += total;
     FAudioIndexSamples += total;
-    const LONG actual = sample->GetActualDataLength();
-    const std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
     NoteAudioChunkSize(static_cast<std::uint32_t>(len + 8));
     const DWORD r = writeChunk(pin, FourCC("01wb"), data, len);
     if (r != 0) {

@@ -9,6 +9,7 @@
 #include "avi_writer/OpenDmlFileWriter.h"
 
 #include "platform/dshow/Interfaces.h"
+#include "platform/riff/PcmRate.h"
 #include "platform/riff/SampleGap.h"
 #include "platform/win/Windows.h"
 
@@ -28,6 +29,9 @@ struct AviPinState {
 struct AviAudioPinState : AviPinState {
     std::mutex FReceiveLock;          // serialises the audio pin's Receive, its wait included
     std::int64_t FNominalSamples = 0; // samples of the first audio buffer that had any
+    // Sound arriving at another rate than the open file's, brought to the file's.
+    th::riff::PcmRateConverter Rate;
+    std::vector<std::int16_t> Converted;
 };
 
 // x brought to the nearest integer, halves to the even neighbour (2.5 gives 2).
@@ -74,10 +78,19 @@ public:
     // The audio pin's latest time; written by the audio pin outside the lock.
     std::atomic<std::int64_t> FAudioTime{0};
     HANDLE FInterleaveEvent = nullptr;
+    // The format of the sound arriving: the connection's, then the one the
+    // upstream filter attached to a sample when its sound changed (a tape
+    // recorded at 48 kHz and 32 kHz). The file's own is FWaveFormat.
+    std::uint8_t FInWave[kWaveFormatSize] = {};
+    // Samples of silence the video pin wrote ahead of the audio pin (for
+    // frames lost just before a file switch).
+    std::int64_t FAudioWrittenAhead = 0;
 
 private:
     HRESULT receiveVideo(AviPinState& pin, IMediaSample* sample);
     HRESULT receiveAudio(AviAudioPinState& pin, IMediaSample* sample);
     void waitForVideo();
+    void noteAudioType(IMediaSample* sample);
+    void endFileWithDropped(AviPinState& pin, std::int64_t dropped);
     DWORD writeChunk(AviPinState& pin, std::uint32_t id, const BYTE* data, std::size_t len);
 };

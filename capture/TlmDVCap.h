@@ -190,6 +190,7 @@ private:
     // empty when it has none; Shown, when given, is the file named.
     QString WriteFailure(const QString& Shown = {});
     // The writer's count of the video frames in its files; -1 when unknown.
+    void EndScenesAtFileEnd();
     std::int64_t CountFramesWritten();
     // Raises a failed result of naming the writer's file Name in words.
     void CheckFileResult(HRESULT Result, const QString& Name, const QString& Shown = {});

@@ -282,6 +282,26 @@ void TTlmDVCapture::WriteFailed()
         Stop();
 }
 
+void TTlmDVCapture::EndScenesAtFileEnd()
+{
+    // A write that failed (a full disk) cut the file back to its last whole
+    // frame: the scenes end where the file does, not where the device's
+    // counts have got to, and a scene that began after it is not in the file.
+    const std::int64_t written = FFramesWritten;
+    if (written < 0 || written >= FSceneStart)
+        return;
+    QDomElement scene = FScenesNode.lastChildElement("scene");
+    while (!scene.isNull() && scene.firstChildElement("start").text().toLongLong() >= written) {
+        QDomElement previous = scene.previousSiblingElement("scene");
+        FScenesNode.removeChild(scene);
+        scene = previous;
+    }
+    FCurrentScene = scene;
+    FSceneStart = int(written);
+    if (!scene.isNull())
+        SetSceneEnd(*FSceneDocument, scene, FSceneStart);
+}
+
 void TTlmDVCapture::SaveSceneDocument()
 {
     SaveFileSafely(ChangeFileExt(FFileName, ".thf"), FSceneDocument->toByteArray(-1));
@@ -391,6 +411,8 @@ void TTlmDVCapture::Stop()
             failedCall = hr;
         failure = WriteFailure();
         FFramesWritten = CountFramesWritten();
+        if (FSceneDocument && !FCurrentScene.isNull())
+            EndScenesAtFileEnd();
         if (!last.isEmpty() && ExtractFileExt(last) != ".tmp" && FileExists(last) && OnNewCaptureFile)
             OnNewCaptureFile(this, last);
         if (FSceneDocument) {

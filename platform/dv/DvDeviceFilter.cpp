@@ -224,7 +224,8 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
         const DvFrame item = run.next(into);
         if (item.kind == DvFrame::Stop)
             break;
-        if (item.kind == DvFrame::Idle) {
+        // Blank tape passes the head without a frame: no signal, nothing lost.
+        if (item.kind == DvFrame::Idle || (item.kind == DvFrame::Missed && item.why == DropReason::Blank)) {
             position += item.periods;
             continue;
         }

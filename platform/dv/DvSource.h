@@ -21,6 +21,7 @@ enum class DropReason {
     NoBuffer,      // every buffer was still downstream
     Damaged,       // the frame could not be read, or is not a DV frame
     OtherStandard, // a DV frame of the other television system than the stream's
+    Blank,         // blank tape: nothing recorded, nothing passed the head (no signal)
     Refused,       // downstream refused the sample (the run ends there)
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/dv/DifFrame.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -56,6 +57,17 @@ bool readAll(int fd, std::uint8_t* buffer, std::size_t size, off_t offset)
     return true;
 }
 
+bool sequenceHeader(const std::uint8_t* p, int seq)
+{
+    const auto id = dif::readBlockId(p);
+    return id && id->section == dif::Section::Header && id->sequence == seq && id->block == 0;
+}
+
+bool blank(const std::uint8_t* p, std::size_t n)
+{
+    return std::all_of(p, p + n, [](std::uint8_t b) { return b == DvTape::kBlankByte; });
+}
+
 } // namespace
 
 DVINFO dvInfoOfFrame(const std::uint8_t* frame, std::size_t length)
@@ -96,10 +108,31 @@ std::shared_ptr<DvTape> DvTape::open(const std::string& path, std::string* error
     if (!S_ISREG(st.st_mode))
         return fail("is not a file");
 
+    // A leader of blank tape comes before the first recorded frame.
+    std::int64_t recording = 0;
+    {
+        std::vector<std::uint8_t> window(64 * 1024);
+        bool found = false;
+        for (std::int64_t at = 0; at < st.st_size && !found;) {
+            const auto n = static_cast<std::size_t>(std::min<std::int64_t>(window.size(), st.st_size - at));
+            if (!readAll(fd, window.data(), n, static_cast<off_t>(at)))
+                break;
+            const auto it = std::find_if(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(n),
+                                         [](std::uint8_t b) { return b != kBlankByte; });
+            found = it != window.begin() + static_cast<std::ptrdiff_t>(n);
+            at += found ? it - window.begin() : static_cast<std::int64_t>(n);
+            recording = at;
+        }
+        if (!found)
+            return fail(st.st_size < static_cast<off_t>(dif::kFrameSizeNtsc)
+                            ? "is not a DV tape: it is shorter than one DV frame"
+                            : "is not a DV tape: it is blank from its start to its end");
+    }
     std::vector<std::uint8_t> first(dif::kFrameSizePal);
-    const std::size_t head = std::min<std::size_t>(first.size(), static_cast<std::size_t>(st.st_size));
+    const std::size_t head =
+        std::min<std::size_t>(first.size(), static_cast<std::size_t>(st.st_size - recording));
     errno = 0;
-    if (head < dif::kFrameSizeNtsc || !readAll(fd, first.data(), head, 0)) {
+    if (head < dif::kFrameSizeNtsc || !readAll(fd, first.data(), head, static_cast<off_t>(recording))) {
         if (errno != 0)
             return fail(std::string("cannot be read: ") + std::strerror(errno));
         return fail("is not a DV tape: it is shorter than one DV frame");
@@ -110,7 +143,15 @@ std::shared_ptr<DvTape> DvTape::open(const std::string& path, std::string* error
 
     tape->system_ = system;
     tape->frameSize_ = dif::frameSize(system);
-    tape->frameCount_ = static_cast<std::int64_t>(st.st_size) / static_cast<std::int64_t>(tape->frameSize_);
+    const auto size = static_cast<std::int64_t>(st.st_size);
+    const auto frameBytes = static_cast<std::int64_t>(tape->frameSize_);
+    tape->frameCount_ = size / frameBytes;
+    // A file of whole frames holds every frame in its place (a damaged one
+    // is read as damaged there); any other is indexed.
+    if ((size - recording) % frameBytes != 0 || recording % frameBytes != 0) {
+        tape->index(size);
+        tape->frameCount_ = static_cast<std::int64_t>(tape->offsets_.size());
+    }
     tape->dvInfo_ = dvInfoOfFrame(first.data(), tape->frameSize_);
 
     // STYPE of the first VAUX source pack: 00001 marks the SDL signal.
@@ -132,6 +173,71 @@ std::shared_ptr<DvTape> DvTape::open(const std::string& path, std::string* error
     return tape;
 }
 
+// A sequence header of the tape's system where a frame begins and the next
+// one where its second sequence begins; one header alone may be chance.
+bool DvTape::startsFrameAt(const std::uint8_t* p) const
+{
+    return sequenceHeader(p, 0) && (p[3] & 0x80) == (system_ == dif::System::Pal625_50 ? 0x80 : 0)
+           && sequenceHeader(p + dif::kSequenceSize, 1);
+}
+
+bool DvTape::startsFrame(std::int64_t at, std::int64_t size) const
+{
+    std::vector<std::uint8_t> head(dif::kSequenceSize + dif::kBlockSize);
+    if (at < 0 || at + static_cast<std::int64_t>(frameSize_) > size)
+        return false;
+    return readAll(fd_, head.data(), head.size(), static_cast<off_t>(at)) && startsFrameAt(head.data());
+}
+
+std::int64_t DvTape::findFrameStart(std::int64_t from, std::int64_t to, std::int64_t size) const
+{
+    constexpr std::int64_t kWindow = 64 * 1024;
+    constexpr auto kLook = static_cast<std::int64_t>(dif::kSequenceSize + dif::kBlockSize);
+    std::vector<std::uint8_t> window(static_cast<std::size_t>(kWindow + kLook));
+    const auto frameBytes = static_cast<std::int64_t>(frameSize_);
+    for (std::int64_t at = from; at < to && at + frameBytes <= size; at += kWindow) {
+        const std::int64_t n = std::min<std::int64_t>(kWindow + kLook, size - at);
+        if (!readAll(fd_, window.data(), static_cast<std::size_t>(n), static_cast<off_t>(at)))
+            return -1;
+        for (std::int64_t k = 0; k < kWindow && k + kLook <= n && at + k < to && at + k + frameBytes <= size; ++k)
+            if (startsFrameAt(window.data() + k))
+                return at + k;
+    }
+    return -1;
+}
+
+void DvTape::index(std::int64_t size)
+{
+    const auto frameBytes = static_cast<std::int64_t>(frameSize_);
+    std::vector<std::uint8_t> frame(frameSize_);
+    std::int64_t pos = 0;
+    while (pos + frameBytes <= size) {
+        const std::int64_t next = pos + frameBytes;
+        if (startsFrame(pos, size)) {
+            // Whole unless the next frame starts inside it (this one was cut short).
+            const bool whole = next + frameBytes > size || startsFrame(next, size);
+            const std::int64_t inside = whole ? -1 : findFrameStart(pos + 1, next, size);
+            if (inside < 0) {
+                offsets_.push_back(pos);
+                pos = next;
+            } else {
+                offsets_.push_back(kLost);
+                pos = inside;
+            }
+            continue;
+        }
+        if (readAll(fd_, frame.data(), frame.size(), static_cast<off_t>(pos)) && blank(frame.data(), frame.size())) {
+            offsets_.push_back(pos);
+            pos = next;
+            continue;
+        }
+        // A damaged stretch: lost up to the next frame start, a frame length at a time.
+        const std::int64_t found = findFrameStart(pos + 1, next + 1, size);
+        offsets_.push_back(kLost);
+        pos = found < 0 ? next : found;
+    }
+}
+
 DvTape::~DvTape()
 {
     if (fd_ >= 0)
@@ -142,12 +248,16 @@ DropReason DvTape::readFrame(std::int64_t index, std::uint8_t* buffer) const
 {
     if (index < 0 || index >= frameCount_ || !buffer)
         return DropReason::Damaged;
-    if (!readAll(fd_, buffer, frameSize_, static_cast<off_t>(index * static_cast<std::int64_t>(frameSize_))))
+    const std::int64_t at =
+        offsets_.empty() ? index * static_cast<std::int64_t>(frameSize_) : offsets_[static_cast<std::size_t>(index)];
+    if (at == kLost || !readAll(fd_, buffer, frameSize_, static_cast<off_t>(at)))
         return DropReason::Damaged;
     const dif::System system = dif::readSystem(buffer, frameSize_);
     if (system == system_)
         return DropReason::None;
-    return system == dif::System::None ? DropReason::Damaged : DropReason::OtherStandard;
+    if (system == dif::System::None)
+        return blank(buffer, frameSize_) ? DropReason::Blank : DropReason::Damaged;
+    return DropReason::OtherStandard;
 }
 
 } // namespace th::dv

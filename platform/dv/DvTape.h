@@ -3,6 +3,13 @@
 // as a camcorder writes them to its DV output. The file is read a frame at a
 // time (tapes of an hour are 13 GB), never loaded whole. Readers may share one
 // tape across threads: reads do not move a file position. No Qt.
+//
+// As a deck's head does, each frame is found by its DIF header: a file whose
+// length is not a whole number of frames (a frame cut short, bytes lost or
+// added) is indexed once at open, so that a damaged stretch is one lost frame
+// and the frames after it keep their own bytes. Blank tape is a frame's
+// length of bytes that are all ones (kBlankByte), where nothing was recorded:
+// a deck shows it as no signal and delivers nothing.
 
 #include "platform/dshow/MediaTypes.h"
 #include "platform/dv/DifLayout.h"
@@ -12,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #ifndef TH_DV_API
 #define TH_DV_API __attribute__((visibility("default")))
@@ -37,7 +45,8 @@ public:
     dif::System system() const { return system_; }
     Signal signal() const { return signal_; }
     std::size_t frameSize() const { return frameSize_; }
-    // Recorded frames: the whole frames in the file.
+    // Frames on the tape: whole frames, damaged stretches (one each per frame
+    // length, at least one) and blank frames.
     std::int64_t frameCount() const { return frameCount_; }
     // The stream's description taken from the first frame (its AAUX and VAUX
     // source and source-control packs).
@@ -46,12 +55,23 @@ public:
     // Reads frame `index` into `buffer` (frameSize() bytes). Damaged when the
     // index lies outside the recording, the read fails (a file cut short since
     // it was opened) or the bytes are not a DV frame (a dropout, which a deck
-    // does not pass on); OtherStandard for a DV frame of the other television
-    // system; None for a frame of the tape's system.
+    // does not pass on); Blank for blank tape; OtherStandard for a DV frame of
+    // the other television system; None for a frame of the tape's system.
     DropReason readFrame(std::int64_t index, std::uint8_t* buffer) const;
+
+    static constexpr std::uint8_t kBlankByte = 0xFF;
 
 private:
     DvTape() = default;
+    // Where each frame starts, for a file whose frames are not all in their
+    // places (kLost for a damaged stretch).
+    void index(std::int64_t size);
+    // The first frame start in [from, to), or -1.
+    std::int64_t findFrameStart(std::int64_t from, std::int64_t to, std::int64_t size) const;
+    bool startsFrame(std::int64_t at, std::int64_t size) const;
+    bool startsFrameAt(const std::uint8_t* p) const;
+    static constexpr std::int64_t kLost = -1;
+    std::vector<std::int64_t> offsets_; // empty: frame N starts at N × frameSize
 
     std::string path_;
     int fd_ = -1;

@@ -173,6 +173,7 @@ void CAviMuxInputPin::resetTiming(int stream)
     m_ended = false;
     m_havePrev = false;
     m_gap.Reset();
+    m_rate.Reset();
 }
 
 // Empty chunks for frames, or silence for audio, that the stream lost before
@@ -194,6 +195,55 @@ HRESULT CAviMuxInputPin::fillGap(IMediaSample* sample, std::size_t bytes)
     if (missing <= 0)
         return S_OK;
     return audio ? layout.WriteSilence(m_stream, missing) : layout.WriteDropped(m_stream, missing);
+}
+
+HRESULT CAviMuxInputPin::writeAudio(IMediaSample* sample, const BYTE* data, std::size_t bytes)
+{
+    AviFileLayout& layout = m_mux->m_layout;
+    AviStreamInfo& info = layout.Stream(m_stream);
+    // The pin's type is the one the upstream filter attached last (its sound changed).
+    AviStreamInfo arriving;
+    if (!DescribeStream(m_mt, &arriving) || arriving.kind != AviStreamKind::Audio ||
+        arriving.samplesPerSec == info.samplesPerSec) {
+        m_rate.Reset();
+        const HRESULT hr = fillGap(sample, bytes);
+        return SUCCEEDED(hr) ? layout.WriteChunk(m_stream, data, bytes) : hr;
+    }
+    if (layout.Length(m_stream) == 0 && arriving.format.size() == info.format.size()) {
+        // Nothing of the stream is written yet: the file takes this rate.
+        info.format = arriving.format;
+        info.blockAlign = arriving.blockAlign;
+        info.samplesPerSec = arriving.samplesPerSec;
+        info.avgBytesPerSec = arriving.avgBytesPerSec;
+        info.scale = arriving.scale;
+        info.rate = arriving.rate;
+        m_rate.Reset();
+        const HRESULT hr = fillGap(sample, bytes);
+        return SUCCEEDED(hr) ? layout.WriteChunk(m_stream, data, bytes) : hr;
+    }
+    const auto channels = riff::Get16(arriving.format.data() + 2);
+    const auto bits = riff::Get16(arriving.format.data() + 14);
+    if (bits != 16 || channels != riff::Get16(info.format.data() + 2) || riff::Get16(info.format.data() + 14) != 16)
+        return E_INVALIDARG; // no conversion for it: refused like any sample the file cannot hold
+    riff::SampleTimes times;
+    times.hasTime = SUCCEEDED(sample->GetTime(&times.start, &times.stop));
+    times.hasMedia = sample->GetMediaTime(&times.mediaStart, &times.mediaStop) == S_OK;
+    const auto own = static_cast<std::int64_t>(bytes / arriving.blockAlign);
+    m_gap.SetUnitsPerSecond(static_cast<double>(arriving.samplesPerSec));
+    m_havePrev = true;
+    const std::int64_t missing = m_gap.Missing(times, own);
+    if (missing > 0) {
+        const std::int64_t lost = m_rate.Lost(missing, channels, arriving.samplesPerSec, info.samplesPerSec);
+        if (lost > 0)
+            if (const HRESULT hr = layout.WriteSilence(m_stream, lost); FAILED(hr))
+                return hr;
+    }
+    if (!m_rate.Convert(reinterpret_cast<const std::int16_t*>(data), own, channels, arriving.samplesPerSec,
+                        info.samplesPerSec, m_converted))
+        return E_FAIL;
+    if (m_converted.empty())
+        return S_OK;
+    return layout.WriteChunk(m_stream, m_converted.data(), m_converted.size() * sizeof(std::int16_t));
 }
 
 HRESULT CAviMuxInputPin::Receive(IMediaSample* sample)
@@ -226,9 +276,13 @@ HRESULT CAviMuxInputPin::Receive(IMediaSample* sample)
         bytes != kDvFrameBytes525 && bytes != kDvFrameBytes625)
         return E_INVALIDARG;
     const std::int64_t before = layout.Chunks(m_stream);
-    hr = fillGap(sample, bytes);
-    if (SUCCEEDED(hr))
-        hr = layout.WriteChunk(m_stream, data, bytes);
+    if (info.kind == AviStreamKind::Audio) {
+        hr = writeAudio(sample, data, bytes);
+    } else {
+        hr = fillGap(sample, bytes);
+        if (SUCCEEDED(hr))
+            hr = layout.WriteChunk(m_stream, data, bytes);
+    }
     if (FAILED(hr))
         layout.TakeBack(m_stream, before);
     return hr;

@@ -37,6 +37,7 @@
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/media/AviMuxFile.h"
+#include "platform/riff/PcmRate.h"
 #include "platform/riff/SampleGap.h"
 
 #include <memory>
@@ -62,12 +63,17 @@ private:
     // Timing of the stream in the current file; guarded by the mux's file lock.
     void resetTiming(int stream);
     HRESULT fillGap(IMediaSample* sample, std::size_t bytes);
+    // Sound arriving at another rate than the file's: the file keeps the rate
+    // of its first sound and gets the rest converted to it.
+    HRESULT writeAudio(IMediaSample* sample, const BYTE* data, std::size_t bytes);
 
     CAviMux* m_mux;
     int m_stream = -1; // in the current file, -1 when not part of it
     bool m_ended = false;
     bool m_havePrev = false;
     th::riff::SampleGap m_gap;
+    th::riff::PcmRateConverter m_rate;
+    std::vector<std::int16_t> m_converted;
 };
 
 // The file as positioned samples through the output pin.

@@ -15,14 +15,19 @@
 
 namespace e2e {
 
-bool MakeTape(const std::string& path, const std::vector<Scene>& scenes, std::string* out)
+bool MakeTape(const std::string& path, const std::vector<Scene>& scenes, std::string* out,
+              const std::vector<std::string>& items, int leaderSeconds)
 {
     std::vector<std::string> args;
-    for (const auto& s : scenes) {
+    if (leaderSeconds > 0)
+        args.insert(args.end(), {"--leader", std::to_string(leaderSeconds) + "s"});
+    for (std::size_t i = 0; i < scenes.size(); ++i) {
+        const Scene& s = scenes[i];
         args.push_back("--scene");
         args.push_back(QString::asprintf("length=%d,date=%04d-%02d-%02d,time=%02d:%02d:%02d,colour=%s", s.frames,
                                          s.year, s.month, s.day, s.hour, s.min, s.sec, s.colour)
-                           .toStdString());
+                           .toStdString()
+                       + (i < items.size() && !items[i].empty() ? "," + items[i] : std::string()));
     }
     args.push_back(path);
     return th::test::runProgram(th::test::binDir() + "/thtape", args, out) == 0;

@@ -75,7 +75,10 @@ inline QString Stamp(const Scene& s)
 }
 
 // Writes the tape; false (with the tool's output) when it could not.
-bool MakeTape(const std::string& path, const std::vector<Scene>& scenes, std::string* out);
+// `items`, when given, adds tape maker items to each scene (audio=32k12);
+// `leaderSeconds` of blank tape come before the first scene.
+bool MakeTape(const std::string& path, const std::vector<Scene>& scenes, std::string* out,
+              const std::vector<std::string>& items = {}, int leaderSeconds = 0);
 
 // Registers the writer plugin in the test's registry.
 bool RegisterWriter(std::string* out);

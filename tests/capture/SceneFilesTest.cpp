@@ -148,12 +148,13 @@ TEST_F(SceneFiles, ASecondRunOnTheSameGraphLeavesTheLastSceneFileWhole)
 namespace {
 
 // Three scenes, captured from the middle of the first at real time, with
-// damaged frames in the second; the tape's time code runs from 00:00:00:00,
-// so a frame's number on the tape is its time code.
+// damaged frames at the end of the second, just before the third begins; the
+// tape's time code runs from 00:00:00:00, so a frame's number on the tape is
+// its time code.
 class FrameExact : public ::testing::Test {
 protected:
     static constexpr int kFrom = 15;
-    static constexpr int kDamagedFrom = 60, kDamagedTo = 64;
+    static constexpr int kDamagedFrom = 76, kDamagedTo = 80;
 
     void SetUp() override
     {
@@ -327,11 +328,16 @@ TEST_F(FrameExact, LateAndDamagedFramesKeepTheirPlacesInEveryModeAndTheCountsSay
                 const auto files = CheckRun(collected.Files(), kFrom, type2);
                 for (std::size_t i = 0; i < files.size(); ++i) {
                     SCOPED_TRACE(i);
-                    // Every frame of a scene file is of its scene.
+                    // Every frame of a scene file is of its scene, and frames
+                    // lost before a scene's first frame end the file before it,
+                    // as they end the scene before it in one file.
                     for (const int f : files[i].tape)
                         if (f >= 0) {
                             EXPECT_EQ(SceneOf(f), int(i)) << f;
                         }
+                    if (i > 0 && !files[i].tape.empty()) {
+                        EXPECT_GE(files[i].tape.front(), 0) << "a scene file starts with a frame of its scene";
+                    }
                 }
             }
         }
@@ -342,7 +348,7 @@ TEST_F(FrameExact, ASecondRunOfOneFilePerSceneLosesNoFrameAndOverwritesNoFile)
     dv.SetCaptureMode(cmDVType2);
     dv.SetSceneDetection(sdMultiFiles);
     ASSERT_TRUE(dv.Active());
-    const int from = 70; // in the last two scenes, past the damaged frames
+    const int from = 70; // in the last two scenes
     ASSERT_TRUE(CaptureFrom(from, false));
     const QStringList first = collected.Files();
     ASSERT_EQ(first.size(), 2);
@@ -404,6 +410,69 @@ TEST_F(FrameExact, FramesWithoutADateAreNeverLost)
                 ASSERT_FALSE(files.isEmpty());
                 EXPECT_EQ(files.front(), undatedFile);
                 EXPECT_EQ(files.size(), undated == total ? 1 : 1 + int(scenes.size()));
+            }
+        }
+    }
+}
+
+// A tape whose second recording was made with the sound set to 32 kHz 12-bit,
+// the others at 48 kHz 16-bit, each with a tone of its own. One file per scene
+// declares the rate of the sound it holds; one file keeps the rate of its
+// first sound and converts the rest; either way the sound is as long as the
+// pictures and each tone keeps its pitch.
+TEST_F(FrameExact, ATapeRecordedAtTwoRatesKeepsItsSoundAsLongAndInTuneInEveryFile)
+{
+    dv.SetActive(false);
+    std::string out;
+    tape = tapes.file("two-rates.dv");
+    const std::vector<double> tones = {440, 554, 659};
+    ASSERT_TRUE(e2e::MakeTape(tape, scenes, &out, {"tone=440", "tone=554,audio=32k12", "tone=659"})) << out;
+    tapeFrames = e2e::TapeFrames(tape);
+    ASSERT_TRUE(e2e::Camcorder(tape, 1, 10));
+    const auto starts = e2e::SceneStarts(scenes);
+    const auto rateOf = [](int scene) { return scene == 1 ? 32000 : 48000; };
+    // The tone of scene `scene` over slots [from, to) of a file at `rate`,
+    // a frame's sound kept off each end.
+    const auto expectTone = [&](const avread::Stream& audio, int scene, int from, int to) {
+        const std::size_t perFrame = std::size_t(audio.sampleRate / 25);
+        EXPECT_NEAR(avread::ToneHz(audio.left, std::size_t(from + 1) * perFrame, std::size_t(to - 1) * perFrame,
+                                   audio.sampleRate),
+                    tones[std::size_t(scene)], tones[std::size_t(scene)] * 0.01)
+            << "scene " << scene;
+    };
+    for (const TSceneDetectionMethod detection : {sdSingleFile, sdMultiFiles}) {
+        SCOPED_TRACE(detection == sdSingleFile ? "one file" : "one file per scene");
+        ASSERT_TRUE(Afresh(cmDVType2, detection));
+        ASSERT_TRUE(CaptureFrom(0, false));
+        const QStringList files = collected.Files();
+        ASSERT_EQ(files.size(), detection == sdSingleFile ? 1 : 3);
+        for (int f = 0; f < int(files.size()); ++f) {
+            SCOPED_TRACE(files[f].toStdString());
+            const e2e::FileSlots inFile = e2e::ReadSlots(files[f], tapeFrames);
+            const avread::File av = avread::Read(files[f].toStdString(), true, false, true);
+            ASSERT_TRUE(av.opened) << av.error;
+            const auto audio = std::find_if(av.streams.begin(), av.streams.end(),
+                                            [](const avread::Stream& s) { return s.type == "audio"; });
+            ASSERT_NE(audio, av.streams.end());
+            const int rate = detection == sdSingleFile ? rateOf(0) : rateOf(f);
+            EXPECT_EQ(audio->sampleRate, rate);
+            const std::int64_t perFrame = rate / 25;
+            EXPECT_LE(std::abs(std::int64_t(audio->left.size()) - std::int64_t(inFile.tape.size()) * perFrame),
+                      perFrame)
+                << "as long as the pictures";
+            EXPECT_EQ(inFile.audioLength, std::int64_t(audio->left.size())) << "the header counts its samples";
+            if (detection == sdMultiFiles) {
+                expectTone(*audio, f, 0, int(inFile.tape.size()));
+                continue;
+            }
+            // Slot k holds tape frame origin + k (a frame lost at the start leaves its place).
+            const auto dated = std::find_if(inFile.tape.begin(), inFile.tape.end(), [](int t) { return t >= 0; });
+            ASSERT_NE(dated, inFile.tape.end());
+            const int origin = *dated - int(dated - inFile.tape.begin());
+            for (int i = 0; i < 3; ++i) {
+                const int first = std::max(0, starts[std::size_t(i)] - origin);
+                const int last = i + 1 < 3 ? starts[std::size_t(i) + 1] - origin : int(inFile.tape.size());
+                expectTone(*audio, i, first, last);
             }
         }
     }

@@ -5,6 +5,8 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
+#include <algorithm>
+
 namespace avread {
 
 std::uint64_t Hash(const void* data, std::size_t n)
@@ -16,7 +18,26 @@ std::uint64_t Hash(const void* data, std::size_t n)
     return h;
 }
 
-File Read(const std::string& path, bool readPackets, bool probeStreams)
+double ToneHz(const std::vector<std::int16_t>& pcm, std::size_t from, std::size_t to, int rate)
+{
+    // The median period between rising zero crossings (placed between the
+    // samples), so that a stretch of silence where a frame was lost does not
+    // count.
+    to = std::min(to, pcm.size());
+    std::vector<double> rising;
+    for (std::size_t i = std::max<std::size_t>(from, 1); i < to; ++i)
+        if (pcm[i - 1] < 0 && pcm[i] > 0)
+            rising.push_back(double(i - 1) + double(-pcm[i - 1]) / double(pcm[i] - pcm[i - 1]));
+    if (rising.size() < 3 || rate <= 0)
+        return 0;
+    std::vector<double> periods;
+    for (std::size_t k = 1; k < rising.size(); ++k)
+        periods.push_back(rising[k] - rising[k - 1]);
+    std::nth_element(periods.begin(), periods.begin() + std::ptrdiff_t(periods.size() / 2), periods.end());
+    return rate / periods[periods.size() / 2];
+}
+
+File Read(const std::string& path, bool readPackets, bool probeStreams, bool keepSound)
 {
     File f;
     av_log_set_level(AV_LOG_ERROR);
@@ -67,6 +88,9 @@ File Read(const std::string& path, bool readPackets, bool probeStreams)
                     ++s.emptyPackets;
                 s.bytes += pkt->size;
                 s.hashes.push_back(Hash(pkt->data, static_cast<std::size_t>(pkt->size)));
+                if (keepSound && s.codec == "pcm_s16le" && s.channels > 0)
+                    for (int i = 0; i + 2 * s.channels <= pkt->size; i += 2 * s.channels)
+                        s.left.push_back(static_cast<std::int16_t>(pkt->data[i] | pkt->data[i + 1] << 8));
             }
             av_packet_unref(pkt);
         }

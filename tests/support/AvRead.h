@@ -21,6 +21,7 @@ struct Stream {
     std::int64_t emptyPackets = 0; // of them, those without data
     std::int64_t bytes = 0;        // their data bytes
     std::vector<std::uint64_t> hashes; // one per packet (FNV-1a of its data)
+    std::vector<std::int16_t> left;    // 16-bit PCM: the first channel, when asked for
 };
 
 struct File {
@@ -34,7 +35,12 @@ struct File {
 // probeStreams the format and the streams are probed as a player does
 // (avformat_find_stream_info), so a raw DV file opens too; without it the
 // file is read as AVI and its streams are as the headers and packets tell.
-File Read(const std::string& path, bool readPackets = true, bool probeStreams = false);
+// With keepSound the first channel of 16-bit PCM is kept.
+File Read(const std::string& path, bool readPackets = true, bool probeStreams = false, bool keepSound = false);
+
+// The frequency of a tone in `pcm` from `from` to `to` (samples at `rate` Hz),
+// by its zero crossings.
+double ToneHz(const std::vector<std::int16_t>& pcm, std::size_t from, std::size_t to, int rate);
 
 std::uint64_t Hash(const void* data, std::size_t n);
 

@@ -56,6 +56,7 @@ struct RawScene {
     Timecode timecode;
     std::optional<Rgb> colour;
     std::optional<double> tone;
+    std::optional<std::pair<int, Quantization>> audio;
 };
 
 struct Settings {
@@ -217,6 +218,8 @@ std::pair<std::string, std::string> keyValue(const std::string& where, const std
     return {token.substr(0, eq), token.substr(eq + 1)};
 }
 
+std::pair<int, Quantization> parseAudio(const std::string& where, const std::string& v);
+
 RawScene parseScene(const std::string& where, const std::vector<std::string>& parts)
 {
     RawScene scene;
@@ -235,8 +238,10 @@ RawScene parseScene(const std::string& where, const std::vector<std::string>& pa
             parseColour(where, value, scene);
         else if (key == "tone")
             parseTone(where, value, scene);
+        else if (key == "audio")
+            scene.audio = parseAudio(where, value);
         else
-            fail(where, "unknown scene key '" + key + "' (length, date, time, tc, colour, tone)");
+            fail(where, "unknown scene key '" + key + "' (length, date, time, tc, colour, tone, audio)");
     }
     return scene;
 }
@@ -349,6 +354,8 @@ Scene resolve(const RawScene& raw, std::size_t index, const Tape& tape, long lon
                 scene.colour = c.rgb;
     }
     scene.toneHz = raw.tone ? *raw.tone : kDefaultTones[index % std::size(kDefaultTones)];
+    scene.audioHz = raw.audio ? raw.audio->first : tape.audioHz;
+    scene.quantization = raw.audio ? raw.audio->second : tape.quantization;
     return scene;
 }
 
@@ -368,6 +375,7 @@ Action parseArguments(const std::vector<std::string>& args, Tape& tape)
     Settings fromFiles;
     std::vector<RawScene> scenes;
     bool demo = false;
+    std::optional<RawScene> leader;
     int sceneArgs = 0;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -408,6 +416,11 @@ Action parseArguments(const std::vector<std::string>& args, Tape& tape)
         } else if (arg == "--scene") {
             ++sceneArgs;
             scenes.push_back(parseScene("--scene " + std::to_string(sceneArgs), tokens(value())));
+        } else if (arg == "--leader") {
+            RawScene length;
+            length.where = "--leader";
+            parseLength("--leader", value(), length);
+            leader = length;
         } else if (arg == "--scenes") {
             readSceneFile(value(), fromFiles, scenes);
         } else if (arg == "--demo") {
@@ -443,13 +456,19 @@ Action parseArguments(const std::vector<std::string>& args, Tape& tape)
     if (scenes.empty())
         fail("", "no scenes given (use --scene, --scenes or --demo)");
 
+    if (leader) {
+        const auto rate = th::dif::frameRate(tape.system);
+        if (leader->seconds && *leader->seconds > 200000.0)
+            fail("", "the tape would be longer than 24 hours");
+        tape.leaderFrames = leader->frames ? *leader->frames : std::llround(*leader->seconds * rate.num / rate.den);
+    }
     long long nextTimecode = 0;
     for (std::size_t k = 0; k < scenes.size(); ++k)
         tape.scenes.push_back(resolve(scenes[k], k, tape, nextTimecode));
 
     const auto rate = th::dif::frameRate(tape.system);
     const long long maxFrames = 24LL * 3600 * rate.num / rate.den;
-    if (tape.totalFrames() > maxFrames)
+    if (tape.totalFrames() + tape.leaderFrames > maxFrames)
         fail("", "the tape would be longer than 24 hours");
     return Action::Make;
 }
@@ -473,6 +492,8 @@ std::string usageText()
          "                       drop-frame time code\n"
          "  --audio 48k16|32k12  48 kHz 16-bit stereo (default), or 32 kHz 12-bit\n"
          "                       (the tone on the first stereo pair, the second unrecorded)\n"
+         "  --leader N|Ns        N frames, or N seconds, of blank tape before the first\n"
+         "                       scene (nothing recorded: a deck shows no signal)\n"
          "  --scene ITEMS        add a scene (in the order given)\n"
          "  --scenes FILE        add the scenes of a scene file (and its settings)\n"
          "  --demo               the demo tape: five scenes, 2.5 minutes, the fourth\n"
@@ -492,6 +513,7 @@ std::string usageText()
          "                       brown pink grey white black (default: by scene number)\n"
          "  tone=HZ              sine tone from 20 to 15000 Hz at -12 dBFS, the right\n"
          "                       channel a quarter period ahead (default: by scene number)\n"
+         "  audio=48k16|32k12    the scene's sound (default: the tape's, --audio)\n"
          "\n"
          "A scene file has one item per line or several: '#' starts a comment, a line\n"
          "'scene ITEMS' adds a scene, and lines of system=pal|ntsc, audio=48k16|32k12\n"

@@ -32,6 +32,10 @@ struct Scene {
     th::dif::Timecode timecode;    // the first frame's time code, resolved
     Rgb colour;
     double toneHz = 440.0;
+    // The scene's sound: a camcorder records each recording at the setting
+    // it was made with (48 kHz 16-bit, or 32 kHz 12-bit).
+    int audioHz = 48000;
+    th::dif::Quantization quantization = th::dif::Quantization::Linear16;
 };
 
 struct Tape {
@@ -39,8 +43,12 @@ struct Tape {
     int audioHz = 48000;
     th::dif::Quantization quantization = th::dif::Quantization::Linear16;
     std::string output;
+    // Blank tape before the first scene: nothing recorded, so a deck shows no
+    // signal there (frames of kBlankByte).
+    long long leaderFrames = 0;
     std::vector<Scene> scenes;
 
+    // The recorded frames, the leader not included.
     long long totalFrames() const;
 };
 
@@ -49,6 +57,8 @@ struct Tape {
 inline constexpr double kToneAmplitude = 8192.0;
 inline constexpr double kMinToneHz = 20.0;
 inline constexpr double kMaxToneHz = 15000.0;
+// The bytes of blank tape, as the virtual deck reads them.
+inline constexpr unsigned char kBlankByte = 0xFF;
 
 enum class Action { Make, Help };
 

@@ -150,8 +150,8 @@ public:
         info.system = tape_.system;
         info.timecode = plan.timecode;
         info.recorded = plan.recorded;
-        info.audio.frequencyHz = tape_.audioHz;
-        info.audio.quantization = tape_.quantization;
+        info.audio.frequencyHz = scene.audioHz;
+        info.audio.quantization = scene.quantization;
         info.audio.locked = false;
         info.audio.samples = plan.samples;
         info.recordingStart = plan.frameInScene == 0;
@@ -161,13 +161,13 @@ public:
         }
 
         audio_.resize(static_cast<std::size_t>(plan.samples) * 2);
-        const double step = 2.0 * std::numbers::pi * scene.toneHz / tape_.audioHz;
+        const double step = 2.0 * std::numbers::pi * scene.toneHz / scene.audioHz;
         for (int i = 0; i < plan.samples; ++i) {
             const double phase = step * static_cast<double>(plan.firstSample - plan.sceneFirstSample + i);
             audio_[2 * i] = static_cast<std::int16_t>(std::lround(kToneAmplitude * std::sin(phase)));
             audio_[2 * i + 1] = static_cast<std::int16_t>(std::lround(kToneAmplitude * std::cos(phase)));
         }
-        if (!th::dif::writeAudioSamples(out, size, tape_.system, tape_.quantization, audio_.data(), plan.samples)) {
+        if (!th::dif::writeAudioSamples(out, size, tape_.system, scene.quantization, audio_.data(), plan.samples)) {
             error = "frame " + std::to_string(index) + " cannot carry its audio";
             return false;
         }
@@ -199,10 +199,10 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t n)
 
 } // namespace
 
-long long samplesBeforeFrame(const Tape& tape, long long frame)
+long long samplesBeforeFrame(const Tape& tape, long long frame, int hz)
 {
     const auto rate = th::dif::frameRate(tape.system);
-    return frame * tape.audioHz * rate.den / rate.num;
+    return frame * hz * rate.den / rate.num;
 }
 
 FramePlan planFrame(const Tape& tape, long long frame)
@@ -222,9 +222,9 @@ FramePlan planFrame(const Tape& tape, long long frame)
     // The camcorder's clock: one second per second of video.
     const auto rate = th::dif::frameRate(tape.system);
     plan.recorded = th::dif::addSeconds(scene.recorded, plan.frameInScene * rate.den / rate.num);
-    plan.firstSample = samplesBeforeFrame(tape, frame);
-    plan.samples = static_cast<int>(samplesBeforeFrame(tape, frame + 1) - plan.firstSample);
-    plan.sceneFirstSample = samplesBeforeFrame(tape, sceneStart);
+    plan.firstSample = samplesBeforeFrame(tape, frame, scene.audioHz);
+    plan.samples = static_cast<int>(samplesBeforeFrame(tape, frame + 1, scene.audioHz) - plan.firstSample);
+    plan.sceneFirstSample = samplesBeforeFrame(tape, sceneStart, scene.audioHz);
     return plan;
 }
 
@@ -298,7 +298,18 @@ bool writeTape(const Tape& tape, int threads, std::string& error)
         workers.emplace_back(work, std::ref(*m));
 
     std::string writeError;
-    for (long long k = 0; k < total; ++k) {
+    {
+        const std::vector<std::uint8_t> blank(size, kBlankByte);
+        for (long long k = 0; k < tape.leaderFrames && writeError.empty(); ++k)
+            if (!writeAll(fd, blank.data(), size))
+                writeError = "cannot write " + tape.output + ": " + std::strerror(errno);
+        if (!writeError.empty()) {
+            std::lock_guard lock(mutex);
+            failed = true;
+            changed.notify_all();
+        }
+    }
+    for (long long k = 0; k < total && writeError.empty(); ++k) {
         const std::size_t slot = static_cast<std::size_t>(k % static_cast<long long>(ring));
         {
             std::unique_lock lock(mutex);

@@ -24,8 +24,8 @@ struct FramePlan {
     int samples = 0;
     long long sceneFirstSample = 0;
 };
-// The audio sample clock: samples before frame `frame` of the tape.
-long long samplesBeforeFrame(const Tape& tape, long long frame);
+// The audio sample clock at `hz`: samples before frame `frame` of the tape.
+long long samplesBeforeFrame(const Tape& tape, long long frame, int hz);
 FramePlan planFrame(const Tape& tape, long long frame);
 
 // Writes tape.output; `threads` 0 takes one worker per processor. False with

@@ -76,11 +76,11 @@ protected:
     // Makes the tape and plugs in a camcorder that plays it at Speed, before
     // the window exists, so that the arrival reaches no one.
     void Tape(const std::vector<e2e::Scene>& Scenes, double Speed, std::int64_t BlankFrames = 25,
-              th::dv::DeviceKind Kind = th::dv::DeviceKind::Vcr)
+              th::dv::DeviceKind Kind = th::dv::DeviceKind::Vcr, int LeaderSeconds = 0)
     {
         std::string out;
         tape = tapes.file("tape.dv");
-        ASSERT_TRUE(e2e::MakeTape(tape, Scenes, &out)) << out;
+        ASSERT_TRUE(e2e::MakeTape(tape, Scenes, &out, {}, LeaderSeconds)) << out;
         ASSERT_TRUE(e2e::Camcorder(tape, Speed, BlankFrames, Kind));
         Pause(50);
     }

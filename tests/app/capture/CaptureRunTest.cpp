@@ -105,6 +105,12 @@ protected:
         ASSERT_EQ(line.size(), 3u);
         EXPECT_EQ(line[0] + line[1], held) << "the report counts the frames in the file";
         EXPECT_EQ(line[0], inFile.placeholders());
+        if (!Split) {
+            const auto scenes = e2e::ReadScenes(ChangeFileExt(file, ".thf"));
+            ASSERT_FALSE(scenes.empty());
+            EXPECT_EQ(scenes.back().end, held) << "the scene file ends where the file does";
+            EXPECT_LT(scenes.back().start, held);
+        }
     }
     // A disk that takes no write for five seconds in the middle of a capture
     // at real time (a page cache written back, a slow USB disk): the capture
@@ -380,6 +386,26 @@ TEST_F(CaptureRun, BtoERewindsCapturesTheWholeTapeAndRewindsAgain)
         return form->DVCapture->GetTransportState() == tsStop && form->DVCapture->ReadTimecode(tc) &&
                tc == MakeTimecode(0, 0, 0, 0);
     })) << "rewound after the end";
+}
+
+// The tape begins with ten seconds of blank tape, on which the deck delivers
+// nothing: the capture waits through it for the recording, which it captures
+// from its first frame, and ends at the end of the tape.
+TEST_F(CaptureRun, BtoEWaitsThroughABlankLeaderForTheRecording)
+{
+    Tape(ThreeScenes(), 1, 25, th::dv::DeviceKind::Vcr, 10);
+    Window(toBtoE);
+    ShowCapturePage();
+    ASSERT_TRUE(form->FCapturing);
+    ASSERT_TRUE(WaitForTheEnd(std::chrono::seconds(90)));
+    EXPECT_EQ(form->PageControl->currentWidget(), form->FinishTab);
+    const QString line = form->FProject->Report.value(0);
+    const auto counts = Counts(line);
+    ASSERT_EQ(counts.size(), 3u) << line.toStdString();
+    // A busy machine may drop a frame now and then at real time.
+    EXPECT_GE(counts[1], 75) << "the recording: " << line.toStdString();
+    EXPECT_LE(counts[1], 85);
+    EXPECT_EQ(counts[2], 3);
 }
 
 TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)

@@ -610,12 +610,17 @@ TEST_F(Camcorder, AtnSeekBeyondTheRecordingIsAbortedAndOtherCommandsRefused)
     EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0x00000124u));
 }
 
+// As a deck's head reads it: a frame cut short is lost and the frames after
+// it are found by their headers; blank tape passes with no signal, nothing
+// delivered and nothing counted as lost.
 TEST_F(Camcorder, ADamagedFrameIsDroppedInItsPlaceAndACutOffTailIsNotTape)
 {
     TapeDescription desc;
     desc.frames = 30;
     desc.damaged = {10, 11};
     desc.tailBytes = 5000;
+    desc.blank = {0, 1, 2};
+    desc.cutShort = 20;
     configure(tape(desc), 20, dv::DeviceKind::Vcr, 5);
     Rig rig;
     ASSERT_TRUE(rig.build());
@@ -624,15 +629,18 @@ TEST_F(Camcorder, ADamagedFrameIsDroppedInItsPlaceAndACutOffTailIsNotTape)
     ASSERT_TRUE(waitFor([&] { return rig.mode() == ED_MODE_STOP; }));
     rig.sink->waitQuiet(100ms);
     const auto got = rig.sink->samples();
-    ASSERT_EQ(got.size(), 28u);
-    // The damaged frames are dropped and keep their places.
+    ASSERT_EQ(got.size(), 24u);
+    // The damaged frames are dropped and keep their places; after the blank
+    // leader the media times count only what the head read.
     for (std::size_t i = 0; i < got.size(); ++i) {
         EXPECT_NE(got[i].index, 10);
-        EXPECT_EQ(got[i].media, got[i].index) << i;
+        EXPECT_NE(got[i].index, 20);
+        EXPECT_EQ(got[i].media + 3, got[i].index) << i;
     }
+    EXPECT_EQ(got.back().index, 29) << "the frames after the short one are the tape's";
     LONG dropped = -1;
     rig.dropped->GetNumDropped(&dropped);
-    EXPECT_EQ(dropped, 2);
+    EXPECT_EQ(dropped, 3);
     ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 0, 10})), S_OK);
     EXPECT_FALSE(rig.timecode());
     // 30 whole frames: the cut-off one is not a place to seek to.

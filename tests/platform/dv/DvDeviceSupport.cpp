@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -60,6 +62,9 @@ std::string writeTape(const std::string& path, const TapeDescription& desc)
             if (bad == i)
                 for (std::size_t b = 0; b < size; ++b)
                     frame[b] = static_cast<std::uint8_t>(b * 7 + 13);
+        for (std::int64_t unrecorded : desc.blank)
+            if (unrecorded == i)
+                std::memset(frame.data(), 0xFF, size);
         EXPECT_EQ(::pwrite(fd, frame.data(), size, static_cast<off_t>(size * i)), static_cast<ssize_t>(size));
     };
     if (desc.written.empty()) {
@@ -71,6 +76,15 @@ std::string writeTape(const std::string& path, const TapeDescription& desc)
                 writeFrame(i);
     }
     ::close(fd);
+    if (desc.cutShort >= 0) {
+        constexpr std::size_t kCut = 3000;
+        std::ifstream in(path, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        in.close();
+        const std::size_t end = size * static_cast<std::size_t>(desc.cutShort + 1);
+        bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(end - kCut), bytes.begin() + static_cast<std::ptrdiff_t>(end));
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+    }
     return path;
 }
 

@@ -27,6 +27,8 @@ struct TapeDescription {
     std::vector<std::pair<std::int64_t, std::int64_t>> written;
     std::vector<std::int64_t> damaged; // frames overwritten with garbage
     std::size_t tailBytes = 0;         // a cut-off frame after the last one
+    std::vector<std::int64_t> blank;   // frames of blank tape (nothing recorded)
+    std::int64_t cutShort = -1;        // a frame that lost its last 3000 bytes, the next ones following at once
     bool longPlay = false;             // STYPE of the VAUX source pack: SDL
 };
 
