@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QMediaDevices>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -174,6 +175,55 @@ private:
 
 } // namespace
 
+namespace {
+
+// Qt's PulseAudio sink runs the event loop as it is deleted. Deleted from
+// inside whatever takes the renderer down (a window's destructor), it would
+// deliver queued calls to objects half gone: a sink is stopped at once and
+// deleted later from the event loop, or at the latest as the application ends.
+// On the main thread only.
+struct RetiredSinks {
+    std::vector<QPointer<QAudioSink>> sinks;
+    bool cleanupAdded = false;
+};
+
+RetiredSinks& retired()
+{
+    static RetiredSinks r;
+    return r;
+}
+
+void deleteRetiredSinks()
+{
+    std::vector<QPointer<QAudioSink>> sinks;
+    sinks.swap(retired().sinks);
+    retired().cleanupAdded = false;
+    for (const QPointer<QAudioSink>& sink : sinks) {
+        if (!sink)
+            continue;
+        // Its own deletion, still queued, would run inside its destructor.
+        QCoreApplication::removePostedEvents(sink.data(), QEvent::DeferredDelete);
+        delete sink.data();
+    }
+}
+
+void retireSink(QAudioSink* sink)
+{
+    sink->disconnect();
+    sink->stop();
+    sink->setParent(nullptr);
+    RetiredSinks& r = retired();
+    std::erase_if(r.sinks, [](const QPointer<QAudioSink>& s) { return s.isNull(); });
+    r.sinks.emplace_back(sink);
+    if (!r.cleanupAdded) {
+        r.cleanupAdded = true;
+        qAddPostRoutine(&deleteRetiredSinks);
+    }
+    sink->deleteLater();
+}
+
+} // namespace
+
 // The Qt side of the renderer, on the main thread: the default output, the
 // sink that plays the ring, and the watch on the list of outputs.
 class AudioOutput final : public QObject {
@@ -191,7 +241,8 @@ public:
         m_devices = nullptr;
         m_ring->deviceActive = false;
         m_ring->changed.notify_all();
-        delete m_sink;
+        if (m_sink)
+            retireSink(m_sink);
         m_sink = nullptr;
         delete m_source;
         m_source = nullptr;
@@ -270,7 +321,9 @@ private:
             // silence is given only when the ring is empty.
             m_source->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         }
-        m_sink = new QAudioSink(device, m_format, this);
+        // No parent: the sink hands its own to the sound system's object
+        // inside it, which would then go with this object, at once.
+        m_sink = new QAudioSink(device, m_format);
         m_sink->setBufferSize(m_bufferBytes);
         m_sink->setVolume(m_volume);
         connect(m_sink, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
@@ -318,9 +371,7 @@ private:
         if (m_sink) {
             QAudioSink* sink = m_sink;
             m_sink = nullptr;
-            sink->disconnect(this);
-            sink->stop();
-            sink->deleteLater();
+            retireSink(sink);
         }
     }
     void outputsChanged()
