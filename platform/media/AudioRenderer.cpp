@@ -173,10 +173,6 @@ private:
     Clock::time_point m_lastData = Clock::now();
 };
 
-} // namespace
-
-namespace {
-
 // Qt's PulseAudio sink runs the event loop as it is deleted. Deleted from
 // inside whatever takes the renderer down (a window's destructor), it would
 // deliver queued calls to objects half gone: a sink is stopped at once and
