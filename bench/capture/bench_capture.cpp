@@ -326,6 +326,8 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    // A line at a time, so that a bench run can be watched (and its phases sampled) as it goes.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QDir work(dir);
     const QString folder = work.filePath(QString("bench_capture-%1").arg(getpid()));
     if (!QDir().mkpath(folder)) {

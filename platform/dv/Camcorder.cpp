@@ -21,6 +21,9 @@ constexpr double kUnpacedSpeed = 1000.0;
 // How long an idle stream sleeps before it looks at the deck again; changes
 // of mode, presence and speed wake it at once.
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
+// A deck that is away, or stopped and not seeking, changes only by something
+// that wakes the stream: it looks again seldom, as every wake-up costs.
+constexpr auto kStillWait = std::chrono::seconds(1);
 constexpr auto kBlankSeconds = 10;
 // A deck's servo takes a while to lock once play begins (0.4 s on 625/50):
 // the first frame comes that much after Play.
@@ -461,7 +464,10 @@ Camcorder::Stream::~Stream()
 void Camcorder::Stream::idle(std::unique_lock<std::mutex>& lock)
 {
     seenVersion_ = cam_->version_;
-    cam_->changed_.wait_for(lock, kIdleWait, [&] { return stop_.load() || cam_->version_ != seenVersion_; });
+    const bool still = !cam_->present_.load() ||
+                       (cam_->transport_.mode() == ED_MODE_STOP && !cam_->transport_.searching());
+    cam_->changed_.wait_for(lock, still ? kStillWait : kIdleWait,
+                            [&] { return stop_.load() || cam_->version_ != seenVersion_; });
 }
 
 void Camcorder::Stream::waitUntil(std::unique_lock<std::mutex>& lock, TimePoint deadline)

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QMediaDevices>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -26,7 +27,10 @@ namespace th::media {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kSlice = std::chrono::milliseconds(5);
+// The longest wait without a look at the streaming thread's stop request;
+// the renderer's own stop, pause and flush, and every read of the sound
+// output, wake a waiting Receive at once.
+constexpr auto kSlice = std::chrono::milliseconds(20);
 
 bool onMainThread()
 {
@@ -149,12 +153,16 @@ protected:
         if (maxlen <= 0)
             return 0;
         const std::size_t n = m_ring->read(reinterpret_cast<std::uint8_t*>(data), static_cast<std::size_t>(maxlen));
-        std::memset(data + n, 0, static_cast<std::size_t>(maxlen) - n);
         const Clock::time_point now = Clock::now();
-        if (n > 0)
+        if (n > 0) {
+            // What there is, and no silence after it: silence in the middle of
+            // the stream would be a gap, and would put the rest later.
             m_lastData = now;
-        else if (now - m_lastData > std::chrono::milliseconds(kIdleMs) && m_idle)
+            return static_cast<qint64>(n);
+        }
+        if (now - m_lastData > std::chrono::milliseconds(kIdleMs) && m_idle)
             m_idle();
+        std::memset(data, 0, static_cast<std::size_t>(maxlen));
         return maxlen;
     }
     qint64 writeData(const char*, qint64) override { return -1; }
@@ -164,6 +172,51 @@ private:
     std::function<void()> m_idle;
     Clock::time_point m_lastData = Clock::now();
 };
+
+// Qt's PulseAudio sink runs the event loop as it is deleted. Deleted from
+// inside whatever takes the renderer down (a window's destructor), it would
+// deliver queued calls to objects half gone: a sink is stopped at once and
+// deleted later from the event loop, or at the latest as the application ends.
+// On the main thread only.
+struct RetiredSinks {
+    std::vector<QPointer<QAudioSink>> sinks;
+    bool cleanupAdded = false;
+};
+
+RetiredSinks& retired()
+{
+    static RetiredSinks r;
+    return r;
+}
+
+void deleteRetiredSinks()
+{
+    std::vector<QPointer<QAudioSink>> sinks;
+    sinks.swap(retired().sinks);
+    retired().cleanupAdded = false;
+    for (const QPointer<QAudioSink>& sink : sinks) {
+        if (!sink)
+            continue;
+        // Its own deletion, still queued, would run inside its destructor.
+        QCoreApplication::removePostedEvents(sink.data(), QEvent::DeferredDelete);
+        delete sink.data();
+    }
+}
+
+void retireSink(QAudioSink* sink)
+{
+    sink->disconnect();
+    sink->stop();
+    sink->setParent(nullptr);
+    RetiredSinks& r = retired();
+    std::erase_if(r.sinks, [](const QPointer<QAudioSink>& s) { return s.isNull(); });
+    r.sinks.emplace_back(sink);
+    if (!r.cleanupAdded) {
+        r.cleanupAdded = true;
+        qAddPostRoutine(&deleteRetiredSinks);
+    }
+    sink->deleteLater();
+}
 
 } // namespace
 
@@ -184,7 +237,8 @@ public:
         m_devices = nullptr;
         m_ring->deviceActive = false;
         m_ring->changed.notify_all();
-        delete m_sink;
+        if (m_sink)
+            retireSink(m_sink);
         m_sink = nullptr;
         delete m_source;
         m_source = nullptr;
@@ -259,9 +313,13 @@ private:
                     QMetaObject::invokeMethod(this, [this] { updateSuspension(); }, Qt::QueuedConnection);
                 },
                 this);
-            m_source->open(QIODevice::ReadOnly);
+            // Unbuffered: the sink's reads reach the ring as they are, so that
+            // silence is given only when the ring is empty.
+            m_source->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         }
-        m_sink = new QAudioSink(device, m_format, this);
+        // No parent: the sink hands its own to the sound system's object
+        // inside it, which would then go with this object, at once.
+        m_sink = new QAudioSink(device, m_format);
         m_sink->setBufferSize(m_bufferBytes);
         m_sink->setVolume(m_volume);
         connect(m_sink, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
@@ -309,9 +367,7 @@ private:
         if (m_sink) {
             QAudioSink* sink = m_sink;
             m_sink = nullptr;
-            sink->disconnect(this);
-            sink->stop();
-            sink->deleteLater();
+            retireSink(sink);
         }
     }
     void outputsChanged()
@@ -442,7 +498,9 @@ HRESULT CAudioRenderer::Pause()
                                : wf.wBitsPerSample == 16 ? QAudioFormat::Int16
                                                          : QAudioFormat::Int32);
         const qreal volume = linearVolume(m_volume);
-        const int bufferBytes = static_cast<int>(lead / 2);
+        // The sound server's buffer as long as the lead: half of it made the
+        // server wake twice as often, at twice the cost.
+        const int bufferBytes = static_cast<int>(lead);
         AudioOutput* output = m_output;
         PostToThreadOf(output,
                        [output, format, volume, bufferBytes] { output->start(format, volume, bufferBytes); });
@@ -487,7 +545,9 @@ bool CAudioRenderer::waitUntil(Clock::time_point until)
     while (Clock::now() < until) {
         if (!keepWaiting() || m_generation != generation)
             return false;
-        std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, until - Clock::now()));
+        // Stop, pause and flush wake it at once.
+        std::unique_lock<std::mutex> lock(m_ring->mutex);
+        m_ring->changed.wait_until(lock, std::min(until, Clock::now() + kSlice));
     }
     return true;
 }

@@ -364,7 +364,9 @@ public:
             const ::testing::TestSuite* suite = unit->GetTestSuite(i);
             for (int j = 0; j < suite->total_test_count(); ++j) {
                 const ::testing::TestInfo* info = suite->GetTestInfo(j);
-                if (info->should_run() && std::string(info->name()) == "PlaysOnASoundOutputThatAppearsWhileItRuns") {
+                const std::string name = info->name();
+                if (info->should_run() && (name == "PlaysOnASoundOutputThatAppearsWhileItRuns" ||
+                                           name == "TakenDownWhilePlayingItRunsNoQueuedCallOfItsOwner")) {
                     pulseDir = std::make_unique<th::test::TempDir>();
                     pulse = std::make_unique<PulseServer>(pulseDir->path());
                 }
@@ -565,4 +567,32 @@ TEST_F(AudioRendererTest, PlaysOnASoundOutputThatAppearsWhileItRuns)
     // About a second of it, crossing zero 880 times a second.
     EXPECT_GT(loud, 48000u / 2);
     EXPECT_GT(crossings, 600u);
+}
+
+// A window closed right after Stop while the sound plays: the renderer goes
+// from inside the window's destructor, where no queued call may run (Qt's
+// sink runs the event loop as it is deleted).
+TEST_F(AudioRendererTest, TakenDownWhilePlayingItRunsNoQueuedCallOfItsOwner)
+{
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "libpulse is not built for ThreadSanitizer";
+#endif
+    if (!pulse || !pulse->ready())
+        GTEST_SKIP() << "PulseAudio (pulseaudio, pactl, parec) is not available";
+    ASSERT_EQ(pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                           QStringLiteral("sink_name=thdown"), QStringLiteral("rate=48000")}),
+              0);
+    auto g = std::make_unique<AudioGraph>();
+    ASSERT_EQ(g->control->Run(), S_OK);
+    std::thread pusher([&] { PushTone(g->source, 2.0, false); });
+    EXPECT_TRUE(th::test::waitUntil([&] { return g->Renderer()->Playing(); }, 10s));
+    th::test::waitUntil([] { return false; }, 300ms);
+    bool ran = false;
+    QObject owner;
+    QMetaObject::invokeMethod(&owner, [&] { ran = true; }, Qt::QueuedConnection);
+    EXPECT_EQ(g->control->Stop(), S_OK);
+    pusher.join();
+    g.reset();
+    EXPECT_FALSE(ran) << "a queued call ran inside the renderer's teardown";
+    EXPECT_TRUE(th::test::waitUntil([&] { return ran; }, 10s));
 }
