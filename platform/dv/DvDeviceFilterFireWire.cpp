@@ -91,8 +91,9 @@ DropReason reasonOf(FrameLoss loss)
 // Missed, in the order of the bus clock.
 class FireWireRun final : public DvStream {
 public:
-    explicit FireWireRun(std::unique_ptr<Ieee1394Stream> stream, std::size_t frameSize)
-        : stream_(std::move(stream)), frame_(frameSize)
+    FireWireRun(std::shared_ptr<Ieee1394Device> device, std::unique_ptr<Ieee1394Stream> stream,
+                std::size_t frameSize)
+        : device_(std::move(device)), stream_(std::move(stream)), frame_(frameSize)
     {
     }
 
@@ -117,6 +118,18 @@ public:
         expected_ = r.slot + r.count;
         if (r.kind == Ieee1394Stream::Result::Missed)
             return {DvFrame::Missed, r.count, reasonOf(r.why)};
+        if (device_->frameSize() != frame_.size()) {
+            // The graph was built for the other system than the tape's: the
+            // device goes and comes back as what it is, so that the graph is
+            // built again on the tape's system.
+            if (!told_) {
+                told_ = true;
+                std::fprintf(stderr, "TapeHarvest DV device: the tape is %s, not what the camcorder was taken for\n",
+                             device_->system() == dif::System::Pal625_50 ? "PAL (625/50)" : "NTSC (525/60)");
+                fireWireDeviceChanged(device_);
+            }
+            return {DvFrame::Missed, 1, DropReason::OtherStandard};
+        }
         if (!into.empty())
             std::memcpy(into.data(), frame_.data(), std::min(into.size(), frame_.size()));
         return {DvFrame::Frame, 1};
@@ -127,22 +140,24 @@ public:
     bool lossless() const override { return false; }
 
 private:
+    std::shared_ptr<Ieee1394Device> device_;
     std::unique_ptr<Ieee1394Stream> stream_;
     std::vector<std::uint8_t> frame_;
     std::optional<Ieee1394Stream::Result> pending_;
     std::int64_t expected_ = 0; // the next period of the bus clock to account for
+    bool told_ = false;
 };
 
 } // namespace
 
-std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, Ieee1394Stream** stream,
-                                          std::string* error)
+std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, std::size_t frameSize,
+                                          Ieee1394Stream** stream, std::string* error)
 {
     std::unique_ptr<Ieee1394Stream> opened = device->openStream(error);
     if (!opened)
         return nullptr;
     *stream = opened.get();
-    return std::make_shared<FireWireRun>(std::move(opened), device->frameSize());
+    return std::make_shared<FireWireRun>(device, std::move(opened), frameSize);
 }
 
 } // namespace th::dv

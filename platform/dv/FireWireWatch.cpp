@@ -167,6 +167,7 @@ void fireWireBusChanged()
     }
     if (device) {
         device->setPresent(true);
+        device->findSystem(); // another cassette may be in it now
         arrive(device);
         return;
     }
@@ -180,6 +181,18 @@ void fireWireBusChanged()
     }
     else
         std::fprintf(stderr, "TapeHarvest DV device: %s\n", error.c_str());
+}
+
+void fireWireDeviceChanged(const std::shared_ptr<Ieee1394Device>& device)
+{
+    std::thread([device] {
+        std::lock_guard<std::mutex> scan(watch().scanMutex);
+        if (fireWireCamcorder() != device)
+            return;
+        leave();
+        device->setPresent(true);
+        arrive(device);
+    }).detach();
 }
 
 std::shared_ptr<Ieee1394Device> fireWireCamcorder()

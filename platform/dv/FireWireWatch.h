@@ -32,5 +32,8 @@ TH_DV_API void stopFireWireWatch();
 // that appeared is listed, one that left is removed.
 TH_DV_API void fireWireBusChanged();
 TH_DV_API std::shared_ptr<Ieee1394Device> fireWireCamcorder();
+// The device turned out to be other than it was listed as (its television
+// system): it leaves and comes back, on a thread of its own.
+void fireWireDeviceChanged(const std::shared_ptr<Ieee1394Device>& device);
 
 } // namespace th::dv

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <pthread.h>
@@ -30,6 +31,8 @@ constexpr DWORD kErrorTimeout = 1460; // ERROR_TIMEOUT: the deck did not answer
 constexpr auto kRawDeadline = std::chrono::minutes(4);
 // The frames' own time code stands for the head while they are this fresh.
 constexpr auto kFrameTimecodeFresh = std::chrono::milliseconds(250);
+// How long the stream is listened to for its system when the deck does not say.
+constexpr auto kListenForSystem = std::chrono::milliseconds(1500);
 // Packets the receive buffer holds: one second of the bus.
 constexpr unsigned kReceivePackets = 8000;
 constexpr unsigned kMaxPacket = 488;
@@ -154,14 +157,61 @@ std::shared_ptr<Ieee1394Device> Ieee1394Device::open(const FireWireCamcorder& ca
             *error = std::string("the FireWire bus cannot be opened: ") + std::strerror(errno);
         return nullptr;
     }
-    // OUTPUT SIGNAL MODE: the signal the camcorder sends (SD or SDL, 525/60 or 625/50).
-    std::vector<std::uint8_t> answer;
-    if (SUCCEEDED(device->command({0x01, 0xFF, 0x78, 0xFF}, &answer)) && answer.size() >= 4) {
-        device->system_ = (answer[3] & 0x80) ? dif::System::Pal625_50 : dif::System::Ntsc525_60;
-        device->longPlay_ = (answer[3] & 0x04) != 0;
-    }
-    device->dvInfo_ = dvInfoOf(device->system_);
+    device->findSystem();
     return device;
+}
+
+void Ieee1394Device::findSystem()
+{
+    std::vector<std::uint8_t> answer;
+    // OUTPUT SIGNAL MODE (SD or SDL, 525/60 or 625/50) belongs to the tape
+    // subunit; some decks answer it at the unit.
+    for (const std::uint8_t address : {kSubunitTape, std::uint8_t(0xFF)})
+        if (SUCCEEDED(command({0x01, address, 0x78, 0xFF}, &answer)) && answer.size() >= 4) {
+            longPlay_ = (answer[3] & 0x04) != 0;
+            systemKnown_ = true;
+            learnSystem((answer[3] & 0x80) ? dif::System::Pal625_50 : dif::System::Ntsc525_60);
+            return;
+        }
+    // Neither: the stream says it. A deck that sends nothing while stopped
+    // says it with its first frame.
+    const dif::System heard = listenForSystem();
+    if (heard != dif::System::None) {
+        systemKnown_ = true;
+        learnSystem(heard);
+        return;
+    }
+    systemKnown_ = false;
+    learnSystem(system());
+    std::fprintf(stderr,
+                 "TapeHarvest DV device: the camcorder does not tell which television system it sends; taken as "
+                 "%s until its first frame arrives\n",
+                 system() == dif::System::Pal625_50 ? "PAL (625/50)" : "NTSC (525/60)");
+}
+
+dif::System Ieee1394Device::listenForSystem()
+{
+    std::string error;
+    const std::unique_ptr<Ieee1394Stream> stream = openStream(&error);
+    return stream ? stream->waitForCip(kListenForSystem) : dif::System::None;
+}
+
+bool Ieee1394Device::learnSystem(dif::System system)
+{
+    if (system != dif::System::Pal625_50 && system != dif::System::Ntsc525_60)
+        return false;
+    std::lock_guard<std::mutex> lock(infoMutex_);
+    const bool changed = system_.exchange(system) != system;
+    if (changed || dvInfo_.dwDVAAuxSrc == 0)
+        dvInfo_ = dvInfoOf(system);
+    systemKnown_ = true;
+    return changed;
+}
+
+DVINFO Ieee1394Device::dvInfo() const
+{
+    std::lock_guard<std::mutex> lock(infoMutex_);
+    return dvInfo_;
 }
 
 HRESULT Ieee1394Device::command(std::initializer_list<std::uint8_t> bytes, std::vector<std::uint8_t>* answer,
@@ -303,6 +353,11 @@ Ieee1394Stream::Ieee1394Stream(std::shared_ptr<Ieee1394Device> device)
     : device_(std::move(device)),
       assembler_(
           [this](const std::uint8_t* frame, std::size_t size, std::int64_t slot) {
+              // The first frame tells the system for certain.
+              if (!framed_) {
+                  framed_ = true;
+                  device_->learnSystem(assembler_.system());
+              }
               if (const auto tc = dif::readTimecode(frame, size))
                   device_->noteFrameTimecode(dif::timecodeBcd(*tc));
               push({Result::Frame, slot, 1, FrameLoss::Bus}, frame, size);
@@ -431,8 +486,24 @@ enum raw1394_iso_disposition Ieee1394Stream::onPacket(raw1394_handle* handle, un
                                                        unsigned int length, unsigned char, unsigned char,
                                                        unsigned char, unsigned int cycle, unsigned int)
 {
-    static_cast<Ieee1394Stream*>(raw1394_get_userdata(handle))->assembler_.packet(data, length, cycle);
+    auto* self = static_cast<Ieee1394Stream*>(raw1394_get_userdata(handle));
+    if (self->cipSystem_.load() == dif::System::None && length >= 8 && (data[4] & 0x3F) == 0) {
+        // FMT 0 (DV): FDF bit 7 is the 50/60 flag.
+        {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->cipSystem_ = (data[5] & 0x80) ? dif::System::Pal625_50 : dif::System::Ntsc525_60;
+        }
+        self->ready_.notify_all();
+    }
+    self->assembler_.packet(data, length, cycle);
     return RAW1394_ISO_OK;
+}
+
+dif::System Ieee1394Stream::waitForCip(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait_for(lock, timeout, [&] { return stop_.load() || cipSystem_.load() != dif::System::None; });
+    return cipSystem_.load();
 }
 
 double Ieee1394Stream::receiverCpuSeconds()

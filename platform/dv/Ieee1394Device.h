@@ -11,6 +11,13 @@
 // Time code: from the frames while the stream runs, otherwise asked with the
 // TIME CODE status command.
 //
+// Television system. OUTPUT SIGNAL MODE is a command of the tape subunit, and
+// decks answer it there, at the unit, or nowhere: it is asked at the subunit,
+// then at the unit, and when neither answers the stream is listened to (the
+// CIP header of every packet, empty ones too, carries the 50/60 flag). The
+// frames that arrive are the truth: a stream whose frames are of the other
+// system changes the device's system (learnSystem), for the graphs built after.
+//
 // Streaming. A stream connects the camcorder's output plug (IEC 61883-1
 // point-to-point, restored after every bus reset, within the 1 s the camcorder
 // keeps sending) and receives its isochronous packets on a handle of its own,
@@ -71,10 +78,16 @@ public:
 
     const FireWireCamcorder& camcorder() const { return camcorder_; }
     DeviceKind kind() const { return camcorder_.kind; }
-    dif::System system() const { return system_; }
-    std::size_t frameSize() const { return dif::frameSize(system_); }
-    const DVINFO& dvInfo() const { return dvInfo_; }
-    REFERENCE_TIME framePeriod() const { return system_ == dif::System::Ntsc525_60 ? 333667 : 400000; }
+    dif::System system() const { return system_.load(); }
+    // False while the system is only assumed (the deck did not say, no packet came yet).
+    bool systemKnown() const { return systemKnown_.load(); }
+    std::size_t frameSize() const { return dif::frameSize(system()); }
+    DVINFO dvInfo() const;
+    REFERENCE_TIME framePeriod() const { return system() == dif::System::Ntsc525_60 ? 333667 : 400000; }
+    // The deck's stream carries `system`: true when the device took it for the other one.
+    bool learnSystem(dif::System system);
+    // Asks the deck again which signal it sends (a cassette may have changed).
+    void findSystem();
 
     void setPresent(bool present) { present_ = present; }
     bool present() const { return present_.load(); }
@@ -96,11 +109,15 @@ private:
     HRESULT command(std::initializer_list<std::uint8_t> bytes, std::vector<std::uint8_t>* answer,
                     std::chrono::milliseconds deadline = std::chrono::seconds(2));
     void noteFrameTimecode(std::int64_t bcd);
+    // The system the CIP headers of the deck's stream name; None when nothing came.
+    dif::System listenForSystem();
 
     FireWireCamcorder camcorder_;
     std::unique_ptr<AvcUnit> avc_;
-    dif::System system_ = dif::System::Pal625_50;
-    bool longPlay_ = false;
+    std::atomic<dif::System> system_{dif::System::Pal625_50};
+    std::atomic<bool> systemKnown_{false};
+    std::atomic<bool> longPlay_{false};
+    mutable std::mutex infoMutex_;
     DVINFO dvInfo_{};
     std::atomic<bool> present_{true};
     // The time code of the last frame a stream received, and when.
@@ -131,6 +148,10 @@ public:
     double receiverCpuSeconds();
     // Bus resets survived (the connection restored each time).
     int reconnections() const { return reconnections_.load(); }
+    // The system the packets' CIP headers name; None before the first packet.
+    dif::System cipSystem() const { return cipSystem_.load(); }
+    // Waits up to `timeout` for the first packet; its CIP header's system.
+    dif::System waitForCip(std::chrono::milliseconds timeout);
 
 private:
     friend class Ieee1394Device;
@@ -153,7 +174,9 @@ private:
     bool receiving_ = false;
     bool resetPending_ = false;
     std::atomic<int> reconnections_{0};
+    std::atomic<dif::System> cipSystem_{dif::System::None};
     DvPacketAssembler assembler_; // receiving thread only
+    bool framed_ = false;          // a frame came (receiving thread only)
     std::thread thread_;
     std::mutex mutex_; // guards what follows
     std::condition_variable ready_;

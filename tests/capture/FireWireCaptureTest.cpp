@@ -48,10 +48,14 @@ std::vector<std::uint64_t> VideoHashes(const QString& avi, std::string* error)
 
 class FireWireCapture : public ::testing::Test {
 protected:
+    // The cassette in the deck and where the deck answers OUTPUT SIGNAL MODE
+    // (0: the tape subunit, as most do; 2: nowhere).
+    virtual void InsertTape() { simulation<void(const char*, int)>("thsim1394_insert_tape")(std::getenv("THSIM1394_TAPE"), 0); }
     void SetUp() override
     {
         auto* marker = simulation<int()>("thsim1394_marker");
         ASSERT_TRUE(marker && marker() == 1394) << "never on a real bus";
+        InsertTape();
         th::dv::startFireWireWatch(false);
         ASSERT_TRUE(th::dv::fireWireCamcorder());
         dv.SetAutoStart(false);
@@ -74,7 +78,47 @@ protected:
     TTlmDVCapture dv;
 };
 
+// A deck with an NTSC tape that does not answer OUTPUT SIGNAL MODE anywhere.
+class FireWireNtscCapture : public FireWireCapture {
+protected:
+    void InsertTape() override { simulation<void(const char*, int)>("thsim1394_insert_tape")(TH_SIM1394_NTSC_TAPE, 2); }
+};
+
 } // namespace
+
+TEST_F(FireWireNtscCapture, AnNtscTapeGivesAnNtscFileOfItsLengthWithExactSeeks)
+{
+    ASSERT_EQ(dv.SignalFormat(), sfNTSC);
+    ASSERT_EQ(dv.FrameRate(), 30);
+    TTimecode tc{};
+    for (const TTimecode target : {MakeTimecode(0, 0, 3, 27), MakeTimecode(0, 0, 3, 12), MakeTimecode(0, 0, 0, 0)}) {
+        ASSERT_TRUE(dv.SeekATN(target));
+        ASSERT_TRUE(th::test::waitUntil([&] { return dv.GetTransportState() == tsStop && dv.ReadTimecode(tc); },
+                                        std::chrono::seconds(30)));
+        EXPECT_EQ(tc, target) << "the seek lands on its frame";
+    }
+    constexpr int kNtscFrames = 600;
+    dv.Start();
+    ASSERT_TRUE(dv.TransportPlay());
+    const bool done = th::test::waitUntil(
+        [&] { return c.frames >= kNtscFrames && dv.GetTransportState() == tsStop; }, std::chrono::seconds(90));
+    int dropped = -1, delivered = -1;
+    dv.GetFrameCounts(dropped, delivered);
+    dv.Stop();
+    ASSERT_TRUE(done) << c.frames << " frames";
+
+    const QString file = dir.qpath() + "/capture.avi";
+    const e2e::FileSlots inFile = e2e::ReadSlots(file, e2e::TapeFrames(TH_SIM1394_NTSC_TAPE, 120000));
+    ASSERT_EQ(inFile.tape.size(), std::size_t(kNtscFrames));
+    for (std::size_t k = 0; k < inFile.tape.size(); ++k)
+        ASSERT_TRUE(inFile.tape[k] == int(k) || inFile.tape[k] == -1) << "slot " << k << " holds " << inFile.tape[k];
+    EXPECT_EQ(inFile.placeholders(), dropped);
+    const avread::File read = avread::Read(file.toStdString(), false);
+    ASSERT_TRUE(read.opened) << read.error;
+    ASSERT_FALSE(read.streams.empty());
+    EXPECT_EQ(read.streams[0].height, 480);
+    EXPECT_NEAR(read.streams[0].durationSec, 20.02, 0.02) << "600 frames at 29.97 frames/s";
+}
 
 TEST_F(FireWireCapture, SeeksAndCapturesEveryFrameAndSceneThroughABusReset)
 {

@@ -88,6 +88,8 @@ struct raw1394_handle {
 namespace {
 
 enum class Kind { Vcr, Camera };
+// Where the deck answers OUTPUT SIGNAL MODE.
+enum class SignalAt { Tape, Unit, Nowhere };
 
 struct Deck {
     // Head position in frames at slot0, moving rate frames per frame period.
@@ -110,6 +112,7 @@ struct Bus {
     bool card = true;
     bool plugged = false; // a camcorder is on the bus
     Kind kind = Kind::Vcr;
+    SignalAt signalAt = SignalAt::Tape;
     double windFactor = 1;
     unsigned generation = 1;
     Clock::time_point origin;
@@ -423,9 +426,15 @@ std::vector<unsigned char> avc(Bus& b, const unsigned char* cmd, std::size_t len
         }
         return r;
     }
-    if (subunit == 0xFF && opcode == 0x78 && ctype == 0x01 && len >= 4) {
-        r[0] = 0x0C; // OUTPUT SIGNAL MODE: SD 625/50 or SD 525/60
-        r[3] = b.pal ? 0x80 : 0x00;
+    if (opcode == 0x78 && ctype == 0x01 && len >= 4) {
+        // OUTPUT SIGNAL MODE (SD 625/50 or SD 525/60), a command of the tape
+        // subunit: answered where this deck answers it.
+        const bool here = subunit == 0xFF ? b.signalAt == SignalAt::Unit
+                                          : subunit == 0x20 && b.kind == Kind::Vcr && b.signalAt == SignalAt::Tape;
+        if (here) {
+            r[0] = 0x0C;
+            r[3] = b.pal ? 0x80 : 0x00;
+        }
         return r;
     }
     if (subunit != 0x20 || b.kind != Kind::Vcr)
@@ -613,6 +622,30 @@ void busReset(Bus& b)
     }
 }
 
+// Puts the cassette in the deck, stopped at its start; false when it cannot be read.
+bool loadTape(Bus& b, const char* path)
+{
+    if (b.tapeFd >= 0)
+        close(b.tapeFd);
+    b.tapeFd = open(path, O_RDONLY | O_CLOEXEC);
+    if (b.tapeFd < 0)
+        return false;
+    unsigned char header[80];
+    struct stat st{};
+    if (pread(b.tapeFd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) || fstat(b.tapeFd, &st) != 0)
+        return false;
+    b.pal = (header[3] & 0x80) != 0;
+    b.frameSize = b.pal ? 144000 : 120000;
+    b.frames = st.st_size / static_cast<off_t>(b.frameSize);
+    b.length = b.frames + (b.pal ? 25 : 30); // a second of blank tape after the recording
+    b.frame.assign(b.frameSize, 0);
+    b.frameIndex = -2;
+    b.txSlot = -1;
+    b.deck = Deck{};
+    b.deck.slot0 = slotOf(b, cycleAt(b, Clock::now()));
+    return true;
+}
+
 void setUp(Bus& b)
 {
     if (b.setUp)
@@ -626,24 +659,13 @@ void setUp(Bus& b)
         b.kind = std::strcmp(mode, "camera") == 0 ? Kind::Camera : Kind::Vcr;
     b.ompr = 0x3F000001u; // S400, broadcast channel 63, one output plug
     b.opcr = 0x80000000u | (3u << 10) | 122u; // online, S100, payload 122 quadlets
+    if (const char* where = std::getenv("THSIM1394_SIGNAL"))
+        b.signalAt = std::strcmp(where, "unit") == 0 ? SignalAt::Unit
+                     : std::strcmp(where, "none") == 0 ? SignalAt::Nowhere : SignalAt::Tape;
     const char* tape = std::getenv("THSIM1394_TAPE");
     if (!tape || !b.card)
         return;
-    b.tapeFd = open(tape, O_RDONLY | O_CLOEXEC);
-    if (b.tapeFd < 0)
-        return;
-    unsigned char header[80];
-    struct stat st{};
-    if (pread(b.tapeFd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) || fstat(b.tapeFd, &st) != 0)
-        return;
-    b.pal = (header[3] & 0x80) != 0;
-    b.frameSize = b.pal ? 144000 : 120000;
-    b.frames = st.st_size / static_cast<off_t>(b.frameSize);
-    b.length = b.frames + (b.pal ? 25 : 30); // a second of blank tape after the recording
-    b.frame.assign(b.frameSize, 0);
-    b.plugged = true;
-    b.deck.state = 0xC4;
-    b.deck.mode = 0x60;
+    b.plugged = loadTape(b, tape);
 }
 
 // Node 0 is the camcorder while it is on the bus; the computer is the node
@@ -1180,6 +1202,14 @@ SIM_API void thsim1394_camera_mode(int camera)
         // The camcorder's units change: it leaves the bus and comes back.
         clearConnections(b);
         busReset(b);
+    });
+}
+
+SIM_API void thsim1394_insert_tape(const char* path, int signalAt)
+{
+    change([path, signalAt](Bus& b) {
+        b.signalAt = signalAt == 0 ? SignalAt::Tape : signalAt == 1 ? SignalAt::Unit : SignalAt::Nowhere;
+        b.plugged = loadTape(b, path) && b.card;
     });
 }
 

@@ -9,7 +9,9 @@
 //   THSIM1394_MODE    "vcr" (default) or "camera";
 //   THSIM1394_WIND    the factor by which winding and searching are faster than
 //                     a real deck's (default 1);
-//   THSIM1394_NOCARD  set: no FireWire controller at all.
+//   THSIM1394_NOCARD  set: no FireWire controller at all;
+//   THSIM1394_SIGNAL  where the deck answers OUTPUT SIGNAL MODE: "tape" (the
+//                     tape subunit, default), "unit" or "none".
 
 #ifdef __cplusplus
 extern "C" {
@@ -24,6 +26,10 @@ void thsim1394_unplug(void);
 void thsim1394_replug(void);
 // The camcorder's switch turned to camera (nonzero) or VCR mode.
 void thsim1394_camera_mode(int camera);
+// Another cassette (a raw DV file) in the deck, stopped at its start; the
+// deck answers OUTPUT SIGNAL MODE at the tape subunit (0), the unit (1) or
+// nowhere (2).
+void thsim1394_insert_tape(const char* path, int signalAt);
 // The next `packets` data packets the camcorder sends are lost on the bus.
 void thsim1394_lose_packets(unsigned packets);
 // Every receiver's buffer overruns: nothing is received for `cycles` cycles.
