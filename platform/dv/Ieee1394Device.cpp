@@ -37,6 +37,13 @@ constexpr auto kListenForSystem = std::chrono::milliseconds(1500);
 constexpr unsigned kReceivePackets = 8000;
 constexpr unsigned kMaxPacket = 488;
 constexpr int kIrqInterval = 250;
+// The packets of one pass arrived after the clock was read before it, give
+// or take the packets waiting for an interrupt and a late transmitter; and
+// before the clock read in it, give or take the time the pass takes.
+constexpr std::int64_t kFloorSlack = 4000;
+constexpr std::int64_t kCeilingSlack = 800;
+// The receiving thread reads the bus clock at least this often.
+constexpr int kReceivePoll = 100; // ms
 
 constexpr std::uint8_t kSubunitTape = 0x20;
 constexpr std::uint8_t kOpPlay = 0xC3;
@@ -427,13 +434,66 @@ bool Ieee1394Stream::start(std::string* error)
     return true;
 }
 
+bool Ieee1394Stream::readBusClock(std::int64_t* cycles)
+{
+    constexpr std::int64_t kWrap = 128 * 8000; // the cycle timer's seconds field has 7 bits
+    std::uint32_t timer = 0;
+    std::uint64_t local = 0;
+    if (!clock_ || raw1394_read_cycle_timer(handle_, &timer, &local) != 0) {
+        clock_ = false;
+        return false;
+    }
+    const std::int64_t raw = static_cast<std::int64_t>(timer >> 25) * 8000 + ((timer >> 12) & 0x1FFF);
+    if (busClock_ < 0)
+        busClock_ = raw;
+    else
+        busClock_ += (raw - busClock_ % kWrap + kWrap) % kWrap;
+    *cycles = busClock_;
+    return true;
+}
+
+unsigned Ieee1394Stream::secondsSkipped(unsigned cycle)
+{
+    if (passStarts_) {
+        passStarts_ = false;
+        std::int64_t now = 0;
+        if (readBusClock(&now))
+            ceiling_ = now + kCeilingSlack;
+    }
+    std::int64_t at;
+    unsigned skipped = 0;
+    if (lastPacket_ < 0) {
+        at = cycle;
+        if (clock_)
+            at = ceiling_ - ((ceiling_ - cycle) % 8000 + 8000) % 8000;
+    } else {
+        std::int64_t step = (static_cast<std::int64_t>(cycle) - lastPacket_ % 8000 + 8000) % 8000;
+        at = lastPacket_ + (step == 0 ? 8000 : step);
+        if (clock_ && at < floor_) {
+            // The packet came after the clock was read before this pass: the
+            // gap before it was longer than the cycle count tells, unless that
+            // would put it after the clock read in this pass.
+            std::int64_t k = (floor_ - at + 7999) / 8000;
+            k = std::min(k, ceiling_ >= at ? (ceiling_ - at) / 8000 : 0);
+            skipped = static_cast<unsigned>(k);
+            at += k * 8000;
+        }
+    }
+    lastPacket_ = at;
+    return skipped;
+}
+
 void Ieee1394Stream::receive()
 {
     pollfd p[2] = {{raw1394_get_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     while (!stop_.load()) {
         if (resetPending_)
             busReset();
-        if (poll(p, 2, -1) <= 0)
+        std::int64_t now = 0;
+        if (readBusClock(&now))
+            floor_ = now - kFloorSlack;
+        passStarts_ = true;
+        if (poll(p, 2, kReceivePoll) <= 0)
             continue;
         if (p[1].revents & POLLIN)
             break;
@@ -495,7 +555,7 @@ enum raw1394_iso_disposition Ieee1394Stream::onPacket(raw1394_handle* handle, un
         }
         self->ready_.notify_all();
     }
-    self->assembler_.packet(data, length, cycle);
+    self->assembler_.packet(data, length, cycle, self->secondsSkipped(cycle));
     return RAW1394_ISO_OK;
 }
 

@@ -160,6 +160,10 @@ private:
     void busReset();
     void receive();
     void push(Result result, const std::uint8_t* frame, std::size_t size);
+    // The bus clock (cycles, not wrapping in 128 s); false when it cannot be read.
+    bool readBusClock(std::int64_t* cycles);
+    // Whole seconds a packet of `cycle` came after the last one beyond what its cycle shows.
+    unsigned secondsSkipped(unsigned cycle);
     static int onBusReset(raw1394_handle* handle, unsigned int generation);
     static enum raw1394_iso_disposition onPacket(raw1394_handle* handle, unsigned char* data, unsigned int length,
                                                  unsigned char channel, unsigned char tag, unsigned char sy,
@@ -177,6 +181,13 @@ private:
     std::atomic<dif::System> cipSystem_{dif::System::None};
     DvPacketAssembler assembler_; // receiving thread only
     bool framed_ = false;          // a frame came (receiving thread only)
+    // The bus clock around the packets of one pass of the loop (receiving
+    // thread only): a gap longer than the cycle count's one second is measured on it.
+    bool clock_ = true;
+    std::int64_t busClock_ = -1;
+    std::int64_t floor_ = 0, ceiling_ = 0;
+    bool passStarts_ = true;
+    std::int64_t lastPacket_ = -1;
     std::thread thread_;
     std::mutex mutex_; // guards what follows
     std::condition_variable ready_;

@@ -86,7 +86,7 @@ protected:
 
 } // namespace
 
-TEST_F(FireWireNtscCapture, AnNtscTapeGivesAnNtscFileOfItsLengthWithExactSeeks)
+TEST_F(FireWireNtscCapture, AnNtscTapeGivesAnNtscFileOfItsLengthWithExactSeeksAndAStallInPlace)
 {
     ASSERT_EQ(dv.SignalFormat(), sfNTSC);
     ASSERT_EQ(dv.FrameRate(), 30);
@@ -100,8 +100,11 @@ TEST_F(FireWireNtscCapture, AnNtscTapeGivesAnNtscFileOfItsLengthWithExactSeeks)
     constexpr int kNtscFrames = 600;
     dv.Start();
     ASSERT_TRUE(dv.TransportPlay());
+    // The receiving thread is held up for three seconds, two beyond what its buffer holds.
+    ASSERT_TRUE(th::test::waitUntil([&] { return c.frames >= 150; }, std::chrono::seconds(30)));
+    simulation<void(unsigned)>("thsim1394_stall_receiver")(3000);
     const bool done = th::test::waitUntil(
-        [&] { return c.frames >= kNtscFrames && dv.GetTransportState() == tsStop; }, std::chrono::seconds(90));
+        [&] { return c.frames >= 450 && dv.GetTransportState() == tsStop; }, std::chrono::seconds(90));
     int dropped = -1, delivered = -1;
     dv.GetFrameCounts(dropped, delivered);
     dv.Stop();
@@ -113,6 +116,7 @@ TEST_F(FireWireNtscCapture, AnNtscTapeGivesAnNtscFileOfItsLengthWithExactSeeks)
     for (std::size_t k = 0; k < inFile.tape.size(); ++k)
         ASSERT_TRUE(inFile.tape[k] == int(k) || inFile.tape[k] == -1) << "slot " << k << " holds " << inFile.tape[k];
     EXPECT_EQ(inFile.placeholders(), dropped);
+    EXPECT_GE(dropped, 55) << "two seconds went by unreceived";
     const avread::File read = avread::Read(file.toStdString(), false);
     ASSERT_TRUE(read.opened) << read.error;
     ASSERT_FALSE(read.streams.empty());

@@ -35,6 +35,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #define SIM_API extern "C" __attribute__((visibility("default")))
@@ -138,6 +139,7 @@ struct Bus {
     quadlet_t opcr = 0, ompr = 0;
     Clock::time_point graceUntil{};
     unsigned loseData = 0, overrun = 0;
+    unsigned stallMs = 0; // the next receiver to take its packets is held up so long first
     // IRM.
     int bandwidth = 4915;
     std::uint64_t channels = ~0ull;
@@ -1040,6 +1042,14 @@ SIM_API int raw1394_loop_iterate(raw1394handle_t h)
     if (read(h->fd, &n, sizeof n) < 0 && errno != EINTR)
         return -1;
     Bus& b = bus();
+    unsigned stall = 0;
+    {
+        std::lock_guard<std::mutex> lock(b.mutex);
+        if (h->isoRunning)
+            stall = std::exchange(b.stallMs, 0u);
+    }
+    if (stall > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(stall)); // the receiving thread is held up
     std::deque<Event> events;
     unsigned packets = 0;
     std::vector<unsigned> lens, cycles;
@@ -1216,6 +1226,11 @@ SIM_API void thsim1394_insert_tape(const char* path, int signalAt)
 SIM_API void thsim1394_lose_packets(unsigned packets)
 {
     change([packets](Bus& b) { b.loseData += packets; });
+}
+
+SIM_API void thsim1394_stall_receiver(unsigned ms)
+{
+    change([ms](Bus& b) { b.stallMs = ms; });
 }
 
 SIM_API void thsim1394_overrun(unsigned cycles)

@@ -34,6 +34,9 @@ void thsim1394_insert_tape(const char* path, int signalAt);
 void thsim1394_lose_packets(unsigned packets);
 // Every receiver's buffer overruns: nothing is received for `cycles` cycles.
 void thsim1394_overrun(unsigned cycles);
+// The next receiving thread to take its packets is held up `ms` first; its
+// buffer (one second) overruns meanwhile.
+void thsim1394_stall_receiver(unsigned ms);
 // The point-to-point connections on the camcorder's output plug.
 int thsim1394_connections(void);
 // The frame of the tape at the head.
