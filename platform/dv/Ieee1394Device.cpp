@@ -27,8 +27,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t kBusNode = 0xffc0;
 constexpr DWORD kErrorTimeout = 1460; // ERROR_TIMEOUT: the deck did not answer
-// A search from one end of a long tape to the other.
-constexpr auto kRawDeadline = std::chrono::minutes(4);
+// A deck answers a command at once, with INTERIM when it takes long (AV/C
+// allows 100 ms); a search itself goes on in the deck.
+constexpr auto kRawDeadline = std::chrono::seconds(5);
 // The frames' own time code stands for the head while they are this fresh.
 constexpr auto kFrameTimecodeFresh = std::chrono::milliseconds(250);
 // How long the stream is listened to for its system when the deck does not say.
@@ -295,7 +296,9 @@ HRESULT Ieee1394Device::rawCommand(BYTE* command, LONG length)
     if (length < 3)
         return E_INVALIDARG;
     std::vector<std::uint8_t> answer;
-    switch (avc_->transact(command, static_cast<std::size_t>(length), &answer, kRawDeadline)) {
+    // Returns once the deck has taken the command: the window is not held for
+    // a search, which the deck's state and time code follow to its end.
+    switch (avc_->transact(command, static_cast<std::size_t>(length), &answer, kRawDeadline, true)) {
     case AvcUnit::Outcome::Gone: return notConnected();
     case AvcUnit::Outcome::NoAnswer: return HRESULT_FROM_WIN32(kErrorTimeout);
     case AvcUnit::Outcome::Answered: break;
@@ -303,6 +306,7 @@ HRESULT Ieee1394Device::rawCommand(BYTE* command, LONG length)
     std::memcpy(command, answer.data(), std::min(answer.size(), static_cast<std::size_t>(length)));
     switch (answer[0]) {
     case kAvcAccepted:
+    case kAvcInterim:
     case kAvcStable: return S_OK;
     case kAvcRejected: return static_cast<HRESULT>(kErrorRequestAborted);
     case kAvcNotImplemented: return HRESULT_FROM_WIN32(kErrorNotSupported);

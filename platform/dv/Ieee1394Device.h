@@ -6,8 +6,11 @@
 // command whose answer is read (ACCEPTED: done; REJECTED, NOT IMPLEMENTED or
 // no answer: the call fails and says which); the mode is read back from the
 // deck with TRANSPORT STATE. Raw commands go to the deck as they are given,
-// and the call waits for the final answer past INTERIM (a search can take
-// minutes); a REJECTED answer gives ERROR_REQUEST_ABORTED (1235).
+// and the call returns once the deck has taken the command (INTERIM or
+// ACCEPTED), as the virtual camcorder does: a search goes on in the deck,
+// its end is read back from the deck's state and time code, and any other
+// transport command ends it. A REJECTED answer gives ERROR_REQUEST_ABORTED
+// (1235). No AV/C transaction is held for longer than the deck takes to answer.
 // Time code: from the frames while the stream runs, otherwise asked with the
 // TIME CODE status command.
 //

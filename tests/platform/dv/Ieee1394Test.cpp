@@ -68,7 +68,7 @@ HRESULT seek(dv::Ieee1394Device& device, const dif::Timecode& tc, BYTE* answer)
 
 } // namespace
 
-TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndWaitsForTheSearch)
+TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndLeavesTheSearchToIt)
 {
     ASSERT_TRUE(onSimulatedBus());
     const auto found = dv::findFireWireCamcorders();
@@ -86,12 +86,19 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndWaitsForTheSearch)
     ASSERT_EQ(deck->getMode(&mode), S_OK);
     EXPECT_EQ(mode, ED_MODE_STOP);
 
-    // The deck answers INTERIM at once and ACCEPTED when the search ends: the
-    // call returns with the head on the frame.
+    // A search of seconds: the call returns once the deck has taken it
+    // (INTERIM), the deck can be asked meanwhile, and its end is read back.
+    auto* head = simulation<long long()>("thsim1394_head");
+    simulation<void(double)>("thsim1394_wind")(0.02);
     BYTE answer = 0;
     EXPECT_EQ(seek(*deck, {0, 0, 3, 0}, &answer), S_OK);
-    EXPECT_EQ(answer, 0x09);
-    EXPECT_EQ(simulation<long long()>("thsim1394_head")(), 75);
+    EXPECT_EQ(answer, 0x0F);
+    EXPECT_EQ(simulation<int()>("thsim1394_searching")(), 1) << "the call waited for the search";
+    ASSERT_EQ(deck->getMode(&mode), S_OK);
+    EXPECT_EQ(mode, ED_MODE_FF) << "asked during the search";
+    EXPECT_TRUE(test::waitUntil([&] { return deck->getMode(&mode) == S_OK && mode == ED_MODE_STOP; }, 60s));
+    EXPECT_EQ(head(), 75);
+    simulation<void(double)>("thsim1394_wind")(1);
     DWORD tc = 0;
     ASSERT_EQ(deck->timecode(&tc), S_OK);
     EXPECT_EQ(tc, 0x00000300u);
@@ -110,9 +117,13 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndWaitsForTheSearch)
     ASSERT_EQ(deck->getMode(&mode), S_OK);
     EXPECT_EQ(mode, ED_MODE_REW);
 
-    // Beyond the recording the search fails: the engine reads 1235.
-    EXPECT_EQ(seek(*deck, {0, 1, 0, 0}, &answer), static_cast<HRESULT>(dv::kErrorRequestAborted));
-    EXPECT_EQ(answer, 0x0A);
+    // A search beyond the recording ends at its end, a transport command ends one early.
+    EXPECT_EQ(seek(*deck, {0, 1, 0, 0}, &answer), S_OK);
+    EXPECT_TRUE(test::waitUntil([&] { return simulation<int()>("thsim1394_searching")() == 0; }, 60s));
+    EXPECT_EQ(head(), 150);
+    EXPECT_EQ(seek(*deck, {0, 0, 1, 0}, &answer), S_OK);
+    ASSERT_EQ(deck->putMode(ED_MODE_STOP), S_OK);
+    EXPECT_EQ(simulation<int()>("thsim1394_searching")(), 0);
     // Nothing is ever recorded on the user's tape.
     EXPECT_TRUE(FAILED(deck->putMode(ED_MODE_RECORD)));
 }

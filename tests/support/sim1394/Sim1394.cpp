@@ -1228,6 +1228,20 @@ SIM_API void thsim1394_lose_packets(unsigned packets)
     change([packets](Bus& b) { b.loseData += packets; });
 }
 
+SIM_API void thsim1394_wind(double factor)
+{
+    change([factor](Bus& b) { b.windFactor = std::max(0.001, factor); });
+}
+
+SIM_API int thsim1394_searching(void)
+{
+    Bus& b = bus();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b);
+    settle(b, slotOf(b, cycleAt(b, Clock::now())));
+    return b.deck.seeking ? 1 : 0;
+}
+
 SIM_API void thsim1394_stall_receiver(unsigned ms)
 {
     change([ms](Bus& b) { b.stallMs = ms; });

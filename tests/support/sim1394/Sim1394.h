@@ -34,6 +34,10 @@ void thsim1394_insert_tape(const char* path, int signalAt);
 void thsim1394_lose_packets(unsigned packets);
 // Every receiver's buffer overruns: nothing is received for `cycles` cycles.
 void thsim1394_overrun(unsigned cycles);
+// Winding and searching `factor` times as fast as a real deck's.
+void thsim1394_wind(double factor);
+// Nonzero while the deck searches for an absolute track number.
+int thsim1394_searching(void);
 // The next receiving thread to take its packets is held up `ms` first; its
 // buffer (one second) overruns meanwhile.
 void thsim1394_stall_receiver(unsigned ms);
