@@ -29,10 +29,14 @@ Filters& filters()
     return *f;
 }
 
-// EC_DEVICE_LOST once in every graph holding a filter of the device (param2:
-// 1 back, 0 removed), as the virtual camcorder does.
+// EC_DEVICE_LOST (param2 0) once in every graph holding a filter of the
+// device that was removed. Its return is told by the device arrival alone:
+// a component whose graph still holds the filter gets that message too, and
+// would hear of one arrival twice.
 void notifyGraphs(const std::shared_ptr<Ieee1394Device>& device, bool present)
 {
+    if (present)
+        return;
     Filters& f = filters();
     std::lock_guard<std::mutex> lock(f.mutex);
     std::vector<IFilterGraph*> done;
@@ -41,7 +45,7 @@ void notifyGraphs(const std::shared_ptr<Ieee1394Device>& device, bool present)
         if (filter->fireWire() != device || !graph || std::find(done.begin(), done.end(), graph) != done.end())
             continue;
         done.push_back(graph);
-        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), present ? 1 : 0);
+        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), 0);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "platform/dv/AvcTransaction.h"
 #include "platform/dv/DifFrame.h"
 #include "platform/dv/DvTape.h"
+#include "platform/dv/FireWireWatch.h"
 
 #include <libavc1394/avc1394.h>
 #include <libavc1394/rom1394.h>
@@ -43,6 +44,8 @@ constexpr int kIrqInterval = 250;
 // before the clock read in it, give or take the time the pass takes.
 constexpr std::int64_t kFloorSlack = 4000;
 constexpr std::int64_t kCeilingSlack = 800;
+// A stream silent this long has the bus looked at again.
+constexpr auto kSilence = std::chrono::seconds(2);
 // The receiving thread reads the bus clock at least this often.
 constexpr int kReceivePoll = 100; // ms
 
@@ -497,7 +500,18 @@ void Ieee1394Stream::receive()
         if (readBusClock(&now))
             floor_ = now - kFloorSlack;
         passStarts_ = true;
-        if (poll(p, 2, kReceivePoll) <= 0)
+        const int ready = poll(p, 2, kReceivePoll);
+        const auto at = Clock::now();
+        if (packets_ != packetsSeen_) {
+            packetsSeen_ = packets_;
+            lastHeard_ = at;
+            silenceChecked_ = false;
+        } else if (packets_ > 0 && !silenceChecked_ && at - lastHeard_ > kSilence) {
+            // A stream that stops may be a camcorder that is gone.
+            silenceChecked_ = true;
+            fireWireCheckBus();
+        }
+        if (ready <= 0)
             continue;
         if (p[1].revents & POLLIN)
             break;
@@ -538,8 +552,10 @@ void Ieee1394Stream::busReset()
     // The camcorder keeps sending for a second after a reset; the
     // connection must be made again before that.
     node_ = nodeOfGuid(handle_, device_->camcorder().guid);
-    if (node_ < 0)
-        return; // gone: its removal is reported by the device watch
+    if (node_ < 0) {
+        fireWireCheckBus(); // gone, whether or not udev tells
+        return;
+    }
     const int channel = iec61883_cmp_reconnect(handle_, kBusNode | static_cast<nodeid_t>(node_), &oplug_,
                                                raw1394_get_local_id(handle_), &iplug_, &bandwidth_, channel_);
     if (channel >= 0)
@@ -559,6 +575,7 @@ enum raw1394_iso_disposition Ieee1394Stream::onPacket(raw1394_handle* handle, un
         }
         self->ready_.notify_all();
     }
+    ++self->packets_;
     self->assembler_.packet(data, length, cycle, self->secondsSkipped(cycle));
     return RAW1394_ISO_OK;
 }

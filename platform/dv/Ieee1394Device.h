@@ -191,6 +191,10 @@ private:
     std::int64_t floor_ = 0, ceiling_ = 0;
     bool passStarts_ = true;
     std::int64_t lastPacket_ = -1;
+    // Packets received, and when they last came (receiving thread only).
+    std::int64_t packets_ = 0, packetsSeen_ = 0;
+    std::chrono::steady_clock::time_point lastHeard_{};
+    bool silenceChecked_ = false;
     std::thread thread_;
     std::mutex mutex_; // guards what follows
     std::condition_variable ready_;
