@@ -137,7 +137,7 @@ struct Bus {
     bool txHasFrame = false;
     unsigned char dbc = 0;
     quadlet_t opcr = 0, ompr = 0;
-    Clock::time_point graceUntil{};
+    std::int64_t graceUntil = -1; // the cycle until which a reset connection goes on
     unsigned loseData = 0, overrun = 0;
     unsigned stallMs = 0; // the next receiver to take its packets is held up so long first
     // IRM.
@@ -307,13 +307,13 @@ bool timecodeOf(const Bus& b, const unsigned char* f, unsigned char out[4])
     return false;
 }
 
-bool transmitting(const Bus& b, Clock::time_point now)
+bool transmitting(const Bus& b, std::int64_t cycle)
 {
     if (!b.plugged)
         return false;
     const unsigned p2p = (b.opcr >> 24) & 0x3F;
     const bool bcast = (b.opcr >> 30) & 1;
-    return p2p > 0 || bcast || now < b.graceUntil;
+    return p2p > 0 || bcast || cycle < b.graceUntil;
 }
 
 void deliver(Bus& b, const unsigned char* packet, unsigned len, std::int64_t cycle, int channel)
@@ -339,12 +339,11 @@ void deliver(Bus& b, const unsigned char* packet, unsigned len, std::int64_t cyc
 void transmit(Bus& b, Clock::time_point now)
 {
     const std::int64_t until = cycleAt(b, now);
-    const bool on = transmitting(b, now);
     const int channel = (b.opcr >> 16) & 0x3F;
     const int perFrame = dataPacketsPerFrame(b);
     unsigned char packet[kCipBytes + kDataBytes];
     for (std::int64_t c = b.txCycle; c < until; ++c) {
-        if (!on)
+        if (!transmitting(b, c))
             continue;
         const std::int64_t slot = slotOf(b, c);
         const std::int64_t first = slotStart(b, slot);
@@ -409,7 +408,9 @@ std::vector<unsigned char> avc(Bus& b, const unsigned char* cmd, std::size_t len
         return r;
     }
     const unsigned char ctype = cmd[0], subunit = cmd[1], opcode = cmd[2];
-    const std::int64_t slot = slotOf(b, cycleAt(b, Clock::now())) + 1; // commands act from the next frame
+    // Commands act from the first frame period the transmitter has not begun
+    // (the bus thread may lag behind the clock on a busy machine).
+    const std::int64_t slot = slotOf(b, b.txCycle - 1) + 1;
     if (b.kind == Kind::Vcr)
         settle(b, slot);
     r[0] = 0x08;
@@ -911,7 +912,7 @@ SIM_API int raw1394_lock(raw1394handle_t h, nodeid_t node, nodeaddr_t addr, unsi
         b.opcr = ntohl(data);
         // The owner of a connection has restored it: the grace ends.
         if (((b.opcr >> 24) & 0x3F) > 0)
-            b.graceUntil = Clock::time_point{};
+            b.graceUntil = -1;
     }
     if (result)
         *result = htonl(old);
@@ -1178,7 +1179,7 @@ SIM_API void thsim1394_bus_reset(void)
     change([](Bus& b) {
         // Connections the owner does not restore within a second end.
         if (((b.opcr >> 24) & 0x3F) > 0)
-            b.graceUntil = Clock::now() + std::chrono::seconds(1);
+            b.graceUntil = cycleAt(b, Clock::now()) + 8000;
         clearConnections(b);
         busReset(b);
     });
@@ -1188,7 +1189,7 @@ SIM_API void thsim1394_unplug(void)
 {
     change([](Bus& b) {
         b.plugged = false;
-        b.graceUntil = {};
+        b.graceUntil = -1;
         clearConnections(b);
         busReset(b);
     });
