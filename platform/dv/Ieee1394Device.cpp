@@ -511,7 +511,14 @@ void Ieee1394Stream::receive()
             silenceChecked_ = true;
             fireWireCheckBus();
         }
-        if (ready <= 0)
+        if (ready == 0) {
+            // Packets short of the interrupt interval wait in the buffer
+            // until more come: a deck that stops sending would keep its
+            // last frame there.
+            raw1394_iso_recv_flush(handle_);
+            continue;
+        }
+        if (ready < 0)
             continue;
         if (p[1].revents & POLLIN)
             break;

@@ -114,6 +114,7 @@ struct Bus {
     bool plugged = false; // a camcorder is on the bus
     Kind kind = Kind::Vcr;
     SignalAt signalAt = SignalAt::Tape;
+    bool quietIdle = false; // sends no packets at all while it sends no frames
     double windFactor = 1;
     unsigned generation = 1;
     Clock::time_point origin;
@@ -356,6 +357,8 @@ void transmit(Bus& b, Clock::time_point now)
             b.txHasFrame = loadFrame(b, frameForSlot(b, slot));
         }
         const bool data = b.txHasFrame && (i == 0 || (i - 1) * perFrame / cycles != j);
+        if (!b.txHasFrame && b.quietIdle)
+            continue;
         packet[0] = static_cast<unsigned char>(kCamcorderNode & 0x3F);
         packet[1] = 0x78; // 120 quadlets per data block
         packet[2] = 0;
@@ -1216,9 +1219,10 @@ SIM_API void thsim1394_camera_mode(int camera)
     });
 }
 
-SIM_API void thsim1394_insert_tape(const char* path, int signalAt)
+SIM_API void thsim1394_insert_tape(const char* path, int signalAt, int quietIdle)
 {
-    change([path, signalAt](Bus& b) {
+    change([path, signalAt, quietIdle](Bus& b) {
+        b.quietIdle = quietIdle != 0;
         b.signalAt = signalAt == 0 ? SignalAt::Tape : signalAt == 1 ? SignalAt::Unit : SignalAt::Nowhere;
         b.plugged = loadTape(b, path) && b.card;
     });

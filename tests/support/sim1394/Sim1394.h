@@ -28,8 +28,9 @@ void thsim1394_replug(void);
 void thsim1394_camera_mode(int camera);
 // Another cassette (a raw DV file) in the deck, stopped at its start; the
 // deck answers OUTPUT SIGNAL MODE at the tape subunit (0), the unit (1) or
-// nowhere (2).
-void thsim1394_insert_tape(const char* path, int signalAt);
+// nowhere (2), and with `quietIdle` sends no packets at all, not even empty
+// ones, while it sends no frames.
+void thsim1394_insert_tape(const char* path, int signalAt, int quietIdle);
 // The next `packets` data packets the camcorder sends are lost on the bus.
 void thsim1394_lose_packets(unsigned packets);
 // Every receiver's buffer overruns: nothing is received for `cycles` cycles.
