@@ -126,6 +126,17 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndLeavesTheSearchToIt)
     EXPECT_EQ(simulation<int()>("thsim1394_searching")(), 0);
     // Nothing is ever recorded on the user's tape.
     EXPECT_TRUE(FAILED(deck->putMode(ED_MODE_RECORD)));
+
+    // An NTSC tape in a deck that answers OUTPUT SIGNAL MODE at the unit, or
+    // nowhere (its stream tells then).
+    for (const int where : {1, 2}) {
+        simulation<void(const char*, int, int)>("thsim1394_insert_tape")(TH_SIM1394_NTSC_TAPE, where, 0);
+        const auto ntsc = openDeck();
+        ASSERT_TRUE(ntsc);
+        EXPECT_EQ(ntsc->system(), dif::System::Ntsc525_60) << where;
+        EXPECT_TRUE(ntsc->systemKnown());
+        EXPECT_EQ(ntsc->frameSize(), 120000u);
+    }
 }
 
 TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunBusResetAndASlowReader)
