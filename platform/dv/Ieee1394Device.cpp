@@ -44,6 +44,10 @@ constexpr int kIrqInterval = 250;
 // before the clock read in it, give or take the time the pass takes.
 constexpr std::int64_t kFloorSlack = 4000;
 constexpr std::int64_t kCeilingSlack = 800;
+// The receiving thread away from its loop this long may have lost packets
+// to an overrun; the gap after them is measured on the bus clock for a while.
+constexpr auto kAway = std::chrono::milliseconds(700);
+constexpr auto kAwayEffect = std::chrono::seconds(3);
 // A stream silent this long has the bus looked at again.
 constexpr auto kSilence = std::chrono::seconds(2);
 // The receiving thread reads the bus clock at least this often.
@@ -476,7 +480,7 @@ unsigned Ieee1394Stream::secondsSkipped(unsigned cycle)
     } else {
         std::int64_t step = (static_cast<std::int64_t>(cycle) - lastPacket_ % 8000 + 8000) % 8000;
         at = lastPacket_ + (step == 0 ? 8000 : step);
-        if (clock_ && at < floor_) {
+        if (clock_ && overrunPossible_ && at < floor_) {
             // The packet came after the clock was read before this pass: the
             // gap before it was longer than the cycle count tells, unless that
             // would put it after the clock read in this pass.
@@ -496,6 +500,14 @@ void Ieee1394Stream::receive()
     while (!stop_.load()) {
         if (resetPending_)
             busReset();
+        // Held up for most of what the receive buffer holds: it may have
+        // overrun, and the packets after the gap may lie seconds later than
+        // their cycle count tells.
+        const auto top = Clock::now();
+        if (loopAt_ != Clock::time_point{} && top - loopAt_ > kAway)
+            awayUntil_ = top + kAwayEffect;
+        loopAt_ = top;
+        overrunPossible_ = top < awayUntil_;
         std::int64_t now = 0;
         if (readBusClock(&now))
             floor_ = now - kFloorSlack;

@@ -191,6 +191,8 @@ private:
     std::int64_t floor_ = 0, ceiling_ = 0;
     bool passStarts_ = true;
     std::int64_t lastPacket_ = -1;
+    std::chrono::steady_clock::time_point loopAt_{}, awayUntil_{};
+    bool overrunPossible_ = false;
     // Packets received, and when they last came (receiving thread only).
     std::int64_t packets_ = 0, packetsSeen_ = 0;
     std::chrono::steady_clock::time_point lastHeard_{};

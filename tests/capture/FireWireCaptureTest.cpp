@@ -197,6 +197,7 @@ TEST_F(FireWireCapture, CountsLostPacketsAndReportsAnUnplugAndReplugWithAValidFi
 
     // The cable is pulled: the bus resets without the camcorder, which is
     // reported without udev's word.
+    const long long atUnplug = simulation<long long()>("thsim1394_head")();
     simulation<void()>("thsim1394_unplug")();
     ASSERT_TRUE(th::test::waitUntil([&] { return !lost.empty() && lost.back() == 1; })) << "reported removed";
     EXPECT_FALSE(dv.Active());
@@ -225,6 +226,9 @@ TEST_F(FireWireCapture, CountsLostPacketsAndReportsAnUnplugAndReplugWithAValidFi
     EXPECT_EQ(lost, (std::vector<TDeviceMode>{dmRemoved, dmAvailable})) << "once removed, once back";
     dv.SetActive(true);
     ASSERT_TRUE(dv.Active());
-    EXPECT_EQ(dv.GetTransportState(), tsPlay) << "the deck played on while the cable was out";
+    // The deck played on while the cable was out (to the tape's end, on a slow machine).
+    const TTransportState state = dv.GetTransportState();
+    EXPECT_TRUE(state == tsPlay || state == tsStop) << state;
+    EXPECT_GT(simulation<long long()>("thsim1394_head")(), atUnplug);
     dv.SetActive(false);
 }
