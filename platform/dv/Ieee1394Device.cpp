@@ -184,7 +184,6 @@ void Ieee1394Device::findSystem()
     for (const std::uint8_t address : {kSubunitTape, std::uint8_t(0xFF)})
         if (SUCCEEDED(command({0x01, address, 0x78, 0xFF}, &answer)) && answer.size() >= 4) {
             longPlay_ = (answer[3] & 0x04) != 0;
-            systemKnown_ = true;
             learnSystem((answer[3] & 0x80) ? dif::System::Pal625_50 : dif::System::Ntsc525_60);
             return;
         }
@@ -192,12 +191,11 @@ void Ieee1394Device::findSystem()
     // says it with its first frame.
     const dif::System heard = listenForSystem();
     if (heard != dif::System::None) {
-        systemKnown_ = true;
         learnSystem(heard);
         return;
     }
-    systemKnown_ = false;
     learnSystem(system());
+    systemKnown_ = false;
     std::fprintf(stderr,
                  "TapeHarvest DV device: the camcorder does not tell which television system it sends; taken as "
                  "%s until its first frame arrives\n",
@@ -217,8 +215,9 @@ bool Ieee1394Device::learnSystem(dif::System system)
         return false;
     std::lock_guard<std::mutex> lock(infoMutex_);
     const bool changed = system_.exchange(system) != system;
-    if (changed || dvInfo_.dwDVAAuxSrc == 0)
+    if (changed || !dvInfoSet_)
         dvInfo_ = dvInfoOf(system);
+    dvInfoSet_ = true;
     systemKnown_ = true;
     return changed;
 }
@@ -463,7 +462,7 @@ bool Ieee1394Stream::readBusClock(std::int64_t* cycles)
     return true;
 }
 
-unsigned Ieee1394Stream::secondsSkipped(unsigned cycle)
+unsigned Ieee1394Stream::secondsSkipped(unsigned cycle, bool lost)
 {
     if (passStarts_) {
         passStarts_ = false;
@@ -480,10 +479,11 @@ unsigned Ieee1394Stream::secondsSkipped(unsigned cycle)
     } else {
         std::int64_t step = (static_cast<std::int64_t>(cycle) - lastPacket_ % 8000 + 8000) % 8000;
         at = lastPacket_ + (step == 0 ? 8000 : step);
-        if (clock_ && overrunPossible_ && at < floor_) {
-            // The packet came after the clock was read before this pass: the
-            // gap before it was longer than the cycle count tells, unless that
-            // would put it after the clock read in this pass.
+        if (clock_ && overrunPossible_ && lost && at < floor_) {
+            // Data packets were lost, and this one came after the clock was
+            // read before this pass: the gap before it was longer than the
+            // cycle count tells, unless that would put it after the clock read
+            // in this pass.
             std::int64_t k = (floor_ - at + 7999) / 8000;
             k = std::min(k, ceiling_ >= at ? (ceiling_ - at) / 8000 : 0);
             skipped = static_cast<unsigned>(k);
@@ -595,7 +595,14 @@ enum raw1394_iso_disposition Ieee1394Stream::onPacket(raw1394_handle* handle, un
         self->ready_.notify_all();
     }
     ++self->packets_;
-    self->assembler_.packet(data, length, cycle, self->secondsSkipped(cycle));
+    bool lost = false;
+    if (length >= 8) {
+        // The DBC names the next data block: a jump means data packets never came.
+        lost = self->dbcKnown_ && data[3] != self->nextDbc_;
+        self->dbcKnown_ = true;
+        self->nextDbc_ = static_cast<std::uint8_t>(data[3] + (length >= 8 + 480 ? 1 : 0));
+    }
+    self->assembler_.packet(data, length, cycle, self->secondsSkipped(cycle, lost));
     return RAW1394_ISO_OK;
 }
 

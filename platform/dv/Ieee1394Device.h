@@ -120,8 +120,9 @@ private:
     std::atomic<dif::System> system_{dif::System::Pal625_50};
     std::atomic<bool> systemKnown_{false};
     std::atomic<bool> longPlay_{false};
-    mutable std::mutex infoMutex_;
+    mutable std::mutex infoMutex_; // guards dvInfo_ and dvInfoSet_
     DVINFO dvInfo_{};
+    bool dvInfoSet_ = false;
     std::atomic<bool> present_{true};
     // The time code of the last frame a stream received, and when.
     std::mutex timecodeMutex_;
@@ -165,8 +166,9 @@ private:
     void push(Result result, const std::uint8_t* frame, std::size_t size);
     // The bus clock (cycles, not wrapping in 128 s); false when it cannot be read.
     bool readBusClock(std::int64_t* cycles);
-    // Whole seconds a packet of `cycle` came after the last one beyond what its cycle shows.
-    unsigned secondsSkipped(unsigned cycle);
+    // Whole seconds a packet of `cycle` came after the last one beyond what
+    // its cycle shows; `lost`: data packets were lost before it.
+    unsigned secondsSkipped(unsigned cycle, bool lost);
     static int onBusReset(raw1394_handle* handle, unsigned int generation);
     static enum raw1394_iso_disposition onPacket(raw1394_handle* handle, unsigned char* data, unsigned int length,
                                                  unsigned char channel, unsigned char tag, unsigned char sy,
@@ -193,6 +195,8 @@ private:
     std::int64_t lastPacket_ = -1;
     std::chrono::steady_clock::time_point loopAt_{}, awayUntil_{};
     bool overrunPossible_ = false;
+    bool dbcKnown_ = false;
+    std::uint8_t nextDbc_ = 0;
     // Packets received, and when they last came (receiving thread only).
     std::int64_t packets_ = 0, packetsSeen_ = 0;
     std::chrono::steady_clock::time_point lastHeard_{};

@@ -106,7 +106,7 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndLeavesTheSearchToIt)
     ASSERT_EQ(deck->putMode(ED_MODE_PLAY), S_OK);
     ASSERT_EQ(deck->getMode(&mode), S_OK);
     EXPECT_EQ(mode, ED_MODE_PLAY);
-    const auto until = std::chrono::steady_clock::now() + 10s;
+    const auto until = std::chrono::steady_clock::now() + 60s;
     while (deck->timecode(&tc) == S_OK && tc <= 0x00000305u && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(20ms);
     EXPECT_GT(tc, 0x00000305u);
@@ -155,9 +155,11 @@ TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunBusResetAndASlowRe
     std::map<std::int64_t, std::int64_t> frames;        // slot -> frame of the tape
     std::map<std::int64_t, std::int64_t> missed;        // first slot -> periods
     std::map<dv::FrameLoss, std::int64_t> why;
+    std::map<std::int64_t, dv::FrameLoss> whyAt;
+    std::chrono::steady_clock::duration held{};
     bool lost = false, overrun = false, reset = false;
     std::int64_t resetSlot = -1, stallSlot = -1;
-    const auto until = std::chrono::steady_clock::now() + 20s;
+    const auto until = std::chrono::steady_clock::now() + 120s; // it ends at frame 140
     while (std::chrono::steady_clock::now() < until) {
         const auto r = stream->next(buffer, 500ms);
         ASSERT_NE(r.kind, dv::Ieee1394Stream::Result::Stop);
@@ -176,13 +178,16 @@ TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunBusResetAndASlowRe
             } else if (frames.size() == 75 && stallSlot < 0) {
                 // The reader is held up longer than the receive buffer lasts.
                 stallSlot = r.slot;
+                const auto from = std::chrono::steady_clock::now();
                 std::this_thread::sleep_for(1500ms);
+                held = std::chrono::steady_clock::now() - from;
             }
             if (frames.rbegin()->second >= 140)
                 break;
         } else if (r.kind == dv::Ieee1394Stream::Result::Missed) {
             missed[r.slot] = r.count;
             why[r.why] += r.count;
+            whyAt[r.slot] = r.why;
         }
     }
     ASSERT_FALSE(frames.empty());
@@ -208,8 +213,11 @@ TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunBusResetAndASlowRe
     // one-second grace on a connection that was restored.
     ASSERT_GE(resetSlot, 0);
     ASSERT_GT(stallSlot, resetSlot);
+    // (A busy machine may hold the reader up past what the stream keeps: then
+    // those frames are lost as late, and only those.)
     for (const auto& [slot, count] : missed)
-        EXPECT_TRUE(slot + count <= resetSlot) << "lost at " << slot << " after the reset or the stall";
+        EXPECT_TRUE(slot + count <= resetSlot || (whyAt[slot] == dv::FrameLoss::Late && held > 1900ms))
+            << "lost at " << slot << " after the reset or the stall, why " << int(whyAt[slot]);
     EXPECT_GT(frames.rbegin()->first, resetSlot + 40);
     EXPECT_EQ(stream->reconnections(), 1);
     EXPECT_EQ(simulation<int()>("thsim1394_connections")(), 1);
@@ -235,7 +243,7 @@ TEST(Ieee1394Device, InCameraModeItIsACameraThatSendsWithoutATransport)
     ASSERT_TRUE(stream) << error;
     std::vector<std::uint8_t> buffer(camera->frameSize());
     int frames = 0;
-    const auto until = std::chrono::steady_clock::now() + 10s;
+    const auto until = std::chrono::steady_clock::now() + 60s;
     while (frames < 10 && std::chrono::steady_clock::now() < until)
         frames += stream->next(buffer, 200ms).kind == dv::Ieee1394Stream::Result::Frame;
     EXPECT_EQ(frames, 10);

@@ -80,7 +80,13 @@ struct raw1394_handle {
     int channel = -1;
     unsigned irqInterval = 1;
     bool isoRunning = false;
-    std::vector<unsigned char> ring; // bufPackets slots of maxPacket bytes
+    // The packets received and not yet taken: the kernel's buffer holds
+    // bufPackets, received over the cycles since the last take; the ring is
+    // larger, so that packets the bus thread sends late (a busy machine) are
+    // not lost where a real buffer would have held them.
+    unsigned ringSlots = 0;
+    std::int64_t lastTake = 0; // the bus cycle of the receiver's last take
+    std::vector<unsigned char> ring; // ringSlots slots of maxPacket bytes
     std::vector<unsigned> ringLen, ringCycle;
     unsigned head = 0, count = 0, sinceSignal = 0;
     std::vector<unsigned char> batch; // packets handed to the handler
@@ -116,6 +122,7 @@ struct Bus {
     SignalAt signalAt = SignalAt::Tape;
     bool quietIdle = false; // sends no packets at all while it sends no frames
     double windFactor = 1;
+    double speed = 1; // bus seconds per second
     unsigned generation = 1;
     Clock::time_point origin;
     std::vector<raw1394_handle*> handles;
@@ -154,7 +161,8 @@ Bus& bus()
 
 std::int64_t cycleAt(const Bus& b, Clock::time_point t)
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(t - b.origin).count() * 8 / 1000000;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t - b.origin).count();
+    return static_cast<std::int64_t>(static_cast<double>(ns) * 8e-6 * b.speed);
 }
 
 // First cycle of frame period `slot`.
@@ -322,9 +330,9 @@ void deliver(Bus& b, const unsigned char* packet, unsigned len, std::int64_t cyc
     for (raw1394_handle* h : b.handles) {
         if (!h->isoRunning || h->channel != channel)
             continue;
-        if (h->count >= h->bufPackets)
+        if (h->count >= h->ringSlots || cycle - h->lastTake >= static_cast<std::int64_t>(h->bufPackets))
             continue; // the buffer is full: the packet is lost
-        const unsigned slot = (h->head + h->count) % h->bufPackets;
+        const unsigned slot = (h->head + h->count) % h->ringSlots;
         const unsigned n = std::min(len, h->maxPacket);
         std::memcpy(h->ring.data() + static_cast<std::size_t>(slot) * h->maxPacket, packet, n);
         h->ringLen[slot] = n;
@@ -659,6 +667,8 @@ void setUp(Bus& b)
     b.setUp = true;
     b.origin = Clock::now();
     b.card = std::getenv("THSIM1394_NOCARD") == nullptr;
+    if (const char* speed = std::getenv("THSIM1394_SPEED"))
+        b.speed = std::clamp(std::atof(speed), 0.05, 1.0);
     if (const char* wind = std::getenv("THSIM1394_WIND"))
         b.windFactor = std::max(0.01, std::atof(wind));
     if (const char* mode = std::getenv("THSIM1394_MODE"))
@@ -971,7 +981,8 @@ SIM_API int raw1394_read_cycle_timer(raw1394handle_t, u_int32_t* cycleTimer, u_i
     std::int64_t ticks;
     {
         std::lock_guard<std::mutex> lock(b.mutex);
-        ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(now - b.origin).count() * 3072 / 125000; // 24.576 MHz
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - b.origin).count();
+        ticks = static_cast<std::int64_t>(static_cast<double>(ns) * 0.024576 * b.speed); // 24.576 MHz
     }
     const std::int64_t cycles = ticks / 3072;
     *cycleTimer = static_cast<u_int32_t>(((cycles / 8000) % 128) << 25 | (cycles % 8000) << 12 | ticks % 3072);
@@ -997,9 +1008,10 @@ SIM_API int raw1394_iso_recv_init(raw1394handle_t h, raw1394_iso_recv_handler_t 
     h->maxPacket = maxPacketSize;
     h->channel = channel;
     h->irqInterval = irqInterval < 0 ? std::max(1u, bufPackets / 4) : std::max(1, irqInterval);
-    h->ring.assign(static_cast<std::size_t>(bufPackets) * maxPacketSize, 0);
-    h->ringLen.assign(bufPackets, 0);
-    h->ringCycle.assign(bufPackets, 0);
+    h->ringSlots = bufPackets * 4;
+    h->ring.assign(static_cast<std::size_t>(h->ringSlots) * maxPacketSize, 0);
+    h->ringLen.assign(h->ringSlots, 0);
+    h->ringCycle.assign(h->ringSlots, 0);
     h->head = h->count = h->sinceSignal = 0;
     return 0;
 }
@@ -1013,6 +1025,7 @@ SIM_API int raw1394_iso_recv_start(raw1394handle_t h, int, int, int)
         return -1;
     }
     transmit(b, Clock::now()); // what went by before the start is not received
+    h->lastTake = b.txCycle;
     h->isoRunning = true;
     return 0;
 }
@@ -1050,7 +1063,7 @@ SIM_API int raw1394_loop_iterate(raw1394handle_t h)
     {
         std::lock_guard<std::mutex> lock(b.mutex);
         if (h->isoRunning)
-            stall = std::exchange(b.stallMs, 0u);
+            stall = static_cast<unsigned>(std::exchange(b.stallMs, 0u) / b.speed);
     }
     if (stall > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(stall)); // the receiving thread is held up
@@ -1064,19 +1077,21 @@ SIM_API int raw1394_loop_iterate(raw1394handle_t h)
         events.swap(h->events);
         iso = h->isoRunning ? h->isoHandler : nullptr;
         channel = h->channel;
+        if (iso)
+            h->lastTake = cycleAt(b, Clock::now());
         if (iso && h->count > 0) {
             packets = h->count;
             h->batch.resize(static_cast<std::size_t>(packets) * h->maxPacket);
             lens.resize(packets);
             cycles.resize(packets);
             for (unsigned i = 0; i < packets; ++i) {
-                const unsigned slot = (h->head + i) % h->bufPackets;
+                const unsigned slot = (h->head + i) % h->ringSlots;
                 std::memcpy(h->batch.data() + static_cast<std::size_t>(i) * h->maxPacket,
                             h->ring.data() + static_cast<std::size_t>(slot) * h->maxPacket, h->ringLen[slot]);
                 lens[i] = h->ringLen[slot];
                 cycles[i] = h->ringCycle[slot];
             }
-            h->head = (h->head + packets) % h->bufPackets;
+            h->head = (h->head + packets) % h->ringSlots;
             h->count = 0;
             h->sinceSignal = 0;
         }

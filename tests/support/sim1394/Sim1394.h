@@ -10,6 +10,8 @@
 //   THSIM1394_WIND    the factor by which winding and searching are faster than
 //                     a real deck's (default 1);
 //   THSIM1394_NOCARD  set: no FireWire controller at all;
+//   THSIM1394_SPEED   bus seconds per second (default 1; less gives a slow
+//                     build on a busy machine the time that real time needs);
 //   THSIM1394_SIGNAL  where the deck answers OUTPUT SIGNAL MODE: "tape" (the
 //                     tape subunit, default), "unit" or "none".
 
@@ -39,8 +41,8 @@ void thsim1394_overrun(unsigned cycles);
 void thsim1394_wind(double factor);
 // Nonzero while the deck searches for an absolute track number.
 int thsim1394_searching(void);
-// The next receiving thread to take its packets is held up `ms` first; its
-// buffer (one second) overruns meanwhile.
+// The next receiving thread to take its packets is held up `ms` of bus time
+// first; its buffer (one second) overruns meanwhile.
 void thsim1394_stall_receiver(unsigned ms);
 // The point-to-point connections on the camcorder's output plug.
 int thsim1394_connections(void);
