@@ -128,7 +128,7 @@ TEST_F(FireWireNtscCapture, AnNtscTapeGivesAnNtscFileOfItsLengthWithExactSeeksAn
     ASSERT_TRUE(th::test::waitUntil([&] { return c.frames >= 150; }, kPatience));
     simulation<void(unsigned)>("thsim1394_stall_receiver")(3000);
     const bool done = th::test::waitUntil(
-        [&] { return c.frames >= 450 && dv.GetTransportState() == tsStop; }, std::chrono::seconds(120));
+        [&] { return c.frames >= 450 && dv.GetTransportState() == tsStop; }, std::chrono::seconds(240));
     int dropped = -1, delivered = -1;
     dv.GetFrameCounts(dropped, delivered);
     dv.Stop();
