@@ -66,11 +66,18 @@ int AvcUnit::onBusReset(raw1394_handle* handle, unsigned int generation)
 int AvcUnit::onFcp(raw1394_handle* handle, std::uint16_t node, int response, std::size_t length, unsigned char* data)
 {
     auto* self = static_cast<AvcUnit*>(raw1394_get_userdata(handle));
-    if (!response || !self->waiting_ || length < 3 || (node & 0x3F) != (self->node_ & 0x3F))
+    if (!response || length < 3 || (node & 0x3F) != (self->node_ & 0x3F))
         return 0;
-    if (data[1] != self->subunit_ || (!self->anyOpcode_ && data[2] != self->opcode_))
+    if (self->searching_ && data[0] != kAvcInterim && data[1] == self->searchSubunit_
+        && data[2] == self->searchOpcode_) {
+        // The end of a search that was left to the deck.
+        self->searching_ = false;
+        self->searchAnswer_ = data[0];
         return 0;
-    if (data[0] == kAvcInterim)
+    }
+    if (!self->waiting_ || data[1] != self->subunit_ || (!self->anyOpcode_ && data[2] != self->opcode_))
+        return 0;
+    if (data[0] == kAvcInterim && !self->interimEnds_)
         return 0; // the deck is at it; the final answer follows
     self->answer_.assign(data, data + length);
     self->final_ = true;
@@ -85,7 +92,7 @@ void AvcUnit::pump(std::chrono::milliseconds wait)
 }
 
 AvcUnit::Outcome AvcUnit::transact(const std::uint8_t* command, std::size_t length, std::vector<std::uint8_t>* answer,
-                                   std::chrono::milliseconds deadline)
+                                   std::chrono::milliseconds deadline, bool untilInterim)
 {
     using Clock = std::chrono::steady_clock;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -99,6 +106,7 @@ AvcUnit::Outcome AvcUnit::transact(const std::uint8_t* command, std::size_t leng
     subunit_ = command[1];
     opcode_ = command[2];
     anyOpcode_ = command[2] == kOpcodeTransportState;
+    interimEnds_ = untilInterim;
 
     std::vector<quadlet_t> frame((length + 3) / 4, 0);
     std::memcpy(frame.data(), command, length);
@@ -134,7 +142,21 @@ AvcUnit::Outcome AvcUnit::transact(const std::uint8_t* command, std::size_t leng
     if (!final_)
         return Outcome::NoAnswer;
     *answer = answer_;
+    if (answer_[0] == kAvcInterim) {
+        searching_ = true;
+        searchSubunit_ = answer_[1];
+        searchOpcode_ = answer_[2];
+        searchAnswer_ = 0;
+    }
     return Outcome::Answered;
+}
+
+std::uint8_t AvcUnit::searchAnswer()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (handle_)
+        pump(std::chrono::milliseconds(0));
+    return searching_ ? 0 : searchAnswer_;
 }
 
 } // namespace th::dv

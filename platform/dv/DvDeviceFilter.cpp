@@ -111,7 +111,10 @@ HRESULT DvOutputPin::Run(REFERENCE_TIME)
     if (m_device->fireWire()) {
         std::string error;
         Ieee1394Stream* fireWire = nullptr;
-        run = openFireWireRun(m_device->fireWire(), &fireWire, &error);
+        // Frames of the size the graph was built for.
+        const std::size_t size = m_mt.lSampleSize > 0 ? static_cast<std::size_t>(m_mt.lSampleSize)
+                                                      : m_device->frameSize();
+        run = openFireWireRun(m_device->fireWire(), size, &fireWire, &error);
         if (!run) {
             std::fprintf(stderr, "TapeHarvest DV device: %s\n", error.c_str());
             return HRESULT_FROM_WIN32(kErrorDeviceNotConnected);

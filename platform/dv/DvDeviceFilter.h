@@ -165,9 +165,10 @@ private:
 // The filters of camcorders on the FireWire bus, for their device events.
 void addFireWireFilter(DvDeviceFilter* filter);
 void removeFireWireFilter(DvDeviceFilter* filter);
-// A run of a camcorder on the FireWire bus; null (and *error) when its stream
-// cannot be opened. *stream is what wake() ends.
-std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, Ieee1394Stream** stream,
-                                          std::string* error);
+// A run of a camcorder on the FireWire bus into samples of `frameSize` bytes
+// (the graph's); null (and *error) when its stream cannot be opened. *stream
+// is what wake() ends.
+std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, std::size_t frameSize,
+                                          Ieee1394Stream** stream, std::string* error);
 
 } // namespace th::dv

@@ -32,12 +32,16 @@ Filters& filters()
     return *f;
 }
 
-// EC_DEVICE_LOST once in every graph holding a filter of the device (param2:
-// 1 back, 0 removed), as the virtual camcorder does.
+// EC_DEVICE_LOST (param2 0) once in every graph holding a filter of the
+// device that was removed. Its return is told by the device arrival alone:
+// a component whose graph still holds the filter gets that message too, and
+// would hear of one arrival twice.
 // The filters are picked under the lock and told with none held; a filter
 // that goes away meanwhile waits in removeFireWireFilter until the round is over.
 void notifyGraphs(const std::shared_ptr<Ieee1394Device>& device, bool present)
 {
+    if (present)
+        return;
     Filters& f = filters();
     std::vector<DvDeviceFilter*> targets;
     {
@@ -54,7 +58,7 @@ void notifyGraphs(const std::shared_ptr<Ieee1394Device>& device, bool present)
         }
     }
     for (DvDeviceFilter* filter : targets)
-        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), present ? 1 : 0);
+        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), 0);
     {
         std::lock_guard<std::mutex> lock(f.mutex);
         f.notifying = false;
@@ -109,8 +113,9 @@ DropReason reasonOf(FrameLoss loss)
 // Missed, in the order of the bus clock.
 class FireWireRun final : public DvStream {
 public:
-    explicit FireWireRun(std::unique_ptr<Ieee1394Stream> stream, std::size_t frameSize)
-        : stream_(std::move(stream)), frame_(frameSize)
+    FireWireRun(std::shared_ptr<Ieee1394Device> device, std::unique_ptr<Ieee1394Stream> stream,
+                std::size_t frameSize)
+        : device_(std::move(device)), stream_(std::move(stream)), frame_(frameSize)
     {
     }
 
@@ -135,6 +140,18 @@ public:
         expected_ = r.slot + r.count;
         if (r.kind == Ieee1394Stream::Result::Missed)
             return {DvFrame::Missed, r.count, reasonOf(r.why)};
+        if (device_->frameSize() != frame_.size()) {
+            // The graph was built for the other system than the tape's: the
+            // device goes and comes back as what it is, so that the graph is
+            // built again on the tape's system.
+            if (!told_) {
+                told_ = true;
+                std::fprintf(stderr, "TapeHarvest DV device: the tape is %s, not what the camcorder was taken for\n",
+                             device_->system() == dif::System::Pal625_50 ? "PAL (625/50)" : "NTSC (525/60)");
+                fireWireDeviceChanged(device_);
+            }
+            return {DvFrame::Missed, 1, DropReason::OtherStandard};
+        }
         if (!into.empty())
             std::memcpy(into.data(), frame_.data(), std::min(into.size(), frame_.size()));
         return {DvFrame::Frame, 1};
@@ -145,22 +162,24 @@ public:
     bool lossless() const override { return false; }
 
 private:
+    std::shared_ptr<Ieee1394Device> device_;
     std::unique_ptr<Ieee1394Stream> stream_;
     std::vector<std::uint8_t> frame_;
     std::optional<Ieee1394Stream::Result> pending_;
     std::int64_t expected_ = 0; // the next period of the bus clock to account for
+    bool told_ = false;
 };
 
 } // namespace
 
-std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, Ieee1394Stream** stream,
-                                          std::string* error)
+std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, std::size_t frameSize,
+                                          Ieee1394Stream** stream, std::string* error)
 {
     std::unique_ptr<Ieee1394Stream> opened = device->openStream(error);
     if (!opened)
         return nullptr;
     *stream = opened.get();
-    return std::make_shared<FireWireRun>(std::move(opened), device->frameSize());
+    return std::make_shared<FireWireRun>(device, std::move(opened), frameSize);
 }
 
 } // namespace th::dv

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <poll.h>
@@ -167,6 +168,7 @@ void fireWireBusChanged()
     }
     if (device) {
         device->setPresent(true);
+        device->findSystem(); // another cassette may be in it now
         arrive(device);
         return;
     }
@@ -182,6 +184,32 @@ void fireWireBusChanged()
         std::fprintf(stderr, "TapeHarvest DV device: %s\n", error.c_str());
 }
 
+bool watching()
+{
+    std::lock_guard<std::mutex> lock(watch().mutex);
+    return watch().started;
+}
+
+void fireWireCheckBus()
+{
+    std::thread([] {
+        if (watching())
+            fireWireBusChanged();
+    }).detach();
+}
+
+void fireWireDeviceChanged(const std::shared_ptr<Ieee1394Device>& device)
+{
+    std::thread([device] {
+        std::lock_guard<std::mutex> scan(watch().scanMutex);
+        if (!watching() || fireWireCamcorder() != device)
+            return;
+        leave();
+        device->setPresent(true);
+        arrive(device);
+    }).detach();
+}
+
 std::shared_ptr<Ieee1394Device> fireWireCamcorder()
 {
     Watch& w = watch();
@@ -191,6 +219,8 @@ std::shared_ptr<Ieee1394Device> fireWireCamcorder()
 
 void startFireWireWatch(bool withUdev)
 {
+    if (const char* off = std::getenv("THARVEST_FIREWIRE"); withUdev && off && std::strcmp(off, "off") == 0)
+        return;
     Watch& w = watch();
     {
         std::lock_guard<std::mutex> lock(w.mutex);

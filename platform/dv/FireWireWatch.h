@@ -1,11 +1,12 @@
 #pragma once
 // The camcorder on the FireWire bus as the platform's DV device: found when
-// the library loads, then followed through udev (a camcorder switched on or
-// off, a cable plugged or pulled). While one is there it is listed in the
+// the library loads, then followed through udev (a FireWire driver loaded
+// later, a camcorder switched on or off, a cable plugged or pulled) and
+// through its streams (a bus reset without it, a stream gone silent). While one is there it is listed in the
 // video-input category as "Microsoft DV Camera and VCR", with the same
 // device-arrival messages and EC_DEVICE_LOST events as the virtual camcorder.
-// Without THARVEST_DV_TAPE the library watches the bus as it loads (when the
-// kernel has a FireWire driver); tests start the watch without udev and tell
+// Without THARVEST_DV_TAPE the library watches the bus as it loads, with or
+// without a FireWire driver loaded yet (not with THARVEST_FIREWIRE=off); tests start the watch without udev and tell
 // it of changes themselves, as udev events cannot come from a simulated bus.
 // No Qt.
 
@@ -32,5 +33,12 @@ TH_DV_API void stopFireWireWatch();
 // that appeared is listed, one that left is removed.
 TH_DV_API void fireWireBusChanged();
 TH_DV_API std::shared_ptr<Ieee1394Device> fireWireCamcorder();
+// The device turned out to be other than it was listed as (its television
+// system): it leaves and comes back, on a thread of its own.
+void fireWireDeviceChanged(const std::shared_ptr<Ieee1394Device>& device);
+// The bus reset without the camcorder, or its stream went silent: the bus is
+// looked at again (on a thread of its own), so that a camcorder that is gone
+// is reported whether or not udev tells.
+void fireWireCheckBus();
 
 } // namespace th::dv

@@ -3,6 +3,7 @@
 #include "platform/dv/AvcTransaction.h"
 #include "platform/dv/DifFrame.h"
 #include "platform/dv/DvTape.h"
+#include "platform/dv/FireWireWatch.h"
 
 #include <libavc1394/avc1394.h>
 #include <libavc1394/rom1394.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <pthread.h>
@@ -26,14 +28,30 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t kBusNode = 0xffc0;
 constexpr DWORD kErrorTimeout = 1460; // ERROR_TIMEOUT: the deck did not answer
-// A search from one end of a long tape to the other.
-constexpr auto kRawDeadline = std::chrono::minutes(4);
+// A deck answers a command at once, with INTERIM when it takes long (AV/C
+// allows 100 ms); a search itself goes on in the deck.
+constexpr auto kRawDeadline = std::chrono::seconds(5);
 // The frames' own time code stands for the head while they are this fresh.
 constexpr auto kFrameTimecodeFresh = std::chrono::milliseconds(250);
+// How long the stream is listened to for its system when the deck does not say.
+constexpr auto kListenForSystem = std::chrono::milliseconds(1500);
 // Packets the receive buffer holds: one second of the bus.
 constexpr unsigned kReceivePackets = 8000;
 constexpr unsigned kMaxPacket = 488;
 constexpr int kIrqInterval = 250;
+// The packets of one pass arrived after the clock was read before it, give
+// or take the packets waiting for an interrupt and a late transmitter; and
+// before the clock read in it, give or take the time the pass takes.
+constexpr std::int64_t kFloorSlack = 4000;
+constexpr std::int64_t kCeilingSlack = 800;
+// The receiving thread away from its loop this long may have lost packets
+// to an overrun; the gap after them is measured on the bus clock for a while.
+constexpr auto kAway = std::chrono::milliseconds(700);
+constexpr auto kAwayEffect = std::chrono::seconds(3);
+// A stream silent this long has the bus looked at again.
+constexpr auto kSilence = std::chrono::seconds(2);
+// The receiving thread reads the bus clock at least this often.
+constexpr int kReceivePoll = 100; // ms
 
 constexpr std::uint8_t kSubunitTape = 0x20;
 constexpr std::uint8_t kOpPlay = 0xC3;
@@ -154,14 +172,60 @@ std::shared_ptr<Ieee1394Device> Ieee1394Device::open(const FireWireCamcorder& ca
             *error = std::string("the FireWire bus cannot be opened: ") + std::strerror(errno);
         return nullptr;
     }
-    // OUTPUT SIGNAL MODE: the signal the camcorder sends (SD or SDL, 525/60 or 625/50).
-    std::vector<std::uint8_t> answer;
-    if (SUCCEEDED(device->command({0x01, 0xFF, 0x78, 0xFF}, &answer)) && answer.size() >= 4) {
-        device->system_ = (answer[3] & 0x80) ? dif::System::Pal625_50 : dif::System::Ntsc525_60;
-        device->longPlay_ = (answer[3] & 0x04) != 0;
-    }
-    device->dvInfo_ = dvInfoOf(device->system_);
+    device->findSystem();
     return device;
+}
+
+void Ieee1394Device::findSystem()
+{
+    std::vector<std::uint8_t> answer;
+    // OUTPUT SIGNAL MODE (SD or SDL, 525/60 or 625/50) belongs to the tape
+    // subunit; some decks answer it at the unit.
+    for (const std::uint8_t address : {kSubunitTape, std::uint8_t(0xFF)})
+        if (SUCCEEDED(command({0x01, address, 0x78, 0xFF}, &answer)) && answer.size() >= 4) {
+            longPlay_ = (answer[3] & 0x04) != 0;
+            learnSystem((answer[3] & 0x80) ? dif::System::Pal625_50 : dif::System::Ntsc525_60);
+            return;
+        }
+    // Neither: the stream says it. A deck that sends nothing while stopped
+    // says it with its first frame.
+    const dif::System heard = listenForSystem();
+    if (heard != dif::System::None) {
+        learnSystem(heard);
+        return;
+    }
+    learnSystem(system());
+    systemKnown_ = false;
+    std::fprintf(stderr,
+                 "TapeHarvest DV device: the camcorder does not tell which television system it sends; taken as "
+                 "%s until its first frame arrives\n",
+                 system() == dif::System::Pal625_50 ? "PAL (625/50)" : "NTSC (525/60)");
+}
+
+dif::System Ieee1394Device::listenForSystem()
+{
+    std::string error;
+    const std::unique_ptr<Ieee1394Stream> stream = openStream(&error);
+    return stream ? stream->waitForCip(kListenForSystem) : dif::System::None;
+}
+
+bool Ieee1394Device::learnSystem(dif::System system)
+{
+    if (system != dif::System::Pal625_50 && system != dif::System::Ntsc525_60)
+        return false;
+    std::lock_guard<std::mutex> lock(infoMutex_);
+    const bool changed = system_.exchange(system) != system;
+    if (changed || !dvInfoSet_)
+        dvInfo_ = dvInfoOf(system);
+    dvInfoSet_ = true;
+    systemKnown_ = true;
+    return changed;
+}
+
+DVINFO Ieee1394Device::dvInfo() const
+{
+    std::lock_guard<std::mutex> lock(infoMutex_);
+    return dvInfo_;
 }
 
 HRESULT Ieee1394Device::command(std::initializer_list<std::uint8_t> bytes, std::vector<std::uint8_t>* answer,
@@ -238,7 +302,9 @@ HRESULT Ieee1394Device::rawCommand(BYTE* command, LONG length)
     if (length < 3)
         return E_INVALIDARG;
     std::vector<std::uint8_t> answer;
-    switch (avc_->transact(command, static_cast<std::size_t>(length), &answer, kRawDeadline)) {
+    // Returns once the deck has taken the command: the window is not held for
+    // a search, which the deck's state and time code follow to its end.
+    switch (avc_->transact(command, static_cast<std::size_t>(length), &answer, kRawDeadline, true)) {
     case AvcUnit::Outcome::Gone: return notConnected();
     case AvcUnit::Outcome::NoAnswer: return HRESULT_FROM_WIN32(kErrorTimeout);
     case AvcUnit::Outcome::Answered: break;
@@ -246,6 +312,7 @@ HRESULT Ieee1394Device::rawCommand(BYTE* command, LONG length)
     std::memcpy(command, answer.data(), std::min(answer.size(), static_cast<std::size_t>(length)));
     switch (answer[0]) {
     case kAvcAccepted:
+    case kAvcInterim:
     case kAvcStable: return S_OK;
     case kAvcRejected: return static_cast<HRESULT>(kErrorRequestAborted);
     case kAvcNotImplemented: return HRESULT_FROM_WIN32(kErrorNotSupported);
@@ -303,6 +370,11 @@ Ieee1394Stream::Ieee1394Stream(std::shared_ptr<Ieee1394Device> device)
     : device_(std::move(device)),
       assembler_(
           [this](const std::uint8_t* frame, std::size_t size, std::int64_t slot) {
+              // The first frame tells the system for certain.
+              if (!framed_) {
+                  framed_ = true;
+                  device_->learnSystem(assembler_.system());
+              }
               if (const auto tc = dif::readTimecode(frame, size))
                   device_->noteFrameTimecode(dif::timecodeBcd(*tc));
               push({Result::Frame, slot, 1, FrameLoss::Bus}, frame, size);
@@ -372,13 +444,93 @@ bool Ieee1394Stream::start(std::string* error)
     return true;
 }
 
+bool Ieee1394Stream::readBusClock(std::int64_t* cycles)
+{
+    constexpr std::int64_t kWrap = 128 * 8000; // the cycle timer's seconds field has 7 bits
+    std::uint32_t timer = 0;
+    std::uint64_t local = 0;
+    if (!clock_ || raw1394_read_cycle_timer(handle_, &timer, &local) != 0) {
+        clock_ = false;
+        return false;
+    }
+    const std::int64_t raw = static_cast<std::int64_t>(timer >> 25) * 8000 + ((timer >> 12) & 0x1FFF);
+    if (busClock_ < 0)
+        busClock_ = raw;
+    else
+        busClock_ += (raw - busClock_ % kWrap + kWrap) % kWrap;
+    *cycles = busClock_;
+    return true;
+}
+
+unsigned Ieee1394Stream::secondsSkipped(unsigned cycle, bool lost)
+{
+    if (passStarts_) {
+        passStarts_ = false;
+        std::int64_t now = 0;
+        if (readBusClock(&now))
+            ceiling_ = now + kCeilingSlack;
+    }
+    std::int64_t at;
+    unsigned skipped = 0;
+    if (lastPacket_ < 0) {
+        at = cycle;
+        if (clock_)
+            at = ceiling_ - ((ceiling_ - cycle) % 8000 + 8000) % 8000;
+    } else {
+        std::int64_t step = (static_cast<std::int64_t>(cycle) - lastPacket_ % 8000 + 8000) % 8000;
+        at = lastPacket_ + (step == 0 ? 8000 : step);
+        if (clock_ && overrunPossible_ && lost && at < floor_) {
+            // Data packets were lost, and this one came after the clock was
+            // read before this pass: the gap before it was longer than the
+            // cycle count tells, unless that would put it after the clock read
+            // in this pass.
+            std::int64_t k = (floor_ - at + 7999) / 8000;
+            k = std::min(k, ceiling_ >= at ? (ceiling_ - at) / 8000 : 0);
+            skipped = static_cast<unsigned>(k);
+            at += k * 8000;
+        }
+    }
+    lastPacket_ = at;
+    return skipped;
+}
+
 void Ieee1394Stream::receive()
 {
     pollfd p[2] = {{raw1394_get_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     while (!stop_.load()) {
         if (resetPending_)
             busReset();
-        if (poll(p, 2, -1) <= 0)
+        // Held up for most of what the receive buffer holds: it may have
+        // overrun, and the packets after the gap may lie seconds later than
+        // their cycle count tells.
+        const auto top = Clock::now();
+        if (loopAt_ != Clock::time_point{} && top - loopAt_ > kAway)
+            awayUntil_ = top + kAwayEffect;
+        loopAt_ = top;
+        overrunPossible_ = top < awayUntil_;
+        std::int64_t now = 0;
+        if (readBusClock(&now))
+            floor_ = now - kFloorSlack;
+        passStarts_ = true;
+        const int ready = poll(p, 2, kReceivePoll);
+        const auto at = Clock::now();
+        if (packets_ != packetsSeen_) {
+            packetsSeen_ = packets_;
+            lastHeard_ = at;
+            silenceChecked_ = false;
+        } else if (packets_ > 0 && !silenceChecked_ && at - lastHeard_ > kSilence) {
+            // A stream that stops may be a camcorder that is gone.
+            silenceChecked_ = true;
+            fireWireCheckBus();
+        }
+        if (ready == 0) {
+            // Packets short of the interrupt interval wait in the buffer
+            // until more come: a deck that stops sending would keep its
+            // last frame there.
+            raw1394_iso_recv_flush(handle_);
+            continue;
+        }
+        if (ready < 0)
             continue;
         if (p[1].revents & POLLIN)
             break;
@@ -419,8 +571,10 @@ void Ieee1394Stream::busReset()
     // The camcorder keeps sending for a second after a reset; the
     // connection must be made again before that.
     node_ = nodeOfGuid(handle_, device_->camcorder().guid);
-    if (node_ < 0)
-        return; // gone: its removal is reported by the device watch
+    if (node_ < 0) {
+        fireWireCheckBus(); // gone, whether or not udev tells
+        return;
+    }
     const int channel = iec61883_cmp_reconnect(handle_, kBusNode | static_cast<nodeid_t>(node_), &oplug_,
                                                raw1394_get_local_id(handle_), &iplug_, &bandwidth_, channel_);
     if (channel >= 0)
@@ -431,8 +585,32 @@ enum raw1394_iso_disposition Ieee1394Stream::onPacket(raw1394_handle* handle, un
                                                        unsigned int length, unsigned char, unsigned char,
                                                        unsigned char, unsigned int cycle, unsigned int)
 {
-    static_cast<Ieee1394Stream*>(raw1394_get_userdata(handle))->assembler_.packet(data, length, cycle);
+    auto* self = static_cast<Ieee1394Stream*>(raw1394_get_userdata(handle));
+    if (self->cipSystem_.load() == dif::System::None && length >= 8 && (data[4] & 0x3F) == 0) {
+        // FMT 0 (DV): FDF bit 7 is the 50/60 flag.
+        {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->cipSystem_ = (data[5] & 0x80) ? dif::System::Pal625_50 : dif::System::Ntsc525_60;
+        }
+        self->ready_.notify_all();
+    }
+    ++self->packets_;
+    bool lost = false;
+    if (length >= 8) {
+        // The DBC names the next data block: a jump means data packets never came.
+        lost = self->dbcKnown_ && data[3] != self->nextDbc_;
+        self->dbcKnown_ = true;
+        self->nextDbc_ = static_cast<std::uint8_t>(data[3] + (length >= 8 + 480 ? 1 : 0));
+    }
+    self->assembler_.packet(data, length, cycle, self->secondsSkipped(cycle, lost));
     return RAW1394_ISO_OK;
+}
+
+dif::System Ieee1394Stream::waitForCip(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait_for(lock, timeout, [&] { return stop_.load() || cipSystem_.load() != dif::System::None; });
+    return cipSystem_.load();
 }
 
 double Ieee1394Stream::receiverCpuSeconds()

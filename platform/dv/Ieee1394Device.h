@@ -6,10 +6,20 @@
 // command whose answer is read (ACCEPTED: done; REJECTED, NOT IMPLEMENTED or
 // no answer: the call fails and says which); the mode is read back from the
 // deck with TRANSPORT STATE. Raw commands go to the deck as they are given,
-// and the call waits for the final answer past INTERIM (a search can take
-// minutes); a REJECTED answer gives ERROR_REQUEST_ABORTED (1235).
+// and the call returns once the deck has taken the command (INTERIM or
+// ACCEPTED), as the virtual camcorder does: a search goes on in the deck,
+// its end is read back from the deck's state and time code, and any other
+// transport command ends it. A REJECTED answer gives ERROR_REQUEST_ABORTED
+// (1235). No AV/C transaction is held for longer than the deck takes to answer.
 // Time code: from the frames while the stream runs, otherwise asked with the
 // TIME CODE status command.
+//
+// Television system. OUTPUT SIGNAL MODE is a command of the tape subunit, and
+// decks answer it there, at the unit, or nowhere: it is asked at the subunit,
+// then at the unit, and when neither answers the stream is listened to (the
+// CIP header of every packet, empty ones too, carries the 50/60 flag). The
+// frames that arrive are the truth: a stream whose frames are of the other
+// system changes the device's system (learnSystem), for the graphs built after.
 //
 // Streaming. A stream connects the camcorder's output plug (IEC 61883-1
 // point-to-point, restored after every bus reset, within the 1 s the camcorder
@@ -71,10 +81,16 @@ public:
 
     const FireWireCamcorder& camcorder() const { return camcorder_; }
     DeviceKind kind() const { return camcorder_.kind; }
-    dif::System system() const { return system_; }
-    std::size_t frameSize() const { return dif::frameSize(system_); }
-    const DVINFO& dvInfo() const { return dvInfo_; }
-    REFERENCE_TIME framePeriod() const { return system_ == dif::System::Ntsc525_60 ? 333667 : 400000; }
+    dif::System system() const { return system_.load(); }
+    // False while the system is only assumed (the deck did not say, no packet came yet).
+    bool systemKnown() const { return systemKnown_.load(); }
+    std::size_t frameSize() const { return dif::frameSize(system()); }
+    DVINFO dvInfo() const;
+    REFERENCE_TIME framePeriod() const { return system() == dif::System::Ntsc525_60 ? 333667 : 400000; }
+    // The deck's stream carries `system`: true when the device took it for the other one.
+    bool learnSystem(dif::System system);
+    // Asks the deck again which signal it sends (a cassette may have changed).
+    void findSystem();
 
     void setPresent(bool present) { present_ = present; }
     bool present() const { return present_.load(); }
@@ -96,12 +112,17 @@ private:
     HRESULT command(std::initializer_list<std::uint8_t> bytes, std::vector<std::uint8_t>* answer,
                     std::chrono::milliseconds deadline = std::chrono::seconds(2));
     void noteFrameTimecode(std::int64_t bcd);
+    // The system the CIP headers of the deck's stream name; None when nothing came.
+    dif::System listenForSystem();
 
     FireWireCamcorder camcorder_;
     std::unique_ptr<AvcUnit> avc_;
-    dif::System system_ = dif::System::Pal625_50;
-    bool longPlay_ = false;
+    std::atomic<dif::System> system_{dif::System::Pal625_50};
+    std::atomic<bool> systemKnown_{false};
+    std::atomic<bool> longPlay_{false};
+    mutable std::mutex infoMutex_; // guards dvInfo_ and dvInfoSet_
     DVINFO dvInfo_{};
+    bool dvInfoSet_ = false;
     std::atomic<bool> present_{true};
     // The time code of the last frame a stream received, and when.
     std::mutex timecodeMutex_;
@@ -131,6 +152,10 @@ public:
     double receiverCpuSeconds();
     // Bus resets survived (the connection restored each time).
     int reconnections() const { return reconnections_.load(); }
+    // The system the packets' CIP headers name; None before the first packet.
+    dif::System cipSystem() const { return cipSystem_.load(); }
+    // Waits up to `timeout` for the first packet; its CIP header's system.
+    dif::System waitForCip(std::chrono::milliseconds timeout);
 
 private:
     friend class Ieee1394Device;
@@ -139,6 +164,11 @@ private:
     void busReset();
     void receive();
     void push(Result result, const std::uint8_t* frame, std::size_t size);
+    // The bus clock (cycles, not wrapping in 128 s); false when it cannot be read.
+    bool readBusClock(std::int64_t* cycles);
+    // Whole seconds a packet of `cycle` came after the last one beyond what
+    // its cycle shows; `lost`: data packets were lost before it.
+    unsigned secondsSkipped(unsigned cycle, bool lost);
     static int onBusReset(raw1394_handle* handle, unsigned int generation);
     static enum raw1394_iso_disposition onPacket(raw1394_handle* handle, unsigned char* data, unsigned int length,
                                                  unsigned char channel, unsigned char tag, unsigned char sy,
@@ -153,7 +183,24 @@ private:
     bool receiving_ = false;
     bool resetPending_ = false;
     std::atomic<int> reconnections_{0};
+    std::atomic<dif::System> cipSystem_{dif::System::None};
     DvPacketAssembler assembler_; // receiving thread only
+    bool framed_ = false;          // a frame came (receiving thread only)
+    // The bus clock around the packets of one pass of the loop (receiving
+    // thread only): a gap longer than the cycle count's one second is measured on it.
+    bool clock_ = true;
+    std::int64_t busClock_ = -1;
+    std::int64_t floor_ = 0, ceiling_ = 0;
+    bool passStarts_ = true;
+    std::int64_t lastPacket_ = -1;
+    std::chrono::steady_clock::time_point loopAt_{}, awayUntil_{};
+    bool overrunPossible_ = false;
+    bool dbcKnown_ = false;
+    std::uint8_t nextDbc_ = 0;
+    // Packets received, and when they last came (receiving thread only).
+    std::int64_t packets_ = 0, packetsSeen_ = 0;
+    std::chrono::steady_clock::time_point lastHeard_{};
+    bool silenceChecked_ = false;
     std::thread thread_;
     std::mutex mutex_; // guards what follows
     std::condition_variable ready_;

@@ -143,9 +143,10 @@ struct LoadTimeConfiguration {
     {
         try {
             configureCamcorderFromEnvironment();
-            // Without a tape to play, the camcorders on the FireWire bus.
+            // Without a tape to play, the camcorders on the FireWire bus,
+            // whose driver may be loaded only later.
             const char* tape = std::getenv("THARVEST_DV_TAPE");
-            if ((!tape || !*tape) && access("/sys/bus/firewire", F_OK) == 0)
+            if (!tape || !*tape)
                 startFireWireWatch(true);
         } catch (...) {
             std::fprintf(stderr, "TapeHarvest DV device: the camcorder could not be set up\n");

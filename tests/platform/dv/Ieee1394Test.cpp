@@ -68,7 +68,7 @@ HRESULT seek(dv::Ieee1394Device& device, const dif::Timecode& tc, BYTE* answer)
 
 } // namespace
 
-TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndWaitsForTheSearch)
+TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndLeavesTheSearchToIt)
 {
     ASSERT_TRUE(onSimulatedBus());
     const auto found = dv::findFireWireCamcorders();
@@ -86,12 +86,19 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndWaitsForTheSearch)
     ASSERT_EQ(deck->getMode(&mode), S_OK);
     EXPECT_EQ(mode, ED_MODE_STOP);
 
-    // The deck answers INTERIM at once and ACCEPTED when the search ends: the
-    // call returns with the head on the frame.
+    // A search of seconds: the call returns once the deck has taken it
+    // (INTERIM), the deck can be asked meanwhile, and its end is read back.
+    auto* head = simulation<long long()>("thsim1394_head");
+    simulation<void(double)>("thsim1394_wind")(0.02);
     BYTE answer = 0;
     EXPECT_EQ(seek(*deck, {0, 0, 3, 0}, &answer), S_OK);
-    EXPECT_EQ(answer, 0x09);
-    EXPECT_EQ(simulation<long long()>("thsim1394_head")(), 75);
+    EXPECT_EQ(answer, 0x0F);
+    EXPECT_EQ(simulation<int()>("thsim1394_searching")(), 1) << "the call waited for the search";
+    ASSERT_EQ(deck->getMode(&mode), S_OK);
+    EXPECT_EQ(mode, ED_MODE_FF) << "asked during the search";
+    EXPECT_TRUE(test::waitUntil([&] { return deck->getMode(&mode) == S_OK && mode == ED_MODE_STOP; }, 60s));
+    EXPECT_EQ(head(), 75);
+    simulation<void(double)>("thsim1394_wind")(1);
     DWORD tc = 0;
     ASSERT_EQ(deck->timecode(&tc), S_OK);
     EXPECT_EQ(tc, 0x00000300u);
@@ -99,7 +106,7 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndWaitsForTheSearch)
     ASSERT_EQ(deck->putMode(ED_MODE_PLAY), S_OK);
     ASSERT_EQ(deck->getMode(&mode), S_OK);
     EXPECT_EQ(mode, ED_MODE_PLAY);
-    const auto until = std::chrono::steady_clock::now() + 10s;
+    const auto until = std::chrono::steady_clock::now() + 60s;
     while (deck->timecode(&tc) == S_OK && tc <= 0x00000305u && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(20ms);
     EXPECT_GT(tc, 0x00000305u);
@@ -110,11 +117,26 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndWaitsForTheSearch)
     ASSERT_EQ(deck->getMode(&mode), S_OK);
     EXPECT_EQ(mode, ED_MODE_REW);
 
-    // Beyond the recording the search fails: the engine reads 1235.
-    EXPECT_EQ(seek(*deck, {0, 1, 0, 0}, &answer), static_cast<HRESULT>(dv::kErrorRequestAborted));
-    EXPECT_EQ(answer, 0x0A);
+    // A search beyond the recording ends at its end, a transport command ends one early.
+    EXPECT_EQ(seek(*deck, {0, 1, 0, 0}, &answer), S_OK);
+    EXPECT_TRUE(test::waitUntil([&] { return simulation<int()>("thsim1394_searching")() == 0; }, 60s));
+    EXPECT_EQ(head(), 150);
+    EXPECT_EQ(seek(*deck, {0, 0, 1, 0}, &answer), S_OK);
+    ASSERT_EQ(deck->putMode(ED_MODE_STOP), S_OK);
+    EXPECT_EQ(simulation<int()>("thsim1394_searching")(), 0);
     // Nothing is ever recorded on the user's tape.
     EXPECT_TRUE(FAILED(deck->putMode(ED_MODE_RECORD)));
+
+    // An NTSC tape in a deck that answers OUTPUT SIGNAL MODE at the unit, or
+    // nowhere (its stream tells then).
+    for (const int where : {1, 2}) {
+        simulation<void(const char*, int, int)>("thsim1394_insert_tape")(TH_SIM1394_NTSC_TAPE, where, 0);
+        const auto ntsc = openDeck();
+        ASSERT_TRUE(ntsc);
+        EXPECT_EQ(ntsc->system(), dif::System::Ntsc525_60) << where;
+        EXPECT_TRUE(ntsc->systemKnown());
+        EXPECT_EQ(ntsc->frameSize(), 120000u);
+    }
 }
 
 TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunBusResetAndASlowReader)
@@ -133,9 +155,11 @@ TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunBusResetAndASlowRe
     std::map<std::int64_t, std::int64_t> frames;        // slot -> frame of the tape
     std::map<std::int64_t, std::int64_t> missed;        // first slot -> periods
     std::map<dv::FrameLoss, std::int64_t> why;
+    std::map<std::int64_t, dv::FrameLoss> whyAt;
+    std::chrono::steady_clock::duration held{};
     bool lost = false, overrun = false, reset = false;
     std::int64_t resetSlot = -1, stallSlot = -1;
-    const auto until = std::chrono::steady_clock::now() + 20s;
+    const auto until = std::chrono::steady_clock::now() + 120s; // it ends at frame 140
     while (std::chrono::steady_clock::now() < until) {
         const auto r = stream->next(buffer, 500ms);
         ASSERT_NE(r.kind, dv::Ieee1394Stream::Result::Stop);
@@ -154,13 +178,16 @@ TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunBusResetAndASlowRe
             } else if (frames.size() == 75 && stallSlot < 0) {
                 // The reader is held up longer than the receive buffer lasts.
                 stallSlot = r.slot;
+                const auto from = std::chrono::steady_clock::now();
                 std::this_thread::sleep_for(1500ms);
+                held = std::chrono::steady_clock::now() - from;
             }
             if (frames.rbegin()->second >= 140)
                 break;
         } else if (r.kind == dv::Ieee1394Stream::Result::Missed) {
             missed[r.slot] = r.count;
             why[r.why] += r.count;
+            whyAt[r.slot] = r.why;
         }
     }
     ASSERT_FALSE(frames.empty());
@@ -186,8 +213,11 @@ TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunBusResetAndASlowRe
     // one-second grace on a connection that was restored.
     ASSERT_GE(resetSlot, 0);
     ASSERT_GT(stallSlot, resetSlot);
+    // (A busy machine may hold the reader up past what the stream keeps: then
+    // those frames are lost as late, and only those.)
     for (const auto& [slot, count] : missed)
-        EXPECT_TRUE(slot + count <= resetSlot) << "lost at " << slot << " after the reset or the stall";
+        EXPECT_TRUE(slot + count <= resetSlot || (whyAt[slot] == dv::FrameLoss::Late && held > 1900ms))
+            << "lost at " << slot << " after the reset or the stall, why " << int(whyAt[slot]);
     EXPECT_GT(frames.rbegin()->first, resetSlot + 40);
     EXPECT_EQ(stream->reconnections(), 1);
     EXPECT_EQ(simulation<int()>("thsim1394_connections")(), 1);
@@ -213,7 +243,7 @@ TEST(Ieee1394Device, InCameraModeItIsACameraThatSendsWithoutATransport)
     ASSERT_TRUE(stream) << error;
     std::vector<std::uint8_t> buffer(camera->frameSize());
     int frames = 0;
-    const auto until = std::chrono::steady_clock::now() + 10s;
+    const auto until = std::chrono::steady_clock::now() + 60s;
     while (frames < 10 && std::chrono::steady_clock::now() < until)
         frames += stream->next(buffer, 200ms).kind == dv::Ieee1394Stream::Result::Frame;
     EXPECT_EQ(frames, 10);

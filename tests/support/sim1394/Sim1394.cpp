@@ -35,6 +35,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #define SIM_API extern "C" __attribute__((visibility("default")))
@@ -79,7 +80,13 @@ struct raw1394_handle {
     int channel = -1;
     unsigned irqInterval = 1;
     bool isoRunning = false;
-    std::vector<unsigned char> ring; // bufPackets slots of maxPacket bytes
+    // The packets received and not yet taken: the kernel's buffer holds
+    // bufPackets, received over the cycles since the last take; the ring is
+    // larger, so that packets the bus thread sends late (a busy machine) are
+    // not lost where a real buffer would have held them.
+    unsigned ringSlots = 0;
+    std::int64_t lastTake = 0; // the bus cycle of the receiver's last take
+    std::vector<unsigned char> ring; // ringSlots slots of maxPacket bytes
     std::vector<unsigned> ringLen, ringCycle;
     unsigned head = 0, count = 0, sinceSignal = 0;
     std::vector<unsigned char> batch; // packets handed to the handler
@@ -88,6 +95,8 @@ struct raw1394_handle {
 namespace {
 
 enum class Kind { Vcr, Camera };
+// Where the deck answers OUTPUT SIGNAL MODE.
+enum class SignalAt { Tape, Unit, Nowhere };
 
 struct Deck {
     // Head position in frames at slot0, moving rate frames per frame period.
@@ -110,7 +119,10 @@ struct Bus {
     bool card = true;
     bool plugged = false; // a camcorder is on the bus
     Kind kind = Kind::Vcr;
+    SignalAt signalAt = SignalAt::Tape;
+    bool quietIdle = false; // sends no packets at all while it sends no frames
     double windFactor = 1;
+    double speed = 1; // bus seconds per second
     unsigned generation = 1;
     Clock::time_point origin;
     std::vector<raw1394_handle*> handles;
@@ -133,8 +145,9 @@ struct Bus {
     bool txHasFrame = false;
     unsigned char dbc = 0;
     quadlet_t opcr = 0, ompr = 0;
-    Clock::time_point graceUntil{};
+    std::int64_t graceUntil = -1; // the cycle until which a reset connection goes on
     unsigned loseData = 0, overrun = 0;
+    unsigned stallMs = 0; // the next receiver to take its packets is held up so long first
     // IRM.
     int bandwidth = 4915;
     std::uint64_t channels = ~0ull;
@@ -148,7 +161,8 @@ Bus& bus()
 
 std::int64_t cycleAt(const Bus& b, Clock::time_point t)
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(t - b.origin).count() * 8 / 1000000;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t - b.origin).count();
+    return static_cast<std::int64_t>(static_cast<double>(ns) * 8e-6 * b.speed);
 }
 
 // First cycle of frame period `slot`.
@@ -302,13 +316,13 @@ bool timecodeOf(const Bus& b, const unsigned char* f, unsigned char out[4])
     return false;
 }
 
-bool transmitting(const Bus& b, Clock::time_point now)
+bool transmitting(const Bus& b, std::int64_t cycle)
 {
     if (!b.plugged)
         return false;
     const unsigned p2p = (b.opcr >> 24) & 0x3F;
     const bool bcast = (b.opcr >> 30) & 1;
-    return p2p > 0 || bcast || now < b.graceUntil;
+    return p2p > 0 || bcast || cycle < b.graceUntil;
 }
 
 void deliver(Bus& b, const unsigned char* packet, unsigned len, std::int64_t cycle, int channel)
@@ -316,9 +330,9 @@ void deliver(Bus& b, const unsigned char* packet, unsigned len, std::int64_t cyc
     for (raw1394_handle* h : b.handles) {
         if (!h->isoRunning || h->channel != channel)
             continue;
-        if (h->count >= h->bufPackets)
+        if (h->count >= h->ringSlots || cycle - h->lastTake >= static_cast<std::int64_t>(h->bufPackets))
             continue; // the buffer is full: the packet is lost
-        const unsigned slot = (h->head + h->count) % h->bufPackets;
+        const unsigned slot = (h->head + h->count) % h->ringSlots;
         const unsigned n = std::min(len, h->maxPacket);
         std::memcpy(h->ring.data() + static_cast<std::size_t>(slot) * h->maxPacket, packet, n);
         h->ringLen[slot] = n;
@@ -334,12 +348,11 @@ void deliver(Bus& b, const unsigned char* packet, unsigned len, std::int64_t cyc
 void transmit(Bus& b, Clock::time_point now)
 {
     const std::int64_t until = cycleAt(b, now);
-    const bool on = transmitting(b, now);
     const int channel = (b.opcr >> 16) & 0x3F;
     const int perFrame = dataPacketsPerFrame(b);
     unsigned char packet[kCipBytes + kDataBytes];
     for (std::int64_t c = b.txCycle; c < until; ++c) {
-        if (!on)
+        if (!transmitting(b, c))
             continue;
         const std::int64_t slot = slotOf(b, c);
         const std::int64_t first = slotStart(b, slot);
@@ -352,6 +365,8 @@ void transmit(Bus& b, Clock::time_point now)
             b.txHasFrame = loadFrame(b, frameForSlot(b, slot));
         }
         const bool data = b.txHasFrame && (i == 0 || (i - 1) * perFrame / cycles != j);
+        if (!b.txHasFrame && b.quietIdle)
+            continue;
         packet[0] = static_cast<unsigned char>(kCamcorderNode & 0x3F);
         packet[1] = 0x78; // 120 quadlets per data block
         packet[2] = 0;
@@ -404,7 +419,9 @@ std::vector<unsigned char> avc(Bus& b, const unsigned char* cmd, std::size_t len
         return r;
     }
     const unsigned char ctype = cmd[0], subunit = cmd[1], opcode = cmd[2];
-    const std::int64_t slot = slotOf(b, cycleAt(b, Clock::now())) + 1; // commands act from the next frame
+    // Commands act from the first frame period the transmitter has not begun
+    // (the bus thread may lag behind the clock on a busy machine).
+    const std::int64_t slot = slotOf(b, b.txCycle - 1) + 1;
     if (b.kind == Kind::Vcr)
         settle(b, slot);
     r[0] = 0x08;
@@ -423,9 +440,15 @@ std::vector<unsigned char> avc(Bus& b, const unsigned char* cmd, std::size_t len
         }
         return r;
     }
-    if (subunit == 0xFF && opcode == 0x78 && ctype == 0x01 && len >= 4) {
-        r[0] = 0x0C; // OUTPUT SIGNAL MODE: SD 625/50 or SD 525/60
-        r[3] = b.pal ? 0x80 : 0x00;
+    if (opcode == 0x78 && ctype == 0x01 && len >= 4) {
+        // OUTPUT SIGNAL MODE (SD 625/50 or SD 525/60), a command of the tape
+        // subunit: answered where this deck answers it.
+        const bool here = subunit == 0xFF ? b.signalAt == SignalAt::Unit
+                                          : subunit == 0x20 && b.kind == Kind::Vcr && b.signalAt == SignalAt::Tape;
+        if (here) {
+            r[0] = 0x0C;
+            r[3] = b.pal ? 0x80 : 0x00;
+        }
         return r;
     }
     if (subunit != 0x20 || b.kind != Kind::Vcr)
@@ -613,6 +636,30 @@ void busReset(Bus& b)
     }
 }
 
+// Puts the cassette in the deck, stopped at its start; false when it cannot be read.
+bool loadTape(Bus& b, const char* path)
+{
+    if (b.tapeFd >= 0)
+        close(b.tapeFd);
+    b.tapeFd = open(path, O_RDONLY | O_CLOEXEC);
+    if (b.tapeFd < 0)
+        return false;
+    unsigned char header[80];
+    struct stat st{};
+    if (pread(b.tapeFd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) || fstat(b.tapeFd, &st) != 0)
+        return false;
+    b.pal = (header[3] & 0x80) != 0;
+    b.frameSize = b.pal ? 144000 : 120000;
+    b.frames = st.st_size / static_cast<off_t>(b.frameSize);
+    b.length = b.frames + (b.pal ? 25 : 30); // a second of blank tape after the recording
+    b.frame.assign(b.frameSize, 0);
+    b.frameIndex = -2;
+    b.txSlot = -1;
+    b.deck = Deck{};
+    b.deck.slot0 = slotOf(b, cycleAt(b, Clock::now()));
+    return true;
+}
+
 void setUp(Bus& b)
 {
     if (b.setUp)
@@ -620,30 +667,21 @@ void setUp(Bus& b)
     b.setUp = true;
     b.origin = Clock::now();
     b.card = std::getenv("THSIM1394_NOCARD") == nullptr;
+    if (const char* speed = std::getenv("THSIM1394_SPEED"))
+        b.speed = std::clamp(std::atof(speed), 0.05, 1.0);
     if (const char* wind = std::getenv("THSIM1394_WIND"))
         b.windFactor = std::max(0.01, std::atof(wind));
     if (const char* mode = std::getenv("THSIM1394_MODE"))
         b.kind = std::strcmp(mode, "camera") == 0 ? Kind::Camera : Kind::Vcr;
     b.ompr = 0x3F000001u; // S400, broadcast channel 63, one output plug
     b.opcr = 0x80000000u | (3u << 10) | 122u; // online, S100, payload 122 quadlets
+    if (const char* where = std::getenv("THSIM1394_SIGNAL"))
+        b.signalAt = std::strcmp(where, "unit") == 0 ? SignalAt::Unit
+                     : std::strcmp(where, "none") == 0 ? SignalAt::Nowhere : SignalAt::Tape;
     const char* tape = std::getenv("THSIM1394_TAPE");
     if (!tape || !b.card)
         return;
-    b.tapeFd = open(tape, O_RDONLY | O_CLOEXEC);
-    if (b.tapeFd < 0)
-        return;
-    unsigned char header[80];
-    struct stat st{};
-    if (pread(b.tapeFd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) || fstat(b.tapeFd, &st) != 0)
-        return;
-    b.pal = (header[3] & 0x80) != 0;
-    b.frameSize = b.pal ? 144000 : 120000;
-    b.frames = st.st_size / static_cast<off_t>(b.frameSize);
-    b.length = b.frames + (b.pal ? 25 : 30); // a second of blank tape after the recording
-    b.frame.assign(b.frameSize, 0);
-    b.plugged = true;
-    b.deck.state = 0xC4;
-    b.deck.mode = 0x60;
+    b.plugged = loadTape(b, tape);
 }
 
 // Node 0 is the camcorder while it is on the bus; the computer is the node
@@ -887,7 +925,7 @@ SIM_API int raw1394_lock(raw1394handle_t h, nodeid_t node, nodeaddr_t addr, unsi
         b.opcr = ntohl(data);
         // The owner of a connection has restored it: the grace ends.
         if (((b.opcr >> 24) & 0x3F) > 0)
-            b.graceUntil = Clock::time_point{};
+            b.graceUntil = -1;
     }
     if (result)
         *result = htonl(old);
@@ -943,7 +981,8 @@ SIM_API int raw1394_read_cycle_timer(raw1394handle_t, u_int32_t* cycleTimer, u_i
     std::int64_t ticks;
     {
         std::lock_guard<std::mutex> lock(b.mutex);
-        ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(now - b.origin).count() * 3072 / 125000; // 24.576 MHz
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - b.origin).count();
+        ticks = static_cast<std::int64_t>(static_cast<double>(ns) * 0.024576 * b.speed); // 24.576 MHz
     }
     const std::int64_t cycles = ticks / 3072;
     *cycleTimer = static_cast<u_int32_t>(((cycles / 8000) % 128) << 25 | (cycles % 8000) << 12 | ticks % 3072);
@@ -969,9 +1008,10 @@ SIM_API int raw1394_iso_recv_init(raw1394handle_t h, raw1394_iso_recv_handler_t 
     h->maxPacket = maxPacketSize;
     h->channel = channel;
     h->irqInterval = irqInterval < 0 ? std::max(1u, bufPackets / 4) : std::max(1, irqInterval);
-    h->ring.assign(static_cast<std::size_t>(bufPackets) * maxPacketSize, 0);
-    h->ringLen.assign(bufPackets, 0);
-    h->ringCycle.assign(bufPackets, 0);
+    h->ringSlots = bufPackets * 4;
+    h->ring.assign(static_cast<std::size_t>(h->ringSlots) * maxPacketSize, 0);
+    h->ringLen.assign(h->ringSlots, 0);
+    h->ringCycle.assign(h->ringSlots, 0);
     h->head = h->count = h->sinceSignal = 0;
     return 0;
 }
@@ -985,6 +1025,7 @@ SIM_API int raw1394_iso_recv_start(raw1394handle_t h, int, int, int)
         return -1;
     }
     transmit(b, Clock::now()); // what went by before the start is not received
+    h->lastTake = b.txCycle;
     h->isoRunning = true;
     return 0;
 }
@@ -1018,6 +1059,14 @@ SIM_API int raw1394_loop_iterate(raw1394handle_t h)
     if (read(h->fd, &n, sizeof n) < 0 && errno != EINTR)
         return -1;
     Bus& b = bus();
+    unsigned stall = 0;
+    {
+        std::lock_guard<std::mutex> lock(b.mutex);
+        if (h->isoRunning)
+            stall = static_cast<unsigned>(std::exchange(b.stallMs, 0u) / b.speed);
+    }
+    if (stall > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(stall)); // the receiving thread is held up
     std::deque<Event> events;
     unsigned packets = 0;
     std::vector<unsigned> lens, cycles;
@@ -1028,19 +1077,21 @@ SIM_API int raw1394_loop_iterate(raw1394handle_t h)
         events.swap(h->events);
         iso = h->isoRunning ? h->isoHandler : nullptr;
         channel = h->channel;
+        if (iso)
+            h->lastTake = cycleAt(b, Clock::now());
         if (iso && h->count > 0) {
             packets = h->count;
             h->batch.resize(static_cast<std::size_t>(packets) * h->maxPacket);
             lens.resize(packets);
             cycles.resize(packets);
             for (unsigned i = 0; i < packets; ++i) {
-                const unsigned slot = (h->head + i) % h->bufPackets;
+                const unsigned slot = (h->head + i) % h->ringSlots;
                 std::memcpy(h->batch.data() + static_cast<std::size_t>(i) * h->maxPacket,
                             h->ring.data() + static_cast<std::size_t>(slot) * h->maxPacket, h->ringLen[slot]);
                 lens[i] = h->ringLen[slot];
                 cycles[i] = h->ringCycle[slot];
             }
-            h->head = (h->head + packets) % h->bufPackets;
+            h->head = (h->head + packets) % h->ringSlots;
             h->count = 0;
             h->sinceSignal = 0;
         }
@@ -1146,7 +1197,7 @@ SIM_API void thsim1394_bus_reset(void)
     change([](Bus& b) {
         // Connections the owner does not restore within a second end.
         if (((b.opcr >> 24) & 0x3F) > 0)
-            b.graceUntil = Clock::now() + std::chrono::seconds(1);
+            b.graceUntil = cycleAt(b, Clock::now()) + 8000;
         clearConnections(b);
         busReset(b);
     });
@@ -1156,7 +1207,7 @@ SIM_API void thsim1394_unplug(void)
 {
     change([](Bus& b) {
         b.plugged = false;
-        b.graceUntil = {};
+        b.graceUntil = -1;
         clearConnections(b);
         busReset(b);
     });
@@ -1183,9 +1234,37 @@ SIM_API void thsim1394_camera_mode(int camera)
     });
 }
 
+SIM_API void thsim1394_insert_tape(const char* path, int signalAt, int quietIdle)
+{
+    change([path, signalAt, quietIdle](Bus& b) {
+        b.quietIdle = quietIdle != 0;
+        b.signalAt = signalAt == 0 ? SignalAt::Tape : signalAt == 1 ? SignalAt::Unit : SignalAt::Nowhere;
+        b.plugged = loadTape(b, path) && b.card;
+    });
+}
+
 SIM_API void thsim1394_lose_packets(unsigned packets)
 {
     change([packets](Bus& b) { b.loseData += packets; });
+}
+
+SIM_API void thsim1394_wind(double factor)
+{
+    change([factor](Bus& b) { b.windFactor = std::max(0.001, factor); });
+}
+
+SIM_API int thsim1394_searching(void)
+{
+    Bus& b = bus();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b);
+    settle(b, slotOf(b, cycleAt(b, Clock::now())));
+    return b.deck.seeking ? 1 : 0;
+}
+
+SIM_API void thsim1394_stall_receiver(unsigned ms)
+{
+    change([ms](Bus& b) { b.stallMs = ms; });
 }
 
 SIM_API void thsim1394_overrun(unsigned cycles)

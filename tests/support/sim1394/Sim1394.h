@@ -9,7 +9,11 @@
 //   THSIM1394_MODE    "vcr" (default) or "camera";
 //   THSIM1394_WIND    the factor by which winding and searching are faster than
 //                     a real deck's (default 1);
-//   THSIM1394_NOCARD  set: no FireWire controller at all.
+//   THSIM1394_NOCARD  set: no FireWire controller at all;
+//   THSIM1394_SPEED   bus seconds per second (default 1; less gives a slow
+//                     build on a busy machine the time that real time needs);
+//   THSIM1394_SIGNAL  where the deck answers OUTPUT SIGNAL MODE: "tape" (the
+//                     tape subunit, default), "unit" or "none".
 
 #ifdef __cplusplus
 extern "C" {
@@ -24,10 +28,22 @@ void thsim1394_unplug(void);
 void thsim1394_replug(void);
 // The camcorder's switch turned to camera (nonzero) or VCR mode.
 void thsim1394_camera_mode(int camera);
+// Another cassette (a raw DV file) in the deck, stopped at its start; the
+// deck answers OUTPUT SIGNAL MODE at the tape subunit (0), the unit (1) or
+// nowhere (2), and with `quietIdle` sends no packets at all, not even empty
+// ones, while it sends no frames.
+void thsim1394_insert_tape(const char* path, int signalAt, int quietIdle);
 // The next `packets` data packets the camcorder sends are lost on the bus.
 void thsim1394_lose_packets(unsigned packets);
 // Every receiver's buffer overruns: nothing is received for `cycles` cycles.
 void thsim1394_overrun(unsigned cycles);
+// Winding and searching `factor` times as fast as a real deck's.
+void thsim1394_wind(double factor);
+// Nonzero while the deck searches for an absolute track number.
+int thsim1394_searching(void);
+// The next receiving thread to take its packets is held up `ms` of bus time
+// first; its buffer (one second) overruns meanwhile.
+void thsim1394_stall_receiver(unsigned ms);
 // The point-to-point connections on the camcorder's output plug.
 int thsim1394_connections(void);
 // The frame of the tape at the head.
