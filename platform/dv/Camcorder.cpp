@@ -140,7 +140,9 @@ bool Camcorder::plug()
                                                  return notConnected();
                                              return DvDeviceFilter::create(cam, riid, ppv);
                                          });
-    notifyGraphs(1);
+    // The return is told by the device arrival alone, as on the FireWire bus:
+    // a component whose graph still holds a filter of the camcorder hears it
+    // there too, and would hear of one arrival twice.
     th::win::BroadcastDeviceInterfaceChange(DBT_DEVICEARRIVAL, kCaptureInterfaceClass, kDevicePath);
     return true;
 }

@@ -841,10 +841,7 @@ TEST_F(Camcorder, UnplugWhileStreamingStopsDeliveryAndPostsTheEventOnce)
 
     recorder.take();
     ASSERT_TRUE(dv::plugCamcorder());
-    const auto back = rig.drainEvents();
-    ASSERT_EQ(back.size(), 1u);
-    EXPECT_EQ(back[0].first, EC_DEVICE_LOST);
-    EXPECT_EQ(back[0].second, 1);
+    EXPECT_TRUE(rig.drainEvents().empty()) << "the return is told once, by the device arrival";
     const auto posted = recorder.take();
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_EQ(posted[0].msg, WM_DEVICECHANGE);
