@@ -124,7 +124,10 @@ protected:
         const QString gate = QString::fromStdString(tapes.file("disk-stalled"));
         qputenv(th::riff::kHoldWritesVariable, gate.toUtf8());
         auto scenes = ThreeScenes();
-        scenes[0].frames = 200; // the stall falls in the first scene
+        // The stall falls in the first scene, which lasts long enough for the
+        // disk to catch up before the next file begins: a scene change still
+        // waits for the old file's writes on the streaming thread.
+        scenes[0].frames = 400;
         Tape(scenes, 1);
         Window(toManual);
         form->FProject->SetSplitFiles(Split);
