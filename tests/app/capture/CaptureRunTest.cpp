@@ -411,6 +411,23 @@ TEST_F(CaptureRun, BtoEWaitsThroughABlankLeaderForTheRecording)
     EXPECT_EQ(counts[2], 3);
 }
 
+// A deck that stops by itself while the tape is still blank (blank to its
+// end, or a deck that gives up) ends the whole-tape capture with a word.
+TEST_F(CaptureRun, BtoEOnTapeThatStaysBlankEndsWhenTheDeckStops)
+{
+    Tape(ThreeScenes(), 1, 25, th::dv::DeviceKind::Vcr, 10);
+    Window(toBtoE);
+    ShowCapturePage();
+    ASSERT_TRUE(form->FCapturing);
+    ASSERT_TRUE(th::test::waitUntil([&] { return form->DVCapture->GetTransportState() == tsPlay; },
+                                    std::chrono::seconds(30)));
+    form->DVCapture->TransportStop();
+    ASSERT_TRUE(WaitForTheEnd(std::chrono::seconds(60)));
+    EXPECT_EQ(form->FProgressCount, 0) << "stopped on the leader";
+    EXPECT_TRUE(form->CaptureStatusText->text().startsWith("No video came from the tape"))
+        << form->CaptureStatusText->text().toStdString();
+}
+
 TEST_F(CaptureRun, ManualCapturesReturnToThePreviewWithALineEach)
 {
     // The deck plays before the graph runs, as the wizard starts it: a long
