@@ -548,12 +548,7 @@ bool Camcorder::Stream::findFrame(std::unique_lock<std::mutex>& lock)
                 passedSeen_ = held->ordinal + 1;
                 frameIndex_ = held->frame;
                 frameLive_ = false;
-                pendingMissed_ = missed;
-                pendingIdle_ = std::max<std::int64_t>(held->tick - shown_ - 1 - missed, 0);
-                pendingFrame_ = true;
-                shown_ = held->tick;
-                next_ = std::max(next_, held->tick + 1);
-                c.lastShown_ = std::max(c.lastShown_, shown_);
+                show(held->tick, missed);
                 return true;
             }
         }
@@ -615,14 +610,19 @@ bool Camcorder::Stream::findFrame(std::unique_lock<std::mutex>& lock)
             // The frame shown now counts as passed once the deck moves on.
             passedSeen_ = c.transport_.passed() + 1;
         }
-        pendingMissed_ = missed;
-        pendingIdle_ = std::max<std::int64_t>(next_ - shown_ - 1 - missed, 0);
-        pendingFrame_ = true;
-        shown_ = next_;
-        c.lastShown_ = std::max(c.lastShown_, next_);
-        ++next_;
+        show(next_, missed);
         return true;
     }
+}
+
+void Camcorder::Stream::show(std::int64_t tick, std::int64_t missed)
+{
+    pendingMissed_ = missed;
+    pendingIdle_ = std::max<std::int64_t>(tick - shown_ - 1 - missed, 0);
+    pendingFrame_ = true;
+    shown_ = tick;
+    next_ = std::max(next_, tick + 1);
+    cam_->lastShown_ = std::max(cam_->lastShown_, tick);
 }
 
 } // namespace th::dv

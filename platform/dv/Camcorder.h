@@ -120,6 +120,8 @@ public:
         std::int64_t passedSeen_ = 0; // the deck's passed() count of frames this run has accounted for
         bool resync_ = false;
         std::uint64_t seenVersion_ = 0;
+        // Hands out the frame shown at `tick`, after `missed` frames that went by.
+        void show(std::int64_t tick, std::int64_t missed);
         // What findFrame found and next() hands out in turn: missed frames,
         // then idle periods, then the frame itself.
         std::int64_t pendingMissed_ = 0;
