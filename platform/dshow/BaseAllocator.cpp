@@ -1,6 +1,7 @@
 #include "platform/dshow/BaseClasses.h"
 
 #include <cstdlib>
+#include <utility>
 
 // --- CMediaSample ----------------------------------------------------------------------------
 
@@ -201,12 +202,18 @@ CBaseAllocator::CBaseAllocator(const char* objectName, IUnknown* outer, HRESULT*
     (void)hr;
 }
 
-CBaseAllocator::~CBaseAllocator() = default;
+CBaseAllocator::~CBaseAllocator()
+{
+    if (m_notify)
+        m_notify->Release();
+}
 
 HRESULT CBaseAllocator::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 {
     if (riid == IID_IMemAllocator)
         return GetInterface(static_cast<IMemAllocator*>(this), ppv);
+    if (riid == IID_IMemAllocatorCallbackTemp)
+        return GetInterface(static_cast<IMemAllocatorCallbackTemp*>(this), ppv);
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -308,6 +315,7 @@ HRESULT CBaseAllocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERE
 HRESULT CBaseAllocator::ReleaseBuffer(IMediaSample* sample)
 {
     auto* s = static_cast<CMediaSample*>(sample);
+    ComPtr<IMemAllocatorNotifyCallbackTemp> notify;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_free.push_back(s);
@@ -315,9 +323,35 @@ HRESULT CBaseAllocator::ReleaseBuffer(IMediaSample* sample)
             m_decommitPending = false;
             Free();
         }
+        notify = m_notify;
     }
     m_freed.notify_one();
+    if (notify)
+        notify->NotifyRelease();
     NonDelegatingRelease();
+    return S_OK;
+}
+
+HRESULT CBaseAllocator::SetNotify(IMemAllocatorNotifyCallbackTemp* notify)
+{
+    if (notify)
+        notify->AddRef();
+    IMemAllocatorNotifyCallbackTemp* old = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        old = std::exchange(m_notify, notify);
+    }
+    if (old)
+        old->Release();
+    return S_OK;
+}
+
+HRESULT CBaseAllocator::GetFreeCount(LONG* free)
+{
+    if (!free)
+        return E_POINTER;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *free = static_cast<LONG>(m_free.size());
     return S_OK;
 }
 

@@ -247,7 +247,7 @@ private:
 
 // A bounded pool of samples handed out by GetBuffer and returned by their last
 // Release. An outstanding sample keeps the allocator alive.
-class CBaseAllocator : public CUnknown, public IMemAllocator {
+class CBaseAllocator : public CUnknown, public IMemAllocatorCallbackTemp {
 public:
     CBaseAllocator(const char* objectName, IUnknown* outer, HRESULT* hr);
     ~CBaseAllocator() override;
@@ -261,6 +261,8 @@ public:
     HRESULT Decommit() override;
     HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* stop, DWORD flags) override;
     HRESULT ReleaseBuffer(IMediaSample* sample) override;
+    HRESULT SetNotify(IMemAllocatorNotifyCallbackTemp* notify) override;
+    HRESULT GetFreeCount(LONG* free) override;
 
 protected:
     // Makes the samples for the properties set (called by Commit with the lock held).
@@ -276,6 +278,7 @@ protected:
     bool m_decommitPending = false;
     LONG m_allocated = 0;            // samples that exist
     std::vector<CMediaSample*> m_free; // samples in the pool
+    IMemAllocatorNotifyCallbackTemp* m_notify = nullptr; // held (AddRef) while set
 };
 
 // Buffers of plain memory, aligned as asked, prefix bytes before each.

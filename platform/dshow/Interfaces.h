@@ -147,6 +147,29 @@ protected:
 };
 TH_DECLARE_IID(IMemAllocator, "56A8689C-0AD4-11CE-B03A-0020AF0BA770");
 
+// Told each time a sample goes back to the pool, on the thread that released
+// it, with no lock of the allocator held: a source that waits for a buffer
+// wakes on it rather than asking again and again.
+struct IMemAllocatorNotifyCallbackTemp : IUnknown {
+    virtual HRESULT NotifyRelease() = 0;
+
+protected:
+    ~IMemAllocatorNotifyCallbackTemp() = default;
+};
+TH_DECLARE_IID(IMemAllocatorNotifyCallbackTemp, "92980B30-C1DE-11D2-ABF5-00A0C905F375");
+
+// An allocator that tells of released samples. It holds a reference to the
+// callback while it is set, and during a call to it; SetNotify(null) ends the
+// telling (a call already on its way may still come).
+struct IMemAllocatorCallbackTemp : IMemAllocator {
+    virtual HRESULT SetNotify(IMemAllocatorNotifyCallbackTemp* notify) = 0;
+    virtual HRESULT GetFreeCount(LONG* free) = 0;
+
+protected:
+    ~IMemAllocatorCallbackTemp() = default;
+};
+TH_DECLARE_IID(IMemAllocatorCallbackTemp, "379A0CF0-C1DE-11D2-ABF5-00A0C905F375");
+
 // --- Pins ------------------------------------------------------------------------------
 
 // Connect is called on an output pin with the input pin to connect to and an

@@ -180,46 +180,6 @@ bool Camcorder::setSpeed(double speed)
     return true;
 }
 
-// The filters are picked under the lock and told with none held; a filter
-// that goes away meanwhile waits in removeFilter until the round is over.
-void Camcorder::notifyGraphs(LONG available)
-{
-    std::vector<DvDeviceFilter*> targets;
-    {
-        std::unique_lock<std::mutex> lock(filtersMutex_);
-        notified_.wait(lock, [&] { return !notifying_; });
-        notifying_ = true;
-        std::vector<IFilterGraph*> done;
-        for (DvDeviceFilter* filter : filters_) {
-            IFilterGraph* graph = filter->graphForEvents();
-            if (!graph || std::find(done.begin(), done.end(), graph) != done.end())
-                continue;
-            done.push_back(graph);
-            targets.push_back(filter);
-        }
-    }
-    for (DvDeviceFilter* filter : targets)
-        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), available);
-    {
-        std::lock_guard<std::mutex> lock(filtersMutex_);
-        notifying_ = false;
-    }
-    notified_.notify_all();
-}
-
-void Camcorder::addFilter(DvDeviceFilter* filter)
-{
-    std::lock_guard<std::mutex> lock(filtersMutex_);
-    filters_.push_back(filter);
-}
-
-void Camcorder::removeFilter(DvDeviceFilter* filter)
-{
-    std::unique_lock<std::mutex> lock(filtersMutex_);
-    notified_.wait(lock, [&] { return !notifying_; });
-    filters_.erase(std::remove(filters_.begin(), filters_.end(), filter), filters_.end());
-}
-
 // --- The deck -----------------------------------------------------------------------------
 
 std::int64_t Camcorder::tapeTick(TimePoint now) const
@@ -432,8 +392,13 @@ void stampNow(std::uint8_t* frame, std::size_t length)
 
 } // namespace
 
-Camcorder::Stream::Stream(std::shared_ptr<Camcorder> camcorder, const std::atomic<bool>& stop)
-    : cam_(std::move(camcorder)), stop_(stop)
+std::unique_ptr<DvStream> Camcorder::openRun(std::size_t, std::string*)
+{
+    // The tape always has the frames of its own system.
+    return std::make_unique<Stream>(shared_from_this());
+}
+
+Camcorder::Stream::Stream(std::shared_ptr<Camcorder> camcorder) : cam_(std::move(camcorder))
 {
     std::lock_guard<std::mutex> lock(cam_->mutex_);
     const double speed = cam_->clock_.speed();
@@ -478,10 +443,10 @@ void Camcorder::Stream::waitUntil(std::unique_lock<std::mutex>& lock, TimePoint 
     cam_->changed_.wait_until(lock, deadline, [&] { return stop_.load() || cam_->version_ != seenVersion_; });
 }
 
-void Camcorder::Stream::pause(std::chrono::microseconds timeout)
+void Camcorder::Stream::wake()
 {
-    std::unique_lock<std::mutex> lock(cam_->mutex_);
-    cam_->changed_.wait_for(lock, timeout, [&] { return stop_.load(); });
+    stop_ = true;
+    cam_->wakeStreams();
 }
 
 DvFrame Camcorder::Stream::next(std::span<std::uint8_t> into)

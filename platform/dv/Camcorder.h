@@ -51,7 +51,7 @@ private:
     long double ticksPerNs_;
 };
 
-class Camcorder : public std::enable_shared_from_this<Camcorder>, public DvControl {
+class Camcorder : public std::enable_shared_from_this<Camcorder>, public DvSource {
 public:
     static std::shared_ptr<Camcorder> make(std::shared_ptr<DvTape> tape, DeviceKind kind, double speed,
                                            std::int64_t blankFrames);
@@ -62,12 +62,14 @@ public:
     // --- Presence (the enumerator entry, events and messages) ---
     bool plug();
     bool unplug();
-    bool present() const { return present_.load(); }
+    bool present() const override { return present_.load(); }
     bool setSpeed(double speed);
 
     const DvTape& tape() const { return *tape_; }
     DeviceKind kind() const { return kind_; }
-    REFERENCE_TIME framePeriod() const;
+    std::size_t frameSize() const override { return tape_->frameSize(); }
+    REFERENCE_TIME framePeriod() const override;
+    DVINFO dvInfo() const override { return tape_->dvInfo(); }
 
     // --- What the filter's interfaces do ---
     HRESULT deviceType(LONG* value) override;
@@ -76,10 +78,7 @@ public:
     HRESULT inputSignal(LONG* value) override;
     HRESULT rawCommand(BYTE* command, LONG length) override;
     HRESULT timecode(DWORD* bcd) override;
-
-    // --- Filters ---
-    void addFilter(DvDeviceFilter* filter);
-    void removeFilter(DvDeviceFilter* filter);
+    std::unique_ptr<DvStream> openRun(std::size_t frameSize, std::string* error) override;
 
     // --- Streaming ---
     // One streaming run of a filter. Made and used on its streaming thread.
@@ -89,7 +88,7 @@ public:
     // frame it delivers.
     class Stream final : public DvStream {
     public:
-        Stream(std::shared_ptr<Camcorder> camcorder, const std::atomic<bool>& stop);
+        explicit Stream(std::shared_ptr<Camcorder> camcorder);
         ~Stream() override;
         Stream(const Stream&) = delete;
         Stream& operator=(const Stream&) = delete;
@@ -99,8 +98,7 @@ public:
         // had no buffer for it). A frame that cannot be read, or is of the
         // other television system, comes as Missed.
         DvFrame next(std::span<std::uint8_t> into) override;
-        // Waits up to `timeout` or until the run is to end.
-        void pause(std::chrono::microseconds timeout) override;
+        void wake() override;
         // Faster than real time the tape waits for this run (the caller then
         // waits for a buffer rather than letting a frame go by).
         bool lossless() const override { return lossless_; }
@@ -112,7 +110,7 @@ public:
         bool findFrame(std::unique_lock<std::mutex>& lock);
 
         std::shared_ptr<Camcorder> cam_;
-        const std::atomic<bool>& stop_;
+        std::atomic<bool> stop_{false};
         bool lossless_;
         std::int64_t runTick_ = 0;
         std::int64_t next_ = 0;     // the tick to deliver next
@@ -145,7 +143,6 @@ private:
     // The pace-setting stream lets the tape run free again, without a jump.
     void ungate(TimePoint now);
     void changed();
-    void notifyGraphs(LONG available);
 
     std::shared_ptr<DvTape> tape_;
     const DeviceKind kind_;
@@ -170,11 +167,6 @@ private:
     std::atomic<bool> present_{false};
     std::mutex presenceMutex_; // serialises plug and unplug
     std::uint64_t deviceHandle_ = 0;
-
-    std::mutex filtersMutex_;
-    std::condition_variable notified_; // a round of notifyGraphs is over
-    bool notifying_ = false;           // a round is calling out; removeFilter waits for it
-    std::vector<DvDeviceFilter*> filters_;
 };
 
 } // namespace th::dv

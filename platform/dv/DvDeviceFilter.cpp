@@ -3,6 +3,7 @@
 #include "platform/dv/DifFrame.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 
 namespace th::dv {
@@ -14,12 +15,81 @@ LONG clampLong(std::int64_t v)
     return static_cast<LONG>(std::clamp<std::int64_t>(v, 0, 0x7FFFFFFF));
 }
 
+// How long the pin waits for a buffer before it looks again, should an
+// allocator not tell of the samples that come back.
+constexpr auto kBufferWait = std::chrono::milliseconds(100);
+
 } // namespace
+
+// Wakes the pin that waits for a buffer: when downstream gives a sample back
+// (the allocator calls NotifyRelease) and when the run is to end.
+class BufferWait final : public IMemAllocatorNotifyCallbackTemp {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IMemAllocatorNotifyCallbackTemp) {
+            *ppv = static_cast<IMemAllocatorNotifyCallbackTemp*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override
+    {
+        const ULONG n = --refs_;
+        if (n == 0)
+            delete this;
+        return n;
+    }
+    HRESULT NotifyRelease() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++released_;
+        }
+        changed_.notify_all();
+        return S_OK;
+    }
+
+    std::uint64_t released()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return released_;
+    }
+    void wait(std::uint64_t released, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, timeout, [&] { return stopped_ || released_ != released; });
+    }
+    void setStopped(bool stopped)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopped_ = stopped;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    ~BufferWait() = default;
+
+    std::atomic<ULONG> refs_{0};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t released_ = 0;
+    bool stopped_ = false;
+};
 
 // --- The pin -------------------------------------------------------------------------------
 
 DvOutputPin::DvOutputPin(DvDeviceFilter* filter, CCritSec* lock, HRESULT* hr)
-    : CBaseOutputPin("DV device output", filter, lock, hr, u"DV A/V Out"), m_device(filter)
+    : CBaseOutputPin("DV device output", filter, lock, hr, u"DV A/V Out"),
+      m_device(filter),
+      m_bufferWait(new BufferWait)
 {
     SetCategory(PIN_CATEGORY_CAPTURE);
 }
@@ -89,16 +159,29 @@ HRESULT DvOutputPin::Active()
 {
     m_dropped = 0;
     m_delivered = 0;
+    for (auto& count : m_droppedFor)
+        count = 0;
     {
         std::lock_guard<std::mutex> lock(m_historyMutex);
         m_historyNext = m_historyCount = 0;
     }
-    return CBaseOutputPin::Active();
+    const HRESULT hr = CBaseOutputPin::Active();
+    if (SUCCEEDED(hr) && Allocator()) {
+        ComPtr<IMemAllocatorCallbackTemp> telling;
+        if (SUCCEEDED(Allocator()->QueryInterface(IID_IMemAllocatorCallbackTemp, telling.ReleaseAndGetVoidAddressOf())))
+            telling->SetNotify(m_bufferWait.Get());
+    }
+    return hr;
 }
 
 HRESULT DvOutputPin::Inactive()
 {
     StopStreaming();
+    if (Allocator()) {
+        ComPtr<IMemAllocatorCallbackTemp> telling;
+        if (SUCCEEDED(Allocator()->QueryInterface(IID_IMemAllocatorCallbackTemp, telling.ReleaseAndGetVoidAddressOf())))
+            telling->SetNotify(nullptr);
+    }
     return CBaseOutputPin::Inactive();
 }
 
@@ -107,30 +190,27 @@ HRESULT DvOutputPin::Run(REFERENCE_TIME)
     if (m_thread.Running() && m_stop && !m_stop->load())
         return S_OK;
     auto stop = std::make_shared<std::atomic<bool>>(false);
-    std::shared_ptr<DvStream> run;
-    if (m_device->fireWire()) {
-        std::string error;
-        Ieee1394Stream* fireWire = nullptr;
-        // Frames of the size the graph was built for.
-        const std::size_t size = m_mt.lSampleSize > 0 ? static_cast<std::size_t>(m_mt.lSampleSize)
-                                                      : m_device->frameSize();
-        run = openFireWireRun(m_device->fireWire(), size, &fireWire, &error);
-        if (!run) {
-            std::fprintf(stderr, "TapeHarvest DV device: %s\n", error.c_str());
-            return HRESULT_FROM_WIN32(kErrorDeviceNotConnected);
-        }
-        std::lock_guard<std::mutex> lock(m_fireWireMutex);
-        m_fireWireStream = fireWire;
-    } else {
-        // The run joins the camcorder now, not when its thread gets going, so
-        // that a faster-than-real-time tape waits for it from the start.
-        run = std::make_shared<Camcorder::Stream>(m_device->camcorderPtr(), *stop);
+    // Frames of the size the graph was built for.
+    const std::size_t size =
+        m_mt.lSampleSize > 0 ? static_cast<std::size_t>(m_mt.lSampleSize) : m_device->frameSize();
+    std::string error;
+    // Opened here, not when the thread gets going, so that a tape that runs
+    // faster than real time waits for the run from the start.
+    std::shared_ptr<DvStream> run = m_device->source().openRun(size, &error);
+    if (!run) {
+        std::fprintf(stderr, "TapeHarvest DV device: %s\n", error.c_str());
+        return HRESULT_FROM_WIN32(kErrorDeviceNotConnected);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        m_run = run;
     }
     m_stop = stop;
+    m_bufferWait->setStopped(false);
     ComPtr<IUnknown> keepAlive(m_device->GetOwner());
     if (!m_thread.Start("th-dv-device", [this, stop, run]() mutable { stream(std::move(run), stop); }, keepAlive)) {
-        std::lock_guard<std::mutex> lock(m_fireWireMutex);
-        m_fireWireStream = nullptr;
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        m_run.reset();
         return E_OUTOFMEMORY;
     }
     return S_OK;
@@ -143,23 +223,31 @@ void DvOutputPin::StopStreaming()
         return;
     m_thread.Stop([this, stop] {
         stop->store(true);
-        if (!m_device->fireWire()) {
-            m_device->camcorder().wakeStreams();
-            return;
-        }
-        std::lock_guard<std::mutex> lock(m_fireWireMutex);
-        if (m_fireWireStream)
-            m_fireWireStream->wake();
+        m_bufferWait->setStopped(true);
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        if (m_run)
+            m_run->wake();
     });
 }
 
 std::int64_t DvOutputPin::countDropped()
 {
     std::int64_t counted = 0;
-    for (const auto& pending : m_pendingDropped)
-        counted += pending.second;
+    for (const Dropped& pending : m_pendingDropped) {
+        counted += pending.count;
+        m_droppedFor[static_cast<std::size_t>(pending.why)] += pending.count;
+    }
     m_dropped += counted;
     return counted;
+}
+
+void DvOutputPin::uncountDropped()
+{
+    for (const Dropped& pending : m_pendingDropped) {
+        m_droppedFor[static_cast<std::size_t>(pending.why)] -= pending.count;
+        m_dropped -= pending.count;
+    }
+    m_pendingDropped.clear();
 }
 
 void DvOutputPin::recordDropped()
@@ -167,10 +255,11 @@ void DvOutputPin::recordDropped()
     if (m_pendingDropped.empty())
         return;
     std::lock_guard<std::mutex> lock(m_historyMutex);
-    for (const auto& [firstSlot, count] : m_pendingDropped) {
+    for (const Dropped& pending : m_pendingDropped) {
+        const std::int64_t end = pending.firstSlot + pending.count;
         const std::int64_t from =
-            std::max<std::int64_t>(firstSlot, firstSlot + count - static_cast<std::int64_t>(kDroppedHistory));
-        for (std::int64_t s = from; s < firstSlot + count; ++s) {
+            std::max<std::int64_t>(pending.firstSlot, end - static_cast<std::int64_t>(kDroppedHistory));
+        for (std::int64_t s = from; s < end; ++s) {
             m_history[m_historyNext] = clampLong(s);
             m_historyNext = (m_historyNext + 1) % kDroppedHistory;
             m_historyCount = std::min(m_historyCount + 1, kDroppedHistory);
@@ -179,18 +268,28 @@ void DvOutputPin::recordDropped()
     m_pendingDropped.clear();
 }
 
-void DvOutputPin::noteDropped(std::int64_t firstSlot, std::int64_t count)
+void DvOutputPin::noteDropped(std::int64_t firstSlot, std::int64_t count, DropReason why)
 {
     if (count <= 0)
         return;
     if (!m_pendingDropped.empty()) {
-        auto& last = m_pendingDropped.back();
-        if (last.first + last.second == firstSlot) {
-            last.second += count;
+        Dropped& last = m_pendingDropped.back();
+        if (last.firstSlot + last.count == firstSlot && last.why == why) {
+            last.count += count;
             return;
         }
     }
-    m_pendingDropped.emplace_back(firstSlot, count);
+    m_pendingDropped.push_back({firstSlot, count, why});
+}
+
+void DvOutputPin::waitForBuffer(std::uint64_t released)
+{
+    m_bufferWait->wait(released, kBufferWait);
+}
+
+std::int64_t DvOutputPin::droppedFor(DropReason why) const
+{
+    return m_droppedFor[static_cast<std::size_t>(why)].load();
 }
 
 void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::atomic<bool>> stop)
@@ -205,6 +304,7 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
     BYTE* buffer = nullptr;
     while (!stop->load()) {
         if (!sample) {
+            const std::uint64_t released = m_bufferWait->released();
             const HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT);
             if (SUCCEEDED(hr) && sample
                 && (FAILED(sample->GetPointer(&buffer)) || !buffer || sample->GetSize() < frameSize)) {
@@ -217,7 +317,7 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
                 // faster than real time the tape waits for one; at real time
                 // the frame goes by.
                 if (run.lossless()) {
-                    run.pause(std::chrono::milliseconds(1));
+                    waitForBuffer(released);
                     continue;
                 }
             }
@@ -232,17 +332,16 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
             position += item.periods;
             continue;
         }
+        // At real time the next frame comes at its own pace, buffer or not.
         if (item.kind == DvFrame::Missed || !sample) {
-            noteDropped(position, item.periods);
+            noteDropped(position, item.periods, item.kind == DvFrame::Missed ? item.why : DropReason::NoBuffer);
             position += item.periods;
-            if (!sample)
-                run.pause(std::chrono::milliseconds(1));
             continue;
         }
         // A drop counts once a later frame is delivered: frames that go by
         // after the last delivered one are not part of the run, so that the
         // counts and every file written from the run hold the same frames.
-        const std::int64_t gap = countDropped();
+        countDropped();
         const std::int64_t media = m_dropped.load() + m_delivered.load();
         REFERENCE_TIME start = position * period;
         REFERENCE_TIME end = start + period;
@@ -265,8 +364,7 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
             // after the last frame taken and is not part of the run; the end
             // of the stream is sent so that the graph learns of it.
             --m_delivered;
-            m_dropped -= gap;
-            m_pendingDropped.clear();
+            uncountDropped();
             DeliverEndOfStream();
             break;
         }
@@ -276,8 +374,13 @@ void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::
     }
     if (sample)
         sample->Release();
-    std::lock_guard<std::mutex> lock(m_fireWireMutex);
-    m_fireWireStream = nullptr;
+    // The run ends with the thread: a tape that waits for it runs free again.
+    {
+        std::lock_guard<std::mutex> lock(m_runMutex);
+        if (m_run == stream)
+            m_run.reset();
+    }
+    stream.reset();
 }
 
 HRESULT DvOutputPin::GetNumDropped(LONG* dropped)
@@ -321,25 +424,14 @@ HRESULT DvOutputPin::GetAverageFrameSize(LONG* averageSize)
 
 // --- The filter ----------------------------------------------------------------------------
 
-HRESULT DvDeviceFilter::create(std::shared_ptr<Camcorder> camcorder, REFIID riid, void** ppv)
-{
-    return make(std::move(camcorder), nullptr, riid, ppv);
-}
-
-HRESULT DvDeviceFilter::create(std::shared_ptr<Ieee1394Device> device, REFIID riid, void** ppv)
-{
-    return make(nullptr, std::move(device), riid, ppv);
-}
-
-HRESULT DvDeviceFilter::make(std::shared_ptr<Camcorder> camcorder, std::shared_ptr<Ieee1394Device> fireWire,
-                             REFIID riid, void** ppv)
+HRESULT DvDeviceFilter::create(std::shared_ptr<DvSource> source, REFIID riid, void** ppv)
 {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    if (!camcorder && !fireWire)
+    if (!source)
         return E_UNEXPECTED;
-    auto* filter = new (std::nothrow) DvDeviceFilter(std::move(camcorder), std::move(fireWire));
+    auto* filter = new (std::nothrow) DvDeviceFilter(std::move(source));
     if (!filter)
         return E_OUTOFMEMORY;
     filter->NonDelegatingAddRef();
@@ -348,40 +440,18 @@ HRESULT DvDeviceFilter::make(std::shared_ptr<Camcorder> camcorder, std::shared_p
     return hr;
 }
 
-DvDeviceFilter::DvDeviceFilter(std::shared_ptr<Camcorder> camcorder, std::shared_ptr<Ieee1394Device> fireWire)
+DvDeviceFilter::DvDeviceFilter(std::shared_ptr<DvSource> source)
     : CBaseFilter("DV device", nullptr, &m_lock, CLSID_TapeHarvestDvDevice),
-      m_camcorder(std::move(camcorder)),
-      m_fireWire(std::move(fireWire)),
+      m_source(std::move(source)),
       m_pin(this, &m_lock, nullptr)
 {
-    if (m_camcorder)
-        m_camcorder->addFilter(this);
-    else
-        addFireWireFilter(this);
-}
-
-std::size_t DvDeviceFilter::frameSize() const
-{
-    return m_fireWire ? m_fireWire->frameSize() : m_camcorder->tape().frameSize();
-}
-
-DVINFO DvDeviceFilter::dvInfo() const
-{
-    return m_fireWire ? m_fireWire->dvInfo() : m_camcorder->tape().dvInfo();
-}
-
-REFERENCE_TIME DvDeviceFilter::framePeriod() const
-{
-    return m_fireWire ? m_fireWire->framePeriod() : m_camcorder->framePeriod();
+    m_source->addFilter(this);
 }
 
 DvDeviceFilter::~DvDeviceFilter()
 {
     // First, so that no device event reaches a filter being taken apart.
-    if (m_camcorder)
-        m_camcorder->removeFilter(this);
-    else
-        removeFireWireFilter(this);
+    m_source->removeFilter(this);
     m_pin.StopStreaming();
 }
 
@@ -426,19 +496,19 @@ HRESULT DvDeviceFilter::GetCapability(LONG capability, LONG* value, double*)
         return E_POINTER;
     if (capability != ED_DEVCAP_DEVICE_TYPE)
         return E_NOTIMPL;
-    return control().deviceType(value);
+    return m_source->deviceType(value);
 }
 
 HRESULT DvDeviceFilter::put_Mode(LONG mode)
 {
-    return control().putMode(mode);
+    return m_source->putMode(mode);
 }
 
 HRESULT DvDeviceFilter::get_Mode(LONG* mode)
 {
     if (!mode)
         return E_POINTER;
-    return control().getMode(mode);
+    return m_source->getMode(mode);
 }
 
 HRESULT DvDeviceFilter::GetTransportBasicParameters(LONG param, LONG* value, LPOLESTR* data)
@@ -446,12 +516,12 @@ HRESULT DvDeviceFilter::GetTransportBasicParameters(LONG param, LONG* value, LPO
     if (!value)
         return E_POINTER;
     switch (param) {
-    case ED_TRANSBASIC_INPUT_SIGNAL: return control().inputSignal(value);
+    case ED_TRANSBASIC_INPUT_SIGNAL: return m_source->inputSignal(value);
     case ED_RAW_EXT_DEV_CMD:
         // `data` is the command buffer itself, passed as the string pointer.
         if (!data || *value <= 0)
             return E_POINTER;
-        return control().rawCommand(reinterpret_cast<BYTE*>(data), *value);
+        return m_source->rawCommand(reinterpret_cast<BYTE*>(data), *value);
     default: return E_NOTIMPL;
     }
 }
@@ -463,10 +533,51 @@ HRESULT DvDeviceFilter::GetTimecode(TIMECODE_SAMPLE* timecode)
     if (timecode->dwFlags != static_cast<DWORD>(ED_DEVCAP_TIMECODE_READ))
         return E_INVALIDARG;
     DWORD bcd = 0;
-    const HRESULT hr = control().timecode(&bcd);
+    const HRESULT hr = m_source->timecode(&bcd);
     if (SUCCEEDED(hr))
         timecode->timecode.dwFrames = bcd;
     return hr;
+}
+
+// --- The filters of a source ------------------------------------------------------------------
+
+void DvSource::addFilter(DvDeviceFilter* filter)
+{
+    std::lock_guard<std::mutex> lock(filtersMutex_);
+    filters_.push_back(filter);
+}
+
+void DvSource::removeFilter(DvDeviceFilter* filter)
+{
+    std::unique_lock<std::mutex> lock(filtersMutex_);
+    notified_.wait(lock, [&] { return !notifying_; });
+    filters_.erase(std::remove(filters_.begin(), filters_.end(), filter), filters_.end());
+}
+
+// A filter that goes away meanwhile waits in removeFilter until the round is over.
+void DvSource::notifyGraphs(LONG available)
+{
+    std::vector<DvDeviceFilter*> targets;
+    {
+        std::unique_lock<std::mutex> lock(filtersMutex_);
+        notified_.wait(lock, [&] { return !notifying_; });
+        notifying_ = true;
+        std::vector<IFilterGraph*> done;
+        for (DvDeviceFilter* filter : filters_) {
+            IFilterGraph* graph = filter->graphForEvents();
+            if (!graph || std::find(done.begin(), done.end(), graph) != done.end())
+                continue;
+            done.push_back(graph);
+            targets.push_back(filter);
+        }
+    }
+    for (DvDeviceFilter* filter : targets)
+        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), available);
+    {
+        std::lock_guard<std::mutex> lock(filtersMutex_);
+        notifying_ = false;
+    }
+    notified_.notify_all();
 }
 
 } // namespace th::dv

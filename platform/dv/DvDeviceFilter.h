@@ -1,6 +1,6 @@
 #pragma once
-// The filter of the DV device (the virtual camcorder, or a camcorder on the
-// FireWire bus: DvDeviceFilterFireWire.cpp), as BindToObject makes it: one output pin
+// The filter of a DV device (DvSource.h: the virtual camcorder, or a camcorder
+// on the FireWire bus), as BindToObject makes it: one output pin
 // "DV A/V Out" in PIN_CATEGORY_CAPTURE with interleaved DV (MEDIATYPE_Interleaved,
 // MEDIASUBTYPE_dvsd, FORMAT_DvInfo, fixed samples of 144000 or 120000 bytes)
 // and IAMDroppedFrames; the filter answers IAMExtDevice, IAMExtTransport and
@@ -19,20 +19,20 @@
 // delivers nothing (it is a live source: GetState answers VFW_S_CANT_CUE).
 // The pin keeps a pool of kDeviceBuffers samples and never waits for one at
 // real time: a frame without a buffer is dropped; faster than real time the
-// tape waits. A frame is counted as delivered before it is passed on, so a
+// tape waits, and the pin with it until downstream gives a sample back. A frame is counted as delivered before it is passed on, so a
 // grabber that reads the counts sees the frame in its hands counted. A
 // sample that downstream refuses (a failure code) ends the run: it is counted
 // as dropped and the end of the stream is sent.
 //
 // Stopping. Stop and Pause end the thread and return once it has left the
 // filter or is parked in a grabber callback (see StreamingThread.h); the thread
-// waits only on the camcorder's condition with its stop flag in the predicate.
+// waits only in its run's next() (which the stop wakes) or for a buffer.
 // Internal to th_dv. No Qt.
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/StreamingThread.h"
-#include "platform/dv/Camcorder.h"
-#include "platform/dv/Ieee1394Device.h"
+#include "platform/dv/DvSource.h"
+#include "platform/dv/VirtualCamcorder.h"
 
 #include <array>
 #include <atomic>
@@ -49,6 +49,7 @@ inline constexpr std::size_t kDroppedHistory = 128;
 inline constexpr CLSID CLSID_TapeHarvestDvDevice = MakeGuid("6C1E5D2A-3B47-4F8E-9A10-5D3C2B7E41F6");
 
 class DvDeviceFilter;
+class BufferWait;
 
 class DvOutputPin final : public CBaseOutputPin, public IAMDroppedFrames {
 public:
@@ -72,6 +73,9 @@ public:
     // dropped frames, oldest first, up to kDroppedHistory of them.
     HRESULT GetDroppedInfo(LONG size, LONG* frames, LONG* copied) override;
     HRESULT GetAverageFrameSize(LONG* averageSize) override;
+    // The frames GetNumDropped counts that were dropped for `why`; the counts
+    // of every reason add up to it.
+    std::int64_t droppedFor(DropReason why) const;
 
     // Ends the streaming thread (idempotent).
     void StopStreaming();
@@ -80,12 +84,17 @@ private:
     void stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::atomic<bool>> stop);
     // Frames of the run not delivered, from frame period `firstSlot` on:
     // held until the next frame is delivered, then counted.
-    void noteDropped(std::int64_t firstSlot, std::int64_t count);
-    // Adds the drops noted so far to the count, before the frame after them
-    // goes downstream (what it reaches reads the count); returns how many.
+    void noteDropped(std::int64_t firstSlot, std::int64_t count, DropReason why);
+    // Adds the drops noted so far to the counts, before the frame after them
+    // goes downstream (what it reaches reads the counts); returns how many.
     std::int64_t countDropped();
+    // Takes them off again: the frame after them was refused.
+    void uncountDropped();
     // Keeps them in the history once that frame has been taken.
     void recordDropped();
+    // Waits for a sample to come back to the pool since `released`, or for
+    // the run to end, a few frame periods at most.
+    void waitForBuffer(std::uint64_t released);
 
     DvDeviceFilter* m_device;
     th::dshow::StreamingThread m_thread;
@@ -93,13 +102,19 @@ private:
 
     std::atomic<std::int64_t> m_dropped{0};
     std::atomic<std::int64_t> m_delivered{0};
+    std::array<std::atomic<std::int64_t>, kDropReasons> m_droppedFor{};
     std::mutex m_historyMutex;
     std::array<LONG, kDroppedHistory> m_history{};
     std::size_t m_historyNext = 0;
     std::size_t m_historyCount = 0;
-    std::vector<std::pair<std::int64_t, std::int64_t>> m_pendingDropped; // streaming thread only
-    std::mutex m_fireWireMutex;
-    Ieee1394Stream* m_fireWireStream = nullptr; // while a FireWire run receives
+    struct Dropped {
+        std::int64_t firstSlot, count;
+        DropReason why;
+    };
+    std::vector<Dropped> m_pendingDropped; // streaming thread only
+    ComPtr<BufferWait> m_bufferWait;
+    std::mutex m_runMutex;
+    std::shared_ptr<DvStream> m_run; // while a run streams, for StopStreaming to wake
 };
 
 class DvDeviceFilter final : public CBaseFilter,
@@ -107,10 +122,8 @@ class DvDeviceFilter final : public CBaseFilter,
                              public IAMExtTransport,
                              public IAMTimecodeReader {
 public:
-    // A new filter of the camcorder, queried for riid.
-    static HRESULT create(std::shared_ptr<Camcorder> camcorder, REFIID riid, void** ppv);
-    // A new filter of a camcorder on the FireWire bus.
-    static HRESULT create(std::shared_ptr<Ieee1394Device> device, REFIID riid, void** ppv);
+    // A new filter of the device, queried for riid.
+    static HRESULT create(std::shared_ptr<DvSource> source, REFIID riid, void** ppv);
     ~DvDeviceFilter() override;
 
     DECLARE_IUNKNOWN
@@ -136,39 +149,20 @@ public:
     // E_FAIL on blank tape or a frame without one, and for a camera.
     HRESULT GetTimecode(TIMECODE_SAMPLE* timecode) override;
 
-    Camcorder& camcorder() const { return *m_camcorder; }
-    const std::shared_ptr<Camcorder>& camcorderPtr() const { return m_camcorder; }
-    // The device when it is a camcorder on the FireWire bus (null for the virtual one).
-    const std::shared_ptr<Ieee1394Device>& fireWire() const { return m_fireWire; }
-    std::size_t frameSize() const;
-    DVINFO dvInfo() const;
-    DvControl& control() const
-    {
-        return m_fireWire ? static_cast<DvControl&>(*m_fireWire) : static_cast<DvControl&>(*m_camcorder);
-    }
-    REFERENCE_TIME framePeriod() const;
+    DvSource& source() const { return *m_source; }
+    std::size_t frameSize() const { return m_source->frameSize(); }
+    DVINFO dvInfo() const { return m_source->dvInfo(); }
+    REFERENCE_TIME framePeriod() const { return m_source->framePeriod(); }
     // The graph the filter is in, for the camcorder's device events (not counted).
     IFilterGraph* graphForEvents() const { return m_eventGraph.load(); }
 
 private:
-    DvDeviceFilter(std::shared_ptr<Camcorder> camcorder, std::shared_ptr<Ieee1394Device> fireWire);
-    static HRESULT make(std::shared_ptr<Camcorder> camcorder, std::shared_ptr<Ieee1394Device> fireWire, REFIID riid,
-                        void** ppv);
+    explicit DvDeviceFilter(std::shared_ptr<DvSource> source);
 
-    std::shared_ptr<Camcorder> m_camcorder;
-    std::shared_ptr<Ieee1394Device> m_fireWire;
+    std::shared_ptr<DvSource> m_source;
     CCritSec m_lock;
     DvOutputPin m_pin;
     std::atomic<IFilterGraph*> m_eventGraph{nullptr};
 };
-
-// The filters of camcorders on the FireWire bus, for their device events.
-void addFireWireFilter(DvDeviceFilter* filter);
-void removeFireWireFilter(DvDeviceFilter* filter);
-// A run of a camcorder on the FireWire bus into samples of `frameSize` bytes
-// (the graph's); null (and *error) when its stream cannot be opened. *stream
-// is what wake() ends.
-std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, std::size_t frameSize,
-                                          Ieee1394Stream** stream, std::string* error);
 
 } // namespace th::dv

@@ -7,7 +7,6 @@
 #include "platform/dv/FireWireWatch.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -19,51 +18,14 @@ namespace {
 
 constexpr auto kWait = std::chrono::milliseconds(100);
 
-struct Filters {
-    std::mutex mutex;
-    std::condition_variable notified; // a round of notifyGraphs is over
-    bool notifying = false;           // a round is calling out; removeFireWireFilter waits for it
-    std::vector<DvDeviceFilter*> list;
-};
-
-Filters& filters()
-{
-    static Filters* f = new Filters;
-    return *f;
-}
-
-// EC_DEVICE_LOST (param2 0) once in every graph holding a filter of the
-// device that was removed. Its return is told by the device arrival alone:
-// a component whose graph still holds the filter gets that message too, and
+// EC_DEVICE_LOST (param2 0) in every graph holding a filter of the device
+// that was removed. Its return is told by the device arrival alone: a
+// component whose graph still holds the filter gets that message too, and
 // would hear of one arrival twice.
-// The filters are picked under the lock and told with none held; a filter
-// that goes away meanwhile waits in removeFireWireFilter until the round is over.
 void notifyGraphs(const std::shared_ptr<Ieee1394Device>& device, bool present)
 {
-    if (present)
-        return;
-    Filters& f = filters();
-    std::vector<DvDeviceFilter*> targets;
-    {
-        std::unique_lock<std::mutex> lock(f.mutex);
-        f.notified.wait(lock, [&] { return !f.notifying; });
-        f.notifying = true;
-        std::vector<IFilterGraph*> done;
-        for (DvDeviceFilter* filter : f.list) {
-            IFilterGraph* graph = filter->graphForEvents();
-            if (filter->fireWire() != device || !graph || std::find(done.begin(), done.end(), graph) != done.end())
-                continue;
-            done.push_back(graph);
-            targets.push_back(filter);
-        }
-    }
-    for (DvDeviceFilter* filter : targets)
-        filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(filter->GetOwner()), 0);
-    {
-        std::lock_guard<std::mutex> lock(f.mutex);
-        f.notifying = false;
-    }
-    f.notified.notify_all();
+    if (!present)
+        device->notifyGraphs(0);
 }
 
 struct Hooks {
@@ -79,20 +41,6 @@ struct Hooks {
 const Hooks g_hooks;
 
 } // namespace
-
-void addFireWireFilter(DvDeviceFilter* filter)
-{
-    std::lock_guard<std::mutex> lock(filters().mutex);
-    filters().list.push_back(filter);
-}
-
-void removeFireWireFilter(DvDeviceFilter* filter)
-{
-    Filters& f = filters();
-    std::unique_lock<std::mutex> lock(f.mutex);
-    f.notified.wait(lock, [&] { return !f.notifying; });
-    f.list.erase(std::remove(f.list.begin(), f.list.end(), filter), f.list.end());
-}
 
 namespace {
 
@@ -157,8 +105,8 @@ public:
         return {DvFrame::Frame, 1};
     }
 
-    // The bus does not wait: next() itself waits for what comes.
-    void pause(std::chrono::microseconds) override {}
+    void wake() override { stream_->wake(); }
+    // The bus does not wait.
     bool lossless() const override { return false; }
 
 private:
@@ -172,14 +120,12 @@ private:
 
 } // namespace
 
-std::shared_ptr<DvStream> openFireWireRun(const std::shared_ptr<Ieee1394Device>& device, std::size_t frameSize,
-                                          Ieee1394Stream** stream, std::string* error)
+std::unique_ptr<DvStream> Ieee1394Device::openRun(std::size_t frameSize, std::string* error)
 {
-    std::unique_ptr<Ieee1394Stream> opened = device->openStream(error);
+    std::unique_ptr<Ieee1394Stream> opened = openStream(error);
     if (!opened)
         return nullptr;
-    *stream = opened.get();
-    return std::make_shared<FireWireRun>(device, std::move(opened), frameSize);
+    return std::make_unique<FireWireRun>(shared_from_this(), std::move(opened), frameSize);
 }
 
 } // namespace th::dv

@@ -73,7 +73,7 @@ class Ieee1394Stream;
 // Frames that wait for next(): two seconds of video.
 inline constexpr std::size_t kStreamQueueFrames = 50;
 
-class TH_DV_API Ieee1394Device : public std::enable_shared_from_this<Ieee1394Device>, public DvControl {
+class TH_DV_API Ieee1394Device : public std::enable_shared_from_this<Ieee1394Device>, public DvSource {
 public:
     // Opens the camcorder; null (and *error) when it cannot be reached.
     static std::shared_ptr<Ieee1394Device> open(const FireWireCamcorder& camcorder, std::string* error);
@@ -84,16 +84,19 @@ public:
     dif::System system() const { return system_.load(); }
     // False while the system is only assumed (the deck did not say, no packet came yet).
     bool systemKnown() const { return systemKnown_.load(); }
-    std::size_t frameSize() const { return dif::frameSize(system()); }
-    DVINFO dvInfo() const;
-    REFERENCE_TIME framePeriod() const { return system() == dif::System::Ntsc525_60 ? 333667 : 400000; }
+    std::size_t frameSize() const override { return dif::frameSize(system()); }
+    DVINFO dvInfo() const override;
+    REFERENCE_TIME framePeriod() const override
+    {
+        return system() == dif::System::Ntsc525_60 ? 333667 : 400000;
+    }
     // The deck's stream carries `system`: true when the device took it for the other one.
     bool learnSystem(dif::System system);
     // Asks the deck again which signal it sends (a cassette may have changed).
     void findSystem();
 
     void setPresent(bool present) { present_ = present; }
-    bool present() const { return present_.load(); }
+    bool present() const override { return present_.load(); }
 
     HRESULT deviceType(LONG* value) override;
     HRESULT putMode(LONG mode) override;
@@ -104,6 +107,8 @@ public:
 
     // One run's frames; null (and *error) when the plug cannot be connected.
     std::unique_ptr<Ieee1394Stream> openStream(std::string* error);
+    // A run of the filter over openStream (DvDeviceFilterFireWire.cpp).
+    std::unique_ptr<DvStream> openRun(std::size_t frameSize, std::string* error) override;
 
 private:
     friend class Ieee1394Stream;
