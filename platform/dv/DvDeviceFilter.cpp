@@ -287,11 +287,6 @@ void DvOutputPin::waitForBuffer(std::uint64_t released)
     m_bufferWait->wait(released, kBufferWait);
 }
 
-std::int64_t DvOutputPin::droppedFor(DropReason why) const
-{
-    return m_droppedFor[static_cast<std::size_t>(why)].load();
-}
-
 void DvOutputPin::stream(std::shared_ptr<DvStream> stream, std::shared_ptr<std::atomic<bool>> stop)
 {
     const REFERENCE_TIME period = m_device->framePeriod();

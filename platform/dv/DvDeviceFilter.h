@@ -75,7 +75,7 @@ public:
     HRESULT GetAverageFrameSize(LONG* averageSize) override;
     // The frames GetNumDropped counts that were dropped for `why`; the counts
     // of every reason add up to it.
-    std::int64_t droppedFor(DropReason why) const;
+    std::int64_t droppedFor(DropReason why) const { return m_droppedFor[static_cast<std::size_t>(why)].load(); }
 
     // Ends the streaming thread (idempotent).
     void StopStreaming();

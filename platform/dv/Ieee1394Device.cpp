@@ -4,6 +4,7 @@
 #include "platform/dv/DifFrame.h"
 #include "platform/dv/DvTape.h"
 #include "platform/dv/FireWireWatch.h"
+#include "platform/dv/TapeTransport.h"
 
 #include <libavc1394/avc1394.h>
 #include <libavc1394/rom1394.h>
@@ -267,7 +268,9 @@ HRESULT Ieee1394Device::putMode(LONG mode)
     if (it == std::end(kModes))
         return E_INVALIDARG;
     std::vector<std::uint8_t> answer;
-    return command({0x00, kSubunitTape, it->opcode, it->operand}, &answer);
+    const HRESULT hr = command({0x00, kSubunitTape, it->opcode, it->operand}, &answer);
+    forgetFrameTimecode();
+    return hr;
 }
 
 HRESULT Ieee1394Device::getMode(LONG* mode)
@@ -301,14 +304,32 @@ HRESULT Ieee1394Device::rawCommand(BYTE* command, LONG length)
         return notConnected();
     if (length < 3)
         return E_INVALIDARG;
+    std::vector<std::uint8_t> sent(command, command + length);
+    const bool seek = length >= 8 && sent[0] == 0x00 && sent[1] == kSubunitTape && sent[2] == 0x52 && sent[3] == 0x20;
+    if (seek && system() == dif::System::Ntsc525_60) {
+        // The capture engine's 525/60 track numbers count time-code labels,
+        // the numbers drop-frame counting skips among them; the deck counts
+        // the frames on its tape. Sent as they come, a seek past the first
+        // minute would land a frame or two away from its time code.
+        const std::uint32_t track = std::uint32_t(sent[4]) | std::uint32_t(sent[5]) << 8 | std::uint32_t(sent[6]) << 16;
+        const auto onTape = static_cast<std::uint32_t>((frameOfTrackNumber(dif::System::Ntsc525_60, track) + 1) * 20);
+        sent[4] = static_cast<std::uint8_t>(onTape);
+        sent[5] = static_cast<std::uint8_t>(onTape >> 8);
+        sent[6] = static_cast<std::uint8_t>(onTape >> 16);
+    }
     std::vector<std::uint8_t> answer;
     // Returns once the deck has taken the command: the window is not held for
     // a search, which the deck's state and time code follow to its end.
-    switch (avc_->transact(command, static_cast<std::size_t>(length), &answer, kRawDeadline, true)) {
+    switch (avc_->transact(sent.data(), sent.size(), &answer, kRawDeadline, true)) {
     case AvcUnit::Outcome::Gone: return notConnected();
     case AvcUnit::Outcome::NoAnswer: return HRESULT_FROM_WIN32(kErrorTimeout);
     case AvcUnit::Outcome::Answered: break;
     }
+    if (seek)
+        forgetFrameTimecode();
+    // The caller's own operands come back with the deck's response code.
+    if (seek && answer.size() >= 8)
+        std::copy(command + 4, command + 7, answer.begin() + 4);
     std::memcpy(command, answer.data(), std::min(answer.size(), static_cast<std::size_t>(length)));
     switch (answer[0]) {
     case kAvcAccepted:
@@ -318,6 +339,12 @@ HRESULT Ieee1394Device::rawCommand(BYTE* command, LONG length)
     case kAvcNotImplemented: return HRESULT_FROM_WIN32(kErrorNotSupported);
     default: return E_FAIL;
     }
+}
+
+void Ieee1394Device::forgetFrameTimecode()
+{
+    std::lock_guard<std::mutex> lock(timecodeMutex_);
+    frameTimecode_ = -1;
 }
 
 void Ieee1394Device::noteFrameTimecode(std::int64_t bcd)

@@ -117,6 +117,8 @@ private:
     HRESULT command(std::initializer_list<std::uint8_t> bytes, std::vector<std::uint8_t>* answer,
                     std::chrono::milliseconds deadline = std::chrono::seconds(2));
     void noteFrameTimecode(std::int64_t bcd);
+    // The tape was told to move: the last frame's time code is no longer where it is.
+    void forgetFrameTimecode();
     // The system the CIP headers of the deck's stream name; None when nothing came.
     dif::System listenForSystem();
 

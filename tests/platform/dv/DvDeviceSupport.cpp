@@ -1,6 +1,7 @@
 #include "DvDeviceSupport.h"
 
 #include "platform/dshow/StreamingThread.h"
+#include "platform/dv/DvDeviceFilter.h"
 #include "platform/dv/VirtualCamcorder.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,12 @@ std::string writeTape(const std::string& path, const TapeDescription& desc)
         info.recorded = dif::addSeconds(start, i / fps);
         info.audio.samples = dif::minSamplesPerFrame(desc.system, 48000);
         EXPECT_TRUE(dif::writeFrameInfo(frame.data(), size, info));
+        // The video blocks' IDs, as a camcorder records them: a receiver on
+        // the bus finds each block's place in the frame by them.
+        for (int seq = 0; seq < dif::sequencesPerFrame(desc.system); ++seq)
+            for (int b = 0; b < dif::blocksOfSection(dif::Section::Video); ++b)
+                dif::writeBlockId(frame.data() + dif::blockOffset(desc.system, seq, dif::Section::Video, b),
+                                  {dif::Section::Video, seq, b, false, 0xF});
         if (desc.longPlay) {
             // Mark every VAUX source pack as the SDL signal (STYPE 00001).
             for (int seq = 0; seq < dif::sequencesPerFrame(desc.system); ++seq)
@@ -393,6 +400,12 @@ std::vector<std::pair<LONG, LONG_PTR>> Rig::drainEvents()
         events->FreeEventParams(code, p1, p2);
     }
     return got;
+}
+
+std::int64_t Rig::droppedFor(th::dv::DropReason why)
+{
+    // The interface is the device pin's own.
+    return static_cast<th::dv::DvOutputPin*>(dropped.Get())->droppedFor(why);
 }
 
 int runTool(const std::string& program, const std::vector<std::string>& args, const std::string& outFile,

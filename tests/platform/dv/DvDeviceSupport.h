@@ -7,6 +7,7 @@
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dv/DifFrame.h"
+#include "platform/dv/DvSource.h"
 
 #include <atomic>
 #include <chrono>
@@ -133,6 +134,8 @@ struct Rig {
     HRESULT seekTrack(std::uint32_t track, BYTE* answer = nullptr, bool wait = true);
     // Events of the graph's queue, drained.
     std::vector<std::pair<LONG, LONG_PTR>> drainEvents();
+    // The pin's count of the frames dropped for `why`.
+    std::int64_t droppedFor(th::dv::DropReason why);
 };
 
 // The camcorder's filter bound from the first moniker of the video-input

@@ -68,6 +68,8 @@ HRESULT seek(dv::Ieee1394Device& device, const dif::Timecode& tc, BYTE* answer)
 
 } // namespace
 
+// (What the deck does through the device filter, as the virtual camcorder
+// does it, is in DvDeviceTest.cpp; here is what the bus shows of it.)
 TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndLeavesTheSearchToIt)
 {
     ASSERT_TRUE(onSimulatedBus());
@@ -78,19 +80,13 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndLeavesTheSearchToIt)
     auto deck = openDeck();
     ASSERT_TRUE(deck);
     EXPECT_EQ(deck->system(), kPal);
-    LONG signal = 0;
-    EXPECT_EQ(deck->inputSignal(&signal), S_OK);
-    EXPECT_EQ(signal, ED_TRANSBASIC_SIGNAL_625_50_SD);
-
-    LONG mode = 0;
-    ASSERT_EQ(deck->getMode(&mode), S_OK);
-    EXPECT_EQ(mode, ED_MODE_STOP);
 
     // A search of seconds: the call returns once the deck has taken it
     // (INTERIM), the deck can be asked meanwhile, and its end is read back.
     auto* head = simulation<long long()>("thsim1394_head");
     simulation<void(double)>("thsim1394_wind")(0.02);
     BYTE answer = 0;
+    LONG mode = 0;
     EXPECT_EQ(seek(*deck, {0, 0, 3, 0}, &answer), S_OK);
     EXPECT_EQ(answer, 0x0F);
     EXPECT_EQ(simulation<int()>("thsim1394_searching")(), 1) << "the call waited for the search";
@@ -103,20 +99,6 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndLeavesTheSearchToIt)
     ASSERT_EQ(deck->timecode(&tc), S_OK);
     EXPECT_EQ(tc, 0x00000300u);
 
-    ASSERT_EQ(deck->putMode(ED_MODE_PLAY), S_OK);
-    ASSERT_EQ(deck->getMode(&mode), S_OK);
-    EXPECT_EQ(mode, ED_MODE_PLAY);
-    const auto until = std::chrono::steady_clock::now() + 60s;
-    while (deck->timecode(&tc) == S_OK && tc <= 0x00000305u && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_GT(tc, 0x00000305u);
-    ASSERT_EQ(deck->putMode(ED_MODE_FREEZE), S_OK);
-    ASSERT_EQ(deck->getMode(&mode), S_OK);
-    EXPECT_EQ(mode, ED_MODE_FREEZE);
-    ASSERT_EQ(deck->putMode(ED_MODE_REW), S_OK);
-    ASSERT_EQ(deck->getMode(&mode), S_OK);
-    EXPECT_EQ(mode, ED_MODE_REW);
-
     // A search beyond the recording ends at its end, a transport command ends one early.
     EXPECT_EQ(seek(*deck, {0, 1, 0, 0}, &answer), S_OK);
     EXPECT_TRUE(test::waitUntil([&] { return simulation<int()>("thsim1394_searching")() == 0; }, 60s));
@@ -124,8 +106,6 @@ TEST(Ieee1394Device, DrivesTheDeckWithAvcCommandsAndLeavesTheSearchToIt)
     EXPECT_EQ(seek(*deck, {0, 0, 1, 0}, &answer), S_OK);
     ASSERT_EQ(deck->putMode(ED_MODE_STOP), S_OK);
     EXPECT_EQ(simulation<int()>("thsim1394_searching")(), 0);
-    // Nothing is ever recorded on the user's tape.
-    EXPECT_TRUE(FAILED(deck->putMode(ED_MODE_RECORD)));
 
     // An NTSC tape in a deck that answers OUTPUT SIGNAL MODE at the unit, or
     // nowhere (its stream tells then).
@@ -221,32 +201,6 @@ TEST(Ieee1394Device, EveryFrameKeepsItsPlaceThroughLossOverrunBusResetAndASlowRe
     EXPECT_GT(frames.rbegin()->first, resetSlot + 40);
     EXPECT_EQ(stream->reconnections(), 1);
     EXPECT_EQ(simulation<int()>("thsim1394_connections")(), 1);
-}
-
-TEST(Ieee1394Device, InCameraModeItIsACameraThatSendsWithoutATransport)
-{
-    ASSERT_TRUE(onSimulatedBus());
-    simulation<void(int)>("thsim1394_camera_mode")(1);
-    const auto found = dv::findFireWireCamcorders();
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].kind, dv::DeviceKind::Camera);
-    std::string error;
-    auto camera = dv::Ieee1394Device::open(found[0], &error);
-    ASSERT_TRUE(camera) << error;
-    LONG type = 0;
-    ASSERT_EQ(camera->deviceType(&type), S_OK);
-    EXPECT_EQ(type, ED_DEVTYPE_CAMERA);
-    EXPECT_EQ(camera->putMode(ED_MODE_PLAY), HRESULT_FROM_WIN32(dv::kErrorNotSupported));
-    DWORD tc = 0;
-    EXPECT_TRUE(FAILED(camera->timecode(&tc)));
-    auto stream = camera->openStream(&error);
-    ASSERT_TRUE(stream) << error;
-    std::vector<std::uint8_t> buffer(camera->frameSize());
-    int frames = 0;
-    const auto until = std::chrono::steady_clock::now() + 60s;
-    while (frames < 10 && std::chrono::steady_clock::now() < until)
-        frames += stream->next(buffer, 200ms).kind == dv::Ieee1394Stream::Result::Frame;
-    EXPECT_EQ(frames, 10);
 }
 
 TEST(FireWireDiagnosis, TellsWhatIsMissingFromTheKernelsView)
