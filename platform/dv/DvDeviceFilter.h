@@ -19,10 +19,12 @@
 // delivers nothing (it is a live source: GetState answers VFW_S_CANT_CUE).
 // The pin keeps a pool of kDeviceBuffers samples and never waits for one at
 // real time: a frame without a buffer is dropped; faster than real time the
-// tape waits, and the pin with it until downstream gives a sample back. A frame is counted as delivered before it is passed on, so a
-// grabber that reads the counts sees the frame in its hands counted. A
-// sample that downstream refuses (a failure code) ends the run: it is counted
-// as dropped and the end of the stream is sent.
+// tape waits, and the pin with it until downstream gives a sample back. Drops
+// are counted by reason as well (droppedFor). A frame is counted as delivered
+// before it is passed on, so a grabber that reads the counts sees the frame in
+// its hands counted. A sample that downstream refuses (a failure code) ends
+// the run: like the drops just before it, it lies after the last frame taken
+// and is not counted; the end of the stream is sent.
 //
 // Stopping. Stop and Pause end the thread and return once it has left the
 // filter or is parked in a grabber callback (see StreamingThread.h); the thread

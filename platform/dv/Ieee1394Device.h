@@ -5,14 +5,16 @@
 // Transport. Every mode is sent as an explicit AV/C PLAY or WIND control
 // command whose answer is read (ACCEPTED: done; REJECTED, NOT IMPLEMENTED or
 // no answer: the call fails and says which); the mode is read back from the
-// deck with TRANSPORT STATE. Raw commands go to the deck as they are given,
-// and the call returns once the deck has taken the command (INTERIM or
-// ACCEPTED), as the virtual camcorder does: a search goes on in the deck,
-// its end is read back from the deck's state and time code, and any other
-// transport command ends it. A REJECTED answer gives ERROR_REQUEST_ABORTED
-// (1235). No AV/C transaction is held for longer than the deck takes to answer.
-// Time code: from the frames while the stream runs, otherwise asked with the
-// TIME CODE status command.
+// deck with TRANSPORT STATE. Raw commands go to the deck as they are given
+// (a 525/60 absolute track number seek with the number of its frame on the
+// tape, where the engine's counts time-code labels), and the call returns
+// once the deck has taken the command (INTERIM or ACCEPTED), as the virtual
+// camcorder does: a search goes on in the deck, its end is read back from
+// the deck's state and time code, and any other transport command ends it.
+// A REJECTED answer gives ERROR_REQUEST_ABORTED (1235). No AV/C transaction
+// is held for longer than the deck takes to answer. Time code: from the
+// frames while the stream runs and the tape was not told to move since,
+// otherwise asked with the TIME CODE status command.
 //
 // Television system. OUTPUT SIGNAL MODE is a command of the tape subunit, and
 // decks answer it there, at the unit, or nowhere: it is asked at the subunit,
