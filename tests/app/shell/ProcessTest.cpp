@@ -64,9 +64,7 @@ TEST(SingleInstanceTest, SecondStartOfTheProgramBringsTheFirstToTheFrontAndEnds)
     ASSERT_TRUE(first.waitForLine("listening"));
 
     std::string out;
-    const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(th::test::runProgram(tharvest(), {}, &out), 0) << out;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
     EXPECT_TRUE(first.waitForLine("activated"));
     // It made no window: nothing of the window's start-up ran.
     EXPECT_EQ(out.find("Preferences"), std::string::npos);
