@@ -5,7 +5,7 @@
 #include "app/Main.h"
 #include "platform/win/Shutdown.h"
 #include "project/Project.h"
-#include "tests/support/TestUtil.h"
+#include "support/TestUtil.h"
 
 #include <QAction>
 #include <QFile>
