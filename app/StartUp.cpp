@@ -1,7 +1,7 @@
 #include "app/StartUp.h"
 
 #include "app/Dialogs.h"
-#include "avi_writer/TlmFileSink.h"
+#include "platform/dshow/TlmFileSink.h"
 #include "platform/registry/Registry.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/TRegistry.h"

@@ -13,7 +13,7 @@
 // tests). Every operation takes the writer lock, which is re-entrant and is
 // the filter's own lock. No Qt.
 
-#include "platform/com/WinTypes.h"
+#include "platform/base/WinTypes.h"
 #include "platform/riff/RiffFile.h"
 
 #include <cstdint>

@@ -7,7 +7,7 @@
 // IFileWriteStatus, which tells the first failure to write of a run. No Qt.
 
 #include "avi_writer/AviWriterCore.h"
-#include "avi_writer/TlmFileSink.h"
+#include "platform/dshow/TlmFileSink.h"
 
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/Registration.h"

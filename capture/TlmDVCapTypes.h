@@ -4,7 +4,7 @@
 // them. Ordinal values count from 0 in the order listed. An event is called
 // only when it is assigned.
 
-#include "platform/com/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 #include <QString>
 

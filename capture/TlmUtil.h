@@ -4,7 +4,7 @@
 // the HRESULT check, two COM helpers, ETlmTHInfo and the scene event. All of it
 // is stateless and may be called on any thread.
 
-#include "avi_writer/TlmFileSink.h" // ITlmFileSinkFilter, declared once for the plugin and its users
+#include "platform/dshow/TlmFileSink.h" // ITlmFileSinkFilter, declared once for the plugin and its users
 #include "capture/TlmDVCapTypes.h"
 #include "platform/com/Com.h"
 #include "platform/dshow/ExtInterfaces.h"

@@ -5,7 +5,7 @@
 // wants it. The chunk writer works on any Sink: a memory block (a header that
 // is assembled first and written in one go) or a File (RiffFile.h). No Qt.
 
-#include "platform/com/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 #include <cstddef>
 #include <cstdint>

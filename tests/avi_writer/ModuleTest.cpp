@@ -1,6 +1,6 @@
 // thmux.ax as a module: its entry points, its class factory and unloading,
 // and its registration (through regsvr, the filter mapper and the registry).
-#include "avi_writer/TlmFileSink.h"
+#include "platform/dshow/TlmFileSink.h"
 
 #include "platform/dshow/ExtInterfaces.h"
 #ifdef THMUX_TEST_REGSVR

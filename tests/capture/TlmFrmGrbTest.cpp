@@ -5,7 +5,7 @@
 // real; a thin wrapper counts the calls and can falsify single answers.
 #include "capture/TlmFrmGrb.h"
 
-#include "avi_writer/TlmFileSink.h"
+#include "platform/dshow/TlmFileSink.h"
 #include "capture/TlmUtil.h"
 #include "platform/dshow/DShow.h"
 #include "platform/rtl/SysUtils.h"

@@ -4,10 +4,9 @@
 // shown the way the wizard does it.
 #include "EngineRun.h"
 
-#include "app/Dialogs.h"
-#include "app/Main.h"
 #include "app/TlmScnLV.h"
 #include "platform/dv/VirtualCamcorder.h"
+#include "support/WizardFixture.h"
 
 #include <QAction>
 #include <QFile>
@@ -51,25 +50,26 @@ inline void Pause(int ms)
     th::test::waitUntil([] { return false; }, std::chrono::milliseconds(ms));
 }
 
-class CaptureFixture : public ::testing::Test {
+class CaptureFixture : public wizard_test::WizardFixture {
 protected:
     // A handler's exception ends in a message dialog; the test fails on it
-    // instead of waiting for an answer.
+    // instead of waiting for an answer. `messages` holds the texts (the
+    // object name of any other dialog) that a test has not taken yet.
     void SetUp() override
     {
-        SetModalHook([this](QDialog& d) {
-            auto* box = qobject_cast<QMessageBox*>(&d);
-            messages << (box ? box->text() : d.objectName());
+        WizardFixture::SetUp();
+        dialogs = std::make_unique<wizard_test::DialogRecorder>(mrOk);
+        dialogs->onMessage = [this] { messages << dialogs->messages.back().text; };
+        dialogs->other = [this](QDialog& d) {
+            messages << d.objectName();
             return int(mrOk);
-        });
+        };
     }
     void TearDown() override
     {
         EXPECT_TRUE(messages.isEmpty()) << messages.join("\n").toStdString();
-        SetModalHook({});
-        if (form && form->FCapturing)
-            form->StopCapture(false);
-        form.reset();
+        dialogs.reset();
+        WizardFixture::TearDown();
         th::dv::removeCamcorder();
     }
 
@@ -89,8 +89,8 @@ protected:
     // without preview into one file.
     void Window(TTapeOption Option)
     {
-        form = std::make_unique<TMainForm>();
-        auto project = TTHProject::CreateNew(projects.qpath() + "/", QStringLiteral("Tape"));
+        makeForm();
+        auto project = TTHProject::CreateNew(projects + "/", QStringLiteral("Tape"));
         project->SetCaptureJob(true);
         project->SetTapeOption(Option);
         project->SetFileType(1);
@@ -147,10 +147,10 @@ protected:
 
     QString Status() const { return form->CaptureStatusText->text(); }
 
+    std::unique_ptr<wizard_test::DialogRecorder> dialogs;
     QStringList messages;
-    th::test::TempDir tapes, projects;
+    th::test::TempDir tapes;
     std::string tape;
-    std::unique_ptr<TMainForm> form;
 };
 
 } // namespace capturetest

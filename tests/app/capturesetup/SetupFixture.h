@@ -1,15 +1,10 @@
 #pragma once
 // A main window with an open project, for the tests of the Capture Setup and
 // Begin Work pages; the project lives in the test's own temporary folder.
-#include "app/Dialogs.h"
-#include "app/Main.h"
-
-#include "support/TestUtil.h"
+#include "support/WizardFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -17,44 +12,21 @@
 #include <QStackedWidget>
 #include <QTimer>
 
-#include <gtest/gtest.h>
+#include <string>
 
-#include <memory>
-#include <ostream>
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString& S, std::ostream* Os)
-{
-    *Os << '"' << S.toStdString() << '"';
-}
-
-class SetupFixture : public ::testing::Test {
+class SetupFixture : public wizard_test::WizardFixture {
 protected:
     void SetUp() override
     {
-        // Qt's file dialogs keep their last folder in the user's settings,
-        // which would carry one test's folders into every later dialog of
-        // every program; this process keeps its own, in its own TMPDIR.
-        static const bool ownSettings = [] {
-            return qputenv("XDG_CONFIG_HOME", QFile::encodeName(QDir::tempPath() + "/config"));
-        }();
-        (void)ownSettings;
-        form = std::make_unique<TMainForm>();
+        WizardFixture::SetUp();
+        makeForm();
     }
-
-    void TearDown() override
-    {
-        SetModalHook({});
-        form.reset();
-    }
-
-    QString ProjectsPath() const { return dir.qpath() + "/Projects/"; }
 
     TTHProject& NewProject(const QString& Name = QStringLiteral("Tape"))
     {
-        form->FProject = TTHProject::CreateNew(ProjectsPath(), Name);
-        form->FProject->CaptureJob = true;
-        return *form->FProject;
+        TTHProject& p = newProject(Name);
+        p.CaptureJob = true;
+        return p;
     }
 
     // What the wizard does on its way to the page.
@@ -63,14 +35,6 @@ protected:
         form->PageControl->setCurrentWidget(form->CaptureSetupTab);
         form->EnterCaptureSetupPage();
         form->CaptureSetupTabShow();
-    }
-
-    template <class T>
-    T* Find(const char* Name) const
-    {
-        T* w = form->findChild<T*>(QLatin1String(Name));
-        EXPECT_NE(w, nullptr) << Name;
-        return w;
     }
 
     // The range choice shown selected, by its tape option; -1 for none.
@@ -108,8 +72,6 @@ protected:
         form->CapToFSpin->setValue(To.Frames);
     }
 
-    th::test::TempDir dir;
-    std::unique_ptr<TMainForm> form;
 };
 
 inline std::string Text(const TTimecode& T)

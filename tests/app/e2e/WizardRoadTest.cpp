@@ -1,14 +1,12 @@
 // The road of one capture through the real window, as a user walks it: type
 // a project name, keep the capture job, pick the tape range and the files,
 // start the work, let the capture end by itself and read the report.
-#include "app/Dialogs.h"
-#include "app/Main.h"
 #include "app/TlmScnLV.h"
 
 #include "capture/EngineRun.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/TRegistry.h"
-#include "support/TestUtil.h"
+#include "support/WizardFixture.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -37,28 +35,31 @@ namespace {
 
 const QString kProgramKey = QStringLiteral("\\Software\\Tolmar\\TapeHarvest");
 
-class WizardRoad : public ::testing::Test {
+class WizardRoad : public wizard_test::WizardFixture {
 protected:
     void SetUp() override
     {
+        WizardFixture::SetUp();
         std::string out;
         ASSERT_TRUE(e2e::RegisterWriter(&out)) << out;
         tape = dir.file("tape.dv");
         ASSERT_TRUE(e2e::MakeTape(tape, e2e::FiveScenes(), &out)) << out;
-        projects = dir.qpath() + QStringLiteral("/Projects");
-        ASSERT_TRUE(ForceDirectories(projects));
         TRegIniFile(kProgramKey).WriteString(QStringLiteral("Projects"), QStringLiteral("ProjectsPath"), projects);
         // Every question the wizard asks on this road is a fault: record it and say no.
-        SetModalHook([this](QDialog& d) {
-            auto* box = qobject_cast<QMessageBox*>(&d);
-            asked << d.objectName() + QStringLiteral(": ") + (box ? box->text() : d.windowTitle());
+        dialogs = std::make_unique<wizard_test::DialogRecorder>(mrCancel);
+        dialogs->onMessage = [this] {
+            asked << dialogs->messages.back().name + QStringLiteral(": ") + dialogs->messages.back().text;
+        };
+        dialogs->other = [this](QDialog& d) {
+            asked << d.objectName() + QStringLiteral(": ") + d.windowTitle();
             return int(mrCancel);
-        });
+        };
     }
 
     void TearDown() override
     {
-        SetModalHook({});
+        dialogs.reset();
+        WizardFixture::TearDown();
         th::dv::removeCamcorder();
     }
 
@@ -67,8 +68,7 @@ protected:
     // Walks from Select Project to the Capture page with the given choices.
     void WalkToCapture(const QString& name, const char* range, bool multipleFiles)
     {
-        form = std::make_unique<TMainForm>();
-        form->FormCreate();
+        makeForm().FormCreate();
         form->show();
         ASSERT_EQ(form->ActivePage(), form->ProjectsTab);
         auto* edit = form->findChild<QLineEdit*>(QStringLiteral("NewProjectEdit"));
@@ -99,11 +99,9 @@ protected:
         return th::test::waitUntil([this] { return form->ActivePage() == form->FinishTab; }, timeout);
     }
 
-    th::test::TempDir dir;
+    std::unique_ptr<wizard_test::DialogRecorder> dialogs;
     std::string tape;
-    QString projects;
     QStringList asked;
-    std::unique_ptr<TMainForm> form;
 };
 
 } // namespace

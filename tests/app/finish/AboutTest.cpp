@@ -3,7 +3,7 @@
 // files, and the dialog itself.
 #include "app/About.h"
 #include "app/Dialogs.h"
-#include "tests/support/TestUtil.h"
+#include "support/TestUtil.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

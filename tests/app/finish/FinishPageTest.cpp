@@ -1,11 +1,8 @@
 // The Finish page: the report, the one-minute countdown and the shutdown it
 // ends in. The countdown is driven tick by tick; the machine is asked through
 // a recording backend, never for real.
-#include "app/Dialogs.h"
-#include "app/Main.h"
 #include "platform/win/Shutdown.h"
-#include "project/Project.h"
-#include "tests/support/TestUtil.h"
+#include "support/WizardFixture.h"
 
 #include <QAction>
 #include <QFile>
@@ -65,17 +62,20 @@ private:
     QString& fileName;
 };
 
-class FinishPage : public ::testing::Test {
+class FinishPage : public wizard_test::WizardFixture {
 protected:
     void SetUp() override
     {
+        WizardFixture::SetUp();
         th::win::SetShutdownBackend(std::make_unique<RecordingBackend>(log));
         // Any question the shell or the project list asks is answered No.
-        SetModalHook([this](QDialog&) -> int {
+        dialogs = std::make_unique<wizard_test::DialogRecorder>(mrNo);
+        dialogs->onMessage = [this] { log << QStringLiteral("dialog"); };
+        dialogs->other = [this](QDialog&) -> int {
             log << QStringLiteral("dialog");
             return mrNo;
-        });
-        form = std::make_unique<TMainForm>();
+        };
+        makeForm();
         // The tests tick by hand; the running timer only shows that it is
         // armed, and a real tick while events are processed would count twice.
         form->ShutDownTimer->blockSignals(true);
@@ -83,10 +83,12 @@ protected:
         form->installEventFilter(watcher.get());
     }
 
+    // The window goes while its questions are still answered.
     void TearDown() override
     {
         form.reset();
-        SetModalHook({});
+        dialogs.reset();
+        WizardFixture::TearDown();
         th::win::SetShutdownBackend(nullptr);
     }
 
@@ -115,10 +117,9 @@ protected:
             form->ShutDownTimerTimer();
     }
 
-    th::test::TempDir dir;
     QStringList log;
     QString savedFile;
-    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<wizard_test::DialogRecorder> dialogs;
     std::unique_ptr<CloseWatcher> watcher;
 };
 

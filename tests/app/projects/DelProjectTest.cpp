@@ -232,7 +232,7 @@ TEST_F(DeleteProject, AnUnreadableProjectKeepsTheDialogOpenAndTheListAsItWas)
     const QString file = projects + QStringLiteral("/Broken/Broken.thp");
     writeFile(file, "<project>");
     writeEntry(QStringLiteral("Project1"), QStringLiteral("Broken"), file);
-    DialogAnswers answers;
+    DialogRecorder answers{mrCancel};
     answers.answer = mrOk;
     answers.install();
 

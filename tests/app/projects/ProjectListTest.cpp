@@ -77,22 +77,22 @@ TEST_F(ProjectList, AnEntryOfTheWrongTypeIsSkippedKeptAndToldOnceAndBlocksNoRegi
         ASSERT_TRUE(reg.OpenKey(kListKey + QStringLiteral("\\Project2"), true));
         reg.WriteInteger(QStringLiteral("FileName"), 7);
     }
-    DialogAnswers answers;
+    DialogRecorder answers{mrCancel};
     answers.answer = mrOk;
     answers.install();
 
     form->RefreshProjectList();
     EXPECT_EQ(listedNames(), QStringList{QStringLiteral("Alpha")});
-    ASSERT_EQ(answers.messages.size(), 1);
-    EXPECT_TRUE(answers.messages[0].contains(QStringLiteral("Project2"))) << answers.messages[0].toStdString();
-    EXPECT_TRUE(answers.messages[0].contains(QStringLiteral("FileName"))) << answers.messages[0].toStdString();
+    ASSERT_EQ(answers.texts().size(), 1);
+    EXPECT_TRUE(answers.texts()[0].contains(QStringLiteral("Project2"))) << answers.texts()[0].toStdString();
+    EXPECT_TRUE(answers.texts()[0].contains(QStringLiteral("FileName"))) << answers.texts()[0].toStdString();
 
     // Registering, as entering the Capture page does, goes on past it and
     // the entry is not told again.
     const QString beta = makeProject(QStringLiteral("Beta"));
     form->RegisterProjectFile(beta);
     form->RefreshProjectList();
-    EXPECT_EQ(answers.messages.size(), 1);
+    EXPECT_EQ(answers.texts().size(), 1);
     EXPECT_EQ(listedNames(), (QStringList{QStringLiteral("Alpha"), QStringLiteral("Beta")}));
     EXPECT_EQ(entryKeys(), (QStringList{QStringLiteral("Project1"), QStringLiteral("Project2"), QStringLiteral("Project3")}));
     TRegistry reg;
@@ -113,7 +113,7 @@ TEST_F(ProjectList, BrowsingRegistersThePickedFileAndStartsInTheProjectsFolderOn
     const QString file = makeProject(QStringLiteral("Picked"));
     QStringList startedIn;
     QString pick = file;
-    DialogAnswers answers;
+    DialogRecorder answers{mrCancel};
     answers.other = [&](QDialog& d) -> int {
         auto& dialog = dynamic_cast<QFileDialog&>(d);
         startedIn << QDir(dialog.directory()).absolutePath();

@@ -3,11 +3,8 @@
 // the registry's project list read and written directly, and dialogs
 // answered through the modal hook.
 #include "app/DelProject.h"
-#include "app/Dialogs.h"
-#include "app/Main.h"
 #include "platform/rtl/TRegistry.h"
-#include "project/Project.h"
-#include "support/TestUtil.h"
+#include "support/WizardFixture.h"
 
 #include <QAction>
 #include <QDir>
@@ -21,19 +18,9 @@
 #include <QRadioButton>
 #include <QTreeWidget>
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <ostream>
-#include <memory>
-
-// Readable failures.
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace projects_test {
+
+using wizard_test::DialogRecorder;
 
 inline const QString kListKey = QStringLiteral("\\Software\\Tolmar\\TapeHarvest\\Projects");
 
@@ -73,41 +60,12 @@ inline QString entryValue(const QString& key, const QString& value)
     return reg.ReadString(value);
 }
 
-// The texts of the message dialogs shown, each answered with Answer; other
-// dialogs go to Other (rejected without one).
-struct DialogAnswers {
-    QStringList messages;
-    int answer = mrCancel;
-    std::function<int(QDialog&)> other;
-    int otherDialogs = 0;
-
-    void install()
-    {
-        SetModalHook([this](QDialog& d) -> int {
-            if (auto* box = qobject_cast<QMessageBox*>(&d)) {
-                messages << box->text();
-                return answer;
-            }
-            ++otherDialogs;
-            return other ? other(d) : int(QDialog::Rejected);
-        });
-    }
-};
-
-class ProjectsTest : public ::testing::Test {
+class ProjectsTest : public wizard_test::WizardFixture {
 protected:
     void SetUp() override
     {
-        projects = dir.qpath() + QStringLiteral("/Projects");
-        ASSERT_TRUE(QDir().mkpath(projects));
-        form = std::make_unique<TMainForm>();
-        form->FProjectsFolder = projects;
-    }
-
-    void TearDown() override
-    {
-        SetModalHook({});
-        form.reset();
+        WizardFixture::SetUp();
+        makeForm().FProjectsFolder = projects;
     }
 
     // A saved project in the projects folder, with captured files of the
@@ -147,9 +105,6 @@ protected:
         return items.isEmpty() ? QString() : items.first()->text(1);
     }
 
-    th::test::TempDir dir;
-    QString projects;
-    std::unique_ptr<TMainForm> form;
 };
 
 } // namespace projects_test

@@ -68,7 +68,7 @@ protected:
         EXPECT_TRUE(form->AddProject->isEnabled());
     }
 
-    DialogAnswers answers;
+    DialogRecorder answers{mrCancel};
 };
 
 } // namespace
@@ -81,14 +81,14 @@ TEST_F(ProjectsPage, LeavingTheNewChoiceForAChangedNewProjectAsksAndCancelKeepsI
 
     answers.answer = mrCancel;
     form->OpenProjectRadio->click();
-    EXPECT_EQ(answers.messages, QStringList{QStringLiteral("Do you wish to save project Fresh?")});
+    EXPECT_EQ(answers.texts(), QStringList{QStringLiteral("Do you wish to save project Fresh?")});
     EXPECT_EQ(form->FProject.get(), project);
     expectNewChoiceState();
 
     // No: dropped, nothing written.
     answers.answer = mrNo;
     form->OpenProjectRadio->click();
-    EXPECT_EQ(answers.messages.size(), 2);
+    EXPECT_EQ(answers.texts().size(), 2);
     EXPECT_EQ(form->FProject, nullptr);
     expectOpenChoiceState();
     EXPECT_FALSE(QFileInfo::exists(projects + QStringLiteral("/Fresh")));
@@ -103,7 +103,7 @@ TEST_F(ProjectsPage, YesToTheSaveQuestionWritesAndListsTheProject)
 
     answers.answer = mrYes;
     form->OpenProjectRadio->click();
-    EXPECT_EQ(answers.messages.size(), 1);
+    EXPECT_EQ(answers.texts().size(), 1);
     EXPECT_EQ(form->FProject, nullptr);
     EXPECT_TRUE(form->FCaptureFileName.isEmpty());
     const QString file = projects + QStringLiteral("/Kept/Kept.thp");
@@ -119,7 +119,7 @@ TEST_F(ProjectsPage, ANewProjectNeverChangedIsDroppedWithoutAQuestion)
     form->LeaveProjectsPage();
     ASSERT_NE(form->FProject, nullptr);
     EXPECT_TRUE(form->CloseProject());
-    EXPECT_TRUE(answers.messages.isEmpty());
+    EXPECT_TRUE(answers.texts().isEmpty());
     EXPECT_EQ(form->FProject, nullptr);
     EXPECT_FALSE(QFileInfo::exists(projects + QStringLiteral("/Untouched")));
 }
@@ -136,7 +136,7 @@ TEST_F(ProjectsPage, ASavedProjectIsSavedWithoutAQuestionWhenTheOtherChoiceIsTak
     project->SetSplitFiles(split);
 
     form->NewProjectRadio->click();
-    EXPECT_TRUE(answers.messages.isEmpty());
+    EXPECT_TRUE(answers.texts().isEmpty());
     EXPECT_EQ(form->FProject, nullptr);
     expectNewChoiceState();
     // The empty name edit got a default name.
@@ -181,7 +181,7 @@ TEST_F(ProjectsPage, ComingBackWithASavedProjectSelectsItsEntry)
     answers.install();
     form->EnterProjectsPage();
     EXPECT_EQ(form->FProject.get(), project);
-    EXPECT_TRUE(answers.messages.isEmpty());
+    EXPECT_TRUE(answers.texts().isEmpty());
     expectOpenChoiceState();
     EXPECT_EQ(selectedFile(), project->FileName);
     EXPECT_TRUE(form->DelProject->isEnabled());
@@ -272,7 +272,7 @@ TEST_F(ProjectsPage, DeleteClosesTheProjectAlsoWhenTheDialogIsCancelled)
 
     ASSERT_TRUE(form->DelProject->isEnabled());
     form->DelProjectBtn->click();
-    EXPECT_EQ(answers.otherDialogs, 1);
+    EXPECT_EQ(answers.others.size(), 1);
     EXPECT_EQ(shownName, QStringLiteral("Doomed"));
     EXPECT_EQ(shownFile, file);
     EXPECT_EQ(form->FProject, nullptr);

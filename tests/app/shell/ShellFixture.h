@@ -2,11 +2,8 @@
 // What the shell's tests share: a main window with a projects folder of its
 // own, the program key read and written directly, message dialogs recorded
 // and answered, and child processes talked to through pipes.
-#include "app/Dialogs.h"
-#include "app/Main.h"
 #include "platform/rtl/TRegistry.h"
-#include "project/Project.h"
-#include "support/TestUtil.h"
+#include "support/WizardFixture.h"
 
 #include <QAction>
 #include <QDir>
@@ -24,12 +21,10 @@
 #include <string>
 #include <vector>
 
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace shell_test {
+
+using wizard_test::DialogRecorder;
+using wizard_test::Shown;
 
 inline const QString kProgramKey = QStringLiteral("\\Software\\Tolmar\\TapeHarvest");
 
@@ -64,59 +59,24 @@ inline std::string history(const QString& name)
     return s;
 }
 
-// A message dialog as the window showed it.
-struct Shown {
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QString title;
-};
-
-// Records every message dialog and answers it with Answer; other dialogs
-// are recorded by class name and rejected. Removes the hook when it goes.
-class DialogRecorder {
-public:
-    explicit DialogRecorder(int Answer = mrOk) : answer(Answer)
-    {
-        SetModalHook([this](QDialog& d) -> int {
-            if (auto* box = qobject_cast<QMessageBox*>(&d)) {
-                messages.push_back({box->text(), box->icon(), box->windowTitle()});
-                if (onMessage)
-                    onMessage();
-                return answer;
-            }
-            others.push_back(QString::fromLatin1(d.metaObject()->className()));
-            return other ? other(d) : int(QDialog::Rejected);
-        });
-    }
-    ~DialogRecorder() { SetModalHook({}); }
-
-    int answer;
-    std::vector<Shown> messages;
-    QStringList others;
-    std::function<int(QDialog&)> other;
-    std::function<void()> onMessage;
-};
-
 // A main window whose projects folder lies in a folder of its own, so that
 // nothing asks for one and nothing is made in the user's home.
-class WindowTest : public ::testing::Test {
+class WindowTest : public wizard_test::WizardFixture {
 protected:
     void SetUp() override
     {
+        WizardFixture::SetUp();
         home = dir.qpath() + QStringLiteral("/home");
-        projects = dir.qpath() + QStringLiteral("/projects");
         QDir().mkpath(home);
-        QDir().mkpath(projects);
         savedHome = qgetenv("HOME");
         qputenv("HOME", home.toLocal8Bit());
         writeSz(QStringLiteral("Projects"), QStringLiteral("ProjectsPath"), projects);
-        form = std::make_unique<TMainForm>();
+        makeForm();
     }
 
     void TearDown() override
     {
-        SetModalHook({});
-        form.reset();
+        WizardFixture::TearDown();
         qputenv("HOME", savedHome);
     }
 
@@ -124,19 +84,16 @@ protected:
     // for no shutdown.
     TTHProject& openNewProject(const QString& name = QStringLiteral("Holiday"))
     {
-        form->FProject = TTHProject::CreateNew(projects, name);
-        form->FProject->SetShutdown(false);
+        TTHProject& p = newProject(name);
+        p.SetShutdown(false);
         form->UpdateCaption();
-        return *form->FProject;
+        return p;
     }
 
     QWidget* page() const { return form->ActivePage(); }
 
-    th::test::TempDir dir;
     QString home;
-    QString projects;
     QByteArray savedHome;
-    std::unique_ptr<TMainForm> form;
 };
 
 // A child process with its stdin and stdout on pipes.

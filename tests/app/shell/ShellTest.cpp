@@ -8,7 +8,7 @@
 #include "app/HelpRouter.h"
 #include "app/Preferences.h"
 #include "app/StartUp.h"
-#include "avi_writer/TlmFileSink.h"
+#include "platform/dshow/TlmFileSink.h"
 #include "platform/registry/Registry.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/win/ScreenSaver.h"

@@ -7,7 +7,7 @@
 #include "platform/dv/FireWireDiagnosis.h"
 #include "platform/dv/Ieee1394Device.h"
 #include "support/TestUtil.h"
-#include "tests/support/sim1394/Sim1394.h"
+#include "support/sim1394/Sim1394.h"
 
 #include <gtest/gtest.h>
 

@@ -6,15 +6,11 @@ target_link_libraries(th_avimuxtest PUBLIC th_media th_dshow th_dshowbase th_rif
   th_avioracle GTest::gtest)
 
 th_add_gtest(media_avimux_test SOURCES AviMuxTest.cpp LIBS th_avimuxtest LABELS streaming TIMEOUT 300)
-if(TARGET thtape)
-  add_dependencies(media_avimux_test thtape)
-endif()
+add_dependencies(media_avimux_test thtape)
 
 # At the real 1 GiB RIFF limit: writes and reads back a file of 1.1 GB.
 th_add_gtest(media_avimux_long_test SOURCES AviMuxLongTest.cpp LIBS th_avimuxtest LABELS long TIMEOUT 600)
-if(TARGET thtape)
-  add_dependencies(media_avimux_long_test thtape)
-endif()
+add_dependencies(media_avimux_long_test thtape)
 
 # The renderers in graphs under the offscreen platform, without a sound
 # device; with PulseAudio installed, also on a null sink of the test's own.

@@ -1,6 +1,7 @@
 // thtape: the tapes it writes, read back by libavformat's DV demuxer and
-// libavcodec's DV decoder, and by a decoder of the packs written here; its
+// libavcodec's DV decoder, and pack by pack through the DIF parsers; its
 // command line and scene files; its errors.
+#include "platform/dv/DifPacks.h"
 #include "support/TestUtil.h"
 
 #include <QProcess>
@@ -16,9 +17,11 @@ extern "C" {
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,33 +106,23 @@ std::vector<std::string> sceneArgs(const std::vector<SceneDef>& scenes)
     return args;
 }
 
-// Frames counted from 00:00:00:00 (drop-frame for NTSC) and back.
-long long tcToCount(const Format& f, int h, int m, int s, int fr)
+th::dif::System systemOf(const Format& f) { return f.pal ? th::dif::System::Pal625_50 : th::dif::System::Ntsc525_60; }
+
+// A time code as libavformat writes it: ';' before the frames of a drop-frame count.
+std::string tcText(const th::dif::Timecode& tc, bool pal)
 {
-    const long long minutes = h * 60LL + m;
-    if (f.pal)
-        return (minutes * 60 + s) * 25 + fr;
-    return (minutes * 60 + s) * 30 + fr - 2 * (minutes - minutes / 10);
+    char t[48];
+    std::snprintf(t, sizeof t, "%02d:%02d:%02d%c%02d", tc.hours, tc.minutes, tc.seconds, tc.dropFrame && !pal ? ';' : ':',
+                  tc.frames);
+    return t;
 }
 
-std::string countToTc(const Format& f, long long n)
+std::string dateTimeText(const th::dif::RecDateTime& dt)
 {
-    int h, m, s, fr;
-    if (f.pal) {
-        fr = static_cast<int>(n % 25);
-        n /= 25;
-    } else {
-        const long long d = n / 17982, r = n % 17982;
-        n += 18 * d + (r >= 2 ? 2 * ((r - 2) / 1798) : 0);
-        fr = static_cast<int>(n % 30);
-        n /= 30;
-    }
-    s = static_cast<int>(n % 60);
-    m = static_cast<int>(n / 60 % 60);
-    h = static_cast<int>(n / 3600 % 24);
-    char t[48];
-    std::snprintf(t, sizeof t, "%02d:%02d:%02d%c%02d", h, m, s, f.pal ? ':' : ';', fr);
-    return t;
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", dt.date.year, dt.date.month, dt.date.day,
+                  dt.time.hour, dt.time.minute, dt.time.second);
+    return text;
 }
 
 struct Expected {
@@ -138,24 +131,6 @@ struct Expected {
     std::vector<int> sceneOfFrame;
     std::vector<long long> sceneStart;
 };
-
-std::string addSeconds(int y, int mo, int d, int h, int mi, int s, long long plus)
-{
-    std::tm t{};
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = static_cast<int>(s + plus);
-    const time_t when = timegm(&t);
-    std::tm out{};
-    gmtime_r(&when, &out);
-    char text[80];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", out.tm_year + 1900, out.tm_mon + 1, out.tm_mday,
-                  out.tm_hour, out.tm_min, out.tm_sec);
-    return text;
-}
 
 Expected expect(const Format& f, const std::vector<SceneDef>& scenes)
 {
@@ -167,15 +142,16 @@ Expected expect(const Format& f, const std::vector<SceneDef>& scenes)
         if (std::string(s.tc) == "restart") {
             start = 0;
         } else if (std::string(s.tc) != "continue") {
-            int h, m, sec, fr;
-            std::sscanf(s.tc, "%d:%d:%d%*c%d", &h, &m, &sec, &fr);
-            start = tcToCount(f, h, m, sec, fr);
+            th::dif::Timecode tc;
+            std::sscanf(s.tc, "%d:%d:%d%*c%d", &tc.hours, &tc.minutes, &tc.seconds, &tc.frames);
+            start = th::dif::frameCountFromTimecode(systemOf(f), tc);
         }
         e.sceneStart.push_back(frame);
         for (int j = 0; j < s.frames; ++j, ++frame) {
-            e.timecodes.push_back(countToTc(f, start + j));
+            e.timecodes.push_back(tcText(th::dif::timecodeFromFrameCount(systemOf(f), start + j), f.pal));
             const long long elapsed = f.pal ? j / 25 : j * 1001LL / 30000;
-            e.dateTimes.push_back(addSeconds(s.year, s.month, s.day, s.hour, s.minute, s.second, elapsed));
+            const th::dif::RecDateTime recorded{{s.year, s.month, s.day}, {s.hour, s.minute, s.second}};
+            e.dateTimes.push_back(dateTimeText(th::dif::addSeconds(recorded, elapsed)));
             e.sceneOfFrame.push_back(static_cast<int>(k));
         }
         next = start + s.frames;
@@ -183,54 +159,29 @@ Expected expect(const Format& f, const std::vector<SceneDef>& scenes)
     return e;
 }
 
-// --- A decoder of the packs, written here ----------------------------------------------------------
+// --- The packs at the places the capture engine and the demuxer read them ---------------------------
 
-int bcd(std::uint8_t b, int tensMask) { return ((b >> 4) & tensMask) * 10 + (b & 0x0F); }
-
-// Bytes 458-467 as the capture engine reads them.
+// The recording date and time of the VAUX packs at bytes 458-467 (the first
+// VAUX block), where the capture engine reads them; "no pack" when they do
+// not parse.
 std::string engineDateTime(const std::uint8_t* f)
 {
-    const int yy = bcd(f[462], 15);
-    char text[80];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", yy < 25 ? 2000 + yy : 1900 + yy, bcd(f[461], 1),
-                  bcd(f[460], 3), bcd(f[467], 3), bcd(f[466], 7), bcd(f[465], 7));
-    return text;
+    const auto date = th::dif::parseRecDatePack(f + 458);
+    const auto time = th::dif::parseRecTimePack(f + 463);
+    return date && time ? dateTimeText({*date, *time}) : "no pack";
 }
 
 // The time code pack of the first subcode sync block.
 std::string packTimecode(const std::uint8_t* f, bool pal)
 {
-    const std::uint8_t* p = f + 80 + 3 + 3;
-    if (p[0] != 0x13)
-        return "no pack";
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d%c%02d", bcd(p[4], 3), bcd(p[3], 7), bcd(p[2], 7),
-                  (p[1] & 0x40) && !pal ? ';' : ':', bcd(p[1], 3));
-    return text;
+    const auto tc = th::dif::parseTimecodePack(f + 80 + 3 + 3);
+    return tc ? tcText(*tc, pal) : "no pack";
 }
 
-struct AauxFields {
-    bool found = false;
-    bool locked = true;
-    int samples = 0;
-    int frequency = -1;
-    int quantization = -1;
-};
-
 // The AAUX source pack of the first DIF sequence (audio block 3).
-AauxFields aaux(const std::uint8_t* f, bool pal)
+std::optional<th::dif::AauxSource> aaux(const std::uint8_t* f)
 {
-    const std::uint8_t* p = f + 80 * 6 + 80 * 16 * 3 + 3;
-    AauxFields a;
-    if (p[0] != 0x50)
-        return a;
-    a.found = true;
-    a.locked = !(p[1] & 0x80);
-    a.frequency = (p[4] >> 3) & 7;
-    a.quantization = p[4] & 7;
-    const int least[3] = {pal ? 1896 : 1580, pal ? 1742 : 1452, pal ? 1264 : 1053};
-    a.samples = a.frequency < 3 ? least[a.frequency] + (p[1] & 0x3F) : -1;
-    return a;
+    return th::dif::parseAauxSourcePack(f + 80 * 6 + 80 * 16 * 3 + 3);
 }
 
 std::vector<std::vector<std::uint8_t>> rawFrames(const std::string& path, std::size_t size)
@@ -432,12 +383,13 @@ TEST_P(TapeFormat, ReadsBackThroughLibavformatAndThePacks)
         ASSERT_EQ(fr[458], 0x62) << k;
         ASSERT_EQ(fr[463], 0x63) << k;
         ASSERT_EQ(engineDateTime(fr), e.dateTimes[k]) << "frame " << k;
-        const AauxFields a = aaux(fr, f.pal);
-        ASSERT_TRUE(a.found) << k;
-        EXPECT_FALSE(a.locked);
-        EXPECT_EQ(a.frequency, f.twelveBit ? 2 : 0);
-        EXPECT_EQ(a.quantization, f.twelveBit ? 1 : 0);
-        ASSERT_EQ(a.samples, samplesBefore(f, static_cast<long long>(k) + 1) - samplesBefore(f, static_cast<long long>(k)));
+        const auto a = aaux(fr);
+        ASSERT_TRUE(a) << k;
+        EXPECT_EQ(a->system, systemOf(f));
+        EXPECT_FALSE(a->locked);
+        EXPECT_EQ(a->frequencyHz, rateHz(f));
+        EXPECT_EQ(a->quantization, f.twelveBit ? th::dif::Quantization::Nonlinear12 : th::dif::Quantization::Linear16);
+        ASSERT_EQ(a->samples, samplesBefore(f, static_cast<long long>(k) + 1) - samplesBefore(f, static_cast<long long>(k)));
     }
     // Spot checks of the expectations themselves.
     EXPECT_EQ(e.timecodes[10], f.pal ? "00:01:00:05" : "00:01:00;02");
@@ -477,13 +429,16 @@ TEST(Thtape, DemoTapeHasFiveScenesOneRecordedBeforeTheOneBefore)
     int backwards = 0;
     std::time_t last = 0;
     while (in.read(reinterpret_cast<char*>(f.data()), static_cast<std::streamsize>(f.size()))) {
+        const auto date = th::dif::parseRecDatePack(f.data() + 458);
+        const auto time = th::dif::parseRecTimePack(f.data() + 463);
+        ASSERT_TRUE(date && time) << "frame " << frames;
         std::tm t{};
-        t.tm_year = bcd(f[462], 15) + 100;
-        t.tm_mon = bcd(f[461], 1) - 1;
-        t.tm_mday = bcd(f[460], 3);
-        t.tm_hour = bcd(f[467], 3);
-        t.tm_min = bcd(f[466], 7);
-        t.tm_sec = bcd(f[465], 7);
+        t.tm_year = date->year - 1900;
+        t.tm_mon = date->month - 1;
+        t.tm_mday = date->day;
+        t.tm_hour = time->hour;
+        t.tm_min = time->minute;
+        t.tm_sec = time->second;
         const std::time_t now = timegm(&t);
         if (frames == 0 || now < last || now - last > 1) {
             if (frames != 0 && now < last)

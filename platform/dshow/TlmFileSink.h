@@ -1,6 +1,8 @@
 #pragma once
 // What the AVI writer plugin offers its users, without Qt: its class
-// identifier and its private interface for switching files per scene.
+// identifier and its private interface for switching files per scene. It lies
+// here, below both the plugin and the capture engine that drives it, so that
+// neither includes the other.
 
 #include "platform/com/Com.h"
 
