@@ -243,10 +243,9 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
             endFileWithDropped(pin, dropped);
             dropped = 0;
         }
-        // This sample is the first of the new file.
-        CloseFile();
-        FFileName = FNewFileName;
-        OpenFile();
+        // This sample is the first of the new file; the old one is finished
+        // off this thread, so that a slow disk does not hold the stream.
+        SwitchFile(FNewFileName);
     }
     if (!IsFileOpen())
         OpenFile();

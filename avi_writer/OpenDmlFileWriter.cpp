@@ -1,6 +1,11 @@
 #include "avi_writer/OpenDmlFileWriter.h"
 
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <pthread.h>
+#include <thread>
+#include <utility>
 
 using th::riff::FourCC;
 using th::riff::Get32;
@@ -20,14 +25,135 @@ constexpr std::uint32_t kOdmlListSize = 4 + 8 + OpenDmlFileWriter::kExtHeaderSiz
 
 } // namespace
 
+// Finishes the files the writer has moved on from, one after the other, on a
+// thread of its own; it never takes the writer's lock, so that the writer may
+// wait for it holding that lock.
+class OpenDmlFileWriter::FileCloser {
+public:
+    // A file on its way out, with a writer and a lock of its own.
+    struct Closing {
+        explicit Closing(OpenDmlLimits limits) : Writer(Lock, limits) {}
+        StdWriterLock Lock;
+        OpenDmlFileWriter Writer;
+    };
+    // What the files closed since the last Reset left.
+    struct Status {
+        HRESULT Error = S_OK;
+        std::string Text;
+        DWORD RunFailed = 0; // a movie write failed with this code
+        std::int64_t Frames = 0;
+    };
+
+    FileCloser() : thread_([this] { run(); }) {}
+    ~FileCloser()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    void Add(std::unique_ptr<Closing> file)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            files_.push_back(std::move(file));
+        }
+        changed_.notify_all();
+    }
+    // Waits until every file handed in is closed.
+    void Drain()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return files_.empty() && !busy_; });
+    }
+    // Whether a file handed in and not yet closed is named `path`.
+    bool Holds(const std::string& path)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (busy_ && closingName_ == path)
+            return true;
+        for (const auto& f : files_)
+            if (f->Writer.FFileName == path)
+                return true;
+        return false;
+    }
+    bool Failed() const { return failed_.load(std::memory_order_acquire); }
+    Status Get() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return status_;
+    }
+    void Reset()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        status_ = {};
+        failed_ = false;
+    }
+
+private:
+    void run()
+    {
+        pthread_setname_np(pthread_self(), "thmux-close");
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return quit_ || !files_.empty(); });
+            if (files_.empty())
+                return;
+            std::unique_ptr<Closing> file = std::move(files_.front());
+            files_.pop_front();
+            busy_ = true;
+            closingName_ = file->Writer.FFileName;
+            lock.unlock();
+            OpenDmlFileWriter& w = file->Writer;
+            w.CloseFile();
+            Status done{w.FWriteError, w.FWriteErrorText, w.FRunFailed, w.FRunFrames};
+            file.reset(); // the file's queue thread and memory go
+            lock.lock();
+            if (status_.Error == S_OK && FAILED(done.Error)) {
+                status_.Error = done.Error;
+                status_.Text = std::move(done.Text);
+            }
+            if (status_.RunFailed == 0)
+                status_.RunFailed = done.RunFailed;
+            status_.Frames += done.Frames;
+            if (FAILED(status_.Error) || status_.RunFailed != 0)
+                failed_.store(true, std::memory_order_release);
+            busy_ = false;
+            closingName_.clear();
+            changed_.notify_all();
+        }
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Closing>> files_;
+    bool busy_ = false;
+    bool quit_ = false;
+    std::string closingName_;
+    Status status_;
+    std::atomic<bool> failed_{false};
+    std::thread thread_;
+};
+
 OpenDmlFileWriter::OpenDmlFileWriter(WriterLock& lock, OpenDmlLimits limits)
-    : FFilterLock(lock), FLimits(limits)
+    : FFilterLock(lock), FLimits(limits),
+      FBudget(std::make_shared<th::riff::QueueBudget>(th::riff::File::kQueueBytes))
 {
+    newFile();
 }
 
 OpenDmlFileWriter::~OpenDmlFileWriter()
 {
     CloseFile();
+}
+
+void OpenDmlFileWriter::newFile()
+{
+    FFile = std::make_unique<th::riff::File>();
+    FFile->ShareBudget(FBudget);
 }
 
 // --- Sizes ------------------------------------------------------------------------
@@ -77,8 +203,105 @@ std::uint8_t* OpenDmlFileWriter::headerAt(std::size_t chunkPos, std::size_t offs
 
 DWORD OpenDmlFileWriter::OpenFile()
 {
+    return openFile(true);
+}
+
+DWORD OpenDmlFileWriter::SwitchFile(const std::string& name)
+{
     Guard lock(FFilterLock);
-    if (FFile.IsOpen())
+    if (FFile->IsOpen() && name == FFileName) {
+        CloseFile();
+    } else if (FFile->IsOpen()) {
+        auto closing = std::make_unique<FileCloser::Closing>(FLimits);
+        moveFileTo(closing->Writer);
+        if (!FCloser)
+            FCloser = std::make_unique<FileCloser>();
+        FCloser->Add(std::move(closing));
+    }
+    // A file of that name still being closed must be gone before it is made anew.
+    if (FCloser && FCloser->Holds(name))
+        FCloser->Drain();
+    FFileName = name;
+    return openFile(false);
+}
+
+void OpenDmlFileWriter::moveFileTo(OpenDmlFileWriter& to)
+{
+    to.FDVType = FDVType;
+    to.FFrameDuration = FFrameDuration;
+    to.FMicroSecPerFrame = FMicroSecPerFrame;
+    to.FStreamCount = FStreamCount;
+    to.FWidth = FWidth;
+    to.FHeight = FHeight;
+    to.FVideoFccType = FVideoFccType;
+    to.FVideoScale = FVideoScale;
+    to.FVideoRate = FVideoRate;
+    std::memcpy(to.FBitmapInfo, FBitmapInfo, sizeof FBitmapInfo);
+    std::memcpy(to.FDVInfo, FDVInfo, sizeof FDVInfo);
+    std::memcpy(to.FWaveFormat, FWaveFormat, sizeof FWaveFormat);
+    to.FFileName = FFileName;
+    to.FFile = std::move(FFile);
+    newFile();
+    to.FFilePos = std::exchange(FFilePos, 0);
+    to.FFinalizing = std::exchange(FFinalizing, false);
+    to.FVideoFrames = std::exchange(FVideoFrames, 0);
+    to.FAudioSamples = std::exchange(FAudioSamples, 0);
+    to.FAudioIndexSamples = std::exchange(FAudioIndexSamples, 0);
+    to.FRiffs = std::exchange(FRiffs, {});
+    to.FVideoIndex = std::exchange(FVideoIndex, {});
+    to.FAudioIndex = std::exchange(FAudioIndex, {});
+    to.FLoc = std::exchange(FLoc, {});
+    to.FVideoIndexClosed = std::exchange(FVideoIndexClosed, false);
+    to.FAudioIndexClosed = std::exchange(FAudioIndexClosed, false);
+    to.FPatchPos = std::exchange(FPatchPos, 0);
+    to.FFileFailed = std::exchange(FFileFailed, 0);
+    to.FRunFailed = to.FFileFailed;
+    to.FClosing = std::exchange(FClosing, false);
+    to.FIndexedEnd = std::exchange(FIndexedEnd, 0);
+    to.FPendingFlushes = std::exchange(FPendingFlushes, {});
+}
+
+void OpenDmlFileWriter::noteClosedFailure()
+{
+    if (!FCloser || !FCloser->Failed())
+        return;
+    const FileCloser::Status s = FCloser->Get();
+    if (FWriteError == S_OK && FAILED(s.Error)) {
+        FWriteError = s.Error;
+        FWriteErrorText = s.Text;
+    }
+    // The disk lost what an earlier file held: this run writes nothing more.
+    if (s.RunFailed != 0 && FRunFailed == 0) {
+        FRunFailed = s.RunFailed;
+        if (FFile->IsOpen() && !FClosing)
+            FFileFailed = s.RunFailed;
+    }
+}
+
+HRESULT OpenDmlFileWriter::WriteError() const
+{
+    if (FWriteError != S_OK || !FCloser)
+        return FWriteError;
+    return FCloser->Get().Error;
+}
+
+std::string OpenDmlFileWriter::WriteErrorText() const
+{
+    if (FWriteError != S_OK || !FCloser)
+        return FWriteErrorText;
+    return FCloser->Get().Text;
+}
+
+std::int64_t OpenDmlFileWriter::FramesWritten() const
+{
+    return FRunFrames + (FCloser ? FCloser->Get().Frames : 0) + (FFile->IsOpen() ? FVideoFrames : 0);
+}
+
+DWORD OpenDmlFileWriter::openFile(bool waitForHeader)
+{
+    Guard lock(FFilterLock);
+    noteClosedFailure();
+    if (FFile->IsOpen())
         return 0;
     if (FFileName.empty()) {
         if (FWriteError == S_OK) {
@@ -92,16 +315,16 @@ DWORD OpenDmlFileWriter::OpenFile()
         return FRunFailed;
     FFileFailed = 0;
     FIndexedEnd = 0;
-    if (const DWORD r = FFile.Create(FFileName))
+    if (const DWORD r = FFile->Create(FFileName))
         return noteError(r);
     // A first header that cannot be written would leave the movie data where
     // the header belongs: the file is then not opened at all.
     // The first header reaches the disk before the file counts as open.
     DWORD r = AddAVIChunk();
-    if (r == 0)
-        r = FFile.Flush();
+    if (r == 0 && waitForHeader)
+        r = FFile->Flush();
     if (r != 0) {
-        FFile.Close();
+        FFile->Close();
         FRiffs.clear();
         FVideoIndex.clear();
         FAudioIndex.clear();
@@ -223,10 +446,29 @@ DWORD OpenDmlFileWriter::WriteRIFFHeader(int index)
 HRESULT OpenDmlFileWriter::CloseFile()
 {
     Guard lock(FFilterLock);
-    if (!FFile.IsOpen())
+    // The files handed on before this one are finished first, in order.
+    if (FCloser) {
+        FCloser->Drain();
+        noteClosedFailure();
+    }
+    if (!FFile->IsOpen())
         return FWriteError;
     // What is still queued reaches the disk first.
     Flush();
+    if (FFilePos < FRiffs.front().StartPos + FRiffs.front().HeaderSize) {
+        // The first header of a file opened without waiting for it never
+        // reached the disk: without it the file is no AVI file.
+        FFile->Close();
+        std::remove(FFileName.c_str());
+        FRiffs.clear();
+        FVideoIndex.clear();
+        FAudioIndex.clear();
+        FVideoFrames = FAudioSamples = FAudioIndexSamples = 0;
+        FFilePos = 0;
+        FFileFailed = 0;
+        FPendingFlushes.clear();
+        return FWriteError;
+    }
     FClosing = true;
     // After a failed write the disk may have no room for the indexes: the last
     // chunks give theirs up until the indexes fit, so that every chunk left is indexed.
@@ -249,7 +491,7 @@ HRESULT OpenDmlFileWriter::CloseFile()
     FClosing = false;
     FFileFailed = 0;
     FPendingFlushes.clear();
-    if (const DWORD r = FFile.Close())
+    if (const DWORD r = FFile->Close())
         noteError(r);
     return FWriteError;
 }
@@ -257,11 +499,11 @@ HRESULT OpenDmlFileWriter::CloseFile()
 DWORD OpenDmlFileWriter::Flush()
 {
     Guard lock(FFilterLock);
-    if (!FFile.IsOpen())
+    if (!FFile->IsOpen())
         return 0;
-    const DWORD r = FFile.Flush();
+    const DWORD r = FFile->Flush();
     if (r != 0) {
-        takeBackAfter(FFile.Position());
+        takeBackAfter(FFile->Position());
         FFileFailed = FRunFailed = r;
         noteError(r);
     }
@@ -271,6 +513,10 @@ DWORD OpenDmlFileWriter::Flush()
 void OpenDmlFileWriter::ResetWriteStatus()
 {
     Guard lock(FFilterLock);
+    if (FCloser) {
+        FCloser->Drain();
+        FCloser->Reset();
+    }
     FWriteError = S_OK;
     FWriteErrorText.clear();
     FRunFrames = 0;
@@ -279,9 +525,11 @@ void OpenDmlFileWriter::ResetWriteStatus()
 
 DWORD OpenDmlFileWriter::noteError(DWORD code)
 {
+    // A failure in a file being closed came before this one.
+    noteClosedFailure();
     if (code != 0 && FWriteError == S_OK) {
         FWriteError = HRESULT_FROM_WIN32(code);
-        FWriteErrorText = FFile.FirstErrorText();
+        FWriteErrorText = FFile->FirstErrorText();
         if (FWriteErrorText.empty())
             FWriteErrorText = "writing " + FFileName + ": error " + std::to_string(code);
     }
@@ -329,7 +577,7 @@ bool OpenDmlFileWriter::flushIndexesAtClose()
 // The file ends at pos from now on; the RIFFs that began behind it go.
 void OpenDmlFileWriter::cutTo(std::int64_t pos)
 {
-    if (pos >= FFilePos || FFile.CutAt(pos) != 0)
+    if (pos >= FFilePos || FFile->CutAt(pos) != 0)
         return;
     FFilePos = pos;
     while (FRiffs.size() > 1 && FRiffs.back().StartPos >= pos)
@@ -449,12 +697,12 @@ DWORD OpenDmlFileWriter::Write(const void* buffer, std::size_t count, std::size_
 {
     Guard lock(FFilterLock);
     *written = 0;
-    if (!FFile.IsOpen())
+    if (!FFile->IsOpen())
         return static_cast<DWORD>(S_FALSE);
-    const DWORD r = FFinalizing ? FFile.Patch(FPatchPos, buffer, count) : FFile.Append(buffer, count);
+    const DWORD r = FFinalizing ? FFile->Patch(FPatchPos, buffer, count) : FFile->Append(buffer, count);
     if (r != 0) {
-        if (!FFinalizing && FFile.Position() < FFilePos)
-            takeBackAfter(FFile.Position());
+        if (!FFinalizing && FFile->Position() < FFilePos)
+            takeBackAfter(FFile->Position());
         return noteError(r);
     }
     *written = count;
@@ -477,8 +725,9 @@ DWORD OpenDmlFileWriter::WriteRIFF(const void* buffer, std::size_t count)
 DWORD OpenDmlFileWriter::WriteMovie(const void* buffer, std::size_t count)
 {
     Guard lock(FFilterLock);
-    if (!FFile.IsOpen() || FRiffs.empty())
+    if (!FFile->IsOpen() || FRiffs.empty())
         return static_cast<DWORD>(S_FALSE);
+    noteClosedFailure();
     // Behind a failed write the disk is full or gone: what follows would only
     // leave holes in the streams.
     if (FFileFailed != 0 && !FClosing)
@@ -636,7 +885,7 @@ bool OpenDmlFileWriter::flushIndex(std::vector<std::uint8_t>& index, std::size_t
         return false;
     }
     // Until it is on the disk, a write behind may still fail and take it back.
-    std::erase_if(FPendingFlushes, [this](const PendingFlush& f) { return f.End <= FFile.Written(); });
+    std::erase_if(FPendingFlushes, [this](const PendingFlush& f) { return f.End <= FFile->Written(); });
     PendingFlush pending{&index == &FVideoIndex, 0, used, index, FIndexedEnd, FAudioIndexSamples};
     if (WriteMovie(index.data(), index.size()) != 0) {
         // A standard index that did not reach the disk must not be pointed at;

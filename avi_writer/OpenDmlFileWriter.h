@@ -8,6 +8,13 @@
 // when it is closed; nothing else ever goes back in the file. A write that the
 // file's queue reports failed later takes back what the writer had put after it.
 //
+// A file switch does not wait for the disk: the finished file, with its
+// indexes, headers and the cut-back after a failure, goes to a closer thread
+// that finishes the files it is handed in order, while the next file begins
+// at once. The queues of all files share one bound on memory; the first
+// failure of a closed file is the writer's (when nothing failed before it),
+// and closing the writer's file waits for the closer too.
+//
 // The filter derives from this class, so that its pins reach the writer's
 // state and operations directly; the state is public for them (and for the
 // tests). Every operation takes the writer lock, which is re-entrant and is
@@ -17,6 +24,7 @@
 #include "platform/riff/RiffFile.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -93,7 +101,11 @@ public:
     // first cut back chunk by chunk until its indexes fit, so that they cover
     // every chunk left. The write status (S_OK when nothing failed).
     HRESULT CloseFile();
-    bool IsFileOpen() const { return FFile.IsOpen(); }
+    bool IsFileOpen() const { return FFile->IsOpen(); }
+    // Hands the open file (if any) to the closer, names the next one and
+    // opens it without waiting for its first header to reach the disk. The
+    // result of OpenFile.
+    DWORD SwitchFile(const std::string& name);
     // Waits until what was written is on the disk. 0, or the failure of a
     // write behind, after which the file ends (and counts) as the disk's data
     // does and nothing more goes into it.
@@ -162,12 +174,12 @@ public:
     // --- Write status: the first failure since ResetWriteStatus, over files ----------
 
     // HRESULT_FROM_WIN32 of the system's error; S_OK when nothing failed.
-    HRESULT WriteError() const { return FWriteError; }
+    HRESULT WriteError() const;
     // Names the file, the operation and the system's message; empty when none.
-    const std::string& WriteErrorText() const { return FWriteErrorText; }
+    std::string WriteErrorText() const;
     void ResetWriteStatus();
     // The video frames of the files closed since then and of the open one.
-    std::int64_t FramesWritten() const { return FRunFrames + (FFile.IsOpen() ? FVideoFrames : 0); }
+    std::int64_t FramesWritten() const;
 
     // --- Recorded formats (the filter's pins record them) ---------------------------
 
@@ -189,7 +201,7 @@ public:
 
     // --- The open file --------------------------------------------------------------
 
-    th::riff::File FFile;
+    std::unique_ptr<th::riff::File> FFile; // never null
     std::int64_t FFilePos = 0;      // bytes written so far, the offset of the next write
     bool FFinalizing = false;       // CloseFile rewrites headers: writes advance nothing
     std::int64_t FVideoFrames = 0;  // dropped frames included
@@ -222,7 +234,16 @@ private:
         std::int64_t AudioIndexSamples = 0;
     };
 
+    class FileCloser;
+
     std::uint8_t* headerAt(std::size_t chunkPos, std::size_t offsetInData);
+    DWORD openFile(bool waitForHeader);
+    // Moves the open file with everything that describes it to `to`, which
+    // then owns it; this writer has no file open after it.
+    void moveFileTo(OpenDmlFileWriter& to);
+    void newFile();
+    // Takes up a movie write that failed in a file the closer finished.
+    void noteClosedFailure();
     DWORD noteError(DWORD code);
     bool flushIndexesAtClose();
     void cutTo(std::int64_t pos);
@@ -255,4 +276,6 @@ private:
     bool FClosing = false;       // the indexes go out even after a failure
     std::int64_t FIndexedEnd = 0; // end of the last standard index on disk: no cut before it
     std::vector<PendingFlush> FPendingFlushes;
+    std::shared_ptr<th::riff::QueueBudget> FBudget;
+    std::unique_ptr<FileCloser> FCloser; // started at the first switch
 };
