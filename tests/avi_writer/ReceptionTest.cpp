@@ -8,11 +8,14 @@
 #include "avi_writer/AviWriterCore.h"
 #include "platform/dshow/StreamingThread.h"
 #include "platform/riff/Riff.h"
+#include "platform/riff/RiffFile.h"
 #include "support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -31,6 +34,7 @@ struct Core {
     AviPinState video;
     AviAudioPinState audio;
     Core() : w(lock) {}
+    void BeginRun() { w.BeginRun(&video, &audio); }
 };
 
 AM_MEDIA_TYPE VideoType(VIDEOINFOHEADER& vih, REFERENCE_TIME avg, LONG height)
@@ -515,6 +519,47 @@ TEST(AviFileSwitch, AtTheFirstVideoSampleAtOrAfterTheTimeAudioFollowing)
     EXPECT_EQ(b.streams[1].bytes, 7680);
     EXPECT_EQ(cc.streams[0].packets, 2);
     EXPECT_EQ(cc.streams[1].bytes, 2 * 7680);
+
+    // A switch while the disk holds every write does not wait for it; when
+    // the disk then refuses the old file's last frames, that failure is the
+    // writer's first, the run writes nothing more, and both files are whole.
+    ASSERT_EQ(c.w.SetFileName(U16(dir.file("d.tmp")).c_str()), S_OK);
+    c.BeginRun();
+    ASSERT_EQ(c.w.OpenFile(), 0u); // as the filter opens it when it runs
+    const std::string gate = dir.file("held");
+    setenv(th::riff::kHoldWritesVariable, gate.c_str(), 1);
+    std::fclose(std::fopen(gate.c_str(), "w"));
+    c.w.ChangeFileName(U16(dir.file("e.avi")).c_str(), 3 * D);
+    constexpr std::size_t kFrame = 20000;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Video(c, i * D, (i + 1) * D, kFrame), S_OK);
+    // Room for the first frame and its index, not for the second.
+    const std::int64_t firstFrameEnd = c.w.FFilePos - 2 * std::int64_t(kFrame + 8);
+    auto limit = std::make_unique<th::test::FileSizeLimit>(firstFrameEnd + 16384 + 100);
+    auto switched = std::async(std::launch::async, [&] { return Video(c, 3 * D, 4 * D, kFrame); });
+    const bool waited = switched.wait_for(std::chrono::seconds(30)) != std::future_status::ready;
+    std::remove(gate.c_str());
+    unsetenv(th::riff::kHoldWritesVariable);
+    EXPECT_FALSE(waited) << "the switch waited for the disk";
+    EXPECT_EQ(switched.get(), S_OK);
+    ASSERT_TRUE(th::test::waitUntil([&] {
+        std::lock_guard<StdWriterLock> hold(c.lock);
+        return FAILED(c.w.WriteError());
+    }, std::chrono::seconds(30)));
+    limit.reset();
+    EXPECT_EQ(c.w.WriteError(), HRESULT_FROM_WIN32(th::riff::kErrorFileTooLarge));
+    EXPECT_NE(c.w.WriteErrorText().find(dir.file("d.tmp")), std::string::npos) << c.w.WriteErrorText();
+    EXPECT_EQ(Video(c, 4 * D, 5 * D, kFrame), HRESULT_FROM_WIN32(th::riff::kErrorFileTooLarge));
+    c.w.CloseFile();
+    EXPECT_EQ(c.w.FramesWritten(), 2);
+    const auto d = avread::Read(dir.file("d.tmp"));
+    const auto e = avread::Read(dir.file("e.avi"));
+    ASSERT_TRUE(d.opened && e.opened) << d.error << e.error;
+    EXPECT_EQ(d.streams[0].packets, 1);
+    EXPECT_EQ(d.streams[0].headerFrames, 1);
+    EXPECT_EQ(d.streams[0].indexEntries, 1);
+    EXPECT_EQ(e.streams[0].packets, 1);
+    EXPECT_EQ(e.streams[0].headerFrames, 1);
 }
 
 // --- Without a file ------------------------------------------------------------------------------------------
