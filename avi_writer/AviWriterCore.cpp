@@ -1,6 +1,7 @@
 #include "avi_writer/AviWriterCore.h"
 
 #include "platform/dshow/MediaTypes.h"
+#include "platform/riff/DvFormat.h"
 #include "platform/dshow/StreamingThread.h"
 
 #include <algorithm>
@@ -28,14 +29,6 @@ std::size_t WideLength(LPCOLESTR s)
 std::string ToSystemCodePage(LPCOLESTR s)
 {
     return s ? th::com::Utf16ToUtf8(s) : std::string();
-}
-
-th::riff::SampleTimes TimesOf(IMediaSample* sample)
-{
-    th::riff::SampleTimes t;
-    t.hasTime = SUCCEEDED(sample->GetTime(&t.start, &t.stop));
-    t.hasMedia = sample->GetMediaTime(&t.mediaStart, &t.mediaStop) != VFW_E_MEDIA_TIME_NOT_SET;
-    return t;
 }
 
 } // namespace
@@ -102,15 +95,15 @@ void AviWriterCore::RecordMediaFormat(const AM_MEDIA_TYPE& mt)
         FVideoRate = 10000000;
     }
     if (mt.formattype == FORMAT_DvInfo && formatSize > 0) {
-        const bool pal = mt.lSampleSize == 144000;
-        FMicroSecPerFrame = pal ? 40000 : 33367;
+        const bool ntsc = mt.lSampleSize != th::riff::dv::kPalFrameBytes;
+        FMicroSecPerFrame = th::riff::dv::MicroSecPerFrame(ntsc);
         FStreamCount = 1;
         FWidth = 0;
         FHeight = 0;
         std::memset(FDVInfo, 0, sizeof FDVInfo);
         std::memcpy(FDVInfo, format, std::min(formatSize, sizeof FDVInfo));
         FVideoFccType = FourCC("iavs");
-        FVideoScale = pal ? 400000 : 333667;
+        FVideoScale = static_cast<std::uint32_t>(th::riff::dv::FramePeriod(ntsc));
         FVideoRate = 10000000;
     }
 }
@@ -232,7 +225,7 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
         FFrameDuration = t1 - t0;
     if (FFrameDuration > 0)
         pin.Gap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
-    std::int64_t dropped = pin.Gap.Missing(TimesOf(sample), 1);
+    std::int64_t dropped = pin.Gap.Missing(th::riff::TimesOf(sample), 1);
 
     if (FChangePending && FChangeTime <= t0) {
         // Frames lost just before a scene's first frame were lost while the
@@ -389,7 +382,7 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
         pin.Rate.Reset();
     const std::uint32_t arriving = convert ? inRate : rate;
 
-    const th::riff::SampleTimes times = TimesOf(sample);
+    const th::riff::SampleTimes times = th::riff::TimesOf(sample);
     std::int64_t own = times.hasMedia ? times.mediaStop - times.mediaStart
                                       : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * arriving);
     pin.Gap.SetUnitsPerSecond(arriving);

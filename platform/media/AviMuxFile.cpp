@@ -1,5 +1,6 @@
 #include "platform/media/AviMuxFile.h"
 
+#include "platform/riff/DvFormat.h"
 #include "platform/riff/RiffFile.h"
 
 #include <algorithm>
@@ -20,9 +21,9 @@ constexpr std::uint8_t AVI_INDEX_OF_INDEXES = 0x00;
 constexpr std::uint8_t AVI_INDEX_OF_CHUNKS = 0x01;
 constexpr std::uint32_t kNotKeyFrame = 0x80000000u; // standard index dwSize bit 31
 
-constexpr REFERENCE_TIME kPalFrame = 400000;
-constexpr REFERENCE_TIME kNtscFrame = 333667;
-constexpr std::size_t kNtscFrameBytes = 120000;
+constexpr REFERENCE_TIME kPalFrame = riff::dv::kPalFramePeriod;
+constexpr REFERENCE_TIME kNtscFrame = riff::dv::kNtscFramePeriod;
+constexpr std::size_t kNtscFrameBytes = riff::dv::kNtscFrameBytes;
 
 void setFrameDuration(AviStreamInfo& info, REFERENCE_TIME d)
 {
@@ -72,7 +73,7 @@ bool DescribeStream(const AM_MEDIA_TYPE& mt, AviStreamInfo* info)
         s.format.assign(mt.pbFormat, mt.pbFormat + sizeof(DVINFO));
         DVINFO dv;
         std::memcpy(&dv, mt.pbFormat, sizeof dv);
-        if (mt.lSampleSize == kNtscFrameBytes || mt.lSampleSize == 144000) {
+        if (mt.lSampleSize == kNtscFrameBytes || mt.lSampleSize == riff::dv::kPalFrameBytes) {
             setDvSystem(s, mt.lSampleSize == kNtscFrameBytes);
         } else if (dv.dwDVVAuxSrc != 0 && dv.dwDVVAuxSrc != 0xFFFFFFFFu) {
             // VAUX source pack, PC3 bit 5: 1 for the 625/50 system.
