@@ -1,5 +1,7 @@
 #include "avi_writer/OpenDmlFileWriter.h"
 
+#include "platform/riff/OpenDmlIndex.h"
+
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -19,8 +21,6 @@ namespace {
 using Guard = std::lock_guard<WriterLock>;
 
 constexpr std::uint32_t kAvifTrustCkType = 0x00000800; // AVIF_TRUSTCKTYPE
-constexpr std::uint8_t kAviIndexOfIndexes = 0;
-constexpr std::uint8_t kAviIndexOfChunks = 1;
 constexpr std::uint32_t kOdmlListSize = 4 + 8 + OpenDmlFileWriter::kExtHeaderSize; // 260
 
 } // namespace
@@ -755,17 +755,12 @@ DWORD OpenDmlFileWriter::WriteMovie(const void* buffer, std::size_t count)
 void OpenDmlFileWriter::initIndex(std::vector<std::uint8_t>& index, std::uint32_t chunkId,
                                   std::uint32_t indexId)
 {
+    // The chunk is always full size: the entries not in use stay zero.
     index.assign(indexChunkSize(), 0);
-    std::uint8_t* p = index.data();
-    Put32(p + 0, indexId);
-    Put32(p + 4, indexChunkSize() - 8);
-    Put16(p + 8, 2);                 // wLongsPerEntry
-    p[10] = 0;                       // bIndexSubType
-    p[11] = kAviIndexOfChunks;       // bIndexType
-    Put32(p + 12, 0);                // nEntriesInUse
-    Put32(p + 16, chunkId);          // dwChunkId
-    Put64(p + 20, static_cast<std::uint64_t>(FRiffs.back().StartPos)); // qwBaseOffset
-    Put32(p + 28, 0);                // dwReserved
+    Put32(index.data(), indexId);
+    Put32(index.data() + 4, indexChunkSize() - 8);
+    th::riff::odml::PutStandardIndexHeader(index.data() + 8, chunkId, 0,
+                                           static_cast<std::uint64_t>(FRiffs.back().StartPos));
 }
 
 void OpenDmlFileWriter::InitVideoIndex()
@@ -807,13 +802,12 @@ std::uint32_t OpenDmlFileWriter::AudioSuperIndexEntries() const
 void OpenDmlFileWriter::addIndexEntry(std::vector<std::uint8_t>& index, std::uint32_t offset,
                                       std::uint32_t size)
 {
-    std::uint32_t n = Get32(index.data() + 12);
+    std::uint8_t* ix = index.data() + 8;
+    const std::uint32_t n = th::riff::odml::EntriesInUse(ix);
     if (n >= FLimits.IndexEntries)
         return; // full after a failed flush that could not be retried
-    std::uint8_t* e = index.data() + kIndexHeaderSize + n * kIndexEntrySize;
-    Put32(e, offset);   // dwOffset, from qwBaseOffset to the chunk's data
-    Put32(e + 4, size); // dwSize
-    Put32(index.data() + 12, ++n);
+    th::riff::odml::PutStandardIndexEntry(ix, n, offset, size);
+    th::riff::odml::SetEntriesInUse(ix, n + 1);
 }
 
 void OpenDmlFileWriter::AddVideoIndexEntry(std::uint32_t size)
@@ -894,11 +888,10 @@ bool OpenDmlFileWriter::flushIndex(std::vector<std::uint8_t>& index, std::size_t
     }
     pending.End = FFilePos;
     FPendingFlushes.push_back(std::move(pending));
-    std::uint8_t* e = indx + kSuperIndexHeaderSize + used * kSuperIndexEntrySize;
-    Put64(e, static_cast<std::uint64_t>(FFilePos - static_cast<std::int64_t>(index.size()))); // qwOffset
-    Put32(e + 8, static_cast<std::uint32_t>(index.size()));                               // dwSize
-    Put32(e + 12, duration);                                                              // dwDuration
-    Put32(indx + 4, used + 1);                                                            // nEntriesInUse
+    th::riff::odml::PutSuperIndexEntry(indx, used,
+                                       static_cast<std::uint64_t>(FFilePos - static_cast<std::int64_t>(index.size())),
+                                       static_cast<std::uint32_t>(index.size()), duration);
+    th::riff::odml::SetEntriesInUse(indx, used + 1);
     FIndexedEnd = FFilePos;
     return true;
 }
@@ -1053,13 +1046,8 @@ void OpenDmlFileWriter::FillAudioFormat()
 
 void OpenDmlFileWriter::fillSuperIndexHeader(std::size_t indxPos, std::uint32_t chunkId)
 {
-    std::uint8_t* h = headerAt(indxPos, 0);
-    Put16(h + 0, 4);                   // wLongsPerEntry
-    h[2] = 0;                          // bIndexSubType
-    h[3] = kAviIndexOfIndexes;         // bIndexType
-    // h + 4 nEntriesInUse: counted by the flushes
-    Put32(h + 8, chunkId);             // dwChunkId
-    std::memset(h + 12, 0, 12);        // dwReserved[3]
+    // nEntriesInUse is counted by the flushes.
+    th::riff::odml::PutSuperIndexHeader(headerAt(indxPos, 0), chunkId);
 }
 
 void OpenDmlFileWriter::FillVideoSuperIndexHeader()

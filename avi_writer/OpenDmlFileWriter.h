@@ -21,6 +21,7 @@
 // the filter's own lock. No Qt.
 
 #include "platform/com/WinTypes.h"
+#include "platform/riff/OpenDmlIndex.h"
 #include "platform/riff/RiffFile.h"
 
 #include <cstdint>
@@ -77,12 +78,12 @@ public:
     static constexpr std::uint32_t kDVInfoSize = 32;
     static constexpr std::uint32_t kWaveFormatSize = 18;
     static constexpr std::uint32_t kExtHeaderSize = 248;
-    static constexpr std::uint32_t kSuperIndexHeaderSize = 24;
-    static constexpr std::uint32_t kSuperIndexEntrySize = 16;
-    static constexpr std::uint32_t kIndexHeaderSize = 32;
-    static constexpr std::uint32_t kIndexEntrySize = 8;
+    static constexpr std::uint32_t kSuperIndexHeaderSize = th::riff::odml::kSuperIndexHeaderBytes;
+    static constexpr std::uint32_t kSuperIndexEntrySize = th::riff::odml::kSuperIndexEntryBytes;
+    static constexpr std::uint32_t kIndexHeaderSize = 8 + th::riff::odml::kStandardIndexHeaderBytes; // chunk header included
+    static constexpr std::uint32_t kIndexEntrySize = th::riff::odml::kStandardIndexEntryBytes;
     static constexpr std::uint32_t kAvixHeaderSize = 24;
-    static constexpr std::uint32_t kDroppedFrameSize = 0x80000000u; // index entry of a dropped frame
+    static constexpr std::uint32_t kDroppedFrameSize = th::riff::odml::kNotKeyFrame; // entry size of a dropped frame
 
     explicit OpenDmlFileWriter(WriterLock& lock, OpenDmlLimits limits = {});
     virtual ~OpenDmlFileWriter();
