@@ -16,8 +16,8 @@
 // and closing the writer's file waits for the closer too.
 //
 // The filter derives from this class, so that its pins reach the writer's
-// state and operations directly; the state is public for them (and for the
-// tests). Every operation takes the writer lock, which is re-entrant and is
+// operations directly; the recorded formats and the counts of the open file
+// are public for them (and for the tests), the file's own workings are not. Every operation takes the writer lock, which is re-entrant and is
 // the filter's own lock. No Qt.
 
 #include "platform/com/WinTypes.h"
@@ -134,30 +134,6 @@ public:
     std::uint32_t VideoChunkId() const;
 
     DWORD Write(const void* buffer, std::size_t count, std::size_t* written);
-    DWORD WriteRIFF(const void* buffer, std::size_t count);
-    DWORD AddAVIChunk();
-    DWORD WriteRIFFHeader(int index);
-    void InitVideoIndex();
-    void InitAudioIndex();
-    void FlushVideoIndex();
-    void FlushAudioIndex();
-
-    // --- Header building ----------------------------------------------------------
-
-    std::uint32_t HeaderListSize() const;
-    void UpdateAVIHeaders();
-    void UpdateMoviSize(TRiffRecord& riff);
-    void UpdateVideoStreamList();
-    void UpdateAudioStreamList();
-    void FillMainHeader();
-    void FillVideoStreamHeader();
-    void FillAudioStreamHeader();
-    void FillBitmapInfoHeader();
-    void FillDVInfo();
-    void FillAudioFormat();
-    void FillVideoSuperIndexHeader();
-    void FillAudioSuperIndexHeader();
-    void FillExtHeader();
 
     // Values of the recorded audio format.
     std::uint32_t WaveSamplesPerSec() const;
@@ -202,20 +178,46 @@ public:
 
     // --- The open file --------------------------------------------------------------
 
-    std::unique_ptr<th::riff::File> FFile; // never null
     std::int64_t FFilePos = 0;      // bytes written so far, the offset of the next write
-    bool FFinalizing = false;       // CloseFile rewrites headers: writes advance nothing
     std::int64_t FVideoFrames = 0;  // dropped frames included
     std::int64_t FAudioSamples = 0; // inserted silence included
     std::int64_t FAudioIndexSamples = 0; // samples since the last audio index flush
     std::vector<TRiffRecord> FRiffs;
-    std::vector<std::uint8_t> FVideoIndex;
-    std::vector<std::uint8_t> FAudioIndex;
 
 protected:
     WriterLock& FFilterLock;
 
 private:
+    // The file's own operations, in the order a file is built.
+    DWORD WriteRIFF(const void* buffer, std::size_t count);
+    DWORD AddAVIChunk();
+    DWORD WriteRIFFHeader(int index);
+    void InitVideoIndex();
+    void InitAudioIndex();
+    void FlushVideoIndex();
+    void FlushAudioIndex();
+
+    // Header building.
+    std::uint32_t HeaderListSize() const;
+    void UpdateAVIHeaders();
+    void UpdateMoviSize(TRiffRecord& riff);
+    void UpdateVideoStreamList();
+    void UpdateAudioStreamList();
+    void FillMainHeader();
+    void FillVideoStreamHeader();
+    void FillAudioStreamHeader();
+    void FillBitmapInfoHeader();
+    void FillDVInfo();
+    void FillAudioFormat();
+    void FillVideoSuperIndexHeader();
+    void FillAudioSuperIndexHeader();
+    void FillExtHeader();
+
+    std::unique_ptr<th::riff::File> FFile; // never null
+    bool FFinalizing = false;       // CloseFile rewrites headers: writes advance nothing
+    std::vector<std::uint8_t> FVideoIndex;
+    std::vector<std::uint8_t> FAudioIndex;
+
     struct HeaderLocations {
         bool Audio = false; // the file is laid out for type-2 DV
         std::size_t Hdrl = 0, Avih = 0;
