@@ -5,6 +5,8 @@
 #include "platform/dshow/StreamingThread.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -24,6 +26,25 @@ std::size_t WideLength(LPCOLESTR s)
         while (s[n] != 0)
             ++n;
     return n;
+}
+
+// The audio pins of the process wait on this for the event to be set (the
+// event alone cannot be woken by a stop); every video pin tells it.
+struct InterleaveSignal {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    // After the event was set: a waiter either saw it or is woken.
+    void Notify()
+    {
+        { std::lock_guard<std::mutex> hold(Lock); }
+        Changed.notify_all();
+    }
+};
+
+InterleaveSignal& TheInterleaveSignal()
+{
+    static InterleaveSignal signal;
+    return signal;
 }
 
 std::string ToSystemCodePage(LPCOLESTR s)
@@ -209,10 +230,12 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
 
     // Let the audio through once the video has caught up with it.
     if (FInterleaveEvent) {
-        if (FAudioTime.load(std::memory_order_relaxed) > t0)
+        if (FAudioTime.load(std::memory_order_relaxed) > t0) {
             ResetEvent(FInterleaveEvent);
-        else
+        } else {
             SetEvent(FInterleaveEvent);
+            TheInterleaveSignal().Notify();
+        }
     }
 
     if (!IsFileOpen() && !FArmed)
@@ -317,18 +340,15 @@ HRESULT AviWriterCore::ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample)
 // has already cut off; while the graph runs it is one wait of the full length.
 void AviWriterCore::waitForVideo()
 {
-    constexpr DWORD sliceMs = 20;
-    const ULONGLONG deadline = GetTickCount64() + kInterleaveWaitMs;
-    for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
-            return;
-        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(sliceMs, deadline - now));
-        if (WaitForSingleObject(FInterleaveEvent, slice) == WAIT_OBJECT_0)
-            return;
-        if (th::dshow::StreamingThread::StopRequestedHere())
-            return;
-    }
+    // Woken by a video pin that lets the audio through and by a stop of this
+    // streaming thread; the event's state is what counts.
+    InterleaveSignal& signal = TheInterleaveSignal();
+    const th::dshow::StreamingThread::StopWaker waker([&signal] { signal.Notify(); });
+    std::unique_lock<std::mutex> lock(signal.Lock);
+    signal.Changed.wait_for(lock, std::chrono::milliseconds(kInterleaveWaitMs), [this] {
+        return WaitForSingleObject(FInterleaveEvent, 0) == WAIT_OBJECT_0 ||
+               th::dshow::StreamingThread::StopRequestedHere();
+    });
 }
 
 void AviWriterCore::noteAudioType(IMediaSample* sample)
