@@ -142,7 +142,7 @@ HRESULT AviWriterCore::SetFileName(LPCOLESTR fileName)
     CloseFile();
     // A new name begins a new use of the writer.
     ResetWriteStatus();
-    FFileName = std::move(name);
+    SetNextFileName(std::move(name));
     const DWORD r = OpenFile();
     const HRESULT closed = CloseFile();
     FArmed = true;
@@ -160,7 +160,7 @@ HRESULT AviWriterCore::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt)
     std::u16string name;
     {
         Guard lock(FFilterLock);
-        name = th::com::Utf8ToUtf16(FFileName);
+        name = th::com::Utf8ToUtf16(FileName());
     }
     *fileName = th::com::CoTaskStrDup(name);
     if (pmt)

@@ -201,6 +201,12 @@ std::uint8_t* OpenDmlFileWriter::headerAt(std::size_t chunkPos, std::size_t offs
 
 // --- Opening and closing ---------------------------------------------------------------
 
+void OpenDmlFileWriter::SetNextFileName(std::string name)
+{
+    Guard lock(FFilterLock);
+    FFileName = std::move(name);
+}
+
 DWORD OpenDmlFileWriter::OpenFile()
 {
     return openFile(true);

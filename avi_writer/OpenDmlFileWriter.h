@@ -173,7 +173,10 @@ public:
     std::uint8_t FDVInfo[kDVInfoSize] = {};         // DVINFO of type-1 DV
     std::uint8_t FWaveFormat[kWaveFormatSize] = {}; // WAVEFORMATEX of type-2 DV, cbSize included
 
-    std::string FFileName;      // UTF-8 path of the current output file
+    // Names the file that the next OpenFile creates (UTF-8), creating nothing yet.
+    void SetNextFileName(std::string name);
+    // The current output file's name; read under the writer lock.
+    const std::string& FileName() const { return FFileName; }
     bool FChangePending = false; // a switch is scheduled; opening a file drops it
 
     // --- The open file --------------------------------------------------------------
@@ -279,6 +282,7 @@ private:
     bool FClosing = false;       // the indexes go out even after a failure
     std::int64_t FIndexedEnd = 0; // end of the last standard index on disk: no cut before it
     std::vector<PendingFlush> FPendingFlushes;
+    std::string FFileName; // UTF-8 path of the current output file
     std::shared_ptr<th::riff::QueueBudget> FBudget;
     std::unique_ptr<FileCloser> FCloser; // started at the first switch
 };

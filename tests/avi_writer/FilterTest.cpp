@@ -199,7 +199,7 @@ TEST(AviWriterFilter, RunWithoutAFileProceedsAndSamplesRetry)
     EXPECT_TRUE(w->Core().FArmed);
     const HRESULT noName = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_INVALID_NAME));
     EXPECT_EQ(Push(video, 0, D, 100), noName) << "a sample without a file is a failure, not a success";
-    w->Core().FFileName = dir.file("late.avi");
+    w->Core().SetNextFileName(dir.file("late.avi"));
     EXPECT_EQ(Push(video, D, 2 * D, 100), S_OK);
     f->Stop();
     const auto file = avicheck::Walk(dir.file("late.avi"));

@@ -242,7 +242,7 @@ TEST(AviVideoReception, DroppedFramesByStreamTime)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("s.avi");
+    c.w.SetNextFileName(dir.file("s.avi"));
     c.w.FArmed = true;
     // The first frame counts no drop: its own length is the gap.
     REFERENCE_TIME end = 5 * D;
@@ -265,7 +265,7 @@ TEST(AviVideoReception, DroppedFramesByMediaTime)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("m.avi");
+    c.w.SetNextFileName(dir.file("m.avi"));
     c.w.FArmed = true;
     // A first frame with media stop 3 has two drops before it.
     ASSERT_EQ(VideoMedia(c, 0, 2, 3), S_OK);
@@ -292,7 +292,7 @@ TEST(AviVideoReception, DroppedFramesByMediaTime)
     // Media stop 1 for a first frame counts none.
     Core d;
     MakeType2(d.w);
-    d.w.FFileName = dir.file("m1.avi");
+    d.w.SetNextFileName(dir.file("m1.avi"));
     d.w.FArmed = true;
     ASSERT_EQ(VideoMedia(d, 0, 0, 1), S_OK);
     EXPECT_EQ(d.w.FVideoFrames, 1);
@@ -303,7 +303,7 @@ TEST(AviVideoReception, RestartedStreamTimesCountNothing)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("r.avi");
+    c.w.SetNextFileName(dir.file("r.avi"));
     c.w.FArmed = true;
     for (int i = 100; i < 103; ++i)
         Video(c, i * D, (i + 1) * D);
@@ -324,7 +324,7 @@ TEST(AviVideoReception, FrameLengthFromTheFirstSampleWhenNoFormatGaveIt)
     Core c;
     MakeType2(c.w);
     c.w.FFrameDuration = 0;
-    c.w.FFileName = dir.file("l.avi");
+    c.w.SetNextFileName(dir.file("l.avi"));
     c.w.FArmed = true;
     Video(c, 0, 333667);
     EXPECT_EQ(c.w.FFrameDuration, 333667);
@@ -335,7 +335,7 @@ TEST(AviVideoReception, FrameLengthFromTheFirstSampleWhenNoFormatGaveIt)
     Core z;
     MakeType2(z.w);
     z.w.FFrameDuration = 0;
-    z.w.FFileName = dir.file("z.avi");
+    z.w.SetNextFileName(dir.file("z.avi"));
     z.w.FArmed = true;
     Video(z, 0, 0);
     Video(z, 10 * D, 10 * D);
@@ -349,7 +349,7 @@ TEST(AviAudioReception, SilenceFillsGapsInNominalPieces)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("a.avi");
+    c.w.SetNextFileName(dir.file("a.avi"));
     c.w.FArmed = true;
     SetEvent(c.w.FInterleaveEvent); // no video in this test: never wait
     ASSERT_EQ(AudioMedia(c, 0, 1920), S_OK);
@@ -372,7 +372,7 @@ TEST(AviAudioReception, SilenceByStreamTimeAndOverlaps)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("t.avi");
+    c.w.SetNextFileName(dir.file("t.avi"));
     c.w.FArmed = true;
     SetEvent(c.w.FInterleaveEvent);
     auto buffer = [&](REFERENCE_TIME t0, REFERENCE_TIME t1) {
@@ -396,7 +396,7 @@ TEST(AviAudioReception, RestartedRunAndFirstEmptyBufferNeverShrinkCounts)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("n.avi");
+    c.w.SetNextFileName(dir.file("n.avi"));
     c.w.FArmed = true;
     SetEvent(c.w.FInterleaveEvent);
     // An empty first buffer after a gap leaves no nominal size to cut the gap by: one piece.
@@ -423,7 +423,7 @@ TEST(AviAudioReception, AudioWaitsForVideoAndGoesOnWithoutIt)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("w.avi");
+    c.w.SetNextFileName(dir.file("w.avi"));
     c.w.FArmed = true;
     ResetEvent(c.w.FInterleaveEvent);
     auto s = TestSample::Make(Bytes(7680, 1), 10 * D, 11 * D);
@@ -454,7 +454,7 @@ TEST(AviAudioReception, AStoppingStreamingThreadStopsWaitingForVideo)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("s.avi");
+    c.w.SetNextFileName(dir.file("s.avi"));
     c.w.FArmed = true;
     ResetEvent(c.w.FInterleaveEvent);
     auto s = TestSample::Make(Bytes(7680, 1), 10 * D, 11 * D);
@@ -576,7 +576,7 @@ TEST(AviReceptionWithoutFile, NotArmedDropsAndArmedWithoutFileCountsNothing)
 
     // Armed, but the file cannot be created: every sample tries again, and
     // fails with the kept error.
-    c.w.FFileName = dir.file("missing/x.avi");
+    c.w.SetNextFileName(dir.file("missing/x.avi"));
     c.w.FArmed = true;
     const HRESULT missing = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(Video(c, D, 2 * D), missing);
@@ -584,7 +584,7 @@ TEST(AviReceptionWithoutFile, NotArmedDropsAndArmedWithoutFileCountsNothing)
     EXPECT_EQ(Video(c, 2 * D, 3 * D), missing);
     EXPECT_EQ(c.w.FVideoFrames, 0);
     EXPECT_EQ(c.w.FAudioSamples, 0);
-    c.w.FFileName = dir.file("x.avi");
+    c.w.SetNextFileName(dir.file("x.avi"));
     EXPECT_EQ(Video(c, 3 * D, 4 * D), S_OK);
     EXPECT_EQ(AudioMedia(c, 3840, 5760), S_OK);
     EXPECT_EQ(c.w.FVideoFrames, 1); // no drops for the frames that had no file
