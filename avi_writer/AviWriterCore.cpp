@@ -151,6 +151,12 @@ HRESULT AviWriterCore::SetFileName(LPCOLESTR fileName)
     return FAILED(closed) ? closed : S_OK;
 }
 
+void AviWriterCore::Arm(bool armed)
+{
+    Guard lock(FFilterLock);
+    FArmed = armed;
+}
+
 HRESULT AviWriterCore::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt)
 {
     if (!fileName)

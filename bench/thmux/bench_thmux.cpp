@@ -115,7 +115,7 @@ double WriterSeconds(const std::string& path, std::vector<std::vector<BYTE>>& fr
     ComPtr<Sample> a = th::com::MakeCom<Sample>();
     const auto start = Clock::now();
     w.SetNextFileName(path);
-    w.FArmed = true;
+    w.Arm(true);
     REFERENCE_TIME t = 0;
     for (auto& f : frames) {
         v->data = f.data();

@@ -202,7 +202,7 @@ TEST(AviFileSink, NamesTheirLengthsAndTheEmptyFile)
 
     EXPECT_EQ(c.w.SetFileName(u""), E_OUTOFMEMORY);
     EXPECT_EQ(c.w.SetFileName(nullptr), E_OUTOFMEMORY);
-    EXPECT_FALSE(c.w.FArmed);
+    EXPECT_FALSE(c.w.Armed());
 
     const std::string base = dir.path() + "/";
     const std::string at260 = base + std::string(260 - base.size() - 4, 'n') + ".avi";
@@ -214,10 +214,10 @@ TEST(AviFileSink, NamesTheirLengthsAndTheEmptyFile)
     }
     EXPECT_EQ(c.w.SetFileName(U16(at260 + "x").c_str()),
               HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)));
-    EXPECT_FALSE(c.w.FArmed);
+    EXPECT_FALSE(c.w.Armed());
     c.w.FChangePending = true;
     EXPECT_EQ(c.w.SetFileName(U16(at260).c_str()), S_OK);
-    EXPECT_TRUE(c.w.FArmed);
+    EXPECT_TRUE(c.w.Armed());
     EXPECT_FALSE(c.w.FChangePending); // a SetFileName drops a scheduled change
     EXPECT_FALSE(c.w.IsFileOpen());
     const auto f = avicheck::Walk(at260);
@@ -230,7 +230,7 @@ TEST(AviFileSink, NamesTheirLengthsAndTheEmptyFile)
     // A name that cannot be created: a failure, kept with a text that names the file.
     const HRESULT missing = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(c.w.SetFileName(U16(base + "none/x.avi").c_str()), missing);
-    EXPECT_TRUE(c.w.FArmed);
+    EXPECT_TRUE(c.w.Armed());
     EXPECT_EQ(c.w.WriteError(), missing);
     EXPECT_NE(c.w.WriteErrorText().find(base + "none/x.avi"), std::string::npos) << c.w.WriteErrorText();
 }
@@ -243,7 +243,7 @@ TEST(AviVideoReception, DroppedFramesByStreamTime)
     Core c;
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("s.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     // The first frame counts no drop: its own length is the gap.
     REFERENCE_TIME end = 5 * D;
     ASSERT_EQ(Video(c, end - D, end), S_OK);
@@ -266,7 +266,7 @@ TEST(AviVideoReception, DroppedFramesByMediaTime)
     Core c;
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("m.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     // A first frame with media stop 3 has two drops before it.
     ASSERT_EQ(VideoMedia(c, 0, 2, 3), S_OK);
     EXPECT_EQ(c.w.FVideoFrames, 3);
@@ -293,7 +293,7 @@ TEST(AviVideoReception, DroppedFramesByMediaTime)
     Core d;
     MakeType2(d.w);
     d.w.SetNextFileName(dir.file("m1.avi"));
-    d.w.FArmed = true;
+    d.w.Arm(true);
     ASSERT_EQ(VideoMedia(d, 0, 0, 1), S_OK);
     EXPECT_EQ(d.w.FVideoFrames, 1);
 }
@@ -304,13 +304,13 @@ TEST(AviVideoReception, RestartedStreamTimesCountNothing)
     Core c;
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("r.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     for (int i = 100; i < 103; ++i)
         Video(c, i * D, (i + 1) * D);
-    c.w.FArmed = false;
+    c.w.Arm(false);
     c.w.CloseFile();
     // A new run: times start again near zero, below the previous stop.
-    c.w.FArmed = true;
+    c.w.Arm(true);
     c.w.OpenFile();
     Video(c, 0, D);
     Video(c, D, 2 * D);
@@ -325,7 +325,7 @@ TEST(AviVideoReception, FrameLengthFromTheFirstSampleWhenNoFormatGaveIt)
     MakeType2(c.w);
     c.w.FFrameDuration = 0;
     c.w.SetNextFileName(dir.file("l.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     Video(c, 0, 333667);
     EXPECT_EQ(c.w.FFrameDuration, 333667);
     Video(c, 3 * 333667, 4 * 333667); // a 3-frame gap: two dropped
@@ -336,7 +336,7 @@ TEST(AviVideoReception, FrameLengthFromTheFirstSampleWhenNoFormatGaveIt)
     MakeType2(z.w);
     z.w.FFrameDuration = 0;
     z.w.SetNextFileName(dir.file("z.avi"));
-    z.w.FArmed = true;
+    z.w.Arm(true);
     Video(z, 0, 0);
     Video(z, 10 * D, 10 * D);
     EXPECT_EQ(z.w.FVideoFrames, 2);
@@ -350,7 +350,7 @@ TEST(AviAudioReception, SilenceFillsGapsInNominalPieces)
     Core c;
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("a.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     SetEvent(c.w.FInterleaveEvent); // no video in this test: never wait
     ASSERT_EQ(AudioMedia(c, 0, 1920), S_OK);
     EXPECT_EQ(c.audio.FNominalSamples, 1920);
@@ -373,7 +373,7 @@ TEST(AviAudioReception, SilenceByStreamTimeAndOverlaps)
     Core c;
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("t.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     SetEvent(c.w.FInterleaveEvent);
     auto buffer = [&](REFERENCE_TIME t0, REFERENCE_TIME t1) {
         auto s = TestSample::Make(Bytes(static_cast<std::size_t>(Nearest((t1 - t0) * 48000.0 / 1e7)) * 4, 1), t0, t1);
@@ -397,7 +397,7 @@ TEST(AviAudioReception, RestartedRunAndFirstEmptyBufferNeverShrinkCounts)
     Core c;
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("n.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     SetEvent(c.w.FInterleaveEvent);
     // An empty first buffer after a gap leaves no nominal size to cut the gap by: one piece.
     ASSERT_EQ(AudioMedia(c, 5000, 5000), S_OK);
@@ -424,7 +424,7 @@ TEST(AviAudioReception, AudioWaitsForVideoAndGoesOnWithoutIt)
     Core c;
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("w.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     ResetEvent(c.w.FInterleaveEvent);
     auto s = TestSample::Make(Bytes(7680, 1), 10 * D, 11 * D);
     auto done = std::async(std::launch::async, [&] { return c.w.ReceiveAudio(c.audio, s.Get()); });
@@ -455,7 +455,7 @@ TEST(AviAudioReception, AStoppingStreamingThreadStopsWaitingForVideo)
     Core c;
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("s.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     ResetEvent(c.w.FInterleaveEvent);
     auto s = TestSample::Make(Bytes(7680, 1), 10 * D, 11 * D);
 
@@ -577,7 +577,7 @@ TEST(AviReceptionWithoutFile, NotArmedDropsAndArmedWithoutFileCountsNothing)
     // Armed, but the file cannot be created: every sample tries again, and
     // fails with the kept error.
     c.w.SetNextFileName(dir.file("missing/x.avi"));
-    c.w.FArmed = true;
+    c.w.Arm(true);
     const HRESULT missing = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(Video(c, D, 2 * D), missing);
     EXPECT_EQ(AudioMedia(c, 1920, 3840), missing);
