@@ -1,9 +1,12 @@
 #include "avi_writer/AviWriterCore.h"
 
 #include "platform/dshow/MediaTypes.h"
+#include "platform/riff/DvFormat.h"
 #include "platform/dshow/StreamingThread.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -25,17 +28,28 @@ std::size_t WideLength(LPCOLESTR s)
     return n;
 }
 
+// The audio pins of the process wait on this for the event to be set (the
+// event alone cannot be woken by a stop); every video pin tells it.
+struct InterleaveSignal {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    // After the event was set: a waiter either saw it or is woken.
+    void Notify()
+    {
+        { std::lock_guard<std::mutex> hold(Lock); }
+        Changed.notify_all();
+    }
+};
+
+InterleaveSignal& TheInterleaveSignal()
+{
+    static InterleaveSignal signal;
+    return signal;
+}
+
 std::string ToSystemCodePage(LPCOLESTR s)
 {
     return s ? th::com::Utf16ToUtf8(s) : std::string();
-}
-
-th::riff::SampleTimes TimesOf(IMediaSample* sample)
-{
-    th::riff::SampleTimes t;
-    t.hasTime = SUCCEEDED(sample->GetTime(&t.start, &t.stop));
-    t.hasMedia = sample->GetMediaTime(&t.mediaStart, &t.mediaStop) != VFW_E_MEDIA_TIME_NOT_SET;
-    return t;
 }
 
 } // namespace
@@ -102,15 +116,15 @@ void AviWriterCore::RecordMediaFormat(const AM_MEDIA_TYPE& mt)
         FVideoRate = 10000000;
     }
     if (mt.formattype == FORMAT_DvInfo && formatSize > 0) {
-        const bool pal = mt.lSampleSize == 144000;
-        FMicroSecPerFrame = pal ? 40000 : 33367;
+        const bool ntsc = mt.lSampleSize != th::riff::dv::kPalFrameBytes;
+        FMicroSecPerFrame = th::riff::dv::MicroSecPerFrame(ntsc);
         FStreamCount = 1;
         FWidth = 0;
         FHeight = 0;
         std::memset(FDVInfo, 0, sizeof FDVInfo);
         std::memcpy(FDVInfo, format, std::min(formatSize, sizeof FDVInfo));
         FVideoFccType = FourCC("iavs");
-        FVideoScale = pal ? 400000 : 333667;
+        FVideoScale = static_cast<std::uint32_t>(th::riff::dv::FramePeriod(ntsc));
         FVideoRate = 10000000;
     }
 }
@@ -128,13 +142,19 @@ HRESULT AviWriterCore::SetFileName(LPCOLESTR fileName)
     CloseFile();
     // A new name begins a new use of the writer.
     ResetWriteStatus();
-    FFileName = std::move(name);
+    SetNextFileName(std::move(name));
     const DWORD r = OpenFile();
     const HRESULT closed = CloseFile();
     FArmed = true;
     if (r != 0)
         return HRESULT_FROM_WIN32(r);
     return FAILED(closed) ? closed : S_OK;
+}
+
+void AviWriterCore::Arm(bool armed)
+{
+    Guard lock(FFilterLock);
+    FArmed = armed;
 }
 
 HRESULT AviWriterCore::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt)
@@ -146,7 +166,7 @@ HRESULT AviWriterCore::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* pmt)
     std::u16string name;
     {
         Guard lock(FFilterLock);
-        name = th::com::Utf8ToUtf16(FFileName);
+        name = th::com::Utf8ToUtf16(FileName());
     }
     *fileName = th::com::CoTaskStrDup(name);
     if (pmt)
@@ -216,10 +236,12 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
 
     // Let the audio through once the video has caught up with it.
     if (FInterleaveEvent) {
-        if (FAudioTime.load(std::memory_order_relaxed) > t0)
+        if (FAudioTime.load(std::memory_order_relaxed) > t0) {
             ResetEvent(FInterleaveEvent);
-        else
+        } else {
             SetEvent(FInterleaveEvent);
+            TheInterleaveSignal().Notify();
+        }
     }
 
     if (!IsFileOpen() && !FArmed)
@@ -232,7 +254,7 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
         FFrameDuration = t1 - t0;
     if (FFrameDuration > 0)
         pin.Gap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
-    std::int64_t dropped = pin.Gap.Missing(TimesOf(sample), 1);
+    std::int64_t dropped = pin.Gap.Missing(th::riff::TimesOf(sample), 1);
 
     if (FChangePending && FChangeTime <= t0) {
         // Frames lost just before a scene's first frame were lost while the
@@ -243,10 +265,9 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
             endFileWithDropped(pin, dropped);
             dropped = 0;
         }
-        // This sample is the first of the new file.
-        CloseFile();
-        FFileName = FNewFileName;
-        OpenFile();
+        // This sample is the first of the new file; the old one is finished
+        // off this thread, so that a slow disk does not hold the stream.
+        SwitchFile(FNewFileName);
     }
     if (!IsFileOpen())
         OpenFile();
@@ -325,18 +346,15 @@ HRESULT AviWriterCore::ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample)
 // has already cut off; while the graph runs it is one wait of the full length.
 void AviWriterCore::waitForVideo()
 {
-    constexpr DWORD sliceMs = 20;
-    const ULONGLONG deadline = GetTickCount64() + kInterleaveWaitMs;
-    for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
-            return;
-        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(sliceMs, deadline - now));
-        if (WaitForSingleObject(FInterleaveEvent, slice) == WAIT_OBJECT_0)
-            return;
-        if (th::dshow::StreamingThread::StopRequestedHere())
-            return;
-    }
+    // Woken by a video pin that lets the audio through and by a stop of this
+    // streaming thread; the event's state is what counts.
+    InterleaveSignal& signal = TheInterleaveSignal();
+    const th::dshow::StreamingThread::StopWaker waker([&signal] { signal.Notify(); });
+    std::unique_lock<std::mutex> lock(signal.Lock);
+    signal.Changed.wait_for(lock, std::chrono::milliseconds(kInterleaveWaitMs), [this] {
+        return WaitForSingleObject(FInterleaveEvent, 0) == WAIT_OBJECT_0 ||
+               th::dshow::StreamingThread::StopRequestedHere();
+    });
 }
 
 void AviWriterCore::noteAudioType(IMediaSample* sample)
@@ -390,7 +408,7 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
         pin.Rate.Reset();
     const std::uint32_t arriving = convert ? inRate : rate;
 
-    const th::riff::SampleTimes times = TimesOf(sample);
+    const th::riff::SampleTimes times = th::riff::TimesOf(sample);
     std::int64_t own = times.hasMedia ? times.mediaStop - times.mediaStart
                                       : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * arriving);
     pin.Gap.SetUnitsPerSecond(arriving);

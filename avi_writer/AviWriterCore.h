@@ -72,7 +72,10 @@ public:
     // times may hold them up or count as a gap.
     void BeginRun(AviPinState* video, AviAudioPinState* audio);
 
-    bool FArmed = false;          // writing is wanted: set by Run, Pause, SetFileName; cleared by Stop
+    // Writing is wanted: armed by Run, Pause and SetFileName, disarmed by Stop.
+    // Unarmed and without an open file, samples are let through unwritten.
+    void Arm(bool armed);
+    bool Armed() const { return FArmed; }
     std::string FNewFileName;     // the scheduled next file
     std::int64_t FChangeTime = 0; // stream time from which it begins
     // The audio pin's latest time; written by the audio pin outside the lock.
@@ -87,6 +90,7 @@ public:
     std::int64_t FAudioWrittenAhead = 0;
 
 private:
+    bool FArmed = false;
     HRESULT receiveVideo(AviPinState& pin, IMediaSample* sample);
     HRESULT receiveAudio(AviAudioPinState& pin, IMediaSample* sample);
     void waitForVideo();

@@ -1,6 +1,13 @@
 #include "avi_writer/OpenDmlFileWriter.h"
 
+#include "platform/riff/OpenDmlIndex.h"
+
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <pthread.h>
+#include <thread>
+#include <utility>
 
 using th::riff::FourCC;
 using th::riff::Get32;
@@ -14,20 +21,139 @@ namespace {
 using Guard = std::lock_guard<WriterLock>;
 
 constexpr std::uint32_t kAvifTrustCkType = 0x00000800; // AVIF_TRUSTCKTYPE
-constexpr std::uint8_t kAviIndexOfIndexes = 0;
-constexpr std::uint8_t kAviIndexOfChunks = 1;
 constexpr std::uint32_t kOdmlListSize = 4 + 8 + OpenDmlFileWriter::kExtHeaderSize; // 260
 
 } // namespace
 
+// Finishes the files the writer has moved on from, one after the other, on a
+// thread of its own; it never takes the writer's lock, so that the writer may
+// wait for it holding that lock.
+class OpenDmlFileWriter::FileCloser {
+public:
+    // A file on its way out, with a writer and a lock of its own.
+    struct Closing {
+        explicit Closing(OpenDmlLimits limits) : Writer(Lock, limits) {}
+        StdWriterLock Lock;
+        OpenDmlFileWriter Writer;
+    };
+    // What the files closed since the last Reset left.
+    struct Status {
+        HRESULT Error = S_OK;
+        std::string Text;
+        DWORD RunFailed = 0; // a movie write failed with this code
+        std::int64_t Frames = 0;
+    };
+
+    FileCloser() : thread_([this] { run(); }) {}
+    ~FileCloser()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    void Add(std::unique_ptr<Closing> file)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            files_.push_back(std::move(file));
+        }
+        changed_.notify_all();
+    }
+    // Waits until every file handed in is closed.
+    void Drain()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return files_.empty() && !busy_; });
+    }
+    // Whether a file handed in and not yet closed is named `path`.
+    bool Holds(const std::string& path)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (busy_ && closingName_ == path)
+            return true;
+        for (const auto& f : files_)
+            if (f->Writer.FFileName == path)
+                return true;
+        return false;
+    }
+    bool Failed() const { return failed_.load(std::memory_order_acquire); }
+    Status Get() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return status_;
+    }
+    void Reset()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        status_ = {};
+        failed_ = false;
+    }
+
+private:
+    void run()
+    {
+        pthread_setname_np(pthread_self(), "thmux-close");
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return quit_ || !files_.empty(); });
+            if (files_.empty())
+                return;
+            std::unique_ptr<Closing> file = std::move(files_.front());
+            files_.pop_front();
+            busy_ = true;
+            closingName_ = file->Writer.FFileName;
+            lock.unlock();
+            OpenDmlFileWriter& w = file->Writer;
+            w.CloseFile();
+            Status done{w.FWriteError, w.FWriteErrorText, w.FRunFailed, w.FRunFrames};
+            file.reset(); // the file's queue thread and memory go
+            lock.lock();
+            if (status_.Error == S_OK && FAILED(done.Error)) {
+                status_.Error = done.Error;
+                status_.Text = std::move(done.Text);
+            }
+            if (status_.RunFailed == 0)
+                status_.RunFailed = done.RunFailed;
+            status_.Frames += done.Frames;
+            if (FAILED(status_.Error) || status_.RunFailed != 0)
+                failed_.store(true, std::memory_order_release);
+            busy_ = false;
+            closingName_.clear();
+            changed_.notify_all();
+        }
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Closing>> files_;
+    bool busy_ = false;
+    bool quit_ = false;
+    std::string closingName_;
+    Status status_;
+    std::atomic<bool> failed_{false};
+    std::thread thread_;
+};
+
 OpenDmlFileWriter::OpenDmlFileWriter(WriterLock& lock, OpenDmlLimits limits)
-    : FFilterLock(lock), FLimits(limits)
+    : FFilterLock(lock), FLimits(limits),
+      FBudget(std::make_shared<th::riff::QueueBudget>(th::riff::File::kQueueBytes))
 {
+    newFile();
 }
 
 OpenDmlFileWriter::~OpenDmlFileWriter()
 {
     CloseFile();
+}
+
+void OpenDmlFileWriter::newFile()
+{
+    FFile = std::make_unique<th::riff::File>();
+    FFile->ShareBudget(FBudget);
 }
 
 // --- Sizes ------------------------------------------------------------------------
@@ -75,10 +201,113 @@ std::uint8_t* OpenDmlFileWriter::headerAt(std::size_t chunkPos, std::size_t offs
 
 // --- Opening and closing ---------------------------------------------------------------
 
-DWORD OpenDmlFileWriter::OpenFile()
+void OpenDmlFileWriter::SetNextFileName(std::string name)
 {
     Guard lock(FFilterLock);
-    if (FFile.IsOpen())
+    FFileName = std::move(name);
+}
+
+DWORD OpenDmlFileWriter::OpenFile()
+{
+    return openFile(true);
+}
+
+DWORD OpenDmlFileWriter::SwitchFile(const std::string& name)
+{
+    Guard lock(FFilterLock);
+    if (FFile->IsOpen() && name == FFileName) {
+        CloseFile();
+    } else if (FFile->IsOpen()) {
+        auto closing = std::make_unique<FileCloser::Closing>(FLimits);
+        moveFileTo(closing->Writer);
+        if (!FCloser)
+            FCloser = std::make_unique<FileCloser>();
+        FCloser->Add(std::move(closing));
+    }
+    // A file of that name still being closed must be gone before it is made anew.
+    if (FCloser && FCloser->Holds(name))
+        FCloser->Drain();
+    FFileName = name;
+    return openFile(false);
+}
+
+void OpenDmlFileWriter::moveFileTo(OpenDmlFileWriter& to)
+{
+    to.FDVType = FDVType;
+    to.FFrameDuration = FFrameDuration;
+    to.FMicroSecPerFrame = FMicroSecPerFrame;
+    to.FStreamCount = FStreamCount;
+    to.FWidth = FWidth;
+    to.FHeight = FHeight;
+    to.FVideoFccType = FVideoFccType;
+    to.FVideoScale = FVideoScale;
+    to.FVideoRate = FVideoRate;
+    std::memcpy(to.FBitmapInfo, FBitmapInfo, sizeof FBitmapInfo);
+    std::memcpy(to.FDVInfo, FDVInfo, sizeof FDVInfo);
+    std::memcpy(to.FWaveFormat, FWaveFormat, sizeof FWaveFormat);
+    to.FFileName = FFileName;
+    to.FFile = std::move(FFile);
+    newFile();
+    to.FFilePos = std::exchange(FFilePos, 0);
+    to.FFinalizing = std::exchange(FFinalizing, false);
+    to.FVideoFrames = std::exchange(FVideoFrames, 0);
+    to.FAudioSamples = std::exchange(FAudioSamples, 0);
+    to.FAudioIndexSamples = std::exchange(FAudioIndexSamples, 0);
+    to.FRiffs = std::exchange(FRiffs, {});
+    to.FVideoIndex = std::exchange(FVideoIndex, {});
+    to.FAudioIndex = std::exchange(FAudioIndex, {});
+    to.FLoc = std::exchange(FLoc, {});
+    to.FVideoIndexClosed = std::exchange(FVideoIndexClosed, false);
+    to.FAudioIndexClosed = std::exchange(FAudioIndexClosed, false);
+    to.FPatchPos = std::exchange(FPatchPos, 0);
+    to.FFileFailed = std::exchange(FFileFailed, 0);
+    to.FRunFailed = to.FFileFailed;
+    to.FClosing = std::exchange(FClosing, false);
+    to.FIndexedEnd = std::exchange(FIndexedEnd, 0);
+    to.FPendingFlushes = std::exchange(FPendingFlushes, {});
+}
+
+void OpenDmlFileWriter::noteClosedFailure()
+{
+    if (!FCloser || !FCloser->Failed())
+        return;
+    const FileCloser::Status s = FCloser->Get();
+    if (FWriteError == S_OK && FAILED(s.Error)) {
+        FWriteError = s.Error;
+        FWriteErrorText = s.Text;
+    }
+    // The disk lost what an earlier file held: this run writes nothing more.
+    if (s.RunFailed != 0 && FRunFailed == 0) {
+        FRunFailed = s.RunFailed;
+        if (FFile->IsOpen() && !FClosing)
+            FFileFailed = s.RunFailed;
+    }
+}
+
+HRESULT OpenDmlFileWriter::WriteError() const
+{
+    if (FWriteError != S_OK || !FCloser)
+        return FWriteError;
+    return FCloser->Get().Error;
+}
+
+std::string OpenDmlFileWriter::WriteErrorText() const
+{
+    if (FWriteError != S_OK || !FCloser)
+        return FWriteErrorText;
+    return FCloser->Get().Text;
+}
+
+std::int64_t OpenDmlFileWriter::FramesWritten() const
+{
+    return FRunFrames + (FCloser ? FCloser->Get().Frames : 0) + (FFile->IsOpen() ? FVideoFrames : 0);
+}
+
+DWORD OpenDmlFileWriter::openFile(bool waitForHeader)
+{
+    Guard lock(FFilterLock);
+    noteClosedFailure();
+    if (FFile->IsOpen())
         return 0;
     if (FFileName.empty()) {
         if (FWriteError == S_OK) {
@@ -92,16 +321,16 @@ DWORD OpenDmlFileWriter::OpenFile()
         return FRunFailed;
     FFileFailed = 0;
     FIndexedEnd = 0;
-    if (const DWORD r = FFile.Create(FFileName))
+    if (const DWORD r = FFile->Create(FFileName))
         return noteError(r);
     // A first header that cannot be written would leave the movie data where
     // the header belongs: the file is then not opened at all.
     // The first header reaches the disk before the file counts as open.
     DWORD r = AddAVIChunk();
-    if (r == 0)
-        r = FFile.Flush();
+    if (r == 0 && waitForHeader)
+        r = FFile->Flush();
     if (r != 0) {
-        FFile.Close();
+        FFile->Close();
         FRiffs.clear();
         FVideoIndex.clear();
         FAudioIndex.clear();
@@ -223,10 +452,29 @@ DWORD OpenDmlFileWriter::WriteRIFFHeader(int index)
 HRESULT OpenDmlFileWriter::CloseFile()
 {
     Guard lock(FFilterLock);
-    if (!FFile.IsOpen())
+    // The files handed on before this one are finished first, in order.
+    if (FCloser) {
+        FCloser->Drain();
+        noteClosedFailure();
+    }
+    if (!FFile->IsOpen())
         return FWriteError;
     // What is still queued reaches the disk first.
     Flush();
+    if (FFilePos < FRiffs.front().StartPos + FRiffs.front().HeaderSize) {
+        // The first header of a file opened without waiting for it never
+        // reached the disk: without it the file is no AVI file.
+        FFile->Close();
+        std::remove(FFileName.c_str());
+        FRiffs.clear();
+        FVideoIndex.clear();
+        FAudioIndex.clear();
+        FVideoFrames = FAudioSamples = FAudioIndexSamples = 0;
+        FFilePos = 0;
+        FFileFailed = 0;
+        FPendingFlushes.clear();
+        return FWriteError;
+    }
     FClosing = true;
     // After a failed write the disk may have no room for the indexes: the last
     // chunks give theirs up until the indexes fit, so that every chunk left is indexed.
@@ -249,7 +497,7 @@ HRESULT OpenDmlFileWriter::CloseFile()
     FClosing = false;
     FFileFailed = 0;
     FPendingFlushes.clear();
-    if (const DWORD r = FFile.Close())
+    if (const DWORD r = FFile->Close())
         noteError(r);
     return FWriteError;
 }
@@ -257,11 +505,11 @@ HRESULT OpenDmlFileWriter::CloseFile()
 DWORD OpenDmlFileWriter::Flush()
 {
     Guard lock(FFilterLock);
-    if (!FFile.IsOpen())
+    if (!FFile->IsOpen())
         return 0;
-    const DWORD r = FFile.Flush();
+    const DWORD r = FFile->Flush();
     if (r != 0) {
-        takeBackAfter(FFile.Position());
+        takeBackAfter(FFile->Position());
         FFileFailed = FRunFailed = r;
         noteError(r);
     }
@@ -271,6 +519,10 @@ DWORD OpenDmlFileWriter::Flush()
 void OpenDmlFileWriter::ResetWriteStatus()
 {
     Guard lock(FFilterLock);
+    if (FCloser) {
+        FCloser->Drain();
+        FCloser->Reset();
+    }
     FWriteError = S_OK;
     FWriteErrorText.clear();
     FRunFrames = 0;
@@ -279,9 +531,11 @@ void OpenDmlFileWriter::ResetWriteStatus()
 
 DWORD OpenDmlFileWriter::noteError(DWORD code)
 {
+    // A failure in a file being closed came before this one.
+    noteClosedFailure();
     if (code != 0 && FWriteError == S_OK) {
         FWriteError = HRESULT_FROM_WIN32(code);
-        FWriteErrorText = FFile.FirstErrorText();
+        FWriteErrorText = FFile->FirstErrorText();
         if (FWriteErrorText.empty())
             FWriteErrorText = "writing " + FFileName + ": error " + std::to_string(code);
     }
@@ -329,7 +583,7 @@ bool OpenDmlFileWriter::flushIndexesAtClose()
 // The file ends at pos from now on; the RIFFs that began behind it go.
 void OpenDmlFileWriter::cutTo(std::int64_t pos)
 {
-    if (pos >= FFilePos || FFile.CutAt(pos) != 0)
+    if (pos >= FFilePos || FFile->CutAt(pos) != 0)
         return;
     FFilePos = pos;
     while (FRiffs.size() > 1 && FRiffs.back().StartPos >= pos)
@@ -449,12 +703,12 @@ DWORD OpenDmlFileWriter::Write(const void* buffer, std::size_t count, std::size_
 {
     Guard lock(FFilterLock);
     *written = 0;
-    if (!FFile.IsOpen())
+    if (!FFile->IsOpen())
         return static_cast<DWORD>(S_FALSE);
-    const DWORD r = FFinalizing ? FFile.Patch(FPatchPos, buffer, count) : FFile.Append(buffer, count);
+    const DWORD r = FFinalizing ? FFile->Patch(FPatchPos, buffer, count) : FFile->Append(buffer, count);
     if (r != 0) {
-        if (!FFinalizing && FFile.Position() < FFilePos)
-            takeBackAfter(FFile.Position());
+        if (!FFinalizing && FFile->Position() < FFilePos)
+            takeBackAfter(FFile->Position());
         return noteError(r);
     }
     *written = count;
@@ -477,8 +731,9 @@ DWORD OpenDmlFileWriter::WriteRIFF(const void* buffer, std::size_t count)
 DWORD OpenDmlFileWriter::WriteMovie(const void* buffer, std::size_t count)
 {
     Guard lock(FFilterLock);
-    if (!FFile.IsOpen() || FRiffs.empty())
+    if (!FFile->IsOpen() || FRiffs.empty())
         return static_cast<DWORD>(S_FALSE);
+    noteClosedFailure();
     // Behind a failed write the disk is full or gone: what follows would only
     // leave holes in the streams.
     if (FFileFailed != 0 && !FClosing)
@@ -506,17 +761,12 @@ DWORD OpenDmlFileWriter::WriteMovie(const void* buffer, std::size_t count)
 void OpenDmlFileWriter::initIndex(std::vector<std::uint8_t>& index, std::uint32_t chunkId,
                                   std::uint32_t indexId)
 {
+    // The chunk is always full size: the entries not in use stay zero.
     index.assign(indexChunkSize(), 0);
-    std::uint8_t* p = index.data();
-    Put32(p + 0, indexId);
-    Put32(p + 4, indexChunkSize() - 8);
-    Put16(p + 8, 2);                 // wLongsPerEntry
-    p[10] = 0;                       // bIndexSubType
-    p[11] = kAviIndexOfChunks;       // bIndexType
-    Put32(p + 12, 0);                // nEntriesInUse
-    Put32(p + 16, chunkId);          // dwChunkId
-    Put64(p + 20, static_cast<std::uint64_t>(FRiffs.back().StartPos)); // qwBaseOffset
-    Put32(p + 28, 0);                // dwReserved
+    Put32(index.data(), indexId);
+    Put32(index.data() + 4, indexChunkSize() - 8);
+    th::riff::odml::PutStandardIndexHeader(index.data() + 8, chunkId, 0,
+                                           static_cast<std::uint64_t>(FRiffs.back().StartPos));
 }
 
 void OpenDmlFileWriter::InitVideoIndex()
@@ -558,13 +808,12 @@ std::uint32_t OpenDmlFileWriter::AudioSuperIndexEntries() const
 void OpenDmlFileWriter::addIndexEntry(std::vector<std::uint8_t>& index, std::uint32_t offset,
                                       std::uint32_t size)
 {
-    std::uint32_t n = Get32(index.data() + 12);
+    std::uint8_t* ix = index.data() + 8;
+    const std::uint32_t n = th::riff::odml::EntriesInUse(ix);
     if (n >= FLimits.IndexEntries)
         return; // full after a failed flush that could not be retried
-    std::uint8_t* e = index.data() + kIndexHeaderSize + n * kIndexEntrySize;
-    Put32(e, offset);   // dwOffset, from qwBaseOffset to the chunk's data
-    Put32(e + 4, size); // dwSize
-    Put32(index.data() + 12, ++n);
+    th::riff::odml::PutStandardIndexEntry(ix, n, offset, size);
+    th::riff::odml::SetEntriesInUse(ix, n + 1);
 }
 
 void OpenDmlFileWriter::AddVideoIndexEntry(std::uint32_t size)
@@ -636,7 +885,7 @@ bool OpenDmlFileWriter::flushIndex(std::vector<std::uint8_t>& index, std::size_t
         return false;
     }
     // Until it is on the disk, a write behind may still fail and take it back.
-    std::erase_if(FPendingFlushes, [this](const PendingFlush& f) { return f.End <= FFile.Written(); });
+    std::erase_if(FPendingFlushes, [this](const PendingFlush& f) { return f.End <= FFile->Written(); });
     PendingFlush pending{&index == &FVideoIndex, 0, used, index, FIndexedEnd, FAudioIndexSamples};
     if (WriteMovie(index.data(), index.size()) != 0) {
         // A standard index that did not reach the disk must not be pointed at;
@@ -645,11 +894,10 @@ bool OpenDmlFileWriter::flushIndex(std::vector<std::uint8_t>& index, std::size_t
     }
     pending.End = FFilePos;
     FPendingFlushes.push_back(std::move(pending));
-    std::uint8_t* e = indx + kSuperIndexHeaderSize + used * kSuperIndexEntrySize;
-    Put64(e, static_cast<std::uint64_t>(FFilePos - static_cast<std::int64_t>(index.size()))); // qwOffset
-    Put32(e + 8, static_cast<std::uint32_t>(index.size()));                               // dwSize
-    Put32(e + 12, duration);                                                              // dwDuration
-    Put32(indx + 4, used + 1);                                                            // nEntriesInUse
+    th::riff::odml::PutSuperIndexEntry(indx, used,
+                                       static_cast<std::uint64_t>(FFilePos - static_cast<std::int64_t>(index.size())),
+                                       static_cast<std::uint32_t>(index.size()), duration);
+    th::riff::odml::SetEntriesInUse(indx, used + 1);
     FIndexedEnd = FFilePos;
     return true;
 }
@@ -804,13 +1052,8 @@ void OpenDmlFileWriter::FillAudioFormat()
 
 void OpenDmlFileWriter::fillSuperIndexHeader(std::size_t indxPos, std::uint32_t chunkId)
 {
-    std::uint8_t* h = headerAt(indxPos, 0);
-    Put16(h + 0, 4);                   // wLongsPerEntry
-    h[2] = 0;                          // bIndexSubType
-    h[3] = kAviIndexOfIndexes;         // bIndexType
-    // h + 4 nEntriesInUse: counted by the flushes
-    Put32(h + 8, chunkId);             // dwChunkId
-    std::memset(h + 12, 0, 12);        // dwReserved[3]
+    // nEntriesInUse is counted by the flushes.
+    th::riff::odml::PutSuperIndexHeader(headerAt(indxPos, 0), chunkId);
 }
 
 void OpenDmlFileWriter::FillVideoSuperIndexHeader()

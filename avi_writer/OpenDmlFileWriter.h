@@ -8,15 +8,24 @@
 // when it is closed; nothing else ever goes back in the file. A write that the
 // file's queue reports failed later takes back what the writer had put after it.
 //
+// A file switch does not wait for the disk: the finished file, with its
+// indexes, headers and the cut-back after a failure, goes to a closer thread
+// that finishes the files it is handed in order, while the next file begins
+// at once. The queues of all files share one bound on memory; the first
+// failure of a closed file is the writer's (when nothing failed before it),
+// and closing the writer's file waits for the closer too.
+//
 // The filter derives from this class, so that its pins reach the writer's
-// state and operations directly; the state is public for them (and for the
-// tests). Every operation takes the writer lock, which is re-entrant and is
+// operations directly; the recorded formats and the counts of the open file
+// are public for them (and for the tests), the file's own workings are not. Every operation takes the writer lock, which is re-entrant and is
 // the filter's own lock. No Qt.
 
 #include "platform/base/WinTypes.h"
+#include "platform/riff/OpenDmlIndex.h"
 #include "platform/riff/RiffFile.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,12 +78,12 @@ public:
     static constexpr std::uint32_t kDVInfoSize = 32;
     static constexpr std::uint32_t kWaveFormatSize = 18;
     static constexpr std::uint32_t kExtHeaderSize = 248;
-    static constexpr std::uint32_t kSuperIndexHeaderSize = 24;
-    static constexpr std::uint32_t kSuperIndexEntrySize = 16;
-    static constexpr std::uint32_t kIndexHeaderSize = 32;
-    static constexpr std::uint32_t kIndexEntrySize = 8;
+    static constexpr std::uint32_t kSuperIndexHeaderSize = th::riff::odml::kSuperIndexHeaderBytes;
+    static constexpr std::uint32_t kSuperIndexEntrySize = th::riff::odml::kSuperIndexEntryBytes;
+    static constexpr std::uint32_t kIndexHeaderSize = 8 + th::riff::odml::kStandardIndexHeaderBytes; // chunk header included
+    static constexpr std::uint32_t kIndexEntrySize = th::riff::odml::kStandardIndexEntryBytes;
     static constexpr std::uint32_t kAvixHeaderSize = 24;
-    static constexpr std::uint32_t kDroppedFrameSize = 0x80000000u; // index entry of a dropped frame
+    static constexpr std::uint32_t kDroppedFrameSize = th::riff::odml::kNotKeyFrame; // entry size of a dropped frame
 
     explicit OpenDmlFileWriter(WriterLock& lock, OpenDmlLimits limits = {});
     virtual ~OpenDmlFileWriter();
@@ -93,7 +102,11 @@ public:
     // first cut back chunk by chunk until its indexes fit, so that they cover
     // every chunk left. The write status (S_OK when nothing failed).
     HRESULT CloseFile();
-    bool IsFileOpen() const { return FFile.IsOpen(); }
+    bool IsFileOpen() const { return FFile->IsOpen(); }
+    // Hands the open file (if any) to the closer, names the next one and
+    // opens it without waiting for its first header to reach the disk. The
+    // result of OpenFile.
+    DWORD SwitchFile(const std::string& name);
     // Waits until what was written is on the disk. 0, or the failure of a
     // write behind, after which the file ends (and counts) as the disk's data
     // does and nothing more goes into it.
@@ -121,30 +134,6 @@ public:
     std::uint32_t VideoChunkId() const;
 
     DWORD Write(const void* buffer, std::size_t count, std::size_t* written);
-    DWORD WriteRIFF(const void* buffer, std::size_t count);
-    DWORD AddAVIChunk();
-    DWORD WriteRIFFHeader(int index);
-    void InitVideoIndex();
-    void InitAudioIndex();
-    void FlushVideoIndex();
-    void FlushAudioIndex();
-
-    // --- Header building ----------------------------------------------------------
-
-    std::uint32_t HeaderListSize() const;
-    void UpdateAVIHeaders();
-    void UpdateMoviSize(TRiffRecord& riff);
-    void UpdateVideoStreamList();
-    void UpdateAudioStreamList();
-    void FillMainHeader();
-    void FillVideoStreamHeader();
-    void FillAudioStreamHeader();
-    void FillBitmapInfoHeader();
-    void FillDVInfo();
-    void FillAudioFormat();
-    void FillVideoSuperIndexHeader();
-    void FillAudioSuperIndexHeader();
-    void FillExtHeader();
 
     // Values of the recorded audio format.
     std::uint32_t WaveSamplesPerSec() const;
@@ -162,12 +151,12 @@ public:
     // --- Write status: the first failure since ResetWriteStatus, over files ----------
 
     // HRESULT_FROM_WIN32 of the system's error; S_OK when nothing failed.
-    HRESULT WriteError() const { return FWriteError; }
+    HRESULT WriteError() const;
     // Names the file, the operation and the system's message; empty when none.
-    const std::string& WriteErrorText() const { return FWriteErrorText; }
+    std::string WriteErrorText() const;
     void ResetWriteStatus();
     // The video frames of the files closed since then and of the open one.
-    std::int64_t FramesWritten() const { return FRunFrames + (FFile.IsOpen() ? FVideoFrames : 0); }
+    std::int64_t FramesWritten() const;
 
     // --- Recorded formats (the filter's pins record them) ---------------------------
 
@@ -184,25 +173,54 @@ public:
     std::uint8_t FDVInfo[kDVInfoSize] = {};         // DVINFO of type-1 DV
     std::uint8_t FWaveFormat[kWaveFormatSize] = {}; // WAVEFORMATEX of type-2 DV, cbSize included
 
-    std::string FFileName;      // UTF-8 path of the current output file
+    // Names the file that the next OpenFile creates (UTF-8), creating nothing yet.
+    void SetNextFileName(std::string name);
+    // The current output file's name; read under the writer lock.
+    const std::string& FileName() const { return FFileName; }
     bool FChangePending = false; // a switch is scheduled; opening a file drops it
 
     // --- The open file --------------------------------------------------------------
 
-    th::riff::File FFile;
     std::int64_t FFilePos = 0;      // bytes written so far, the offset of the next write
-    bool FFinalizing = false;       // CloseFile rewrites headers: writes advance nothing
     std::int64_t FVideoFrames = 0;  // dropped frames included
     std::int64_t FAudioSamples = 0; // inserted silence included
     std::int64_t FAudioIndexSamples = 0; // samples since the last audio index flush
     std::vector<TRiffRecord> FRiffs;
-    std::vector<std::uint8_t> FVideoIndex;
-    std::vector<std::uint8_t> FAudioIndex;
 
 protected:
     WriterLock& FFilterLock;
 
 private:
+    // The file's own operations, in the order a file is built.
+    DWORD WriteRIFF(const void* buffer, std::size_t count);
+    DWORD AddAVIChunk();
+    DWORD WriteRIFFHeader(int index);
+    void InitVideoIndex();
+    void InitAudioIndex();
+    void FlushVideoIndex();
+    void FlushAudioIndex();
+
+    // Header building.
+    std::uint32_t HeaderListSize() const;
+    void UpdateAVIHeaders();
+    void UpdateMoviSize(TRiffRecord& riff);
+    void UpdateVideoStreamList();
+    void UpdateAudioStreamList();
+    void FillMainHeader();
+    void FillVideoStreamHeader();
+    void FillAudioStreamHeader();
+    void FillBitmapInfoHeader();
+    void FillDVInfo();
+    void FillAudioFormat();
+    void FillVideoSuperIndexHeader();
+    void FillAudioSuperIndexHeader();
+    void FillExtHeader();
+
+    std::unique_ptr<th::riff::File> FFile; // never null
+    bool FFinalizing = false;       // CloseFile rewrites headers: writes advance nothing
+    std::vector<std::uint8_t> FVideoIndex;
+    std::vector<std::uint8_t> FAudioIndex;
+
     struct HeaderLocations {
         bool Audio = false; // the file is laid out for type-2 DV
         std::size_t Hdrl = 0, Avih = 0;
@@ -222,7 +240,16 @@ private:
         std::int64_t AudioIndexSamples = 0;
     };
 
+    class FileCloser;
+
     std::uint8_t* headerAt(std::size_t chunkPos, std::size_t offsetInData);
+    DWORD openFile(bool waitForHeader);
+    // Moves the open file with everything that describes it to `to`, which
+    // then owns it; this writer has no file open after it.
+    void moveFileTo(OpenDmlFileWriter& to);
+    void newFile();
+    // Takes up a movie write that failed in a file the closer finished.
+    void noteClosedFailure();
     DWORD noteError(DWORD code);
     bool flushIndexesAtClose();
     void cutTo(std::int64_t pos);
@@ -255,4 +282,7 @@ private:
     bool FClosing = false;       // the indexes go out even after a failure
     std::int64_t FIndexedEnd = 0; // end of the last standard index on disk: no cut before it
     std::vector<PendingFlush> FPendingFlushes;
+    std::string FFileName; // UTF-8 path of the current output file
+    std::shared_ptr<th::riff::QueueBudget> FBudget;
+    std::unique_ptr<FileCloser> FCloser; // started at the first switch
 };

@@ -125,7 +125,7 @@ HRESULT TTlmAVIWriter::Run(REFERENCE_TIME start)
     CAutoLock lock(&FFilterLock);
     if (m_State == State_Stopped)
         StartRun();
-    FCore.FArmed = true;
+    FCore.Arm(true);
     if (FCore.OpenFile() != 0)
         ReportWriteError(FCore.WriteError());
     return CBaseFilter::Run(start);
@@ -139,7 +139,7 @@ HRESULT TTlmAVIWriter::Pause()
     CAutoLock lock(&FFilterLock);
     if (m_State == State_Stopped)
         StartRun();
-    FCore.FArmed = true;
+    FCore.Arm(true);
     if (FCore.OpenFile() != 0)
         ReportWriteError(FCore.WriteError());
     return CBaseFilter::Pause();
@@ -186,7 +186,7 @@ HRESULT TTlmAVIWriter::GetWriteError(HRESULT* error, LPOLESTR* text)
 HRESULT TTlmAVIWriter::Stop()
 {
     CAutoLock lock(&FFilterLock);
-    FCore.FArmed = false;
+    FCore.Arm(false);
     const HRESULT hr = CBaseFilter::Stop();
     FCore.CloseFile();
     return hr;

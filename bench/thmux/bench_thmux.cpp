@@ -114,8 +114,8 @@ double WriterSeconds(const std::string& path, std::vector<std::vector<BYTE>>& fr
     ComPtr<Sample> v = th::com::MakeCom<Sample>();
     ComPtr<Sample> a = th::com::MakeCom<Sample>();
     const auto start = Clock::now();
-    w.FFileName = path;
-    w.FArmed = true;
+    w.SetNextFileName(path);
+    w.Arm(true);
     REFERENCE_TIME t = 0;
     for (auto& f : frames) {
         v->data = f.data();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <pthread.h>
+#include <vector>
 
 namespace th::dshow {
 
@@ -14,6 +15,7 @@ struct StreamingThreadRun {
     bool stopRequested = false;
     bool ended = false;
     int parked = 0;
+    std::vector<std::shared_ptr<std::function<void()>>> wakers; // StopWaker
 };
 
 namespace {
@@ -100,11 +102,15 @@ void StreamingThread::Stop(const std::function<void()>& wake)
 {
     if (!run_)
         return;
+    std::vector<std::shared_ptr<std::function<void()>>> wakers;
     {
         std::lock_guard<std::mutex> lock(run_->mutex);
         run_->stopRequested = true;
+        wakers = run_->wakers;
     }
     run_->changed.notify_all();
+    for (const auto& w : wakers)
+        (*w)();
     if (wake)
         wake();
     if (thread_.get_id() == std::this_thread::get_id())
@@ -154,6 +160,29 @@ bool StreamingThread::StopRequestedHere()
         return false;
     std::lock_guard<std::mutex> lock(t_run->mutex);
     return t_run->stopRequested;
+}
+
+StreamingThread::StopWaker::StopWaker(std::function<void()> wake) : run_(t_run)
+{
+    if (!run_)
+        return;
+    wake_ = std::make_shared<std::function<void()>>(std::move(wake));
+    bool stopped;
+    {
+        std::lock_guard<std::mutex> lock(run_->mutex);
+        run_->wakers.push_back(wake_);
+        stopped = run_->stopRequested;
+    }
+    if (stopped)
+        (*wake_)();
+}
+
+StreamingThread::StopWaker::~StopWaker()
+{
+    if (!run_)
+        return;
+    std::lock_guard<std::mutex> lock(run_->mutex);
+    std::erase(run_->wakers, wake_);
 }
 
 StreamingThread::Parked::Parked() : run_(t_run)

@@ -64,6 +64,23 @@ public:
     // returns from a parked callback checks it and then delivers nothing more.
     static bool StopRequestedHere();
 
+    // On a streaming thread: while the object lives, `wake` runs once Stop is
+    // asked for the current run (at once when it already was), so that a wait
+    // on a condition of the caller's, whose predicate checks StopRequestedHere,
+    // ends then. `wake` runs on the stopping thread, holding none of this
+    // class's locks. Does nothing on other threads.
+    class StopWaker {
+    public:
+        explicit StopWaker(std::function<void()> wake);
+        ~StopWaker();
+        StopWaker(const StopWaker&) = delete;
+        StopWaker& operator=(const StopWaker&) = delete;
+
+    private:
+        std::shared_ptr<StreamingThreadRun> run_;
+        std::shared_ptr<std::function<void()>> wake_;
+    };
+
     // Marks the current streaming thread as parked for the object's lifetime
     // (does nothing on other threads). Nests.
     class Parked {

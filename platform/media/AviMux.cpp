@@ -184,9 +184,7 @@ HRESULT CAviMuxInputPin::fillGap(IMediaSample* sample, std::size_t bytes)
     const AviStreamInfo& info = layout.Stream(m_stream);
     const bool audio = info.kind == AviStreamKind::Audio;
 
-    riff::SampleTimes times;
-    times.hasTime = SUCCEEDED(sample->GetTime(&times.start, &times.stop));
-    times.hasMedia = sample->GetMediaTime(&times.mediaStart, &times.mediaStop) == S_OK;
+    const riff::SampleTimes times = riff::TimesOf(sample);
     const std::int64_t own = audio ? static_cast<std::int64_t>(bytes / info.blockAlign) : 1;
     m_gap.SetUnitsPerSecond(audio ? static_cast<double>(info.samplesPerSec)
                                   : info.frameDuration > 0 ? static_cast<double>(UNITS) / info.frameDuration : 0);
@@ -225,9 +223,7 @@ HRESULT CAviMuxInputPin::writeAudio(IMediaSample* sample, const BYTE* data, std:
     const auto bits = riff::Get16(arriving.format.data() + 14);
     if (bits != 16 || channels != riff::Get16(info.format.data() + 2) || riff::Get16(info.format.data() + 14) != 16)
         return E_INVALIDARG; // no conversion for it: refused like any sample the file cannot hold
-    riff::SampleTimes times;
-    times.hasTime = SUCCEEDED(sample->GetTime(&times.start, &times.stop));
-    times.hasMedia = sample->GetMediaTime(&times.mediaStart, &times.mediaStop) == S_OK;
+    const riff::SampleTimes times = riff::TimesOf(sample);
     const auto own = static_cast<std::int64_t>(bytes / arriving.blockAlign);
     m_gap.SetUnitsPerSecond(static_cast<double>(arriving.samplesPerSec));
     m_havePrev = true;

@@ -1,5 +1,7 @@
 #include "platform/media/AviMuxFile.h"
 
+#include "platform/riff/DvFormat.h"
+#include "platform/riff/OpenDmlIndex.h"
 #include "platform/riff/RiffFile.h"
 
 #include <algorithm>
@@ -16,13 +18,11 @@ namespace {
 constexpr std::uint32_t AVIF_HASINDEX = 0x00000010;
 constexpr std::uint32_t AVIF_ISINTERLEAVED = 0x00000100;
 constexpr std::uint32_t AVIIF_KEYFRAME = 0x00000010;
-constexpr std::uint8_t AVI_INDEX_OF_INDEXES = 0x00;
-constexpr std::uint8_t AVI_INDEX_OF_CHUNKS = 0x01;
-constexpr std::uint32_t kNotKeyFrame = 0x80000000u; // standard index dwSize bit 31
+constexpr std::uint32_t kNotKeyFrame = riff::odml::kNotKeyFrame;
 
-constexpr REFERENCE_TIME kPalFrame = 400000;
-constexpr REFERENCE_TIME kNtscFrame = 333667;
-constexpr std::size_t kNtscFrameBytes = 120000;
+constexpr REFERENCE_TIME kPalFrame = riff::dv::kPalFramePeriod;
+constexpr REFERENCE_TIME kNtscFrame = riff::dv::kNtscFramePeriod;
+constexpr std::size_t kNtscFrameBytes = riff::dv::kNtscFrameBytes;
 
 void setFrameDuration(AviStreamInfo& info, REFERENCE_TIME d)
 {
@@ -72,7 +72,7 @@ bool DescribeStream(const AM_MEDIA_TYPE& mt, AviStreamInfo* info)
         s.format.assign(mt.pbFormat, mt.pbFormat + sizeof(DVINFO));
         DVINFO dv;
         std::memcpy(&dv, mt.pbFormat, sizeof dv);
-        if (mt.lSampleSize == kNtscFrameBytes || mt.lSampleSize == 144000) {
+        if (mt.lSampleSize == kNtscFrameBytes || mt.lSampleSize == riff::dv::kPalFrameBytes) {
             setDvSystem(s, mt.lSampleSize == kNtscFrameBytes);
         } else if (dv.dwDVVAuxSrc != 0 && dv.dwDVVAuxSrc != 0xFFFFFFFFu) {
             // VAUX source pack, PC3 bit 5: 1 for the 625/50 system.
@@ -331,22 +331,12 @@ HRESULT AviFileLayout::WriteSilence(int s, std::int64_t samples)
 
 std::vector<std::uint8_t> AviFileLayout::buildStandardIndex(const StreamState& st, std::int64_t base) const
 {
-    // AVISTDINDEX: wLongsPerEntry, bIndexSubType, bIndexType, nEntriesInUse,
-    // dwChunkId, qwBaseOffset, dwReserved3, then {dwOffset, dwSize} per chunk.
-    std::vector<std::uint8_t> b(24 + 8 * st.entries.size());
-    riff::Put16(&b[0], 2);
-    b[2] = 0;
-    b[3] = AVI_INDEX_OF_CHUNKS;
-    riff::Put32(&b[4], static_cast<std::uint32_t>(st.entries.size()));
-    riff::Put32(&b[8], st.chunkId);
-    riff::Put64(&b[12], static_cast<std::uint64_t>(base));
-    riff::Put32(&b[20], 0);
-    std::uint8_t* e = b.data() + 24;
-    for (const StdEntry& entry : st.entries) {
-        riff::Put32(e, entry.offset);
-        riff::Put32(e + 4, entry.size);
-        e += 8;
-    }
+    // Exactly as long as its entries.
+    const auto n = static_cast<std::uint32_t>(st.entries.size());
+    std::vector<std::uint8_t> b(riff::odml::kStandardIndexHeaderBytes + riff::odml::kStandardIndexEntryBytes * n);
+    riff::odml::PutStandardIndexHeader(b.data(), st.chunkId, n, static_cast<std::uint64_t>(base));
+    for (std::uint32_t i = 0; i < n; ++i)
+        riff::odml::PutStandardIndexEntry(b.data(), i, st.entries[i].offset, st.entries[i].size);
     return b;
 }
 
@@ -543,23 +533,14 @@ std::vector<std::uint8_t> AviFileLayout::buildHeaders() const
         w.Put16(static_cast<std::uint16_t>(in.height));
         w.EndChunk();
         w.WriteChunk(FourCC("strf"), in.format.data(), in.format.size());
-        // indx (AVISUPERINDEX): wLongsPerEntry, bIndexSubType, bIndexType,
-        // nEntriesInUse, dwChunkId, dwReserved[3], then {qwOffset, dwSize,
-        // dwDuration} per standard index, room for kSuperIndexEntries.
-        w.BeginChunk(FourCC("indx"));
-        w.Put16(4);
-        w.Put8(0);
-        w.Put8(AVI_INDEX_OF_INDEXES);
-        w.Put32(static_cast<std::uint32_t>(st.super.size()));
-        w.PutFourCC(st.chunkId);
-        w.PutZeros(12);
-        for (const SuperEntry& e : st.super) {
-            w.Put64(e.pos);
-            w.Put32(e.size);
-            w.Put32(e.duration);
-        }
-        w.PutZeros(16 * (kSuperIndexEntries - st.super.size()));
-        w.EndChunk();
+        // indx, with room for kSuperIndexEntries standard indexes.
+        std::vector<std::uint8_t> indx(riff::odml::kSuperIndexHeaderBytes +
+                                       riff::odml::kSuperIndexEntryBytes * kSuperIndexEntries);
+        riff::odml::PutSuperIndexHeader(indx.data(), st.chunkId);
+        riff::odml::SetEntriesInUse(indx.data(), static_cast<std::uint32_t>(st.super.size()));
+        for (std::uint32_t i = 0; i < st.super.size(); ++i)
+            riff::odml::PutSuperIndexEntry(indx.data(), i, st.super[i].pos, st.super[i].size, st.super[i].duration);
+        w.WriteChunk(FourCC("indx"), indx.data(), indx.size());
         w.EndChunk();
     }
 

@@ -3,6 +3,7 @@
 #include "platform/dv/DifAudio.h"
 #include "platform/dv/DifLayout.h"
 #include "platform/dv/DifPacks.h"
+#include "platform/riff/DvFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -140,7 +141,7 @@ void MakeDvVideoType(System system, CMediaType* type)
         return;
     vih->rcSource = {0, 0, 720, height};
     vih->rcTarget = {0, 0, 720, height};
-    vih->AvgTimePerFrame = pal ? 400000 : 333667;
+    vih->AvgTimePerFrame = th::riff::dv::FramePeriod(!pal);
     vih->dwBitRate = static_cast<DWORD>(static_cast<LONGLONG>(frameBytes) * 8 * UNITS / vih->AvgTimePerFrame);
     vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     vih->bmiHeader.biWidth = 720;

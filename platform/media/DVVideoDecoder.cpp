@@ -2,6 +2,7 @@
 
 #include "platform/media/DVSplitter.h"
 #include "platform/media/DvDcPicture.h"
+#include "platform/riff/DvFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -267,7 +268,7 @@ void CDVVideoDecoder::MakeOutputType(System system, int resolution, CMediaType* 
 {
     const PictureSize size = dvPictureSize(system, resolution);
     const DibLayout layout = dibLayout(size.width, size.height, bitCount);
-    const REFERENCE_TIME frameTime = system == System::Ntsc525_60 ? 333667 : 400000;
+    const REFERENCE_TIME frameTime = th::riff::dv::FramePeriod(system == System::Ntsc525_60);
     type->InitMediaType();
     type->majortype = MEDIATYPE_Video;
     type->subtype = layout.bitCount == 32 ? MEDIASUBTYPE_RGB32 : MEDIASUBTYPE_RGB24;

@@ -16,6 +16,24 @@ namespace {
 constexpr std::uint8_t kZeros[65536] = {};
 }
 
+void QueueBudget::Take(std::size_t n)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    freed_.wait(lock, [&] { return used_ == 0 || used_ + n <= limit_; });
+    used_ += n;
+}
+
+void QueueBudget::Give(std::size_t n)
+{
+    if (n == 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        used_ -= std::min(n, used_);
+    }
+    freed_.notify_all();
+}
+
 File::~File()
 {
     Close();
@@ -135,10 +153,18 @@ DWORD File::queue(std::int64_t pos, const void* data, std::size_t n, bool append
     if (n == 0)
         return 0;
     const char* what = append ? "writing" : "rewriting";
+    const bool direct = direct_ || n > kQueueBytes / 4;
+    // The shared budget is waited for holding nothing that the queue needs.
+    const std::size_t budgeted = budget_ && !direct && data ? n : 0;
+    if (budgeted)
+        budget_->Take(budgeted);
     std::unique_lock<std::mutex> lock(mutex_);
-    if (const DWORD r = takeQueueFailure(lock))
+    if (const DWORD r = takeQueueFailure(lock)) {
+        if (budgeted)
+            budget_->Give(budgeted);
         return r;
-    if (direct_ || n > kQueueBytes / 4) {
+    }
+    if (direct) {
         // A block too big to queue goes out at once behind what is queued.
         drain(lock);
         if (const DWORD r = takeQueueFailure(lock))
@@ -195,8 +221,11 @@ DWORD File::queue(std::int64_t pos, const void* data, std::size_t n, bool append
         }
         // Full: the disk sets the pace until there is room.
         changed_.wait(lock);
-        if (const DWORD r = takeQueueFailure(lock))
+        if (const DWORD r = takeQueueFailure(lock)) {
+            if (budgeted)
+                budget_->Give(budgeted);
             return r;
+        }
     }
     if (need)
         std::memcpy(ring_.get() + op.at, data, need);
@@ -227,10 +256,14 @@ void File::run()
                                 op.append ? "writing" : "rewriting", &failure);
         lock.lock();
         busy_ = false;
+        std::size_t done = op.zeros ? 0 : op.n;
         if (r != 0) {
             // Nothing behind the failed write goes out: it would leave a hole.
             queueFailure_ = std::move(failure);
             failedAt_ = op.append ? op.pos : written_.load();
+            for (const Op& o : ops_)
+                if (&o != &ops_.front())
+                    done += o.zeros ? 0 : o.n;
             ops_.clear();
             ringHead_ = ringUsed_ = 0;
         } else {
@@ -244,6 +277,8 @@ void File::run()
         }
         lock.unlock();
         changed_.notify_all();
+        if (budget_)
+            budget_->Give(done);
         lock.lock();
     }
 }

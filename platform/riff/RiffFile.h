@@ -13,6 +13,9 @@
 // the disk in order), so that the writer can take back what it had put after
 // it. From then on every call writes at once, as the disk answers it.
 // CutAt and Close wait for the queue first; Flush waits for it alone.
+// Files that share a QueueBudget hold at most its bytes queued together, so
+// that a writer which moves on to its next file while the last one still
+// drains keeps one bound on memory.
 
 #include "platform/base/WinErrno.h"
 #include "platform/riff/Riff.h"
@@ -41,6 +44,21 @@ using th::Win32ErrorFromErrno;
 // hold their next write.
 inline constexpr const char* kHoldWritesVariable = "THARVEST_HOLD_WRITES";
 
+// The bytes that the queues of several files may hold together.
+class QueueBudget {
+public:
+    explicit QueueBudget(std::size_t bytes) : limit_(bytes) {}
+    // Waits until n more bytes fit (always at once when none are held).
+    void Take(std::size_t n);
+    void Give(std::size_t n);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    const std::size_t limit_;
+    std::size_t used_ = 0;
+};
+
 class File final : public Sink {
 public:
     // The queue holds this much: more than ten seconds of DV with its sound.
@@ -56,6 +74,8 @@ public:
     // folder, 5 for a folder or a file that may not be written, ...). A file
     // that is open is closed first.
     DWORD Create(const std::string& path);
+    // Queued bytes count against this budget too (before Create).
+    void ShareBudget(std::shared_ptr<QueueBudget> budget) { budget_ = std::move(budget); }
     bool IsOpen() const { return fd_ >= 0; }
     const std::string& Path() const { return path_; }
 
@@ -136,6 +156,7 @@ private:
     std::int64_t failedAt_ = 0;
     std::atomic<std::int64_t> written_{0};
     std::atomic<std::size_t> peak_{0};
+    std::shared_ptr<QueueBudget> budget_;
     std::thread thread_;
 };
 

@@ -19,6 +19,18 @@ struct SampleTimes {
     std::int64_t mediaStart = 0, mediaStop = 0;
 };
 
+// A media sample's times, by one rule for both writers: a stream time counts
+// when GetTime succeeds (a start without a stop included), a media time only
+// when GetMediaTime answers S_OK.
+template <class Sample>
+SampleTimes TimesOf(Sample* sample)
+{
+    SampleTimes t;
+    t.hasTime = sample->GetTime(&t.start, &t.stop) >= 0;
+    t.hasMedia = sample->GetMediaTime(&t.mediaStart, &t.mediaStop) == 0;
+    return t;
+}
+
 // One stream's rule over one run; Reset at each new run.
 class SampleGap {
 public:

@@ -166,7 +166,7 @@ TEST(AviWriterFilter, StateChangesOpenAndCloseTheFile)
     }
     EXPECT_EQ(f->Stop(), S_OK);
     EXPECT_FALSE(w->Core().IsFileOpen());
-    EXPECT_FALSE(w->Core().FArmed);
+    EXPECT_FALSE(w->Core().Armed());
     // Samples after the stop are dropped.
     EXPECT_EQ(Push(video, 5 * D, 6 * D, 2000), S_OK);
     EXPECT_FALSE(w->Core().IsFileOpen());
@@ -196,10 +196,10 @@ TEST(AviWriterFilter, RunWithoutAFileProceedsAndSamplesRetry)
     auto video = Pin(f, 0);
     video->QueryAccept(&t.video);
     EXPECT_EQ(f->Run(0), S_OK); // no name: the run goes on without a file
-    EXPECT_TRUE(w->Core().FArmed);
+    EXPECT_TRUE(w->Core().Armed());
     const HRESULT noName = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_INVALID_NAME));
     EXPECT_EQ(Push(video, 0, D, 100), noName) << "a sample without a file is a failure, not a success";
-    w->Core().FFileName = dir.file("late.avi");
+    w->Core().SetNextFileName(dir.file("late.avi"));
     EXPECT_EQ(Push(video, D, 2 * D, 100), S_OK);
     f->Stop();
     const auto file = avicheck::Walk(dir.file("late.avi"));

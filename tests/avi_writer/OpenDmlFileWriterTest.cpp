@@ -70,7 +70,7 @@ TEST(OpenDmlLayout, EmptyType2FileHasEveryHeaderFieldInPlace)
     th::test::TempDir dir;
     Writer x;
     SetType2(x.w);
-    x.w.FFileName = dir.file("t2.avi");
+    x.w.SetNextFileName(dir.file("t2.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     EXPECT_EQ(x.w.CloseFile(), 0u);
     const auto b = ReadAll(dir.file("t2.avi"));
@@ -147,7 +147,7 @@ TEST(OpenDmlLayout, EmptyType1FileHasEveryHeaderFieldInPlace)
     th::test::TempDir dir;
     Writer x;
     SetType1(x.w, false);
-    x.w.FFileName = dir.file("t1.avi");
+    x.w.SetNextFileName(dir.file("t1.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     x.w.CloseFile();
     const auto b = ReadAll(dir.file("t1.avi"));
@@ -184,7 +184,7 @@ TEST(OpenDmlLayout, Type2WithoutAudioFormatKeepsTheAudioStreamList)
     SetType2(x.w);
     std::memset(x.w.FWaveFormat, 0, 18);
     x.w.FStreamCount = 1;
-    x.w.FFileName = dir.file("noaudio.avi");
+    x.w.SetNextFileName(dir.file("noaudio.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     x.w.CloseFile();
     const auto b = ReadAll(dir.file("noaudio.avi"));
@@ -199,7 +199,7 @@ TEST(OpenDmlLayout, CountsSizesAndSuggestedBuffersAfterWriting)
     th::test::TempDir dir;
     Writer x;
     SetType2(x.w);
-    x.w.FFileName = dir.file("data.avi");
+    x.w.SetNextFileName(dir.file("data.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     std::vector<std::vector<std::uint8_t>> video, audio;
     for (int i = 0; i < 10; ++i) {
@@ -262,7 +262,7 @@ TEST(OpenDmlLayout, ReopenedWriterStartsEachFileAfresh)
     Writer x;
     SetType2(x.w);
     for (int round = 0; round < 2; ++round) {
-        x.w.FFileName = dir.file("r" + std::to_string(round) + ".avi");
+        x.w.SetNextFileName(dir.file("r" + std::to_string(round) + ".avi"));
         ASSERT_EQ(x.w.OpenFile(), 0u);
         EXPECT_EQ(x.w.OpenFile(), 0u); // already open: nothing happens
         for (int i = 0; i < 3 + round; ++i)
@@ -295,14 +295,14 @@ TEST(OpenDmlOpen, ErrorsAndWritesWithoutAFile)
     x.w.AddVideoIndexEntry(16); // no file: nothing to index, no crash
     x.w.NoteVideoChunkSize(24);
 
-    x.w.FFileName = dir.file("no/such/folder.avi");
+    x.w.SetNextFileName(dir.file("no/such/folder.avi"));
     EXPECT_EQ(x.w.OpenFile(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(x.w.IsFileOpen());
-    x.w.FFileName = dir.path();
+    x.w.SetNextFileName(dir.path());
     EXPECT_EQ(x.w.OpenFile(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
     x.w.FChangePending = true;
-    x.w.FFileName = dir.file("ok.avi");
+    x.w.SetNextFileName(dir.file("ok.avi"));
     EXPECT_EQ(x.w.OpenFile(), 0u);
     EXPECT_FALSE(x.w.FChangePending); // opening a file drops a scheduled switch
 }
@@ -312,7 +312,7 @@ TEST(OpenDmlOpen, FirstHeaderThatCannotBeWrittenLeavesNoFileOpen)
     th::test::TempDir dir;
     Writer x;
     SetType2(x.w);
-    x.w.FFileName = dir.file("full.avi");
+    x.w.SetNextFileName(dir.file("full.avi"));
     {
         FileSizeLimit limit(1000);
         EXPECT_EQ(x.w.OpenFile(), th::riff::kErrorFileTooLarge);

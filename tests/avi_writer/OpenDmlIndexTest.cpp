@@ -39,7 +39,7 @@ TEST(OpenDmlIndex, VideoIndexAtItsCapacity)
         th::test::TempDir dir;
         Writer x;
         SetType2(x.w);
-        x.w.FFileName = dir.file("f.avi");
+        x.w.SetNextFileName(dir.file("f.avi"));
         ASSERT_EQ(x.w.OpenFile(), 0u);
         std::vector<std::uint64_t> hashes;
         for (int i = 0; i < frames; ++i) {
@@ -79,7 +79,7 @@ TEST(OpenDmlIndex, AudioIndexDurationsCountSamples)
     th::test::TempDir dir;
     Writer x({0x40000000, 4, 2044});
     SetType2(x.w);
-    x.w.FFileName = dir.file("a.avi");
+    x.w.SetNextFileName(dir.file("a.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     for (int i = 0; i < 6; ++i)
         PutAudio(x.w, Pattern(4 * (100 + i), i));
@@ -103,7 +103,7 @@ TEST(OpenDmlRiff, ChunkReachingTheLimitExactlyStartsAnAvixRiff)
         // 0) or one byte below it (slack 1).
         Writer x({header + 3 * 1008 + slack, 2044, 2044});
         SetType2(x.w);
-        x.w.FFileName = dir.file("s.avi");
+        x.w.SetNextFileName(dir.file("s.avi"));
         ASSERT_EQ(x.w.OpenFile(), 0u);
         for (int i = 0; i < 3; ++i)
             ASSERT_EQ(PutVideo(x.w, Pattern(1000, i)), 0u);
@@ -141,7 +141,7 @@ TEST(OpenDmlRiff, IndexBegunInOneRiffKeepsItsBaseInTheNext)
     // A first RIFF of two frames, standard indexes of four entries.
     Writer x({66066 + 2 * 1008 + 1500, 4, 2044});
     SetType2(x.w);
-    x.w.FFileName = dir.file("b.avi");
+    x.w.SetNextFileName(dir.file("b.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     std::vector<std::uint64_t> hashes;
     for (int i = 0; i < 10; ++i) {
@@ -178,7 +178,7 @@ TEST(OpenDmlIndex, DroppedFramesAreEmptyEntriesAndCount)
     th::test::TempDir dir;
     Writer x;
     SetType2(x.w);
-    x.w.FFileName = dir.file("d.avi");
+    x.w.SetNextFileName(dir.file("d.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     PutVideo(x.w, Pattern(3000, 1));
     PutDropped(x.w, 2);
@@ -212,7 +212,7 @@ TEST(OpenDmlIndex, FullSuperIndexStopsIndexingAndTheFileStaysValid)
     th::test::TempDir dir;
     Writer x({0x40000000, 4, 2});
     SetType2(x.w);
-    x.w.FFileName = dir.file("full.avi");
+    x.w.SetNextFileName(dir.file("full.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     for (int i = 0; i < 11; ++i)
         ASSERT_EQ(PutVideo(x.w, Pattern(500, i)), 0u);
@@ -233,7 +233,7 @@ TEST(OpenDmlIndex, RealSuperIndexCapacity)
     th::test::TempDir dir;
     Writer x;
     SetType2(x.w);
-    x.w.FFileName = dir.file("cap.avi");
+    x.w.SetNextFileName(dir.file("cap.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     PutVideo(x.w, Pattern(100, 0));
     PutDropped(x.w, 2044 * 2044 - 2);
@@ -257,7 +257,7 @@ TEST(OpenDmlFailure, AFailedChunkEndsTheFileWhichStaysValidAndCountsOnlyWhatItHo
     th::test::TempDir dir;
     Writer x;
     SetType2(x.w);
-    x.w.FFileName = dir.file("e.avi");
+    x.w.SetNextFileName(dir.file("e.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     std::vector<std::uint64_t> hashes;
     for (int i = 0; i < 3; ++i) {
@@ -302,7 +302,7 @@ TEST(OpenDmlFailure, AStandardIndexThatFailsIsNotPointedAtAndGoesOutAtClose)
     th::test::TempDir dir;
     Writer x({0x40000000, 4, 2044});
     SetType2(x.w);
-    x.w.FFileName = dir.file("i.avi");
+    x.w.SetNextFileName(dir.file("i.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(PutVideo(x.w, Pattern(1000, i)), 0u);
@@ -326,7 +326,7 @@ TEST(OpenDmlFailure, AnAvixHeaderThatFailsEndsTheMovieBeforeTheChunkThatWantedIt
     th::test::TempDir dir;
     Writer x({66066 + 2 * 1008 + 1, 2044, 2044});
     SetType2(x.w);
-    x.w.FFileName = dir.file("x.avi");
+    x.w.SetNextFileName(dir.file("x.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     for (int i = 0; i < 2; ++i)
         ASSERT_EQ(PutVideo(x.w, Pattern(1000, i)), 0u);
@@ -352,7 +352,7 @@ TEST(OpenDmlFailure, OnAFullDiskTheIndexesStillCoverEveryChunkLeft)
         GTEST_SKIP() << disk.why();
     Writer x;
     SetType2(x.w);
-    x.w.FFileName = disk.path() + "/full.avi";
+    x.w.SetNextFileName(disk.path() + "/full.avi");
     ASSERT_EQ(x.w.OpenFile(), 0u);
     int frames = 0;
     DWORD r = 0;

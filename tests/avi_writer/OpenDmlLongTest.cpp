@@ -15,7 +15,7 @@ TEST(OpenDmlLong, FilePast4GiBIsIndexedWith64BitOffsets)
     th::test::TempDir dir;
     Writer x;
     SetType2(x.w);
-    x.w.FFileName = dir.file("big.avi");
+    x.w.SetNextFileName(dir.file("big.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     std::vector<std::uint8_t> frame = Pattern(144000, 7);
     const std::vector<std::uint8_t> sound = Pattern(7680, 8);

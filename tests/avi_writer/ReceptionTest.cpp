@@ -8,11 +8,14 @@
 #include "avi_writer/AviWriterCore.h"
 #include "platform/dshow/StreamingThread.h"
 #include "platform/riff/Riff.h"
+#include "platform/riff/RiffFile.h"
 #include "support/TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -30,7 +33,8 @@ struct Core {
     AviWriterCore w;
     AviPinState video;
     AviAudioPinState audio;
-    Core() : w(lock) {}
+    explicit Core(OpenDmlLimits limits = {}) : w(lock, limits) {}
+    void BeginRun() { w.BeginRun(&video, &audio); }
 };
 
 AM_MEDIA_TYPE VideoType(VIDEOINFOHEADER& vih, REFERENCE_TIME avg, LONG height)
@@ -198,7 +202,7 @@ TEST(AviFileSink, NamesTheirLengthsAndTheEmptyFile)
 
     EXPECT_EQ(c.w.SetFileName(u""), E_OUTOFMEMORY);
     EXPECT_EQ(c.w.SetFileName(nullptr), E_OUTOFMEMORY);
-    EXPECT_FALSE(c.w.FArmed);
+    EXPECT_FALSE(c.w.Armed());
 
     const std::string base = dir.path() + "/";
     const std::string at260 = base + std::string(260 - base.size() - 4, 'n') + ".avi";
@@ -210,10 +214,10 @@ TEST(AviFileSink, NamesTheirLengthsAndTheEmptyFile)
     }
     EXPECT_EQ(c.w.SetFileName(U16(at260 + "x").c_str()),
               HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)));
-    EXPECT_FALSE(c.w.FArmed);
+    EXPECT_FALSE(c.w.Armed());
     c.w.FChangePending = true;
     EXPECT_EQ(c.w.SetFileName(U16(at260).c_str()), S_OK);
-    EXPECT_TRUE(c.w.FArmed);
+    EXPECT_TRUE(c.w.Armed());
     EXPECT_FALSE(c.w.FChangePending); // a SetFileName drops a scheduled change
     EXPECT_FALSE(c.w.IsFileOpen());
     const auto f = avicheck::Walk(at260);
@@ -226,7 +230,7 @@ TEST(AviFileSink, NamesTheirLengthsAndTheEmptyFile)
     // A name that cannot be created: a failure, kept with a text that names the file.
     const HRESULT missing = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(c.w.SetFileName(U16(base + "none/x.avi").c_str()), missing);
-    EXPECT_TRUE(c.w.FArmed);
+    EXPECT_TRUE(c.w.Armed());
     EXPECT_EQ(c.w.WriteError(), missing);
     EXPECT_NE(c.w.WriteErrorText().find(base + "none/x.avi"), std::string::npos) << c.w.WriteErrorText();
 }
@@ -238,8 +242,8 @@ TEST(AviVideoReception, DroppedFramesByStreamTime)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("s.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("s.avi"));
+    c.w.Arm(true);
     // The first frame counts no drop: its own length is the gap.
     REFERENCE_TIME end = 5 * D;
     ASSERT_EQ(Video(c, end - D, end), S_OK);
@@ -261,8 +265,8 @@ TEST(AviVideoReception, DroppedFramesByMediaTime)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("m.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("m.avi"));
+    c.w.Arm(true);
     // A first frame with media stop 3 has two drops before it.
     ASSERT_EQ(VideoMedia(c, 0, 2, 3), S_OK);
     EXPECT_EQ(c.w.FVideoFrames, 3);
@@ -288,8 +292,8 @@ TEST(AviVideoReception, DroppedFramesByMediaTime)
     // Media stop 1 for a first frame counts none.
     Core d;
     MakeType2(d.w);
-    d.w.FFileName = dir.file("m1.avi");
-    d.w.FArmed = true;
+    d.w.SetNextFileName(dir.file("m1.avi"));
+    d.w.Arm(true);
     ASSERT_EQ(VideoMedia(d, 0, 0, 1), S_OK);
     EXPECT_EQ(d.w.FVideoFrames, 1);
 }
@@ -299,14 +303,14 @@ TEST(AviVideoReception, RestartedStreamTimesCountNothing)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("r.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("r.avi"));
+    c.w.Arm(true);
     for (int i = 100; i < 103; ++i)
         Video(c, i * D, (i + 1) * D);
-    c.w.FArmed = false;
+    c.w.Arm(false);
     c.w.CloseFile();
     // A new run: times start again near zero, below the previous stop.
-    c.w.FArmed = true;
+    c.w.Arm(true);
     c.w.OpenFile();
     Video(c, 0, D);
     Video(c, D, 2 * D);
@@ -320,8 +324,8 @@ TEST(AviVideoReception, FrameLengthFromTheFirstSampleWhenNoFormatGaveIt)
     Core c;
     MakeType2(c.w);
     c.w.FFrameDuration = 0;
-    c.w.FFileName = dir.file("l.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("l.avi"));
+    c.w.Arm(true);
     Video(c, 0, 333667);
     EXPECT_EQ(c.w.FFrameDuration, 333667);
     Video(c, 3 * 333667, 4 * 333667); // a 3-frame gap: two dropped
@@ -331,8 +335,8 @@ TEST(AviVideoReception, FrameLengthFromTheFirstSampleWhenNoFormatGaveIt)
     Core z;
     MakeType2(z.w);
     z.w.FFrameDuration = 0;
-    z.w.FFileName = dir.file("z.avi");
-    z.w.FArmed = true;
+    z.w.SetNextFileName(dir.file("z.avi"));
+    z.w.Arm(true);
     Video(z, 0, 0);
     Video(z, 10 * D, 10 * D);
     EXPECT_EQ(z.w.FVideoFrames, 2);
@@ -345,8 +349,8 @@ TEST(AviAudioReception, SilenceFillsGapsInNominalPieces)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("a.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("a.avi"));
+    c.w.Arm(true);
     SetEvent(c.w.FInterleaveEvent); // no video in this test: never wait
     ASSERT_EQ(AudioMedia(c, 0, 1920), S_OK);
     EXPECT_EQ(c.audio.FNominalSamples, 1920);
@@ -368,8 +372,8 @@ TEST(AviAudioReception, SilenceByStreamTimeAndOverlaps)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("t.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("t.avi"));
+    c.w.Arm(true);
     SetEvent(c.w.FInterleaveEvent);
     auto buffer = [&](REFERENCE_TIME t0, REFERENCE_TIME t1) {
         auto s = TestSample::Make(Bytes(static_cast<std::size_t>(Nearest((t1 - t0) * 48000.0 / 1e7)) * 4, 1), t0, t1);
@@ -392,8 +396,8 @@ TEST(AviAudioReception, RestartedRunAndFirstEmptyBufferNeverShrinkCounts)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("n.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("n.avi"));
+    c.w.Arm(true);
     SetEvent(c.w.FInterleaveEvent);
     // An empty first buffer after a gap leaves no nominal size to cut the gap by: one piece.
     ASSERT_EQ(AudioMedia(c, 5000, 5000), S_OK);
@@ -419,8 +423,8 @@ TEST(AviAudioReception, AudioWaitsForVideoAndGoesOnWithoutIt)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("w.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("w.avi"));
+    c.w.Arm(true);
     ResetEvent(c.w.FInterleaveEvent);
     auto s = TestSample::Make(Bytes(7680, 1), 10 * D, 11 * D);
     auto done = std::async(std::launch::async, [&] { return c.w.ReceiveAudio(c.audio, s.Get()); });
@@ -450,8 +454,8 @@ TEST(AviAudioReception, AStoppingStreamingThreadStopsWaitingForVideo)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFileName = dir.file("s.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("s.avi"));
+    c.w.Arm(true);
     ResetEvent(c.w.FInterleaveEvent);
     auto s = TestSample::Make(Bytes(7680, 1), 10 * D, 11 * D);
 
@@ -515,6 +519,47 @@ TEST(AviFileSwitch, AtTheFirstVideoSampleAtOrAfterTheTimeAudioFollowing)
     EXPECT_EQ(b.streams[1].bytes, 7680);
     EXPECT_EQ(cc.streams[0].packets, 2);
     EXPECT_EQ(cc.streams[1].bytes, 2 * 7680);
+
+    // A switch while the disk holds every write does not wait for it; when
+    // the disk then refuses the old file's last frames, that failure is the
+    // writer's first, the run writes nothing more, and both files are whole.
+    ASSERT_EQ(c.w.SetFileName(U16(dir.file("d.tmp")).c_str()), S_OK);
+    c.BeginRun();
+    ASSERT_EQ(c.w.OpenFile(), 0u); // as the filter opens it when it runs
+    const std::string gate = dir.file("held");
+    setenv(th::riff::kHoldWritesVariable, gate.c_str(), 1);
+    std::fclose(std::fopen(gate.c_str(), "w"));
+    c.w.ChangeFileName(U16(dir.file("e.avi")).c_str(), 3 * D);
+    constexpr std::size_t kFrame = 20000;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Video(c, i * D, (i + 1) * D, kFrame), S_OK);
+    // Room for the first frame and its index, not for the second.
+    const std::int64_t firstFrameEnd = c.w.FFilePos - 2 * std::int64_t(kFrame + 8);
+    auto limit = std::make_unique<th::test::FileSizeLimit>(firstFrameEnd + 16384 + 100);
+    auto switched = std::async(std::launch::async, [&] { return Video(c, 3 * D, 4 * D, kFrame); });
+    const bool waited = switched.wait_for(std::chrono::seconds(30)) != std::future_status::ready;
+    std::remove(gate.c_str());
+    unsetenv(th::riff::kHoldWritesVariable);
+    EXPECT_FALSE(waited) << "the switch waited for the disk";
+    EXPECT_EQ(switched.get(), S_OK);
+    ASSERT_TRUE(th::test::waitUntil([&] {
+        std::lock_guard<StdWriterLock> hold(c.lock);
+        return FAILED(c.w.WriteError());
+    }, std::chrono::seconds(30)));
+    limit.reset();
+    EXPECT_EQ(c.w.WriteError(), HRESULT_FROM_WIN32(th::riff::kErrorFileTooLarge));
+    EXPECT_NE(c.w.WriteErrorText().find(dir.file("d.tmp")), std::string::npos) << c.w.WriteErrorText();
+    EXPECT_EQ(Video(c, 4 * D, 5 * D, kFrame), HRESULT_FROM_WIN32(th::riff::kErrorFileTooLarge));
+    c.w.CloseFile();
+    EXPECT_EQ(c.w.FramesWritten(), 2);
+    const auto d = avread::Read(dir.file("d.tmp"));
+    const auto e = avread::Read(dir.file("e.avi"));
+    ASSERT_TRUE(d.opened && e.opened) << d.error << e.error;
+    EXPECT_EQ(d.streams[0].packets, 1);
+    EXPECT_EQ(d.streams[0].headerFrames, 1);
+    EXPECT_EQ(d.streams[0].indexEntries, 1);
+    EXPECT_EQ(e.streams[0].packets, 1);
+    EXPECT_EQ(e.streams[0].headerFrames, 1);
 }
 
 // --- Without a file ------------------------------------------------------------------------------------------
@@ -531,15 +576,15 @@ TEST(AviReceptionWithoutFile, NotArmedDropsAndArmedWithoutFileCountsNothing)
 
     // Armed, but the file cannot be created: every sample tries again, and
     // fails with the kept error.
-    c.w.FFileName = dir.file("missing/x.avi");
-    c.w.FArmed = true;
+    c.w.SetNextFileName(dir.file("missing/x.avi"));
+    c.w.Arm(true);
     const HRESULT missing = HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(Video(c, D, 2 * D), missing);
     EXPECT_EQ(AudioMedia(c, 1920, 3840), missing);
     EXPECT_EQ(Video(c, 2 * D, 3 * D), missing);
     EXPECT_EQ(c.w.FVideoFrames, 0);
     EXPECT_EQ(c.w.FAudioSamples, 0);
-    c.w.FFileName = dir.file("x.avi");
+    c.w.SetNextFileName(dir.file("x.avi"));
     EXPECT_EQ(Video(c, 3 * D, 4 * D), S_OK);
     EXPECT_EQ(AudioMedia(c, 3840, 5760), S_OK);
     EXPECT_EQ(c.w.FVideoFrames, 1); // no drops for the frames that had no file
@@ -553,4 +598,91 @@ TEST(AviReceptionWithoutFile, NotArmedDropsAndArmedWithoutFileCountsNothing)
     bad->pointerResult = E_POINTER;
     EXPECT_EQ(c.w.ReceiveVideo(c.video, bad.Get()), E_POINTER);
     EXPECT_EQ(c.w.FVideoFrames, 0);
+}
+
+// --- Files byte for byte ----------------------------------------------------------------------------------
+
+// Representative files, each compared with what this writer wrote before its
+// index and gap code was shared with the AVI Mux: type-2 with dropped frames,
+// a sound gap and a file switch; type-1 NTSC across standard indexes and
+// 'AVIX' pieces; a file on a full disk that takes back a gap filler and is
+// cut back until its indexes fit.
+TEST(AviFilesAsBefore, EveryLayoutIsWrittenByteForByteAsBefore)
+{
+    th::test::TempDir dir;
+    const auto frame = [](int i, std::size_t n) { return Bytes(n, static_cast<BYTE>(0x40 + i)); };
+    {
+        Core c;
+        MakeType2(c.w);
+        ASSERT_EQ(c.w.SetFileName(U16(dir.file("type2.avi")).c_str()), S_OK);
+        c.BeginRun();
+        SetEvent(c.w.FInterleaveEvent);
+        ASSERT_EQ(c.w.OpenFile(), 0u);
+        c.w.ChangeFileName(U16(dir.file("type2b.avi")).c_str(), 6 * D);
+        for (int i = 0; i < 9; ++i) {
+            if (i == 2 || i == 3)
+                continue;
+            auto v = TestSample::Make(frame(i, 1000 + 10 * i), i * D, (i + 1) * D);
+            ASSERT_EQ(c.w.ReceiveVideo(c.video, v.Get()), S_OK);
+            if (i != 5) {
+                ASSERT_EQ(AudioMedia(c, i * 1920, (i + 1) * 1920, static_cast<BYTE>(i)), S_OK);
+            }
+        }
+        c.w.CloseFile();
+    }
+    {
+        Core c(OpenDmlLimits{40000, 3, 8});
+        DVINFO dv{1, 2, 3, 4, 5, 6, {7, 8}};
+        AM_MEDIA_TYPE mt{};
+        mt.majortype = MEDIATYPE_Interleaved;
+        mt.formattype = FORMAT_DvInfo;
+        mt.cbFormat = sizeof dv;
+        mt.pbFormat = reinterpret_cast<BYTE*>(&dv);
+        mt.lSampleSize = 120000;
+        c.w.RecordMediaFormat(mt);
+        ASSERT_EQ(c.w.SetFileName(U16(dir.file("type1.avi")).c_str()), S_OK);
+        c.BeginRun();
+        constexpr REFERENCE_TIME N = 333667;
+        for (int i = 0; i < 14; ++i) {
+            if (i == 7)
+                continue;
+            auto v = TestSample::Make(frame(i, 5000), i * N, (i + 1) * N);
+            ASSERT_EQ(c.w.ReceiveVideo(c.video, v.Get()), S_OK);
+        }
+        c.w.CloseFile();
+    }
+    {
+        Core c(OpenDmlLimits{0x40000000, 4, 16});
+        MakeType2(c.w);
+        ASSERT_EQ(c.w.SetFileName(U16(dir.file("full.avi")).c_str()), S_OK);
+        c.BeginRun();
+        SetEvent(c.w.FInterleaveEvent);
+        ASSERT_EQ(c.w.OpenFile(), 0u);
+        for (int i = 0; i < 5; ++i) {
+            auto v = TestSample::Make(frame(i, 3000), i * D, (i + 1) * D);
+            ASSERT_EQ(c.w.ReceiveVideo(c.video, v.Get()), S_OK);
+            ASSERT_EQ(AudioMedia(c, i * 1920, (i + 1) * 1920, static_cast<BYTE>(i)), S_OK);
+        }
+        ASSERT_EQ(c.w.Flush(), 0u);
+        {
+            // Room for less than the next frame or the two indexes: the
+            // frame after a gap fails, and the close cuts chunks until the
+            // indexes fit.
+            th::test::FileSizeLimit limit(c.w.FFilePos + 100);
+            auto v = TestSample::Make(frame(7, 3000), 7 * D, 8 * D);
+            c.w.ReceiveVideo(c.video, v.Get());
+            c.w.Flush();
+            c.w.CloseFile();
+        }
+    }
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"type2.avi", "d62d4b88dacc39d59fa8405f1ef41dcc58d42ac2303ca056ded3a9054a97e1d7"},
+        {"type2b.avi", "4a672ddb71ed38e34bbcaff58aae8836fb6143065bd07e5ba527fc45118372e0"},
+        {"type1.avi", "483df0fab4954e2538ebd8618430f792907f928c93bee6de11a82dbdce0e416c"},
+        {"full.avi", "b02fad0752290f450253922a7370cd3524d4f82084d463e75d5f7a8c1f396255"},
+    };
+    for (const auto& [name, sha] : expected) {
+        EXPECT_TRUE(avicheck::Walk(dir.file(name)).ok()) << name;
+        EXPECT_EQ(avread::FileSha256(dir.file(name)), sha) << name;
+    }
 }

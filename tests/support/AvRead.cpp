@@ -3,9 +3,12 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
+#include <libavutil/mem.h>
+#include <libavutil/sha.h>
 }
 
 #include <algorithm>
+#include <cstdio>
 
 namespace avread {
 
@@ -124,6 +127,29 @@ std::uint64_t HashOfVideoPacket(const std::string& path, std::int64_t frame)
     }
     avformat_close_input(&ctx);
     return h;
+}
+
+std::string FileSha256(const std::string& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return {};
+    AVSHA* sha = av_sha_alloc();
+    av_sha_init(sha, 256);
+    std::vector<std::uint8_t> buf(1 << 16);
+    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), f)) > 0;)
+        av_sha_update(sha, buf.data(), static_cast<unsigned>(n));
+    std::fclose(f);
+    std::uint8_t digest[32];
+    av_sha_final(sha, digest);
+    av_free(sha);
+    std::string hex;
+    char two[3];
+    for (const std::uint8_t b : digest) {
+        std::snprintf(two, sizeof two, "%02x", b);
+        hex += two;
+    }
+    return hex;
 }
 
 } // namespace avread

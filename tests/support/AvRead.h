@@ -50,4 +50,8 @@ namespace avread {
 // The hash of the data of video packet `frame` (stream 0), reached by seeking;
 // 0 when it cannot be read.
 std::uint64_t HashOfVideoPacket(const std::string& path, std::int64_t frame);
+// The SHA-256 of a whole file in hex ("" when it cannot be read): files that
+// must stay byte for byte what an earlier build wrote are compared by it.
+std::string FileSha256(const std::string& path);
+
 } // namespace avread

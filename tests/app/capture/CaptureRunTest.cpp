@@ -124,10 +124,11 @@ protected:
         const QString gate = QString::fromStdString(tapes.file("disk-stalled"));
         qputenv(th::riff::kHoldWritesVariable, gate.toUtf8());
         auto scenes = ThreeScenes();
-        // The stall falls in the first scene, which lasts long enough for the
-        // disk to catch up before the next file begins: a scene change still
-        // waits for the old file's writes on the streaming thread.
-        scenes[0].frames = 400;
+        // The stall begins in the first scene and the second begins inside
+        // it (a file finished while the disk takes nothing); the third begins
+        // while the disk still catches up.
+        scenes[0].frames = 75;
+        scenes[1].frames = 150;
         Tape(scenes, 1);
         Window(toManual);
         form->FProject->SetSplitFiles(Split);

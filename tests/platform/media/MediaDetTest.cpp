@@ -65,7 +65,7 @@ void writeWithAviWriter(const std::string& path, const std::vector<Frame>& frame
         const CMediaType t = interleavedType(frames[0]);
         std::memcpy(w.FDVInfo, t.pbFormat, sizeof(DVINFO));
     }
-    w.FFileName = path;
+    w.SetNextFileName(path);
     ASSERT_EQ(w.OpenFile(), 0u);
     auto put = [&](std::uint32_t id, const std::uint8_t* data, std::size_t size) {
         std::vector<std::uint8_t> chunk(size + 8);
