@@ -9,7 +9,7 @@
 #include "platform/dv/FireWireWatch.h"
 #include "platform/dv/VirtualCamcorder.h"
 #include "support/TestUtil.h"
-#include "tests/support/sim1394/Sim1394.h"
+#include "support/sim1394/Sim1394.h"
 
 #include <gtest/gtest.h>
 
