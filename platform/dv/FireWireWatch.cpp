@@ -219,8 +219,7 @@ std::shared_ptr<Ieee1394Device> fireWireCamcorder()
 
 void startFireWireWatch(bool withUdev)
 {
-    if (const char* off = std::getenv("THARVEST_FIREWIRE"); withUdev && off && std::strcmp(off, "off") == 0)
-        return;
+    installFireWireFilterHooks();
     Watch& w = watch();
     {
         std::lock_guard<std::mutex> lock(w.mutex);
