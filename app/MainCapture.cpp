@@ -7,7 +7,6 @@
 #include "app/TlmScnLV.h"
 #include "capture/TlmFrmGrb.h"
 #include "capture/TlmVWin.h"
-#include "platform/dv/FireWireDiagnosis.h"
 #include "project/XmlDocument.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -387,7 +386,7 @@ void TMainForm::CaptureTabShow()
     if (!DVCapture->Active()) {
         CaptureStatusText->setText(QStringLiteral("Cannot find a camcorder. May be camcorder is busy or turned off."));
         // What the user can do about it, when the system can tell.
-        CaptureStatusText->setToolTip(QString::fromStdString(th::dv::noDeviceExplanation()));
+        CaptureStatusText->setToolTip(DVCapture->NoDeviceExplanation());
         return;
     }
     CaptureStatusText->setToolTip(QString());

@@ -7,7 +7,6 @@
 #include "app/Main.h"
 
 #include "app/Dialogs.h"
-#include "platform/dv/FireWireDiagnosis.h"
 
 #include <memory>
 #include "platform/win/Drives.h"
@@ -557,8 +556,8 @@ void TMainForm::ShowNoDeviceHint()
                                       "check your camcorder is in VCR mode and select one of automatic "
                                       "modes listed above.");
         // What the user can do about it, when the system can tell.
-        if (const std::string why = th::dv::noDeviceExplanation(); !why.empty())
-            text += QStringLiteral("\n\n") + QString::fromStdString(why);
+        if (const QString why = DVCapture->NoDeviceExplanation(); !why.isEmpty())
+            text += QStringLiteral("\n\n") + why;
         CaptureBalloonHint->ShowHint(SetupTapeBox, 1, QStringLiteral("Not found any DV devices."), text, 20000);
     }
 }

@@ -5,6 +5,7 @@
 #include "app/DelProject.h"
 #include "app/Main.h"
 #include "app/StartUp.h"
+#include "platform/start/PlatformStart.h"
 #include "platform/win/SingleInstance.h"
 
 #include <QCoreApplication>
@@ -40,6 +41,8 @@ int ProgramMain(int argc, char** argv)
     if (!PrepareRegistry(QCoreApplication::applicationDirPath()))
         return 1;
 
+    // The platform's classes and devices, before anything asks for them.
+    th::platform::Start();
     TMainForm MainForm;
     app.SetOnException([&MainForm](const std::exception& E) { MainForm.ApplicationEventsException(E); });
     app.SetOnMessage([&MainForm](TMessage& Msg) { return MainForm.ApplicationEventsMessage(Msg); });

@@ -5,6 +5,7 @@
 
 #include "capture/TlmVWin.h"
 
+#include "platform/start/PlatformStart.h"
 #include "platform/win/MessageWindow.h"
 
 #include <cstddef>
@@ -33,6 +34,7 @@ QString VariantToString(const VARIANT& v)
 TTlmDVCapture::TTlmDVCapture(QObject* AOwner) : QObject(AOwner)
 {
     CoInitialize(nullptr);
+    th::platform::Start();
     FHandle = AllocateHWnd([this](TMessage& Message) { WndProc(Message); });
     FCaptureMode = cmPreview;
     FFrameCB = std::make_unique<TSampleGrabberCB>(FCaptureLock);

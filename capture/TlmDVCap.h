@@ -129,6 +129,9 @@ public:
     HRESULT GetTransportMode(LONG& Mode);
     TTransportState GetTransportState();
     TDVDeviceType GetDeviceType();
+    // Why no DV device can be used, in words the user can act on (no FireWire
+    // driver, no port, no camcorder, no permission); empty while one is there.
+    QString NoDeviceExplanation() const;
     // Read from the device.
     TDVSignalFormat GetSignalFormat();
     // The signal of the tape input found at the last graph build (sfPAL before the first).

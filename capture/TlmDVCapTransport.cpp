@@ -2,6 +2,7 @@
 // the seek to a time code by an absolute track number sent as a raw AV/C
 // command.
 #include "capture/TlmDVCap.h"
+#include "platform/dv/FireWireDiagnosis.h"
 
 #include <cstring>
 
@@ -128,6 +129,11 @@ TTransportState TTlmDVCapture::GetTransportState()
     default:
         return tsUnknown;
     }
+}
+
+QString TTlmDVCapture::NoDeviceExplanation() const
+{
+    return QString::fromStdString(th::dv::noDeviceExplanation());
 }
 
 TDVDeviceType TTlmDVCapture::GetDeviceType()

@@ -10,6 +10,7 @@
 //
 //   bench_dvdevice [--frames N] [--passes P] [--seconds S] [--dir FOLDER]
 #include "bench/support/BenchUtil.h"
+#include "platform/dshow/BuiltinClasses.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dv/VirtualCamcorder.h"
 
@@ -162,6 +163,8 @@ int main(int argc, char** argv)
         return 1;
     }
     CoInitialize(nullptr);
+    th::dshow::RegisterBuiltinClasses();
+    th::dv::startDevices();
     int status = 0;
 
     // --- 1. Unthrottled ---

@@ -11,6 +11,7 @@
 //   bench_graph [samples per run, default 200000] [runs, default 5]
 
 #include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/BuiltinClasses.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dshow/StreamingThread.h"
 
@@ -199,6 +200,7 @@ int main(int argc, char** argv)
     const int samples = argc > 1 ? std::atoi(argv[1]) : 200000;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
     CoInitialize(nullptr);
+    th::dshow::RegisterBuiltinClasses();
     std::vector<double> ref, chain, buffered;
     long delivered = 0, dropped = 0;
     for (int r = 0; r < runs; ++r) {

@@ -6,6 +6,8 @@
 //
 //   bench_avimux [--frames N] [--dir FOLDER] [--rounds R]
 #include "platform/dshow/BaseClasses.h"
+#include "platform/dshow/BuiltinClasses.h"
+#include "platform/media/MediaClasses.h"
 #include "platform/dshow/DShow.h"
 
 #include <QCoreApplication>
@@ -206,6 +208,8 @@ double MuxWrite(const std::string& path, int frames, std::uint64_t* bytes)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    th::dshow::RegisterBuiltinClasses();
+    th::media::RegisterBuiltinClasses();
     int frames = 3000; // two minutes of PAL type-2 DV, 455 MB
     int rounds = 3;
     std::string dir = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";

@@ -7,7 +7,9 @@
 //
 //   bench_dvmedia [--frames N] [--thumbs N] [--dir FOLDER] [--no-mediadet]
 #include "bench/support/BenchUtil.h"
+#include "platform/dshow/BuiltinClasses.h"
 #include "platform/dshow/DShow.h"
+#include "platform/media/MediaClasses.h"
 #include "platform/dv/DifLayout.h"
 #include "platform/media/DVVideoDecoder.h"
 #include "platform/media/FFmpegUtil.h"
@@ -181,6 +183,8 @@ void mediaDetBench(const std::string& dir, int thumbs)
 
 int main(int argc, char** argv)
 {
+    th::dshow::RegisterBuiltinClasses();
+    th::media::RegisterBuiltinClasses();
     int frames = 500;
     int thumbs = 200;
     bool mediadet = true;

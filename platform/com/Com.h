@@ -4,8 +4,8 @@
 // identifier, task memory. No Qt.
 //
 // Classes come from two places. The platform's own classes are in a built-in
-// class table that each platform library fills when it is loaded
-// (TH_REGISTER_BUILTIN_CLASS). Every other class is looked up in the registry
+// class table that each platform library fills when the program starts it
+// (platform/start/PlatformStart.h), never as it loads. Every other class is looked up in the registry
 // under HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32, whose default value is the
 // path of the module that serves it; the module is loaded with dlopen and asked
 // through its DllGetClassObject export.
@@ -13,6 +13,7 @@
 #include "platform/base/WinTypes.h"
 
 #include <atomic>
+#include <span>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -245,12 +246,20 @@ ComPtr<T> MakeCom(Args&&... args)
 // Built-in classes: the creation function gets the outer object (always
 // null here; aggregation is refused before it is called) and the IID asked.
 using CreateFn = HRESULT (*)(REFIID riid, void** ppv);
-void RegisterBuiltinClass(const CLSID& clsid, CreateFn create);
-void UnregisterBuiltinClass(const CLSID& clsid);
-
-struct BuiltinClassRegistration {
-    BuiltinClassRegistration(const CLSID& clsid, CreateFn create) { RegisterBuiltinClass(clsid, create); }
+struct BuiltinClass {
+    CLSID clsid;
+    CreateFn create;
 };
+// Puts a class into the built-in table. A class id that is already there is
+// refused (false, and a message on standard error): two classes under one id
+// are a fault of the build, and the first keeps its place.
+bool RegisterBuiltinClass(const CLSID& clsid, CreateFn create);
+// Registers each class of a library's table; false when any was refused.
+bool RegisterBuiltinClasses(std::span<const BuiltinClass> classes);
+void UnregisterBuiltinClass(const CLSID& clsid);
+// Puts a stand-in in a class's place on purpose (tests); returns what was
+// there (null when nothing was), to be put back with it.
+CreateFn ReplaceBuiltinClass(const CLSID& clsid, CreateFn create);
 
 // Creates an object of T (a ComObject with a default constructor) for the IID.
 template <class T>
@@ -263,12 +272,6 @@ HRESULT CreateAs(REFIID riid, void** ppv)
 }
 
 } // namespace th::com
-
-#define TH_COM_CONCAT2(a, b) a##b
-#define TH_COM_CONCAT(a, b) TH_COM_CONCAT2(a, b)
-// Puts a class into the built-in table when its library is loaded.
-#define TH_REGISTER_BUILTIN_CLASS(clsid, createFn) \
-    static const ::th::com::BuiltinClassRegistration TH_COM_CONCAT(thBuiltinClass_, __LINE__)((clsid), (createFn))
 
 // --- The runtime -------------------------------------------------------------------
 

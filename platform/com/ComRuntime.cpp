@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -132,16 +133,43 @@ HRESULT moduleEntry(const std::string& path, GetClassObjectFn* entry)
 
 } // namespace
 
-void RegisterBuiltinClass(const CLSID& clsid, CreateFn create)
+bool RegisterBuiltinClass(const CLSID& clsid, CreateFn create)
 {
-    std::lock_guard lock(classTableMutex());
-    classTable()[clsid] = create;
+    {
+        std::lock_guard lock(classTableMutex());
+        if (classTable().emplace(clsid, create).second)
+            return true;
+    }
+    std::fprintf(stderr, "TapeHarvest COM: class %s is already built in; a second class under that id is refused\n",
+                 GuidToText(clsid).c_str());
+    return false;
+}
+
+bool RegisterBuiltinClasses(std::span<const BuiltinClass> classes)
+{
+    bool all = true;
+    for (const BuiltinClass& c : classes)
+        all = RegisterBuiltinClass(c.clsid, c.create) && all;
+    return all;
 }
 
 void UnregisterBuiltinClass(const CLSID& clsid)
 {
     std::lock_guard lock(classTableMutex());
     classTable().erase(clsid);
+}
+
+CreateFn ReplaceBuiltinClass(const CLSID& clsid, CreateFn create)
+{
+    std::lock_guard lock(classTableMutex());
+    auto& table = classTable();
+    const auto it = table.find(clsid);
+    const CreateFn old = it == table.end() ? nullptr : it->second;
+    if (create)
+        table[clsid] = create;
+    else if (it != table.end())
+        table.erase(it);
+    return old;
 }
 
 std::string LastActivationError()

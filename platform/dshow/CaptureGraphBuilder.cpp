@@ -2,6 +2,7 @@
 // a graph by the pin rule of ICaptureGraphBuilder2 (Interfaces.h), adds the AVI
 // file output, and finds interfaces on a filter's pins.
 
+#include "platform/dshow/BuiltinClasses.h"
 #include "platform/dshow/BaseClasses.h"
 
 namespace th::dshow {
@@ -294,12 +295,11 @@ private:
     ComPtr<IGraphBuilder> m_graph;
 };
 
+} // namespace
+
 HRESULT createCaptureGraphBuilder(REFIID riid, void** ppv)
 {
     return th::com::CreateAs<CCaptureGraphBuilder>(riid, ppv);
 }
 
-} // namespace
 } // namespace th::dshow
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_CaptureGraphBuilder2, &th::dshow::createCaptureGraphBuilder);

@@ -1,3 +1,4 @@
+#include "platform/dshow/BuiltinClasses.h"
 #include "platform/dshow/DeviceEnum.h"
 #include "platform/dshow/EnumSnapshot.h"
 
@@ -202,12 +203,12 @@ public:
     }
 };
 
+} // namespace
+
 HRESULT createSystemDeviceEnum(REFIID riid, void** ppv)
 {
     return com::CreateAs<CSystemDeviceEnum>(riid, ppv);
 }
-
-} // namespace
 
 std::uint64_t AddDevice(const CLSID& category, std::u16string friendlyName, DeviceFilterFactory create)
 {
@@ -242,5 +243,3 @@ ComPtr<IMoniker> RegisteredFilterMoniker(const CLSID& category, const std::strin
 }
 
 } // namespace th::dshow
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_SystemDeviceEnum, &th::dshow::createSystemDeviceEnum);

@@ -15,6 +15,7 @@
 // EC_REPAINT is handled by the graph (nothing to queue: the renderer repaints
 // itself). CancelDefaultHandling passes either on to the queue as it comes.
 
+#include "platform/dshow/BuiltinClasses.h"
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/EnumSnapshot.h"
 #include "platform/win/Windows.h"
@@ -603,12 +604,11 @@ private:
     HRESULT m_completeResult = S_OK;
 };
 
+} // namespace
+
 HRESULT createFilterGraph(REFIID riid, void** ppv)
 {
     return th::com::CreateAs<CFilterGraph>(riid, ppv);
 }
 
-} // namespace
 } // namespace th::dshow
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_FilterGraph, &th::dshow::createFilterGraph);

@@ -2,6 +2,7 @@
 // answers both interfaces): writes and removes filter registrations in the
 // classes hive, laid out as the device enumerator reads them.
 
+#include "platform/dshow/BuiltinClasses.h"
 #include "platform/dshow/FilterMapper.h"
 
 #include "platform/com/ComServer.h"
@@ -247,12 +248,12 @@ private:
     }
 };
 
+} // namespace
+
 HRESULT createFilterMapper(REFIID riid, void** ppv)
 {
     return com::CreateAs<CFilterMapper>(riid, ppv);
 }
-
-} // namespace
 
 std::vector<BYTE> EncodeFilterData(const REGFILTER2& data)
 {
@@ -310,6 +311,3 @@ std::optional<FilterData> DecodeFilterData(const std::vector<BYTE>& bytes)
 }
 
 } // namespace th::dshow
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_FilterMapper2, &th::dshow::createFilterMapper);
-TH_REGISTER_BUILTIN_CLASS(CLSID_FilterMapper, &th::dshow::createFilterMapper);

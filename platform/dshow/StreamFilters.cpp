@@ -612,7 +612,3 @@ CNullRenderer::CNullRenderer(IUnknown* outer, HRESULT* hr)
 }
 
 } // namespace th::dshow
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_SampleGrabber, &th::dshow::CreateBuiltin<th::dshow::CSampleGrabber>);
-TH_REGISTER_BUILTIN_CLASS(CLSID_SmartTee, &th::dshow::CreateBuiltin<th::dshow::CSmartTee>);
-TH_REGISTER_BUILTIN_CLASS(CLSID_NullRenderer, &th::dshow::CreateBuiltin<th::dshow::CNullRenderer>);

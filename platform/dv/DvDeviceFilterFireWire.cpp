@@ -28,19 +28,16 @@ void notifyGraphs(const std::shared_ptr<Ieee1394Device>& device, bool present)
         device->notifyGraphs(0);
 }
 
-struct Hooks {
-    Hooks()
-    {
-        setFireWireHooks(
-            [](std::shared_ptr<Ieee1394Device> device, REFIID riid, void** ppv) {
-                return DvDeviceFilter::create(std::move(device), riid, ppv);
-            },
-            &notifyGraphs);
-    }
-};
-const Hooks g_hooks;
-
 } // namespace
+
+void installFireWireFilterHooks()
+{
+    setFireWireHooks(
+        [](std::shared_ptr<Ieee1394Device> device, REFIID riid, void** ppv) {
+            return DvDeviceFilter::create(std::move(device), riid, ppv);
+        },
+        &notifyGraphs);
+}
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <unistd.h>
 #include <vector>
 
@@ -34,7 +35,36 @@ std::vector<std::string> fwDevices(const std::string& folder)
     return names;
 }
 
+struct SystemView {
+    std::mutex mutex;
+    std::string sysfs = "/sys", dev = "/dev";
+};
+
+SystemView& systemView()
+{
+    static SystemView* v = new SystemView;
+    return *v;
+}
+
 } // namespace
+
+void setFireWireSystemView(const std::string& sysfs, const std::string& dev)
+{
+    std::lock_guard<std::mutex> lock(systemView().mutex);
+    systemView().sysfs = sysfs;
+    systemView().dev = dev;
+}
+
+FireWireDiagnosis diagnoseThisSystem()
+{
+    std::string sysfs, dev;
+    {
+        std::lock_guard<std::mutex> lock(systemView().mutex);
+        sysfs = systemView().sysfs;
+        dev = systemView().dev;
+    }
+    return diagnoseFireWire(sysfs, dev);
+}
 
 FireWireDiagnosis diagnoseFireWire(const std::string& sysfs, const std::string& dev)
 {

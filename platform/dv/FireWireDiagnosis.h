@@ -22,8 +22,15 @@ struct FireWireDiagnosis {
 // camcorder's `dev`/fwN for reading and writing.
 TH_DV_API FireWireDiagnosis diagnoseFireWire(const std::string& sysfs = "/sys", const std::string& dev = "/dev");
 
+// Where the program reads the kernel's view for noDeviceExplanation: "/sys"
+// and "/dev", unless a test over a simulated bus points it at its own.
+TH_DV_API void setFireWireSystemView(const std::string& sysfs, const std::string& dev);
+TH_DV_API FireWireDiagnosis diagnoseThisSystem();
+
 // What the program says when it finds no DV device: empty while a device (the
 // virtual camcorder or a camcorder on the bus) is there, else the diagnosis.
+// A camcorder that the kernel shows but the watch has not listed (yet) has
+// the bus looked at again, on a thread of its own.
 TH_DV_API std::string noDeviceExplanation();
 
 } // namespace th::dv

@@ -8,11 +8,14 @@
 #include <libudev.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
@@ -52,6 +55,9 @@ Watch& watch()
     return *w;
 }
 
+// Arrival and removal run under scanMutex, one at a time; what they change of
+// the watch is taken or set under its mutex, and the device list, the hooks
+// and the messages are called with no lock held.
 void arrive(const std::shared_ptr<Ieee1394Device>& device)
 {
     Watch& w = watch();
@@ -59,20 +65,24 @@ void arrive(const std::shared_ptr<Ieee1394Device>& device)
     {
         std::lock_guard<std::mutex> lock(w.mutex);
         w.current = device;
-        std::weak_ptr<Ieee1394Device> weak = device;
-        w.listed = th::dshow::AddDevice(CLSID_VideoInputDeviceCategory, kCamcorderFriendlyName,
-                                        [weak](REFIID riid, void** ppv) -> HRESULT {
-                                            const auto d = weak.lock();
-                                            if (!d || !d->present())
-                                                return HRESULT_FROM_WIN32(kErrorDeviceNotConnected);
-                                            FireWireFilterFactory factory;
-                                            {
-                                                std::lock_guard<std::mutex> lock(watch().mutex);
-                                                factory = watch().factory;
-                                            }
-                                            return factory ? factory(d, riid, ppv) : E_NOTIMPL;
-                                        });
         presence = w.presence;
+    }
+    std::weak_ptr<Ieee1394Device> weak = device;
+    const std::uint64_t listed = th::dshow::AddDevice(
+        CLSID_VideoInputDeviceCategory, kCamcorderFriendlyName, [weak](REFIID riid, void** ppv) -> HRESULT {
+            const auto d = weak.lock();
+            if (!d || !d->present())
+                return HRESULT_FROM_WIN32(kErrorDeviceNotConnected);
+            FireWireFilterFactory factory;
+            {
+                std::lock_guard<std::mutex> lock(watch().mutex);
+                factory = watch().factory;
+            }
+            return factory ? factory(d, riid, ppv) : E_NOTIMPL;
+        });
+    {
+        std::lock_guard<std::mutex> lock(w.mutex);
+        w.listed = listed;
     }
     if (presence)
         presence(device, true);
@@ -84,14 +94,15 @@ void leave()
     Watch& w = watch();
     std::shared_ptr<Ieee1394Device> device;
     FireWirePresenceHook presence;
+    std::uint64_t listed = 0;
     {
         std::lock_guard<std::mutex> lock(w.mutex);
         device = std::exchange(w.current, nullptr);
-        if (w.listed)
-            th::dshow::RemoveDevice(w.listed);
-        w.listed = 0;
+        listed = std::exchange(w.listed, 0);
         presence = w.presence;
     }
+    if (listed)
+        th::dshow::RemoveDevice(listed);
     if (!device)
         return;
     device->setPresent(false);
@@ -108,15 +119,27 @@ bool isCamcorder(udev_device* d)
 
 void follow(udev* u, udev_monitor* monitor, int wakeFd)
 {
-    // The first look at the bus talks to the camcorders: not while the
-    // library loads.
+    pthread_setname_np(pthread_self(), "th-fw-watch");
+    // The first look at the bus talks to the camcorders: not on the thread
+    // that starts the watch.
     fireWireBusChanged();
     pollfd p[2] = {{udev_monitor_get_fd(monitor), POLLIN, 0}, {wakeFd, POLLIN, 0}};
     for (;;) {
-        if (poll(p, 2, -1) < 0)
-            continue;
+        if (poll(p, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "TapeHarvest DV device: udev can no longer be heard (%s); camcorders that leave "
+                                 "are still found by their streams\n",
+                         std::strerror(errno));
+            break;
+        }
         if (p[1].revents & POLLIN)
             break;
+        if (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            std::fprintf(stderr, "TapeHarvest DV device: the udev monitor closed; camcorders that leave are still "
+                                 "found by their streams\n");
+            break;
+        }
         if (!(p[0].revents & POLLIN))
             continue;
         udev_device* d = udev_monitor_receive_device(monitor);
@@ -192,7 +215,14 @@ bool watching()
 
 void fireWireCheckBus()
 {
+    // One look waiting at a time is enough: it starts after every request
+    // made before it.
+    static std::atomic<bool> pending{false};
+    if (!watching() || pending.exchange(true))
+        return;
     std::thread([] {
+        pthread_setname_np(pthread_self(), "th-fw-check");
+        pending = false;
         if (watching())
             fireWireBusChanged();
     }).detach();
@@ -201,6 +231,7 @@ void fireWireCheckBus()
 void fireWireDeviceChanged(const std::shared_ptr<Ieee1394Device>& device)
 {
     std::thread([device] {
+        pthread_setname_np(pthread_self(), "th-fw-change");
         std::lock_guard<std::mutex> scan(watch().scanMutex);
         if (!watching() || fireWireCamcorder() != device)
             return;
@@ -219,8 +250,7 @@ std::shared_ptr<Ieee1394Device> fireWireCamcorder()
 
 void startFireWireWatch(bool withUdev)
 {
-    if (const char* off = std::getenv("THARVEST_FIREWIRE"); withUdev && off && std::strcmp(off, "off") == 0)
-        return;
+    installFireWireFilterHooks();
     Watch& w = watch();
     {
         std::lock_guard<std::mutex> lock(w.mutex);
@@ -270,6 +300,7 @@ void stopFireWireWatch()
             close(w.wakeFd);
         w.wakeFd = -1;
     }
+    std::lock_guard<std::mutex> scan(w.scanMutex);
     leave();
 }
 
@@ -281,9 +312,12 @@ std::string noDeviceExplanation()
 {
     if (camcorderPresent() || fireWireCamcorder())
         return {};
-    FireWireDiagnosis d = diagnoseFireWire();
+    FireWireDiagnosis d = diagnoseThisSystem();
     if (d.problem != FireWireProblem::None)
         return d.text;
+    // The kernel shows a camcorder this user may open: one the watch has not
+    // seen yet (a driver loaded later, udev not heard) is found by another look.
+    fireWireCheckBus();
     return "A camcorder is connected but does not answer. Switch it off and on again, and check that it is in "
            "VCR (play) or camera mode.";
 }

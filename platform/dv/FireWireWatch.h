@@ -1,14 +1,14 @@
 #pragma once
 // The camcorder on the FireWire bus as the platform's DV device: found when
-// the library loads, then followed through udev (a FireWire driver loaded
+// the watch starts, then followed through udev (a FireWire driver loaded
 // later, a camcorder switched on or off, a cable plugged or pulled) and
-// through its streams (a bus reset without it, a stream gone silent). While one is there it is listed in the
-// video-input category as "Microsoft DV Camera and VCR", with the same
-// device-arrival messages and EC_DEVICE_LOST events as the virtual camcorder.
-// Without THARVEST_DV_TAPE the library watches the bus as it loads, with or
-// without a FireWire driver loaded yet (not with THARVEST_FIREWIRE=off); tests start the watch without udev and tell
-// it of changes themselves, as udev events cannot come from a simulated bus.
-// No Qt.
+// through its streams (a bus reset without it, a stream gone silent), so that
+// a camcorder that leaves is reported with or without udev. While one is
+// there it is listed in the video-input category as "Microsoft DV Camera and
+// VCR", with the same device-arrival messages and EC_DEVICE_LOST events as the
+// virtual camcorder. startDevices (VirtualCamcorder.h) starts the watch with
+// udev when the program starts, with or without a FireWire driver loaded yet;
+// tests over the simulated bus start it themselves. No Qt.
 
 #include "platform/dv/Ieee1394Device.h"
 
@@ -23,10 +23,13 @@ using FireWireFilterFactory = std::function<HRESULT(std::shared_ptr<Ieee1394Devi
 // graphs that hold filters of the device).
 using FireWirePresenceHook = std::function<void(const std::shared_ptr<Ieee1394Device>&, bool present)>;
 void setFireWireHooks(FireWireFilterFactory factory, FireWirePresenceHook presence);
+// Sets the hooks of the DV device filter (DvDeviceFilterFireWire.cpp).
+void installFireWireFilterHooks();
 
 // Starts following the bus (idempotent): looks at it once (on the watch's
 // thread with `udev`, at once without), then on every udev event of the
-// firewire subsystem when `udev`.
+// firewire subsystem when `udev` (a controller whose driver loads later
+// included). Without a udev monitor it looks once, at once.
 TH_DV_API void startFireWireWatch(bool udev);
 TH_DV_API void stopFireWireWatch();
 // Looks at the bus again now, as a udev event makes the watch do: a camcorder

@@ -523,6 +523,7 @@ unsigned Ieee1394Stream::secondsSkipped(unsigned cycle, bool lost)
 
 void Ieee1394Stream::receive()
 {
+    pthread_setname_np(pthread_self(), "th-fw-receive");
     pollfd p[2] = {{raw1394_get_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     while (!stop_.load()) {
         if (resetPending_)
@@ -557,13 +558,33 @@ void Ieee1394Stream::receive()
             raw1394_iso_recv_flush(handle_);
             continue;
         }
-        if (ready < 0)
-            continue;
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            receiveFailed("cannot wait for packets", errno);
+            break;
+        }
         if (p[1].revents & POLLIN)
             break;
-        if ((p[0].revents & POLLIN) && raw1394_loop_iterate(handle_) != 0 && errno != EINTR && errno != EAGAIN)
+        if (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            // The device file went away (the camcorder or the controller is gone).
+            receiveFailed("the bus closed", 0);
             break;
+        }
+        if ((p[0].revents & POLLIN) && raw1394_loop_iterate(handle_) != 0 && errno != EINTR && errno != EAGAIN) {
+            receiveFailed("cannot receive packets", errno);
+            break;
+        }
     }
+}
+
+void Ieee1394Stream::receiveFailed(const char* what, int error)
+{
+    std::fprintf(stderr, "TapeHarvest DV device: the camcorder's stream ends: %s%s%s\n", what, error ? ": " : "",
+                 error ? std::strerror(error) : "");
+    // Whether the camcorder is gone is for the bus to tell; without it the
+    // run is told of the loss.
+    fireWireCheckBus();
 }
 
 Ieee1394Stream::~Ieee1394Stream()

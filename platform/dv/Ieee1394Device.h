@@ -172,6 +172,8 @@ private:
     bool start(std::string* error);
     void busReset();
     void receive();
+    // The receiving thread cannot go on: said once, and the bus is looked at.
+    void receiveFailed(const char* what, int error);
     void push(Result result, const std::uint8_t* frame, std::size_t size);
     // The bus clock (cycles, not wrapping in 128 s); false when it cannot be read.
     bool readBusClock(std::int64_t* cycles);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <strings.h>
 #include <unistd.h>
@@ -135,26 +136,22 @@ bool setCamcorderSpeed(double speed)
     return camcorder && camcorder->setSpeed(speed);
 }
 
-namespace {
-
-// The camcorder of the environment, set up as the library loads.
-struct LoadTimeConfiguration {
-    LoadTimeConfiguration()
-    {
+void startDevices()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
         try {
             configureCamcorderFromEnvironment();
             // Without a tape to play, the camcorders on the FireWire bus,
-            // whose driver may be loaded only later.
+            // whose driver may be loaded only later: udev tells of it then.
             const char* tape = std::getenv("THARVEST_DV_TAPE");
-            if (!tape || !*tape)
+            const char* fireWire = std::getenv("THARVEST_FIREWIRE");
+            if ((!tape || !*tape) && !(fireWire && std::strcmp(fireWire, "off") == 0))
                 startFireWireWatch(true);
         } catch (...) {
             std::fprintf(stderr, "TapeHarvest DV device: the camcorder could not be set up\n");
         }
-    }
-};
-const LoadTimeConfiguration g_loadTimeConfiguration;
-
-} // namespace
+    });
+}
 
 } // namespace th::dv

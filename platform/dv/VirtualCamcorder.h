@@ -6,7 +6,7 @@
 // DV, the transport, time code and dropped-frame interfaces) is made by
 // IMoniker::BindToObject.
 //
-// Loading th_dv configures the camcorder from the environment:
+// Starting the devices (startDevices) configures the camcorder from the environment:
 //   THARVEST_DV_TAPE   the tape file (no variable, no device);
 //   THARVEST_DV_MODE   "vcr" (default) or "camera";
 //   THARVEST_DV_SPEED  the speed factor: 1 is real time (default), more runs the
@@ -78,7 +78,11 @@ struct CamcorderSettings {
 // message goes to standard error and into *error, and the result is false.
 TH_DV_API bool configureCamcorder(const CamcorderSettings& settings, std::string* error = nullptr,
                                   bool plugged = true);
-// What loading the library does: configureCamcorder from THARVEST_DV_TAPE,
+// Starts the DV devices once per process, as the program starts (never as the
+// library loads): the camcorder of the environment, and without a tape the
+// watch of the FireWire bus with udev (not with THARVEST_FIREWIRE=off).
+TH_DV_API void startDevices();
+// What starting the devices does first: configureCamcorder from THARVEST_DV_TAPE,
 // THARVEST_DV_MODE and THARVEST_DV_SPEED, or no camcorder without the tape
 // variable (true then, and nothing is written to standard error).
 TH_DV_API bool configureCamcorderFromEnvironment(std::string* error = nullptr);

@@ -640,5 +640,3 @@ HRESULT CAudioRenderer::get_Volume(LONG* volume)
 }
 
 } // namespace th::media
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_DSoundRender, &th::dshow::CreateBuiltin<th::media::CAudioRenderer>);

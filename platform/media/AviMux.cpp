@@ -567,5 +567,3 @@ void CAviMux::SetRiffLimit(std::int64_t bytes)
 }
 
 } // namespace th::media
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_AviDest, &th::dshow::CreateBuiltin<th::media::CAviMux>);

@@ -503,5 +503,3 @@ HRESULT CDVSplitter::deliverAudio(IMediaSample* in, const std::uint8_t* frame, s
 }
 
 } // namespace th::media
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_DVSplitter, &th::dshow::CreateBuiltin<th::media::CDVSplitter>);

@@ -391,5 +391,3 @@ HRESULT CDVVideoDecoder::receive(IMediaSample* sample)
 }
 
 } // namespace th::media
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_DVVideoCodec, &th::dshow::CreateBuiltin<th::media::CDVVideoDecoder>);

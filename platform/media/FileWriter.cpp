@@ -249,5 +249,3 @@ HRESULT CFileWriter::GetWriteError(HRESULT* error, LPOLESTR* text)
 }
 
 } // namespace th::media
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_FileWriter, &th::dshow::CreateBuiltin<th::media::CFileWriter>);

@@ -347,5 +347,3 @@ HRESULT CMediaDet::GetBitmapBits(double streamTime, LONG* bufferSize, char* buff
 }
 
 } // namespace th::media
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_MediaDet, &th::com::CreateAs<th::media::CMediaDet>);

@@ -327,5 +327,3 @@ HRESULT CVideoRenderer::put_Visible(LONG visible)
 }
 
 } // namespace th::media
-
-TH_REGISTER_BUILTIN_CLASS(CLSID_VideoRenderer, &th::dshow::CreateBuiltin<th::media::CVideoRenderer>);

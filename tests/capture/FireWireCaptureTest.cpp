@@ -5,6 +5,7 @@
 #include "EngineRun.h"
 
 #include "AvRead.h"
+#include "platform/dv/FireWireDiagnosis.h"
 #include "platform/dv/FireWireWatch.h"
 
 #include <QCoreApplication>
@@ -233,5 +234,71 @@ TEST_F(FireWireCapture, CountsLostPacketsAndReportsAnUnplugAndReplugWithAValidFi
     const TTransportState state = dv.GetTransportState();
     EXPECT_TRUE(state == tsPlay || state == tsStop) << state;
     EXPECT_GT(simulation<long long()>("thsim1394_head")(), atUnplug);
+
+    // Pulled again mid-capture, and this time no handle hears a bus reset
+    // (the camcorder's device file goes with it) and no udev tells: the stream
+    // that went silent does, and the run ends instead of counting nothing.
+    ASSERT_TRUE(dv.SeekATN(MakeTimecode(0, 0, 0, 0)));
+    TTimecode tc{};
+    ASSERT_TRUE(th::test::waitUntil([&] { return dv.ReadTimecode(tc) && tc == MakeTimecode(0, 0, 0, 0); }, kPatience));
+    dv.SetFileName(dir.qpath() + "/again.avi");
+    const int before = c.frames;
+    dv.Start();
+    ASSERT_TRUE(dv.TransportPlay());
+    ASSERT_TRUE(th::test::waitUntil([&] { return c.frames >= before + 20; }, kPatience));
+    simulation<void()>("thsim1394_unplug_unheard")();
+    ASSERT_TRUE(th::test::waitUntil([&] { return lost.back() == dmRemoved; }, kPatience)) << "reported removed";
+    EXPECT_FALSE(dv.Active());
+    EXPECT_EQ(lost, (std::vector<TDeviceMode>{dmRemoved, dmAvailable, dmRemoved}));
     dv.SetActive(false);
+}
+
+// The program starts on a computer whose FireWire driver is not loaded; the
+// user loads it as the explanation says, then plugs the camcorder in: the
+// explanation follows each step and the camcorder is found, all without a
+// restart, as udev tells of the controller and of the camcorder.
+TEST(FireWireLateDriver, ADriverLoadedAndACamcorderPluggedLaterAreFoundWithoutARestart)
+{
+    auto* marker = simulation<int()>("thsim1394_marker");
+    ASSERT_TRUE(marker && marker() == 1394) << "never on a real bus";
+    th::test::TempDir dir;
+    simulation<void(int)>("thsim1394_load_driver")(0);
+    simulation<void(const char*)>("thsim1394_mirror")(dir.path().c_str());
+    th::dv::setFireWireSystemView(dir.file("sys"), dir.file("dev"));
+    e2e::Collected c;
+    std::vector<TDeviceMode> lost;
+    TTlmDVCapture dv;
+    dv.SetAutoStart(false);
+    dv.SetFileName(dir.qpath() + "/capture.avi");
+    dv.OnDeviceLost = [&](QObject*, TDeviceMode m) { lost.push_back(m); };
+    c.Watch(dv);
+    th::dv::startFireWireWatch(true);
+    auto says = [](const char* text) {
+        return th::test::waitUntil([&] { return th::dv::noDeviceExplanation().rfind(text, 0) == 0; }, kPatience);
+    };
+    EXPECT_TRUE(says("No FireWire driver is loaded.")) << th::dv::noDeviceExplanation();
+    EXPECT_FALSE(th::dv::fireWireCamcorder());
+
+    simulation<void(int)>("thsim1394_load_driver")(1);
+    EXPECT_TRUE(says("No camcorder is connected.")) << th::dv::noDeviceExplanation();
+
+    simulation<void()>("thsim1394_replug")();
+    ASSERT_TRUE(th::test::waitUntil([&] { return !lost.empty(); }, kPatience)) << "the arrival is told";
+    EXPECT_EQ(lost, (std::vector<TDeviceMode>{dmAvailable}));
+    EXPECT_EQ(th::dv::noDeviceExplanation(), "");
+    dv.SetCaptureMode(cmDVType2);
+    dv.SetActive(true);
+    ASSERT_TRUE(dv.Active()) << "listed and bound";
+    EXPECT_EQ(dv.GetDeviceType(), dtVCR);
+    ASSERT_TRUE(dv.TransportPlay());
+    TTimecode tc{};
+    EXPECT_TRUE(th::test::waitUntil([&] { return dv.ReadTimecode(tc) && tc != MakeTimecode(0, 0, 0, 0); }, kPatience))
+        << "the deck answers and plays";
+    dv.SetActive(false);
+
+    // Pulled out: udev's word, and the explanation says so again.
+    simulation<void()>("thsim1394_unplug")();
+    EXPECT_TRUE(th::test::waitUntil([&] { return lost.back() == dmRemoved; }, kPatience));
+    EXPECT_TRUE(says("No camcorder is connected.")) << th::dv::noDeviceExplanation();
+    th::dv::stopFireWireWatch();
 }

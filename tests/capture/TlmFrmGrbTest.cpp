@@ -369,7 +369,7 @@ protected:
                 << th::com::LastActivationError();
             g_pool.push_back(det);
         }
-        th::com::RegisterBuiltinClass(CLSID_MediaDet, &CreateCountingDet);
+        th::com::ReplaceBuiltinClass(CLSID_MediaDet, &CreateCountingDet);
         wrapped = true;
     }
 

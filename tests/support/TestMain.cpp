@@ -1,5 +1,6 @@
 // One main for every test binary: a QApplication exists for the whole run, so
 // that tests of widgets, timers and posted messages have an event loop to use.
+#include "platform/start/PlatformStart.h"
 #include "platform/registry/Registry.h"
 
 #include <QApplication>
@@ -33,5 +34,7 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new NewUserForEachCase);
     QApplication app(argc, argv);
+    // As the program starts the platform: its classes and devices.
+    th::platform::Start();
     return RUN_ALL_TESTS();
 }

@@ -2,6 +2,7 @@
 // removes its registration (DllUnregisterServer). Exit status 0 only on S_OK.
 
 #include "platform/com/Com.h"
+#include "platform/dshow/BuiltinClasses.h"
 
 #include <dlfcn.h>
 
@@ -57,6 +58,8 @@ int main(int argc, char** argv)
     }
 
     CoInitialize(nullptr);
+    // Modules find the platform's classes (the filter mapper above all) here.
+    th::dshow::RegisterBuiltinClasses();
     // Kept mapped until exit: the module has thread-local storage, and an unloaded
     // module's stale TLS entry is still walked at exit (see ComRuntime.cpp).
     void* handle = dlopen(full, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);

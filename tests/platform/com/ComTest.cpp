@@ -124,10 +124,19 @@ TEST(ComPtr, CountsEveryCopyAndFreesWithTheLast)
 // --- The built-in table ------------------------------------------------------------------
 
 constexpr CLSID CLSID_BuiltinBoth = MakeGuid("{A0A0A0A0-0000-4000-8000-000000000001}");
-TH_REGISTER_BUILTIN_CLASS(CLSID_BuiltinBoth, &th::com::CreateAs<Both>);
 
-TEST(CoCreateInstance, CreatesBuiltinClassesAndRefusesAggregation)
+HRESULT createNothing(REFIID, void**)
 {
+    return E_FAIL;
+}
+
+TEST(CoCreateInstance, CreatesBuiltinClassesAndRefusesAggregationAndASecondClassUnderOneId)
+{
+    ASSERT_TRUE(th::com::RegisterBuiltinClass(CLSID_BuiltinBoth, &th::com::CreateAs<Both>));
+    // A second class under the same id is refused; the first keeps its place.
+    EXPECT_FALSE(th::com::RegisterBuiltinClass(CLSID_BuiltinBoth, &createNothing));
+    const th::com::BuiltinClass table[] = {{CLSID_BuiltinBoth, &createNothing}};
+    EXPECT_FALSE(th::com::RegisterBuiltinClasses(table));
     ComPtr<ITestB> b;
     ASSERT_EQ(CoCreateInstance(CLSID_BuiltinBoth, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&b)), S_OK);
     EXPECT_EQ(b->B(), 2);

@@ -491,17 +491,17 @@ HRESULT FileWriterStandIn::GetMode(DWORD* flags)
 }
 
 StandIns::StandIns()
+    : m_real{th::com::ReplaceBuiltinClass(CLSID_VideoRenderer, &th::dshow::CreateBuiltin<VideoRendererStandIn>),
+             th::com::ReplaceBuiltinClass(CLSID_AviDest, &th::dshow::CreateBuiltin<AviMuxStandIn>),
+             th::com::ReplaceBuiltinClass(CLSID_FileWriter, &th::dshow::CreateBuiltin<FileWriterStandIn>)}
 {
-    th::com::RegisterBuiltinClass(CLSID_VideoRenderer, &th::dshow::CreateBuiltin<VideoRendererStandIn>);
-    th::com::RegisterBuiltinClass(CLSID_AviDest, &th::dshow::CreateBuiltin<AviMuxStandIn>);
-    th::com::RegisterBuiltinClass(CLSID_FileWriter, &th::dshow::CreateBuiltin<FileWriterStandIn>);
 }
 
 StandIns::~StandIns()
 {
-    th::com::UnregisterBuiltinClass(CLSID_VideoRenderer);
-    th::com::UnregisterBuiltinClass(CLSID_AviDest);
-    th::com::UnregisterBuiltinClass(CLSID_FileWriter);
+    th::com::ReplaceBuiltinClass(CLSID_VideoRenderer, m_real[0]);
+    th::com::ReplaceBuiltinClass(CLSID_AviDest, m_real[1]);
+    th::com::ReplaceBuiltinClass(CLSID_FileWriter, m_real[2]);
 }
 
 // --- Message target ---

@@ -256,6 +256,9 @@ class StandIns {
 public:
     StandIns();
     ~StandIns();
+
+private:
+    th::com::CreateFn m_real[3]; // the platform's classes, put back afterwards
 };
 
 // --- Message target ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
-// Loads th_dv as a program does and tells what the device enumerator lists:
+// Starts th_dv as a program does and tells what the device enumerator lists:
 // one line per video-input device, "<friendly name> vcr|camera". Exit status 0.
+#include "platform/dshow/BuiltinClasses.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dv/VirtualCamcorder.h"
 
@@ -9,6 +10,8 @@
 int main()
 {
     CoInitialize(nullptr);
+    th::dshow::RegisterBuiltinClasses();
+    th::dv::startDevices();
     ComPtr<ICreateDevEnum> devEnum;
     ComPtr<IEnumMoniker> monikers;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,

@@ -30,8 +30,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -113,8 +116,18 @@ struct Deck {
     bool stepping = false;     // a step: one frame, then pause
 };
 
+// A udev monitor of the firewire subsystem (the tests' libudev.so.1): the
+// events of the bus since it was made, its descriptor readable while any wait.
+struct Monitor {
+    int fd = -1;
+    std::deque<thsim1394_uevent> events;
+};
+
 struct Bus {
     std::mutex mutex;
+    std::vector<Monitor*> monitors;
+    bool udev = true;       // monitors can be made
+    std::string mirror;     // where the kernel's view (sys/, dev/) is kept, if anywhere
     bool setUp = false;
     bool card = true;
     bool plugged = false; // a camcorder is on the bus
@@ -627,6 +640,50 @@ void clearConnections(Bus& b)
     b.channels = ~0ull;
 }
 
+// The kernel's view of the bus as sysfs and /dev show it, for the program's
+// diagnosis: no sys/bus/firewire without the driver, fw0 the controller, fw1
+// the camcorder (its device file readable and writable).
+void mirror(const Bus& b)
+{
+    if (b.mirror.empty())
+        return;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path sys = fs::path(b.mirror) / "sys" / "bus" / "firewire", dev = fs::path(b.mirror) / "dev";
+    fs::remove_all(sys, ec);
+    fs::remove(dev / "fw1", ec);
+    if (!b.card)
+        return;
+    auto node = [&](const char* name, const char* isLocal, const char* units) {
+        fs::create_directories(sys / "devices" / name, ec);
+        std::ofstream(sys / "devices" / name / "is_local") << isLocal << "\n";
+        std::ofstream(sys / "devices" / name / "units") << units << "\n";
+    };
+    node("fw0", "1", "");
+    if (b.plugged) {
+        node("fw1", "0", "0x00a02d:0x010001");
+        fs::create_directories(dev, ec);
+        std::ofstream(dev / "fw1") << "";
+    }
+}
+
+// A udev event of the firewire subsystem to every monitor: the controller
+// (`local`) or the camcorder's node came or went.
+void uevent(Bus& b, const char* action, bool local)
+{
+    thsim1394_uevent e{};
+    std::snprintf(e.action, sizeof e.action, "%s", action);
+    std::snprintf(e.devnode, sizeof e.devnode, "/dev/fw%d", local ? 0 : 1);
+    e.is_local = local ? 1 : 0;
+    if (!local)
+        std::snprintf(e.units, sizeof e.units, "0x00a02d:0x010001");
+    for (Monitor* m : b.monitors) {
+        m->events.push_back(e);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = write(m->fd, &one, sizeof one);
+    }
+}
+
 void busReset(Bus& b)
 {
     ++b.generation;
@@ -679,9 +736,10 @@ void setUp(Bus& b)
         b.signalAt = std::strcmp(where, "unit") == 0 ? SignalAt::Unit
                      : std::strcmp(where, "none") == 0 ? SignalAt::Nowhere : SignalAt::Tape;
     const char* tape = std::getenv("THSIM1394_TAPE");
-    if (!tape || !b.card)
+    if (!tape)
         return;
-    b.plugged = loadTape(b, tape);
+    // Without a controller the camcorder waits, cassette in, to be seen.
+    b.plugged = loadTape(b, tape) && b.card;
 }
 
 // Node 0 is the camcorder while it is on the bus; the computer is the node
@@ -1210,18 +1268,112 @@ SIM_API void thsim1394_unplug(void)
         b.graceUntil = -1;
         clearConnections(b);
         busReset(b);
+        mirror(b);
+        uevent(b, "remove", false);
+    });
+}
+
+SIM_API void thsim1394_unplug_unheard(void)
+{
+    change([](Bus& b) {
+        if (!b.plugged)
+            return;
+        b.plugged = false;
+        b.graceUntil = -1;
+        clearConnections(b);
+        ++b.generation; // the reset no handle hears
+        mirror(b);
+        uevent(b, "remove", false);
     });
 }
 
 SIM_API void thsim1394_replug(void)
 {
     change([](Bus& b) {
-        if (b.tapeFd < 0)
+        if (b.tapeFd < 0 || !b.card)
             return;
         b.plugged = true;
         clearConnections(b);
         busReset(b);
+        mirror(b);
+        uevent(b, "add", false);
     });
+}
+
+SIM_API void thsim1394_load_driver(int loaded)
+{
+    change([loaded](Bus& b) {
+        if (b.card == (loaded != 0))
+            return;
+        b.card = loaded != 0;
+        if (!b.card && b.plugged) {
+            b.plugged = false;
+            uevent(b, "remove", false);
+        }
+        clearConnections(b);
+        busReset(b);
+        mirror(b);
+        uevent(b, b.card ? "add" : "remove", true);
+    });
+}
+
+SIM_API void thsim1394_mirror(const char* root)
+{
+    change([root](Bus& b) {
+        b.mirror = root ? root : "";
+        mirror(b);
+    });
+}
+
+SIM_API void thsim1394_udev(int available)
+{
+    change([available](Bus& b) { b.udev = available != 0; });
+}
+
+SIM_API void* thsim1394_udev_monitor_new(void)
+{
+    Bus& b = bus();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    setUp(b);
+    if (!b.udev)
+        return nullptr;
+    auto* m = new Monitor;
+    m->fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    b.monitors.push_back(m);
+    return m;
+}
+
+SIM_API int thsim1394_udev_monitor_fd(void* monitor)
+{
+    return static_cast<Monitor*>(monitor)->fd;
+}
+
+SIM_API int thsim1394_udev_monitor_next(void* monitor, struct thsim1394_uevent* event)
+{
+    Bus& b = bus();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    auto* m = static_cast<Monitor*>(monitor);
+    if (m->events.empty())
+        return 0;
+    *event = m->events.front();
+    m->events.pop_front();
+    if (m->events.empty()) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = read(m->fd, &count, sizeof count);
+    }
+    return 1;
+}
+
+SIM_API void thsim1394_udev_monitor_free(void* monitor)
+{
+    Bus& b = bus();
+    auto* m = static_cast<Monitor*>(monitor);
+    {
+        std::lock_guard<std::mutex> lock(b.mutex);
+        b.monitors.erase(std::remove(b.monitors.begin(), b.monitors.end(), m), b.monitors.end());
+    }
+    close(m->fd);
+    delete m;
 }
 
 SIM_API void thsim1394_camera_mode(int camera)
