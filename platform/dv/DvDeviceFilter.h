@@ -53,7 +53,9 @@ inline constexpr CLSID CLSID_TapeHarvestDvDevice = MakeGuid("6C1E5D2A-3B47-4F8E-
 class DvDeviceFilter;
 class BufferWait;
 
-class DvOutputPin final : public CBaseOutputPin, public IAMDroppedFrames {
+// Its type is seen outside th_dv: the device tests read the counts by reason
+// from the pin itself.
+class TH_DV_API DvOutputPin final : public CBaseOutputPin, public IAMDroppedFrames {
 public:
     DvOutputPin(DvDeviceFilter* filter, CCritSec* lock, HRESULT* hr);
     ~DvOutputPin() override;
