@@ -66,6 +66,18 @@ AM_MEDIA_TYPE AudioType(WAVEFORMATEX& wfx, DWORD rate)
     return mt;
 }
 
+AM_MEDIA_TYPE InterleavedType(DVINFO& dv, LONG sampleSize)
+{
+    dv = DVINFO{1, 2, 3, 4, 5, 6, {7, 8}};
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = MEDIATYPE_Interleaved;
+    mt.formattype = FORMAT_DvInfo;
+    mt.cbFormat = sizeof dv;
+    mt.pbFormat = reinterpret_cast<BYTE*>(&dv);
+    mt.lSampleSize = sampleSize;
+    return mt;
+}
+
 void MakeType2(AviWriterCore& w)
 {
     VIDEOINFOHEADER vih;
@@ -156,13 +168,8 @@ TEST(AviFormats, RecordedValuesFollowTheLastFormat)
     EXPECT_EQ(w.FFrameDuration, 333667);
 
     // Interleaved DV: PAL by its sample size, NTSC otherwise; the frame length is untouched.
-    DVINFO dv{1, 2, 3, 4, 5, 6, {7, 8}};
-    AM_MEDIA_TYPE mt{};
-    mt.majortype = MEDIATYPE_Interleaved;
-    mt.formattype = FORMAT_DvInfo;
-    mt.cbFormat = sizeof dv;
-    mt.pbFormat = reinterpret_cast<BYTE*>(&dv);
-    mt.lSampleSize = 120000;
+    DVINFO dv;
+    AM_MEDIA_TYPE mt = InterleavedType(dv, 120000);
     w.RecordMediaFormat(mt);
     EXPECT_EQ(w.FDVType, 1);
     EXPECT_EQ(w.FMicroSecPerFrame, 33367u);
@@ -632,13 +639,8 @@ TEST(AviFilesAsBefore, EveryLayoutIsWrittenByteForByteAsBefore)
     }
     {
         Core c(OpenDmlLimits{40000, 3, 8});
-        DVINFO dv{1, 2, 3, 4, 5, 6, {7, 8}};
-        AM_MEDIA_TYPE mt{};
-        mt.majortype = MEDIATYPE_Interleaved;
-        mt.formattype = FORMAT_DvInfo;
-        mt.cbFormat = sizeof dv;
-        mt.pbFormat = reinterpret_cast<BYTE*>(&dv);
-        mt.lSampleSize = 120000;
+        DVINFO dv;
+        AM_MEDIA_TYPE mt = InterleavedType(dv, 120000);
         c.w.RecordMediaFormat(mt);
         ASSERT_EQ(c.w.SetFileName(U16(dir.file("type1.avi")).c_str()), S_OK);
         c.BeginRun();
