@@ -353,6 +353,11 @@ private:
             m_ring->idle = false;
             if (m_source)
                 m_source->woken();
+            // Qt's PulseAudio sink can leave its suspended state by itself (a
+            // late underflow notice makes it active, then idle) while its
+            // stream stays corked, and then takes no notice of resume().
+            if (m_sink->state() != QAudio::SuspendedState)
+                m_sink->suspend();
             m_sink->resume();
         }
     }

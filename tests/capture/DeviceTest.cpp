@@ -478,8 +478,10 @@ TEST_F(Device, AWindowThatOutlivesTheComponentDoesNotHoldItUp)
     other->TransportPlay();
     th::test::waitUntil([] { return false; }, std::chrono::milliseconds(200));
     // Freed while running, the window still holding the graph.
+    // A component held up by the window would never go: the bound only turns
+    // that hang into a failure.
     const auto t0 = std::chrono::steady_clock::now();
     other.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
     EXPECT_NE(window.Graph(), nullptr);
 }

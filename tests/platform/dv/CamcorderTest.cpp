@@ -492,9 +492,11 @@ TEST_F(Camcorder, StopReturnsWhileTheDownstreamHoldsEveryBufferOrIsParked)
         ASSERT_TRUE(rig.sink->waitForCount(dv::kDeviceBuffers));
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(rig.sink->count(), static_cast<std::size_t>(dv::kDeviceBuffers));
+        // Stop has no deadline of its own: one that waited for the buffers
+        // would never return. The bound only turns that hang into a failure.
         auto t0 = std::chrono::steady_clock::now();
         EXPECT_EQ(rig.control->Stop(), S_OK);
-        EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 30s);
         rig.sink->setHoldSamples(false);
 
         // A callback waits for a lock the stopping thread holds: Stop leaves it
@@ -505,7 +507,7 @@ TEST_F(Camcorder, StopReturnsWhileTheDownstreamHoldsEveryBufferOrIsParked)
         ASSERT_TRUE(rig.sink->blocked());
         t0 = std::chrono::steady_clock::now();
         EXPECT_EQ(rig.control->Stop(), S_OK);
-        EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 30s);
         const std::size_t n = rig.sink->count();
         rig.sink->unblock();
         std::this_thread::sleep_for(100ms);
