@@ -257,8 +257,9 @@ private:
     // writer had put after it is taken back, so that headers and indexes
     // describe only what the disk holds.
     void takeBackAfter(std::int64_t end);
-    void dropEntriesFrom(std::vector<std::uint8_t>& index, std::int64_t end);
-    bool cutLastChunk();
+    class HeldIndexes;
+    // Cuts the file at the header of a chunk taken back; false when it may not be cut there.
+    bool cutChunkAt(std::int64_t pos);
     std::uint32_t strlSize(std::uint32_t formatSize) const;
     std::uint32_t superIndexDataSize() const;
     std::uint32_t indexChunkSize() const;

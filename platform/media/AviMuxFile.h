@@ -151,8 +151,8 @@ private:
     // The standard indexes and 'idx1' of the piece; false (nothing of them
     // written) when they do not fit.
     bool writeIndexes();
-    // Takes the piece's last chunk back; false when it has none.
-    bool dropLastChunk();
+    // The entries of the open piece, as the shared take-back rules see them.
+    class HeldChunks;
     // A write behind failed: the file's good data ends at `end`, and the
     // chunks after it are taken back.
     void takeBackAfter(std::int64_t end);
