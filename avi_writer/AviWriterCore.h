@@ -76,6 +76,10 @@ public:
     // Unarmed and without an open file, samples are let through unwritten.
     void Arm(bool armed);
     bool Armed() const { return FArmed; }
+
+private:
+    friend struct CoreTestAccess;
+
     std::string FNewFileName;     // the scheduled next file
     std::int64_t FChangeTime = 0; // stream time from which it begins
     // The audio pin's latest time; written by the audio pin outside the lock.
@@ -88,8 +92,6 @@ public:
     // Samples of silence the video pin wrote ahead of the audio pin (for
     // frames lost just before a file switch).
     std::int64_t FAudioWrittenAhead = 0;
-
-private:
     bool FArmed = false;
     HRESULT receiveVideo(AviPinState& pin, IMediaSample* sample);
     HRESULT receiveAudio(AviAudioPinState& pin, IMediaSample* sample);

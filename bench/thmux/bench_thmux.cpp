@@ -96,18 +96,29 @@ double WriterSeconds(const std::string& path, std::vector<std::vector<BYTE>>& fr
 {
     StdWriterLock lock;
     AviWriterCore w(lock);
-    // Type-2 DV, PAL, 48 kHz stereo.
-    w.FDVType = 2;
-    w.FFrameDuration = kFrame;
-    w.FMicroSecPerFrame = 40000;
-    w.FStreamCount = 2;
-    w.FWidth = 720;
-    w.FHeight = 576;
-    w.FVideoFccType = th::riff::FourCC("vids");
-    w.FVideoScale = kFrame;
-    w.FVideoRate = 10000000;
-    const WAVEFORMATEX wfx{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-    std::memcpy(w.FWaveFormat, &wfx, sizeof wfx);
+    // Type-2 DV, PAL, 48 kHz stereo, recorded from the connections as the pins do.
+    VIDEOINFOHEADER vih{};
+    vih.AvgTimePerFrame = kFrame;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = 720;
+    vih.bmiHeader.biHeight = 576;
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = 24;
+    vih.bmiHeader.biCompression = th::riff::FourCC("dvsd");
+    vih.bmiHeader.biSizeImage = 144000;
+    AM_MEDIA_TYPE videoType{};
+    videoType.majortype = MEDIATYPE_Video;
+    videoType.formattype = FORMAT_VideoInfo;
+    videoType.cbFormat = sizeof vih;
+    videoType.pbFormat = reinterpret_cast<BYTE*>(&vih);
+    w.RecordMediaFormat(videoType);
+    WAVEFORMATEX wfx{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
+    AM_MEDIA_TYPE audioType{};
+    audioType.majortype = MEDIATYPE_Audio;
+    audioType.formattype = FORMAT_WaveFormatEx;
+    audioType.cbFormat = sizeof wfx;
+    audioType.pbFormat = reinterpret_cast<BYTE*>(&wfx);
+    w.RecordMediaFormat(audioType);
     AviPinState video;
     AviAudioPinState audio;
     std::vector<BYTE> pcm(kAudioBytes, 0);
