@@ -145,7 +145,7 @@ class OpenDmlFileWriter::HeldIndexes final : public th::riff::odml::HeldEntries 
 public:
     explicit HeldIndexes(OpenDmlFileWriter& w) : w_(w) {}
 
-    std::size_t streamCount() const override { return 2; }
+    std::size_t streams() const override { return 2; }
     std::uint32_t entryCount(std::size_t s) const override
     {
         const std::vector<std::uint8_t>& ix = index(s);
@@ -272,7 +272,7 @@ void OpenDmlFileWriter::SetNextFileName(std::string name)
 
 DWORD OpenDmlFileWriter::OpenFile()
 {
-    return openFile(true);
+    return beginFile(true);
 }
 
 DWORD OpenDmlFileWriter::SwitchFile(const std::string& name)
@@ -291,7 +291,7 @@ DWORD OpenDmlFileWriter::SwitchFile(const std::string& name)
     if (FCloser && FCloser->Holds(name))
         FCloser->Drain();
     FFileName = name;
-    return openFile(false);
+    return beginFile(false);
 }
 
 void OpenDmlFileWriter::moveFileTo(OpenDmlFileWriter& to)
@@ -366,7 +366,7 @@ std::int64_t OpenDmlFileWriter::FramesWritten() const
     return FRunFrames + (FCloser ? FCloser->Get().Frames : 0) + (FFile->IsOpen() ? FVideoFrames : 0);
 }
 
-DWORD OpenDmlFileWriter::openFile(bool waitForHeader)
+DWORD OpenDmlFileWriter::beginFile(bool waitForHeader)
 {
     Guard lock(FFilterLock);
     noteClosedFailure();

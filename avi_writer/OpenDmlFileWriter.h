@@ -252,7 +252,7 @@ private:
     class FileCloser;
 
     std::uint8_t* headerAt(std::size_t chunkPos, std::size_t offsetInData);
-    DWORD openFile(bool waitForHeader);
+    DWORD beginFile(bool waitForHeader);
     // Moves the open file with everything that describes it to `to`, which
     // then owns it; this writer has no file open after it.
     void moveFileTo(OpenDmlFileWriter& to);

@@ -243,7 +243,7 @@ std::int64_t AviFileLayout::pendingIndexBytes(int s) const
     return bytes;
 }
 
-HRESULT AviFileLayout::writeChunk(int s, const void* data, std::size_t n, bool key)
+HRESULT AviFileLayout::putChunk(int s, const void* data, std::size_t n, bool key)
 {
     if (!open_)
         return VFW_E_WRONG_STATE;
@@ -299,7 +299,7 @@ HRESULT AviFileLayout::WriteChunk(int s, const void* data, std::size_t n)
 {
     if (n > 0 && !data)
         return E_POINTER;
-    return writeChunk(s, data, n, true);
+    return putChunk(s, data, n, true);
 }
 
 HRESULT AviFileLayout::WriteDropped(int s, std::int64_t frames)
@@ -308,7 +308,7 @@ HRESULT AviFileLayout::WriteDropped(int s, std::int64_t frames)
         streams_[static_cast<std::size_t>(s)].info.kind == AviStreamKind::Audio)
         return E_INVALIDARG;
     for (std::int64_t i = 0; i < frames; ++i)
-        if (const HRESULT hr = writeChunk(s, nullptr, 0, false); FAILED(hr))
+        if (const HRESULT hr = putChunk(s, nullptr, 0, false); FAILED(hr))
             return hr;
     return S_OK;
 }
@@ -322,7 +322,7 @@ HRESULT AviFileLayout::WriteSilence(int s, std::int64_t samples)
     const std::int64_t perChunk = static_cast<std::int64_t>(silence_.size() / align);
     while (samples > 0) {
         const std::int64_t piece = std::min(samples, perChunk);
-        if (const HRESULT hr = writeChunk(s, silence_.data(), static_cast<std::size_t>(piece) * align, true);
+        if (const HRESULT hr = putChunk(s, silence_.data(), static_cast<std::size_t>(piece) * align, true);
             FAILED(hr))
             return hr;
         samples -= piece;
@@ -385,7 +385,7 @@ class AviFileLayout::HeldChunks final : public riff::odml::HeldEntries {
 public:
     explicit HeldChunks(AviFileLayout& layout) : layout_(layout) {}
 
-    std::size_t streamCount() const override { return layout_.streams_.size(); }
+    std::size_t streams() const override { return layout_.streams_.size(); }
     std::uint32_t entryCount(std::size_t s) const override
     {
         return static_cast<std::uint32_t>(layout_.streams_[s].entries.size());
@@ -419,7 +419,7 @@ public:
         }
     }
     // Appends go on from the chunk taken back.
-    riff::odml::CutFile rewind()
+    riff::odml::CutFile rewindSink()
     {
         return [this](std::int64_t pos) {
             layout_.sink_.Rewind(pos);
@@ -439,7 +439,7 @@ private:
 void AviFileLayout::takeBackAfter(std::int64_t end)
 {
     HeldChunks held(*this);
-    riff::odml::takeBackAfter(held, end, held.rewind());
+    riff::odml::takeBackAfter(held, end, held.rewindSink());
 }
 
 void AviFileLayout::TakeBack(int s, std::int64_t chunks)
@@ -447,7 +447,7 @@ void AviFileLayout::TakeBack(int s, std::int64_t chunks)
     HeldChunks held(*this);
     const StreamState& st = streams_.at(static_cast<std::size_t>(s));
     if (st.chunks > chunks)
-        riff::odml::takeBackLast(held, static_cast<std::size_t>(s), st.chunks - chunks, held.rewind());
+        riff::odml::takeBackLast(held, static_cast<std::size_t>(s), st.chunks - chunks, held.rewindSink());
 }
 
 void AviFileLayout::endPiece()
@@ -458,7 +458,7 @@ void AviFileLayout::endPiece()
     // chunks they would cover last give way, one by one, until they fit, so
     // that the file indexes every chunk it keeps.
     HeldChunks held(*this);
-    const bool indexed = riff::odml::cutUntilIndexesFit(held, [this] { return writeIndexes(); }, held.rewind());
+    const bool indexed = riff::odml::cutUntilIndexesFit(held, [this] { return writeIndexes(); }, held.rewindSink());
     for (StreamState& st : streams_) {
         st.entries.clear();
         st.pieceDuration = 0;

@@ -145,7 +145,7 @@ private:
     };
 
     HRESULT fail(DWORD code);
-    HRESULT writeChunk(int s, const void* data, std::size_t n, bool key);
+    HRESULT putChunk(int s, const void* data, std::size_t n, bool key);
     HRESULT beginPiece(bool first);
     void endPiece();
     // The standard indexes and 'idx1' of the piece; false (nothing of them

@@ -24,7 +24,7 @@ std::optional<ChunkRef> lastChunk(const HeldEntries& held)
 {
     // Chunks go out in order: each stream's last placed entry, the one furthest in wins.
     std::optional<ChunkRef> best;
-    for (std::size_t s = 0; s < held.streamCount(); ++s) {
+    for (std::size_t s = 0; s < held.streams(); ++s) {
         for (std::uint32_t i = held.entryCount(s); i-- > 0;) {
             const std::int64_t pos = held.chunkPos(s, i);
             if (pos < 0)
@@ -57,7 +57,7 @@ bool cutUntilIndexesFit(HeldEntries& held, const std::function<bool()>& writeInd
 void takeBackAfter(HeldEntries& held, std::int64_t end, const CutFile& cut)
 {
     for (;;) {
-        for (std::size_t s = 0; s < held.streamCount(); ++s)
+        for (std::size_t s = 0; s < held.streams(); ++s)
             dropTrailingUnplaced(held, s);
         const std::optional<ChunkRef> last = lastChunk(held);
         if (!last)

@@ -16,7 +16,7 @@ namespace th::riff::odml {
 // the order their chunks were written.
 class HeldEntries {
 public:
-    virtual std::size_t streamCount() const = 0;
+    virtual std::size_t streams() const = 0;
     virtual std::uint32_t entryCount(std::size_t s) const = 0;
     // File offset of the chunk header of entry i; -1 for an entry that has no
     // chunk (a dropped frame counted by its index entry alone).
