@@ -5,6 +5,7 @@
 // includes flushing the file to the disk.
 //
 //   bench_thmux [--frames N] [--dir FOLDER] [--rounds R]
+#include "bench/support/BenchDvTypes.h"
 #include "bench/support/BenchUtil.h"
 #include "avi_writer/AviWriterCore.h"
 
@@ -97,28 +98,8 @@ double WriterSeconds(const std::string& path, std::vector<std::vector<BYTE>>& fr
     StdWriterLock lock;
     AviWriterCore w(lock);
     // Type-2 DV, PAL, 48 kHz stereo, recorded from the connections as the pins do.
-    VIDEOINFOHEADER vih{};
-    vih.AvgTimePerFrame = kFrame;
-    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = 720;
-    vih.bmiHeader.biHeight = 576;
-    vih.bmiHeader.biPlanes = 1;
-    vih.bmiHeader.biBitCount = 24;
-    vih.bmiHeader.biCompression = th::riff::FourCC("dvsd");
-    vih.bmiHeader.biSizeImage = 144000;
-    AM_MEDIA_TYPE videoType{};
-    videoType.majortype = MEDIATYPE_Video;
-    videoType.formattype = FORMAT_VideoInfo;
-    videoType.cbFormat = sizeof vih;
-    videoType.pbFormat = reinterpret_cast<BYTE*>(&vih);
-    w.RecordMediaFormat(videoType);
-    WAVEFORMATEX wfx{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-    AM_MEDIA_TYPE audioType{};
-    audioType.majortype = MEDIATYPE_Audio;
-    audioType.formattype = FORMAT_WaveFormatEx;
-    audioType.cbFormat = sizeof wfx;
-    audioType.pbFormat = reinterpret_cast<BYTE*>(&wfx);
-    w.RecordMediaFormat(audioType);
+    w.RecordMediaFormat(th::bench::PalDvVideoType());
+    w.RecordMediaFormat(th::bench::PcmStereo48kType());
     AviPinState video;
     AviAudioPinState audio;
     std::vector<BYTE> pcm(kAudioBytes, 0);
