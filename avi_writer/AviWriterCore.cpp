@@ -191,10 +191,10 @@ void AviWriterCore::BeginRun(AviPinState* video, AviAudioPinState* audio)
         receiving = std::unique_lock<std::mutex>(audio->FReceiveLock);
     Guard lock(FFilterLock);
     if (video)
-        video->Gap.Reset();
+        video->FGap.Reset();
     if (audio) {
-        audio->Gap.Reset();
-        audio->Rate.Reset();
+        audio->FGap.Reset();
+        audio->FRate.Reset();
     }
     FAudioTime = 0;
     FAudioWrittenAhead = 0;
@@ -207,12 +207,12 @@ void AviWriterCore::BeginRun(AviPinState* video, AviAudioPinState* audio)
 DWORD AviWriterCore::writeChunk(AviPinState& pin, std::uint32_t id, const BYTE* data, std::size_t len)
 {
     // Header and data in one buffer, so that the chunk goes out in one write.
-    pin.Chunk.resize(len + 8);
-    Put32(pin.Chunk.data(), id);
-    Put32(pin.Chunk.data() + 4, static_cast<std::uint32_t>(len));
+    pin.FChunk.resize(len + 8);
+    Put32(pin.FChunk.data(), id);
+    Put32(pin.FChunk.data() + 4, static_cast<std::uint32_t>(len));
     if (len > 0)
-        std::memcpy(pin.Chunk.data() + 8, data, len);
-    return WriteMovie(pin.Chunk.data(), pin.Chunk.size());
+        std::memcpy(pin.FChunk.data() + 8, data, len);
+    return WriteMovie(pin.FChunk.data(), pin.FChunk.size());
 }
 
 HRESULT AviWriterCore::ReceiveVideo(AviPinState& pin, IMediaSample* sample)
@@ -220,7 +220,7 @@ HRESULT AviWriterCore::ReceiveVideo(AviPinState& pin, IMediaSample* sample)
     if (!sample)
         return E_POINTER;
     try {
-        return receiveVideo(pin, sample);
+        return writeVideoSample(pin, sample);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
@@ -228,7 +228,7 @@ HRESULT AviWriterCore::ReceiveVideo(AviPinState& pin, IMediaSample* sample)
     }
 }
 
-HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
+HRESULT AviWriterCore::writeVideoSample(AviPinState& pin, IMediaSample* sample)
 {
     Guard lock(FFilterLock);
     REFERENCE_TIME t0 = 0, t1 = 0;
@@ -253,8 +253,8 @@ HRESULT AviWriterCore::receiveVideo(AviPinState& pin, IMediaSample* sample)
     if (FFrameDuration == 0)
         FFrameDuration = t1 - t0;
     if (FFrameDuration > 0)
-        pin.Gap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
-    std::int64_t dropped = pin.Gap.Missing(th::riff::TimesOf(sample), 1);
+        pin.FGap.SetUnitsPerSecond(10000000.0 / static_cast<double>(FFrameDuration));
+    std::int64_t dropped = pin.FGap.Missing(th::riff::TimesOf(sample), 1);
 
     if (FChangePending && FChangeTime <= t0) {
         // Frames lost just before a scene's first frame were lost while the
@@ -316,10 +316,10 @@ void AviWriterCore::endFileWithDropped(AviPinState& pin, std::int64_t dropped)
     const std::int64_t bytes = samples * align;
     if (samples <= 0 || bytes >= 0x7FFFFFFF)
         return;
-    pin.Chunk.assign(static_cast<std::size_t>(bytes) + 8, 0);
-    Put32(pin.Chunk.data(), FourCC("01wb"));
-    Put32(pin.Chunk.data() + 4, static_cast<std::uint32_t>(bytes));
-    if (WriteMovie(pin.Chunk.data(), pin.Chunk.size()) != 0)
+    pin.FChunk.assign(static_cast<std::size_t>(bytes) + 8, 0);
+    Put32(pin.FChunk.data(), FourCC("01wb"));
+    Put32(pin.FChunk.data() + 4, static_cast<std::uint32_t>(bytes));
+    if (WriteMovie(pin.FChunk.data(), pin.FChunk.size()) != 0)
         return;
     AddAudioIndexEntry(static_cast<std::uint32_t>(bytes));
     NoteAudioChunkSize(static_cast<std::uint32_t>(bytes + 8));
@@ -333,7 +333,7 @@ HRESULT AviWriterCore::ReceiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     if (!sample)
         return E_POINTER;
     try {
-        return receiveAudio(pin, sample);
+        return writeAudioSample(pin, sample);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
@@ -370,7 +370,7 @@ void AviWriterCore::noteAudioType(IMediaSample* sample)
     th::dshow::DeleteMediaType(changed);
 }
 
-HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
+HRESULT AviWriterCore::writeAudioSample(AviAudioPinState& pin, IMediaSample* sample)
 {
     std::lock_guard<std::mutex> receiving(pin.FReceiveLock);
     REFERENCE_TIME t0 = 0, t1 = 0;
@@ -405,24 +405,24 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
     const bool convert = open && inRate != 0 && inRate != rate && inBits == 16 && inChannels > 0 &&
                          th::riff::Get16(FWaveFormat + 2) == inChannels && th::riff::Get16(FWaveFormat + 14) == 16;
     if (!convert)
-        pin.Rate.Reset();
+        pin.FRate.Reset();
     const std::uint32_t arriving = convert ? inRate : rate;
 
     const th::riff::SampleTimes times = th::riff::TimesOf(sample);
     std::int64_t own = times.hasMedia ? times.mediaStop - times.mediaStart
                                       : Nearest(static_cast<double>(t1 - t0) / 10000000.0 * arriving);
-    pin.Gap.SetUnitsPerSecond(arriving);
-    std::int64_t total = pin.Gap.Missing(times, own) + own;
+    pin.FGap.SetUnitsPerSecond(arriving);
+    std::int64_t total = pin.FGap.Missing(times, own) + own;
     const LONG actual = sample->GetActualDataLength();
     std::size_t len = actual > 0 ? static_cast<std::size_t>(actual) : 0;
     if (convert) {
-        const std::int64_t lost = pin.Rate.Lost(total - own, inChannels, inRate, rate);
+        const std::int64_t lost = pin.FRate.Lost(total - own, inChannels, inRate, rate);
         const std::size_t frameBytes = std::size_t(inChannels) * 2;
-        if (!pin.Rate.Convert(reinterpret_cast<const std::int16_t*>(data), std::int64_t(len / frameBytes),
-                              inChannels, inRate, rate, pin.Converted))
-            pin.Converted.clear();
-        data = reinterpret_cast<BYTE*>(pin.Converted.data());
-        len = pin.Converted.size() * sizeof(std::int16_t);
+        if (!pin.FRate.Convert(reinterpret_cast<const std::int16_t*>(data), std::int64_t(len / frameBytes),
+                              inChannels, inRate, rate, pin.FConverted))
+            pin.FConverted.clear();
+        data = reinterpret_cast<BYTE*>(pin.FConverted.data());
+        len = pin.FConverted.size() * sizeof(std::int16_t);
         own = std::int64_t(len / frameBytes);
         total = own + lost;
     }
@@ -443,10 +443,10 @@ HRESULT AviWriterCore::receiveAudio(AviAudioPinState& pin, IMediaSample* sample)
             const std::int64_t piece = nominal <= 0 || gap <= nominal + nominal / 10 ? gap : nominal;
             const std::int64_t bytes = Nearest(static_cast<double>(piece * static_cast<std::int64_t>(WaveAvgBytesPerSec())) / rate);
             if (bytes > 0 && bytes < 0x7FFFFFFF) {
-                pin.Chunk.assign(static_cast<std::size_t>(bytes) + 8, 0);
-                Put32(pin.Chunk.data(), FourCC("01wb"));
-                Put32(pin.Chunk.data() + 4, static_cast<std::uint32_t>(bytes));
-                if (WriteMovie(pin.Chunk.data(), pin.Chunk.size()) == 0)
+                pin.FChunk.assign(static_cast<std::size_t>(bytes) + 8, 0);
+                Put32(pin.FChunk.data(), FourCC("01wb"));
+                Put32(pin.FChunk.data() + 4, static_cast<std::uint32_t>(bytes));
+                if (WriteMovie(pin.FChunk.data(), pin.FChunk.size()) == 0)
                     AddAudioIndexEntry(static_cast<std::uint32_t>(bytes));
                 else
                     lost += piece;

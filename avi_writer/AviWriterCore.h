@@ -22,16 +22,16 @@
 // switches, so that a gap across a switch is still seen; set back at each run,
 // whose times begin again near zero).
 struct AviPinState {
-    th::riff::SampleGap Gap;
-    std::vector<std::uint8_t> Chunk; // the movie chunk being built (kept to avoid regrowing it)
+    th::riff::SampleGap FGap;
+    std::vector<std::uint8_t> FChunk; // the movie chunk being built (kept to avoid regrowing it)
 };
 
 struct AviAudioPinState : AviPinState {
     std::mutex FReceiveLock;          // serialises the audio pin's Receive, its wait included
     std::int64_t FNominalSamples = 0; // samples of the first audio buffer that had any
     // Sound arriving at another rate than the open file's, brought to the file's.
-    th::riff::PcmRateConverter Rate;
-    std::vector<std::int16_t> Converted;
+    th::riff::PcmRateConverter FRate;
+    std::vector<std::int16_t> FConverted;
 };
 
 // x brought to the nearest integer, halves to the even neighbour (2.5 gives 2).
@@ -76,6 +76,10 @@ public:
     // Unarmed and without an open file, samples are let through unwritten.
     void Arm(bool armed);
     bool Armed() const { return FArmed; }
+
+private:
+    friend struct CoreTestAccess;
+
     std::string FNewFileName;     // the scheduled next file
     std::int64_t FChangeTime = 0; // stream time from which it begins
     // The audio pin's latest time; written by the audio pin outside the lock.
@@ -88,11 +92,9 @@ public:
     // Samples of silence the video pin wrote ahead of the audio pin (for
     // frames lost just before a file switch).
     std::int64_t FAudioWrittenAhead = 0;
-
-private:
     bool FArmed = false;
-    HRESULT receiveVideo(AviPinState& pin, IMediaSample* sample);
-    HRESULT receiveAudio(AviAudioPinState& pin, IMediaSample* sample);
+    HRESULT writeVideoSample(AviPinState& pin, IMediaSample* sample);
+    HRESULT writeAudioSample(AviAudioPinState& pin, IMediaSample* sample);
     void waitForVideo();
     void noteAudioType(IMediaSample* sample);
     void endFileWithDropped(AviPinState& pin, std::int64_t dropped);

@@ -1,6 +1,7 @@
 #include "avi_writer/OpenDmlFileWriter.h"
 
 #include "platform/riff/OpenDmlIndex.h"
+#include "platform/riff/OpenDmlTakeBack.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -138,6 +139,68 @@ private:
     std::thread thread_;
 };
 
+// The standard indexes in memory as the shared take-back rules see them:
+// stream 0 video, 1 audio (no entries in a type-1 file).
+class OpenDmlFileWriter::HeldIndexes final : public th::riff::odml::HeldEntries {
+public:
+    explicit HeldIndexes(OpenDmlFileWriter& w) : w_(w) {}
+
+    std::size_t streams() const override { return 2; }
+    std::uint32_t entryCount(std::size_t s) const override
+    {
+        const std::vector<std::uint8_t>& ix = index(s);
+        return ix.empty() ? 0 : th::riff::odml::EntriesInUse(ix.data() + 8);
+    }
+    // A dropped frame has no chunk: its entry alone counts it.
+    std::int64_t chunkPos(std::size_t s, std::uint32_t i) const override
+    {
+        const std::uint8_t* e = entry(s, i);
+        if (Get32(e + 4) == kDroppedFrameSize)
+            return -1;
+        return static_cast<std::int64_t>(Get64(index(s).data() + 20) + Get32(e)) - 8;
+    }
+    std::int64_t chunkEnd(std::size_t s, std::uint32_t i) const override
+    {
+        return chunkPos(s, i) + 8 + (Get32(entry(s, i) + 4) & ~th::riff::odml::kNotKeyFrame);
+    }
+    bool isLostFrame(std::size_t s, std::uint32_t i) const override
+    {
+        return Get32(entry(s, i) + 4) == kDroppedFrameSize;
+    }
+    void dropLast(std::size_t s) override
+    {
+        std::vector<std::uint8_t>& ix = index(s);
+        const std::uint32_t n = entryCount(s) - 1;
+        std::uint8_t* e = ix.data() + kIndexHeaderSize + n * kIndexEntrySize;
+        const std::uint16_t align = w_.WaveBlockAlign();
+        if (s == 0) {
+            --w_.FVideoFrames;
+        } else if (align > 0) {
+            const std::int64_t samples = Get32(e + 4) / align;
+            w_.FAudioSamples -= samples;
+            w_.FAudioIndexSamples -= samples;
+        }
+        Put32(e, 0);
+        Put32(e + 4, 0);
+        th::riff::odml::SetEntriesInUse(ix.data() + 8, n);
+    }
+    void dropAll(std::size_t s)
+    {
+        while (entryCount(s) > 0)
+            dropLast(s);
+    }
+
+private:
+    std::vector<std::uint8_t>& index(std::size_t s) { return s == 0 ? w_.FVideoIndex : w_.FAudioIndex; }
+    const std::vector<std::uint8_t>& index(std::size_t s) const { return s == 0 ? w_.FVideoIndex : w_.FAudioIndex; }
+    const std::uint8_t* entry(std::size_t s, std::uint32_t i) const
+    {
+        return index(s).data() + kIndexHeaderSize + i * kIndexEntrySize;
+    }
+
+    OpenDmlFileWriter& w_;
+};
+
 OpenDmlFileWriter::OpenDmlFileWriter(WriterLock& lock, OpenDmlLimits limits)
     : FFilterLock(lock), FLimits(limits),
       FBudget(std::make_shared<th::riff::QueueBudget>(th::riff::File::kQueueBytes))
@@ -209,7 +272,7 @@ void OpenDmlFileWriter::SetNextFileName(std::string name)
 
 DWORD OpenDmlFileWriter::OpenFile()
 {
-    return openFile(true);
+    return beginFile(true);
 }
 
 DWORD OpenDmlFileWriter::SwitchFile(const std::string& name)
@@ -228,7 +291,7 @@ DWORD OpenDmlFileWriter::SwitchFile(const std::string& name)
     if (FCloser && FCloser->Holds(name))
         FCloser->Drain();
     FFileName = name;
-    return openFile(false);
+    return beginFile(false);
 }
 
 void OpenDmlFileWriter::moveFileTo(OpenDmlFileWriter& to)
@@ -303,7 +366,7 @@ std::int64_t OpenDmlFileWriter::FramesWritten() const
     return FRunFrames + (FCloser ? FCloser->Get().Frames : 0) + (FFile->IsOpen() ? FVideoFrames : 0);
 }
 
-DWORD OpenDmlFileWriter::openFile(bool waitForHeader)
+DWORD OpenDmlFileWriter::beginFile(bool waitForHeader)
 {
     Guard lock(FFilterLock);
     noteClosedFailure();
@@ -476,10 +539,9 @@ HRESULT OpenDmlFileWriter::CloseFile()
         return FWriteError;
     }
     FClosing = true;
-    // After a failed write the disk may have no room for the indexes: the last
-    // chunks give theirs up until the indexes fit, so that every chunk left is indexed.
-    while (!flushIndexesAtClose() && cutLastChunk()) {
-    }
+    HeldIndexes held(*this);
+    th::riff::odml::cutUntilIndexesFit(
+        held, [this] { return flushIndexesAtClose(); }, [this](std::int64_t pos) { return cutChunkAt(pos); });
     FFinalizing = true;
     for (std::size_t i = 0; i < FRiffs.size(); ++i) {
         FPatchPos = FRiffs[i].StartPos;
@@ -593,54 +655,25 @@ void OpenDmlFileWriter::cutTo(std::int64_t pos)
     last.MoviBytes = last.RiffBytes - last.HeaderSize;
 }
 
-// Takes the last entries of an index back while they stand at or after
-// `end` in the file (dropped frames, which have no place, with them), with
-// the frames and samples they count.
-void OpenDmlFileWriter::dropEntriesFrom(std::vector<std::uint8_t>& index, std::int64_t end)
-{
-    if (index.empty())
-        return;
-    const std::uint64_t base = Get64(index.data() + 20);
-    const std::uint16_t align = WaveBlockAlign();
-    std::uint32_t n = Get32(index.data() + 12);
-    while (n > 0) {
-        std::uint8_t* e = index.data() + kIndexHeaderSize + (n - 1) * kIndexEntrySize;
-        const std::uint32_t size = Get32(e + 4);
-        if (size != kDroppedFrameSize && static_cast<std::int64_t>(base + Get32(e)) - 8 < end)
-            break;
-        if (&index == &FVideoIndex) {
-            --FVideoFrames;
-        } else if (align > 0) {
-            const std::int64_t samples = size / align;
-            FAudioSamples -= samples;
-            FAudioIndexSamples -= samples;
-        }
-        Put32(e, 0);
-        Put32(e + 4, 0);
-        --n;
-    }
-    Put32(index.data() + 12, n);
-}
-
 void OpenDmlFileWriter::takeBackAfter(std::int64_t end)
 {
     if (end >= FFilePos || FRiffs.empty())
         return;
     // Standard indexes that went out after the end come back into memory,
     // newest first; the entries gathered since each stood after it.
+    HeldIndexes held(*this);
     while (!FPendingFlushes.empty() && FPendingFlushes.back().End > end) {
         PendingFlush& f = FPendingFlushes.back();
-        std::vector<std::uint8_t>& index = f.Video ? FVideoIndex : FAudioIndex;
-        dropEntriesFrom(index, -1);
-        index = std::move(f.Index);
+        held.dropAll(f.Video ? 0 : 1);
+        (f.Video ? FVideoIndex : FAudioIndex) = std::move(f.Index);
         Put32(headerAt(f.Video ? FLoc.VideoIndx : FLoc.AudioIndx, 4), f.SuperEntries);
         FIndexedEnd = f.IndexedEnd;
         if (!f.Video)
             FAudioIndexSamples = f.AudioIndexSamples;
         FPendingFlushes.pop_back();
     }
-    dropEntriesFrom(FVideoIndex, end);
-    dropEntriesFrom(FAudioIndex, end);
+    // The file is already cut at `end`: only the entries go.
+    th::riff::odml::takeBackAfter(held, end, {});
     while (FRiffs.size() > 1 && FRiffs.back().StartPos >= end)
         FRiffs.pop_back();
     TRiffRecord& last = FRiffs.back();
@@ -649,52 +682,14 @@ void OpenDmlFileWriter::takeBackAfter(std::int64_t end)
     FFilePos = end;
 }
 
-bool OpenDmlFileWriter::cutLastChunk()
+bool OpenDmlFileWriter::cutChunkAt(std::int64_t pos)
 {
-    // The last chunk of the file that a standard index still in memory points
-    // at; its entry and those behind it (dropped frames) go with it.
-    std::int64_t best = -1;
-    std::vector<std::uint8_t>* from = nullptr;
-    std::uint32_t at = 0;
-    for (std::vector<std::uint8_t>* index : {&FVideoIndex, &FAudioIndex}) {
-        if (index->empty())
-            continue;
-        const std::uint64_t base = Get64(index->data() + 20);
-        for (std::uint32_t i = Get32(index->data() + 12); i-- > 0;) {
-            const std::uint8_t* e = index->data() + kIndexHeaderSize + i * kIndexEntrySize;
-            if (Get32(e + 4) == kDroppedFrameSize)
-                continue;
-            const std::int64_t pos = static_cast<std::int64_t>(base + Get32(e)) - 8;
-            if (pos > best) {
-                best = pos;
-                from = index;
-                at = i;
-            }
-            break;
-        }
-    }
-    if (!from || best < FIndexedEnd || FRiffs.empty() || best < FRiffs.front().StartPos + FRiffs.front().HeaderSize)
+    // No cut reaches a standard index on the disk or the first header.
+    if (pos < FIndexedEnd || FRiffs.empty() || pos < FRiffs.front().StartPos + FRiffs.front().HeaderSize)
         return false;
     const std::int64_t oldPos = FFilePos;
-    cutTo(best);
-    if (FFilePos == oldPos)
-        return false;
-    const std::uint32_t n = Get32(from->data() + 12);
-    const std::uint16_t align = WaveBlockAlign();
-    for (std::uint32_t i = at; i < n; ++i) {
-        std::uint8_t* e = from->data() + kIndexHeaderSize + i * kIndexEntrySize;
-        if (from == &FVideoIndex) {
-            --FVideoFrames;
-        } else if (align > 0) {
-            const std::int64_t samples = Get32(e + 4) / align;
-            FAudioSamples -= samples;
-            FAudioIndexSamples -= samples;
-        }
-        Put32(e, 0);
-        Put32(e + 4, 0);
-    }
-    Put32(from->data() + 12, at);
-    return true;
+    cutTo(pos);
+    return FFilePos != oldPos;
 }
 
 // --- Writing ----------------------------------------------------------------------------
@@ -839,22 +834,9 @@ void OpenDmlFileWriter::AddVideoIndexEntry(std::uint32_t size)
 std::int64_t OpenDmlFileWriter::TakeBackDroppedEntries(std::int64_t count)
 {
     Guard lock(FFilterLock);
-    if (FVideoIndex.empty())
-        return 0;
-    std::uint32_t n = Get32(FVideoIndex.data() + 12);
-    std::int64_t taken = 0;
-    while (taken < count && n > 0) {
-        std::uint8_t* e = FVideoIndex.data() + kIndexHeaderSize + (n - 1) * kIndexEntrySize;
-        if (Get32(e + 4) != kDroppedFrameSize)
-            break;
-        Put32(e, 0);
-        Put32(e + 4, 0);
-        --n;
-        ++taken;
-    }
-    Put32(FVideoIndex.data() + 12, n);
-    FVideoFrames -= taken;
-    return taken;
+    // Without a cut, only the entries that have no chunk go.
+    HeldIndexes held(*this);
+    return th::riff::odml::takeBackLast(held, 0, count, {});
 }
 
 void OpenDmlFileWriter::AddAudioIndexEntry(std::uint32_t size)

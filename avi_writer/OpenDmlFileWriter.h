@@ -17,8 +17,9 @@
 //
 // The filter derives from this class, so that its pins reach the writer's
 // operations directly; the recorded formats and the counts of the open file
-// are public for them (and for the tests), the file's own workings are not. Every operation takes the writer lock, which is re-entrant and is
-// the filter's own lock. No Qt.
+// are theirs to keep, the file's own workings are not. The tests reach the
+// state through WriterTestAccess. Every operation takes the writer lock,
+// which is re-entrant and is the filter's own lock. No Qt.
 
 #include "platform/base/WinTypes.h"
 #include "platform/riff/OpenDmlIndex.h"
@@ -43,12 +44,14 @@ protected:
 // A re-entrant writer lock of its own, for a writer used without a filter.
 class StdWriterLock final : public WriterLock {
 public:
-    void lock() override { m_.lock(); }
-    void unlock() override { m_.unlock(); }
+    void lock() override { mutex_.lock(); }
+    void unlock() override { mutex_.unlock(); }
 
 private:
-    std::recursive_mutex m_;
+    std::recursive_mutex mutex_;
 };
+
+struct WriterTestAccess; // the tests' view of the state
 
 // The file format's limits. The defaults are the format's; tests lower them to
 // cross each limit with small files.
@@ -158,6 +161,16 @@ public:
     // The video frames of the files closed since then and of the open one.
     std::int64_t FramesWritten() const;
 
+    // Names the file that the next OpenFile creates (UTF-8), creating nothing yet.
+    void SetNextFileName(std::string name);
+    // The current output file's name; read under the writer lock.
+    const std::string& FileName() const { return FFileName; }
+    // 0 none, 1 type-1 DV, 2 type-2 DV; read under the writer lock.
+    BYTE DVType() const { return FDVType; }
+
+protected:
+    friend struct WriterTestAccess;
+
     // --- Recorded formats (the filter's pins record them) ---------------------------
 
     BYTE FDVType = 0;               // 0 none, 1 type-1 DV (interleaved), 2 type-2 DV
@@ -173,24 +186,20 @@ public:
     std::uint8_t FDVInfo[kDVInfoSize] = {};         // DVINFO of type-1 DV
     std::uint8_t FWaveFormat[kWaveFormatSize] = {}; // WAVEFORMATEX of type-2 DV, cbSize included
 
-    // Names the file that the next OpenFile creates (UTF-8), creating nothing yet.
-    void SetNextFileName(std::string name);
-    // The current output file's name; read under the writer lock.
-    const std::string& FileName() const { return FFileName; }
     bool FChangePending = false; // a switch is scheduled; opening a file drops it
 
     // --- The open file --------------------------------------------------------------
 
-    std::int64_t FFilePos = 0;      // bytes written so far, the offset of the next write
     std::int64_t FVideoFrames = 0;  // dropped frames included
     std::int64_t FAudioSamples = 0; // inserted silence included
     std::int64_t FAudioIndexSamples = 0; // samples since the last audio index flush
-    std::vector<TRiffRecord> FRiffs;
 
-protected:
     WriterLock& FFilterLock;
 
 private:
+    std::int64_t FFilePos = 0; // bytes written so far, the offset of the next write
+    std::vector<TRiffRecord> FRiffs;
+
     // The file's own operations, in the order a file is built.
     DWORD WriteRIFF(const void* buffer, std::size_t count);
     DWORD AddAVIChunk();
@@ -243,7 +252,7 @@ private:
     class FileCloser;
 
     std::uint8_t* headerAt(std::size_t chunkPos, std::size_t offsetInData);
-    DWORD openFile(bool waitForHeader);
+    DWORD beginFile(bool waitForHeader);
     // Moves the open file with everything that describes it to `to`, which
     // then owns it; this writer has no file open after it.
     void moveFileTo(OpenDmlFileWriter& to);
@@ -257,8 +266,9 @@ private:
     // writer had put after it is taken back, so that headers and indexes
     // describe only what the disk holds.
     void takeBackAfter(std::int64_t end);
-    void dropEntriesFrom(std::vector<std::uint8_t>& index, std::int64_t end);
-    bool cutLastChunk();
+    class HeldIndexes;
+    // Cuts the file at the header of a chunk taken back; false when it may not be cut there.
+    bool cutChunkAt(std::int64_t pos);
     std::uint32_t strlSize(std::uint32_t formatSize) const;
     std::uint32_t superIndexDataSize() const;
     std::uint32_t indexChunkSize() const;

@@ -196,7 +196,7 @@ int TTlmAVIWriter::GetPinCount()
 {
     // The type byte changes on the graph's thread while others enumerate.
     CAutoLock lock(&FFilterLock);
-    return FCore.FDVType == 2 ? 2 : 1;
+    return FCore.DVType() == 2 ? 2 : 1;
 }
 
 CBasePin* TTlmAVIWriter::GetPin(int n)

@@ -5,6 +5,7 @@
 // the file to the disk (fsync).
 //
 //   bench_avimux [--frames N] [--dir FOLDER] [--rounds R]
+#include "bench/support/BenchDvTypes.h"
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/BuiltinClasses.h"
 #include "platform/media/MediaClasses.h"
@@ -94,34 +95,6 @@ private:
     BenchPin m_pin;
 };
 
-CMediaType VideoType()
-{
-    CMediaType mt(MEDIATYPE_Video);
-    mt.subtype = MEDIASUBTYPE_dvsd;
-    mt.formattype = FORMAT_VideoInfo;
-    VIDEOINFOHEADER vih{};
-    vih.AvgTimePerFrame = kFrame;
-    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = 720;
-    vih.bmiHeader.biHeight = 576;
-    vih.bmiHeader.biPlanes = 1;
-    vih.bmiHeader.biBitCount = 24;
-    vih.bmiHeader.biCompression = 0x64737664; // 'dvsd'
-    vih.bmiHeader.biSizeImage = kDvFrame;
-    mt.SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof vih);
-    return mt;
-}
-
-CMediaType AudioType()
-{
-    CMediaType mt(MEDIATYPE_Audio);
-    mt.subtype = MEDIASUBTYPE_PCM;
-    mt.formattype = FORMAT_WaveFormatEx;
-    WAVEFORMATEX wf{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-    mt.SetFormat(reinterpret_cast<const BYTE*>(&wf), sizeof wf);
-    return mt;
-}
-
 double Seconds(Clock::time_point a, Clock::time_point b)
 {
     return std::chrono::duration<double>(b - a).count();
@@ -171,8 +144,8 @@ double MuxWrite(const std::string& path, int frames, std::uint64_t* bytes)
                                           sink.ReleaseAndGetAddressOf())))
         return 0;
     HRESULT hr = S_OK;
-    auto* video = new BenchSource(VideoType(), kDvFrame, &hr);
-    auto* audio = new BenchSource(AudioType(), kAudioBytes, &hr);
+    auto* video = new BenchSource(th::bench::PalDvVideoType(), kDvFrame, &hr);
+    auto* audio = new BenchSource(th::bench::PcmStereo48kType(), kAudioBytes, &hr);
     ComPtr<IBaseFilter> v, a;
     video->NonDelegatingQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(v.ReleaseAndGetAddressOf()));
     audio->NonDelegatingQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(a.ReleaseAndGetAddressOf()));

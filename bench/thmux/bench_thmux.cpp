@@ -5,6 +5,7 @@
 // includes flushing the file to the disk.
 //
 //   bench_thmux [--frames N] [--dir FOLDER] [--rounds R]
+#include "bench/support/BenchDvTypes.h"
 #include "bench/support/BenchUtil.h"
 #include "avi_writer/AviWriterCore.h"
 
@@ -96,18 +97,9 @@ double WriterSeconds(const std::string& path, std::vector<std::vector<BYTE>>& fr
 {
     StdWriterLock lock;
     AviWriterCore w(lock);
-    // Type-2 DV, PAL, 48 kHz stereo.
-    w.FDVType = 2;
-    w.FFrameDuration = kFrame;
-    w.FMicroSecPerFrame = 40000;
-    w.FStreamCount = 2;
-    w.FWidth = 720;
-    w.FHeight = 576;
-    w.FVideoFccType = th::riff::FourCC("vids");
-    w.FVideoScale = kFrame;
-    w.FVideoRate = 10000000;
-    const WAVEFORMATEX wfx{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-    std::memcpy(w.FWaveFormat, &wfx, sizeof wfx);
+    // Type-2 DV, PAL, 48 kHz stereo, recorded from the connections as the pins do.
+    w.RecordMediaFormat(th::bench::PalDvVideoType());
+    w.RecordMediaFormat(th::bench::PcmStereo48kType());
     AviPinState video;
     AviAudioPinState audio;
     std::vector<BYTE> pcm(kAudioBytes, 0);

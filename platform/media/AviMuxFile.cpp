@@ -2,6 +2,7 @@
 
 #include "platform/riff/DvFormat.h"
 #include "platform/riff/OpenDmlIndex.h"
+#include "platform/riff/OpenDmlTakeBack.h"
 #include "platform/riff/RiffFile.h"
 
 #include <algorithm>
@@ -242,7 +243,7 @@ std::int64_t AviFileLayout::pendingIndexBytes(int s) const
     return bytes;
 }
 
-HRESULT AviFileLayout::writeChunk(int s, const void* data, std::size_t n, bool key)
+HRESULT AviFileLayout::putChunk(int s, const void* data, std::size_t n, bool key)
 {
     if (!open_)
         return VFW_E_WRONG_STATE;
@@ -298,7 +299,7 @@ HRESULT AviFileLayout::WriteChunk(int s, const void* data, std::size_t n)
 {
     if (n > 0 && !data)
         return E_POINTER;
-    return writeChunk(s, data, n, true);
+    return putChunk(s, data, n, true);
 }
 
 HRESULT AviFileLayout::WriteDropped(int s, std::int64_t frames)
@@ -307,7 +308,7 @@ HRESULT AviFileLayout::WriteDropped(int s, std::int64_t frames)
         streams_[static_cast<std::size_t>(s)].info.kind == AviStreamKind::Audio)
         return E_INVALIDARG;
     for (std::int64_t i = 0; i < frames; ++i)
-        if (const HRESULT hr = writeChunk(s, nullptr, 0, false); FAILED(hr))
+        if (const HRESULT hr = putChunk(s, nullptr, 0, false); FAILED(hr))
             return hr;
     return S_OK;
 }
@@ -321,7 +322,7 @@ HRESULT AviFileLayout::WriteSilence(int s, std::int64_t samples)
     const std::int64_t perChunk = static_cast<std::int64_t>(silence_.size() / align);
     while (samples > 0) {
         const std::int64_t piece = std::min(samples, perChunk);
-        if (const HRESULT hr = writeChunk(s, silence_.data(), static_cast<std::size_t>(piece) * align, true);
+        if (const HRESULT hr = putChunk(s, silence_.data(), static_cast<std::size_t>(piece) * align, true);
             FAILED(hr))
             return hr;
         samples -= piece;
@@ -380,60 +381,73 @@ bool AviFileLayout::writeIndexes()
     return false;
 }
 
-bool AviFileLayout::dropLastChunk()
-{
-    // Chunks go out in order: the last one is the stream's last entry with the
-    // highest offset.
-    StreamState* last = nullptr;
-    for (StreamState& st : streams_)
-        if (!st.entries.empty() && (!last || st.entries.back().offset > last->entries.back().offset))
-            last = &st;
-    if (!last)
-        return false;
-    const StdEntry e = last->entries.back();
-    last->entries.pop_back();
-    const std::uint32_t size = e.size & ~kNotKeyFrame;
-    --last->chunks;
-    last->bytes -= size;
-    last->pieceDuration -= last->info.kind == AviStreamKind::Audio ? size / last->info.blockAlign : 1;
-    if (firstPiece_) {
-        --last->chunksFirstRiff;
-        if (options_.oldIndex && idx1_.size() >= 16)
-            idx1_.resize(idx1_.size() - 16);
+class AviFileLayout::HeldChunks final : public riff::odml::HeldEntries {
+public:
+    explicit HeldChunks(AviFileLayout& layout) : layout_(layout) {}
+
+    std::size_t streams() const override { return layout_.streams_.size(); }
+    std::uint32_t entryCount(std::size_t s) const override
+    {
+        return static_cast<std::uint32_t>(layout_.streams_[s].entries.size());
     }
-    sink_.Rewind(moviPos_ + e.offset - 8);
-    return true;
-}
+    // Every entry has its chunk here, a dropped frame an empty one.
+    std::int64_t chunkPos(std::size_t s, std::uint32_t i) const override
+    {
+        return layout_.moviPos_ + layout_.streams_[s].entries[i].offset - 8;
+    }
+    std::int64_t chunkEnd(std::size_t s, std::uint32_t i) const override
+    {
+        const std::uint32_t size = dataSize(s, i);
+        return layout_.moviPos_ + layout_.streams_[s].entries[i].offset + size + (size & 1);
+    }
+    bool isLostFrame(std::size_t s, std::uint32_t i) const override
+    {
+        return dataSize(s, i) == 0 && layout_.streams_[s].info.kind != AviStreamKind::Audio;
+    }
+    void dropLast(std::size_t s) override
+    {
+        StreamState& st = layout_.streams_[s];
+        const std::uint32_t size = st.entries.back().size & ~kNotKeyFrame;
+        st.entries.pop_back();
+        --st.chunks;
+        st.bytes -= size;
+        st.pieceDuration -= st.info.kind == AviStreamKind::Audio ? size / st.info.blockAlign : 1;
+        if (layout_.firstPiece_) {
+            --st.chunksFirstRiff;
+            if (layout_.options_.oldIndex && layout_.idx1_.size() >= 16)
+                layout_.idx1_.resize(layout_.idx1_.size() - 16);
+        }
+    }
+    // Appends go on from the chunk taken back.
+    riff::odml::CutFile rewindSink()
+    {
+        return [this](std::int64_t pos) {
+            layout_.sink_.Rewind(pos);
+            return true;
+        };
+    }
+
+private:
+    std::uint32_t dataSize(std::size_t s, std::uint32_t i) const
+    {
+        return layout_.streams_[s].entries[i].size & ~kNotKeyFrame;
+    }
+
+    AviFileLayout& layout_;
+};
 
 void AviFileLayout::takeBackAfter(std::int64_t end)
 {
-    // The chunks that end after it, then the empty ones of lost frames just
-    // before: the file ends on its last frame.
-    for (;;) {
-        const StreamState* last = nullptr;
-        for (const StreamState& st : streams_)
-            if (!st.entries.empty() && (!last || st.entries.back().offset > last->entries.back().offset))
-                last = &st;
-        if (!last)
-            return;
-        const std::uint32_t size = last->entries.back().size & ~kNotKeyFrame;
-        const std::int64_t chunkEnd = moviPos_ + last->entries.back().offset + size + (size & 1);
-        const bool lostFrame = size == 0 && last->info.kind != AviStreamKind::Audio;
-        if ((chunkEnd <= end && !lostFrame) || !dropLastChunk())
-            return;
-    }
+    HeldChunks held(*this);
+    riff::odml::takeBackAfter(held, end, held.rewindSink());
 }
 
 void AviFileLayout::TakeBack(int s, std::int64_t chunks)
 {
-    StreamState& st = streams_.at(static_cast<std::size_t>(s));
-    while (st.chunks > chunks && !st.entries.empty()) {
-        for (const StreamState& other : streams_)
-            if (&other != &st && !other.entries.empty() && other.entries.back().offset > st.entries.back().offset)
-                return;
-        if (!dropLastChunk())
-            return;
-    }
+    HeldChunks held(*this);
+    const StreamState& st = streams_.at(static_cast<std::size_t>(s));
+    if (st.chunks > chunks)
+        riff::odml::takeBackLast(held, static_cast<std::size_t>(s), st.chunks - chunks, held.rewindSink());
 }
 
 void AviFileLayout::endPiece()
@@ -443,9 +457,8 @@ void AviFileLayout::endPiece()
     // After a failed write the disk may have no room for the indexes: the
     // chunks they would cover last give way, one by one, until they fit, so
     // that the file indexes every chunk it keeps.
-    bool indexed = writeIndexes();
-    while (!indexed && dropLastChunk())
-        indexed = writeIndexes();
+    HeldChunks held(*this);
+    const bool indexed = riff::odml::cutUntilIndexesFit(held, [this] { return writeIndexes(); }, held.rewindSink());
     for (StreamState& st : streams_) {
         st.entries.clear();
         st.pieceDuration = 0;

@@ -145,14 +145,14 @@ private:
     };
 
     HRESULT fail(DWORD code);
-    HRESULT writeChunk(int s, const void* data, std::size_t n, bool key);
+    HRESULT putChunk(int s, const void* data, std::size_t n, bool key);
     HRESULT beginPiece(bool first);
     void endPiece();
     // The standard indexes and 'idx1' of the piece; false (nothing of them
     // written) when they do not fit.
     bool writeIndexes();
-    // Takes the piece's last chunk back; false when it has none.
-    bool dropLastChunk();
+    // The entries of the open piece, as the shared take-back rules see them.
+    class HeldChunks;
     // A write behind failed: the file's good data ends at `end`, and the
     // chunks after it are taken back.
     void takeBackAfter(std::int64_t end);

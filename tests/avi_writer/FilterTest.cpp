@@ -3,6 +3,7 @@
 // Run, samples through the pins, start-stop-start, and streaming on several
 // threads against a stop.
 #include "AvRead.h"
+#include "WriterFixture.h"
 #include "AviCheck.h"
 #include "TestSample.h"
 
@@ -126,7 +127,7 @@ TEST(AviWriterFilter, PinCountFollowsTheRecordedVideoType)
     EXPECT_EQ(audio->QueryAccept(&notPcm), S_FALSE);
     EXPECT_EQ(audio->QueryAccept(&t.video), S_FALSE);
     EXPECT_EQ(audio->QueryAccept(&t.audio), S_OK);
-    EXPECT_EQ(w->Core().FStreamCount, 2u);
+    EXPECT_EQ(State(w->Core()).FStreamCount, 2u);
     // The subtype and format of a video type play no part in accepting it.
     AM_MEDIA_TYPE bare{};
     bare.majortype = MEDIATYPE_Video;
@@ -134,7 +135,7 @@ TEST(AviWriterFilter, PinCountFollowsTheRecordedVideoType)
     // An interleaved type recorded later makes the audio pin disappear again.
     EXPECT_EQ(video->QueryAccept(&t.interleaved), S_OK);
     EXPECT_EQ(w->GetPinCount(), 1);
-    EXPECT_EQ(w->Core().FDVType, 1);
+    EXPECT_EQ(State(w->Core()).FDVType, 1);
 }
 
 TEST(AviWriterFilter, StateChangesOpenAndCloseTheFile)
@@ -147,7 +148,7 @@ TEST(AviWriterFilter, StateChangesOpenAndCloseTheFile)
     video->QueryAccept(&t.video);
     auto audio = Pin(f, 1);
     audio->QueryAccept(&t.audio);
-    w->Core().FStreamCount = 2;
+    State(w->Core()).FStreamCount = 2;
     auto sink = f.As<IFileSinkFilter>();
     ASSERT_EQ(sink->SetFileName(U16(dir.file("a.tmp")).c_str(), nullptr), S_OK);
     EXPECT_FALSE(w->Core().IsFileOpen());
@@ -157,9 +158,9 @@ TEST(AviWriterFilter, StateChangesOpenAndCloseTheFile)
     f.As<ITlmFileSinkFilter>()->ChangeFileName(U16(dir.file("b.avi")).c_str(), 0);
     EXPECT_EQ(f->Pause(), S_OK);
     EXPECT_TRUE(w->Core().IsFileOpen());
-    EXPECT_FALSE(w->Core().FChangePending);
+    EXPECT_FALSE(State(w->Core()).FChangePending);
     EXPECT_EQ(f->Run(0), S_OK);
-    SetEvent(w->Core().FInterleaveEvent);
+    SetEvent(State(w->Core()).FInterleaveEvent);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(Push(video, i * D, (i + 1) * D, 2000), S_OK);
         EXPECT_EQ(Push(audio, i * D, (i + 1) * D, 7680), S_OK);

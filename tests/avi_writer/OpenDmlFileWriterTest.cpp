@@ -106,7 +106,7 @@ TEST(OpenDmlLayout, EmptyType2FileHasEveryHeaderFieldInPlace)
     EXPECT_TRUE(AllZero(b, 156, 8));       // rcFrame
     ExpectChunk(b, 164, "strf", 40);
     EXPECT_EQ(std::vector<std::uint8_t>(b.begin() + 172, b.begin() + 212),
-              std::vector<std::uint8_t>(x.w.FBitmapInfo, x.w.FBitmapInfo + 40));
+              std::vector<std::uint8_t>(State(x.w).FBitmapInfo, State(x.w).FBitmapInfo + 40));
     ExpectChunk(b, 212, "indx", 32728);
     ExpectSuperIndexHeader(b, 220, "00db", 0);
     EXPECT_TRUE(AllZero(b, 244, 2044 * 16));
@@ -126,7 +126,7 @@ TEST(OpenDmlLayout, EmptyType2FileHasEveryHeaderFieldInPlace)
     EXPECT_TRUE(AllZero(b, 33016, 8));
     ExpectChunk(b, 33024, "strf", 18);
     EXPECT_EQ(std::vector<std::uint8_t>(b.begin() + 33032, b.begin() + 33050),
-              std::vector<std::uint8_t>(x.w.FWaveFormat, x.w.FWaveFormat + 18));
+              std::vector<std::uint8_t>(State(x.w).FWaveFormat, State(x.w).FWaveFormat + 18));
     ExpectChunk(b, 33050, "indx", 32728);
     ExpectSuperIndexHeader(b, 33058, "01wb", 0);
     EXPECT_TRUE(AllZero(b, 33082, 2044 * 16));
@@ -168,7 +168,7 @@ TEST(OpenDmlLayout, EmptyType1FileHasEveryHeaderFieldInPlace)
     EXPECT_EQ(Get32(&b[132]), 10000000u);
     ExpectChunk(b, 164, "strf", 32);
     EXPECT_EQ(std::vector<std::uint8_t>(b.begin() + 172, b.begin() + 204),
-              std::vector<std::uint8_t>(x.w.FDVInfo, x.w.FDVInfo + 32));
+              std::vector<std::uint8_t>(State(x.w).FDVInfo, State(x.w).FDVInfo + 32));
     ExpectChunk(b, 204, "indx", 32728);
     ExpectSuperIndexHeader(b, 212, "00__", 0);
     ExpectList(b, 32940, "LIST", 260, "odml");
@@ -182,8 +182,8 @@ TEST(OpenDmlLayout, Type2WithoutAudioFormatKeepsTheAudioStreamList)
     th::test::TempDir dir;
     Writer x;
     SetType2(x.w);
-    std::memset(x.w.FWaveFormat, 0, 18);
-    x.w.FStreamCount = 1;
+    std::memset(State(x.w).FWaveFormat, 0, 18);
+    State(x.w).FStreamCount = 1;
     x.w.SetNextFileName(dir.file("noaudio.avi"));
     ASSERT_EQ(x.w.OpenFile(), 0u);
     x.w.CloseFile();
@@ -208,7 +208,7 @@ TEST(OpenDmlLayout, CountsSizesAndSuggestedBuffersAfterWriting)
         ASSERT_EQ(PutVideo(x.w, video.back()), 0u);
         ASSERT_EQ(PutAudio(x.w, audio.back()), 0u);
     }
-    const std::int64_t dataEnd = x.w.FFilePos;
+    const std::int64_t dataEnd = State(x.w).FFilePos;
     x.w.CloseFile();
     const auto b = ReadAll(dir.file("data.avi"));
     // 10 video and 10 audio chunks, then one standard index per stream at close.
@@ -301,10 +301,10 @@ TEST(OpenDmlOpen, ErrorsAndWritesWithoutAFile)
     x.w.SetNextFileName(dir.path());
     EXPECT_EQ(x.w.OpenFile(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
-    x.w.FChangePending = true;
+    State(x.w).FChangePending = true;
     x.w.SetNextFileName(dir.file("ok.avi"));
     EXPECT_EQ(x.w.OpenFile(), 0u);
-    EXPECT_FALSE(x.w.FChangePending); // opening a file drops a scheduled switch
+    EXPECT_FALSE(State(x.w).FChangePending); // opening a file drops a scheduled switch
 }
 
 TEST(OpenDmlOpen, FirstHeaderThatCannotBeWrittenLeavesNoFileOpen)
@@ -318,8 +318,8 @@ TEST(OpenDmlOpen, FirstHeaderThatCannotBeWrittenLeavesNoFileOpen)
         EXPECT_EQ(x.w.OpenFile(), th::riff::kErrorFileTooLarge);
     }
     EXPECT_FALSE(x.w.IsFileOpen());
-    EXPECT_EQ(x.w.FFilePos, 0);
-    EXPECT_TRUE(x.w.FRiffs.empty());
+    EXPECT_EQ(State(x.w).FFilePos, 0);
+    EXPECT_TRUE(State(x.w).FRiffs.empty());
     EXPECT_EQ(ReadAll(dir.file("full.avi")).size(), 0u);
     // Room again: the next open writes a sound file.
     ASSERT_EQ(x.w.OpenFile(), 0u);

@@ -107,9 +107,9 @@ TEST(OpenDmlRiff, ChunkReachingTheLimitExactlyStartsAnAvixRiff)
         ASSERT_EQ(x.w.OpenFile(), 0u);
         for (int i = 0; i < 3; ++i)
             ASSERT_EQ(PutVideo(x.w, Pattern(1000, i)), 0u);
-        EXPECT_EQ(x.w.FRiffs.size(), slack == 0 ? 2u : 1u);
+        EXPECT_EQ(State(x.w).FRiffs.size(), slack == 0 ? 2u : 1u);
         ASSERT_EQ(PutVideo(x.w, Pattern(1000, 3)), 0u);
-        EXPECT_EQ(x.w.FRiffs.size(), 2u);
+        EXPECT_EQ(State(x.w).FRiffs.size(), 2u);
         x.w.CloseFile();
 
         const auto f = avicheck::Walk(dir.file("s.avi"));
@@ -265,17 +265,17 @@ TEST(OpenDmlFailure, AFailedChunkEndsTheFileWhichStaysValidAndCountsOnlyWhatItHo
         hashes.push_back(avread::Hash(d.data(), d.size()));
         ASSERT_EQ(PutVideo(x.w, d), 0u);
     }
-    const std::int64_t before = x.w.FFilePos;
+    const std::int64_t before = State(x.w).FFilePos;
     {
         FileSizeLimit limit(before + 2000); // the next chunk reaches the disk in part only
         // Queued first; the failure behind takes it back.
         EXPECT_EQ(PutVideo(x.w, Pattern(10000, 99)), 0u);
         EXPECT_EQ(x.w.Flush(), th::riff::kErrorFileTooLarge);
     }
-    EXPECT_EQ(x.w.FFilePos, before);
+    EXPECT_EQ(State(x.w).FFilePos, before);
     // Nothing follows a failed chunk, not even where it would fit again.
     EXPECT_EQ(PutVideo(x.w, Pattern(5000, 3)), th::riff::kErrorFileTooLarge);
-    EXPECT_EQ(x.w.FFilePos, before);
+    EXPECT_EQ(State(x.w).FFilePos, before);
     EXPECT_EQ(x.w.CloseFile(), HRESULT_FROM_WIN32(th::riff::kErrorFileTooLarge)) << "the first error, at close";
     EXPECT_NE(x.w.WriteErrorText().find(dir.file("e.avi")), std::string::npos) << x.w.WriteErrorText();
     const auto f = avicheck::Walk(dir.file("e.avi"));
@@ -308,7 +308,7 @@ TEST(OpenDmlFailure, AStandardIndexThatFailsIsNotPointedAtAndGoesOutAtClose)
         ASSERT_EQ(PutVideo(x.w, Pattern(1000, i)), 0u);
     {
         // The fourth frame fits, the index chunk behind it does not.
-        FileSizeLimit limit(x.w.FFilePos + 1008 + 10);
+        FileSizeLimit limit(State(x.w).FFilePos + 1008 + 10);
         ExpectFailsOnce(PutVideo(x.w, Pattern(1000, 3)), x.w);
     }
     EXPECT_EQ(x.w.VideoSuperIndexEntries(), 0u);
@@ -331,10 +331,10 @@ TEST(OpenDmlFailure, AnAvixHeaderThatFailsEndsTheMovieBeforeTheChunkThatWantedIt
     for (int i = 0; i < 2; ++i)
         ASSERT_EQ(PutVideo(x.w, Pattern(1000, i)), 0u);
     {
-        FileSizeLimit limit(x.w.FFilePos + 10);
+        FileSizeLimit limit(State(x.w).FFilePos + 10);
         ExpectFailsOnce(PutVideo(x.w, Pattern(1000, 2)), x.w);
     }
-    EXPECT_EQ(x.w.FRiffs.size(), 1u);
+    EXPECT_EQ(State(x.w).FRiffs.size(), 1u);
     EXPECT_NE(PutVideo(x.w, Pattern(1000, 3)), 0u);
     x.w.CloseFile();
     const auto f = avicheck::Walk(dir.file("x.avi"));

@@ -2,6 +2,7 @@
 // frames by media and stream time, silence, overlapping audio, the scheduled
 // file switch, the audio kept behind the video, and samples without a file.
 #include "AvRead.h"
+#include "WriterFixture.h"
 #include "AviCheck.h"
 #include "TestSample.h"
 
@@ -84,7 +85,7 @@ void MakeType2(AviWriterCore& w)
     WAVEFORMATEX wfx;
     w.RecordMediaFormat(AudioType(wfx, 48000));
     w.RecordMediaFormat(VideoType(vih, D, 576));
-    w.FStreamCount = 2;
+    State(w).FStreamCount = 2;
 }
 
 std::vector<BYTE> Bytes(std::size_t n, BYTE v) { return std::vector<BYTE>(n, v); }
@@ -148,46 +149,46 @@ TEST(AviFormats, RecordedValuesFollowTheLastFormat)
     VIDEOINFOHEADER vih;
     WAVEFORMATEX wfx;
     w.RecordMediaFormat(VideoType(vih, 333667, 480));
-    EXPECT_EQ(w.FDVType, 2);
-    EXPECT_EQ(w.FFrameDuration, 333667);
-    EXPECT_EQ(w.FMicroSecPerFrame, 33366u); // NTSC type 2: 333667 div 10
-    EXPECT_EQ(w.FVideoScale, 333667u);
-    EXPECT_EQ(w.FVideoRate, 10000000u);
-    EXPECT_EQ(w.FVideoFccType, FourCC("vids"));
-    EXPECT_EQ(w.FHeight, 480);
-    EXPECT_EQ(std::memcmp(w.FBitmapInfo, &vih.bmiHeader, 40), 0);
-    EXPECT_EQ(w.FStreamCount, 1u);
+    EXPECT_EQ(State(w).FDVType, 2);
+    EXPECT_EQ(State(w).FFrameDuration, 333667);
+    EXPECT_EQ(State(w).FMicroSecPerFrame, 33366u); // NTSC type 2: 333667 div 10
+    EXPECT_EQ(State(w).FVideoScale, 333667u);
+    EXPECT_EQ(State(w).FVideoRate, 10000000u);
+    EXPECT_EQ(State(w).FVideoFccType, FourCC("vids"));
+    EXPECT_EQ(State(w).FHeight, 480);
+    EXPECT_EQ(std::memcmp(State(w).FBitmapInfo, &vih.bmiHeader, 40), 0);
+    EXPECT_EQ(State(w).FStreamCount, 1u);
     w.RecordMediaFormat(AudioType(wfx, 32000));
-    EXPECT_EQ(w.FStreamCount, 2u);
+    EXPECT_EQ(State(w).FStreamCount, 2u);
     EXPECT_EQ(w.WaveSamplesPerSec(), 32000u);
-    EXPECT_EQ(w.FDVType, 2); // an audio type leaves it
+    EXPECT_EQ(State(w).FDVType, 2); // an audio type leaves it
     // A video format recorded after the audio one sets the count back to 1,
     // and the first frame length stays.
     w.RecordMediaFormat(VideoType(vih, 400000, 576));
-    EXPECT_EQ(w.FStreamCount, 1u);
-    EXPECT_EQ(w.FFrameDuration, 333667);
+    EXPECT_EQ(State(w).FStreamCount, 1u);
+    EXPECT_EQ(State(w).FFrameDuration, 333667);
 
     // Interleaved DV: PAL by its sample size, NTSC otherwise; the frame length is untouched.
     DVINFO dv;
     AM_MEDIA_TYPE mt = InterleavedType(dv, 120000);
     w.RecordMediaFormat(mt);
-    EXPECT_EQ(w.FDVType, 1);
-    EXPECT_EQ(w.FMicroSecPerFrame, 33367u);
-    EXPECT_EQ(w.FVideoScale, 333667u);
-    EXPECT_EQ(w.FVideoFccType, FourCC("iavs"));
-    EXPECT_EQ(w.FWidth, 0);
-    EXPECT_EQ(std::memcmp(w.FDVInfo, &dv, 32), 0);
-    EXPECT_EQ(w.FFrameDuration, 333667);
+    EXPECT_EQ(State(w).FDVType, 1);
+    EXPECT_EQ(State(w).FMicroSecPerFrame, 33367u);
+    EXPECT_EQ(State(w).FVideoScale, 333667u);
+    EXPECT_EQ(State(w).FVideoFccType, FourCC("iavs"));
+    EXPECT_EQ(State(w).FWidth, 0);
+    EXPECT_EQ(std::memcmp(State(w).FDVInfo, &dv, 32), 0);
+    EXPECT_EQ(State(w).FFrameDuration, 333667);
     mt.lSampleSize = 144000;
     w.RecordMediaFormat(mt);
-    EXPECT_EQ(w.FMicroSecPerFrame, 40000u);
-    EXPECT_EQ(w.FVideoScale, 400000u);
+    EXPECT_EQ(State(w).FMicroSecPerFrame, 40000u);
+    EXPECT_EQ(State(w).FVideoScale, 400000u);
 
     // A format block shorter than its type is never read past its end.
     mt.formattype = FORMAT_VideoInfo;
     mt.cbFormat = 20;
     w.RecordMediaFormat(mt);
-    EXPECT_EQ(w.FVideoFccType, FourCC("iavs"));
+    EXPECT_EQ(State(w).FVideoFccType, FourCC("iavs"));
 }
 
 // --- File sink --------------------------------------------------------------------------------------
@@ -222,10 +223,10 @@ TEST(AviFileSink, NamesTheirLengthsAndTheEmptyFile)
     EXPECT_EQ(c.w.SetFileName(U16(at260 + "x").c_str()),
               HRESULT_FROM_WIN32(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)));
     EXPECT_FALSE(c.w.Armed());
-    c.w.FChangePending = true;
+    State(c.w).FChangePending = true;
     EXPECT_EQ(c.w.SetFileName(U16(at260).c_str()), S_OK);
     EXPECT_TRUE(c.w.Armed());
-    EXPECT_FALSE(c.w.FChangePending); // a SetFileName drops a scheduled change
+    EXPECT_FALSE(State(c.w).FChangePending); // a SetFileName drops a scheduled change
     EXPECT_FALSE(c.w.IsFileOpen());
     const auto f = avicheck::Walk(at260);
     ASSERT_TRUE(f.ok()) << f.errorText();
@@ -260,7 +261,7 @@ TEST(AviVideoReception, DroppedFramesByStreamTime)
         ASSERT_EQ(Video(c, next - D, next), S_OK);
         end = next;
     }
-    EXPECT_EQ(c.w.FVideoFrames, 1 + 1 + (1 + 1) + (1 + 1) + (1 + 3));
+    EXPECT_EQ(State(c.w).FVideoFrames, 1 + 1 + (1 + 1) + (1 + 1) + (1 + 3));
     c.w.CloseFile();
     EXPECT_EQ(DroppedFlags(dir.file("s.avi")),
               (std::vector<bool>{false, false, true, false, true, false, true, true, true, false}));
@@ -276,22 +277,22 @@ TEST(AviVideoReception, DroppedFramesByMediaTime)
     c.w.Arm(true);
     // A first frame with media stop 3 has two drops before it.
     ASSERT_EQ(VideoMedia(c, 0, 2, 3), S_OK);
-    EXPECT_EQ(c.w.FVideoFrames, 3);
+    EXPECT_EQ(State(c.w).FVideoFrames, 3);
     // Media times that skip two frames count two, whatever the stream times say.
     ASSERT_EQ(VideoMedia(c, D, 5, 6), S_OK);
-    EXPECT_EQ(c.w.FVideoFrames, 3 + 1 + 2);
+    EXPECT_EQ(State(c.w).FVideoFrames, 3 + 1 + 2);
     // Consecutive media times are no loss, whatever the stream times say (a
     // deck passing blank tape shows no frame, and loses none).
     ASSERT_EQ(VideoMedia(c, D + static_cast<REFERENCE_TIME>(1.5 * D), 6, 7), S_OK);
-    EXPECT_EQ(c.w.FVideoFrames, 6 + 1);
+    EXPECT_EQ(State(c.w).FVideoFrames, 6 + 1);
     {
         // A frame after two lost ones that cannot be written: the file ends
         // on the frame before, without the two.
-        th::test::FileSizeLimit limit(c.w.FFilePos + 10);
+        th::test::FileSizeLimit limit(State(c.w).FFilePos + 10);
         ASSERT_EQ(VideoMedia(c, 4 * D, 9, 10), S_OK) << "queued";
         EXPECT_EQ(c.w.Flush(), th::riff::kErrorFileTooLarge);
     }
-    EXPECT_EQ(c.w.FVideoFrames, 7);
+    EXPECT_EQ(State(c.w).FVideoFrames, 7);
     c.w.CloseFile();
     EXPECT_EQ(DroppedFlags(dir.file("m.avi")),
               (std::vector<bool>{true, true, false, true, true, false, false}));
@@ -302,7 +303,7 @@ TEST(AviVideoReception, DroppedFramesByMediaTime)
     d.w.SetNextFileName(dir.file("m1.avi"));
     d.w.Arm(true);
     ASSERT_EQ(VideoMedia(d, 0, 0, 1), S_OK);
-    EXPECT_EQ(d.w.FVideoFrames, 1);
+    EXPECT_EQ(State(d.w).FVideoFrames, 1);
 }
 
 TEST(AviVideoReception, RestartedStreamTimesCountNothing)
@@ -321,7 +322,7 @@ TEST(AviVideoReception, RestartedStreamTimesCountNothing)
     c.w.OpenFile();
     Video(c, 0, D);
     Video(c, D, 2 * D);
-    EXPECT_EQ(c.w.FVideoFrames, 2);
+    EXPECT_EQ(State(c.w).FVideoFrames, 2);
     c.w.CloseFile();
 }
 
@@ -330,23 +331,23 @@ TEST(AviVideoReception, FrameLengthFromTheFirstSampleWhenNoFormatGaveIt)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    c.w.FFrameDuration = 0;
+    State(c.w).FFrameDuration = 0;
     c.w.SetNextFileName(dir.file("l.avi"));
     c.w.Arm(true);
     Video(c, 0, 333667);
-    EXPECT_EQ(c.w.FFrameDuration, 333667);
+    EXPECT_EQ(State(c.w).FFrameDuration, 333667);
     Video(c, 3 * 333667, 4 * 333667); // a 3-frame gap: two dropped
-    EXPECT_EQ(c.w.FVideoFrames, 4);
+    EXPECT_EQ(State(c.w).FVideoFrames, 4);
 
     // Samples with equal start and stop give no frame length to measure by.
     Core z;
     MakeType2(z.w);
-    z.w.FFrameDuration = 0;
+    State(z.w).FFrameDuration = 0;
     z.w.SetNextFileName(dir.file("z.avi"));
     z.w.Arm(true);
     Video(z, 0, 0);
     Video(z, 10 * D, 10 * D);
-    EXPECT_EQ(z.w.FVideoFrames, 2);
+    EXPECT_EQ(State(z.w).FVideoFrames, 2);
 }
 
 // --- Audio ----------------------------------------------------------------------------------------------
@@ -358,13 +359,13 @@ TEST(AviAudioReception, SilenceFillsGapsInNominalPieces)
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("a.avi"));
     c.w.Arm(true);
-    SetEvent(c.w.FInterleaveEvent); // no video in this test: never wait
+    SetEvent(State(c.w).FInterleaveEvent); // no video in this test: never wait
     ASSERT_EQ(AudioMedia(c, 0, 1920), S_OK);
     EXPECT_EQ(c.audio.FNominalSamples, 1920);
     ASSERT_EQ(AudioMedia(c, 1920 + 2100, 1920 + 2100 + 1920), S_OK); // gap 2100: one piece
     const LONGLONG at = 1920 + 2100 + 1920;
     ASSERT_EQ(AudioMedia(c, at + 4000, at + 4000 + 1920), S_OK);    // gap 4000: 1920 + 2080
-    EXPECT_EQ(c.w.FAudioSamples, at + 4000 + 1920);
+    EXPECT_EQ(State(c.w).FAudioSamples, at + 4000 + 1920);
     c.w.CloseFile();
     EXPECT_EQ(AudioChunkSizes(dir.file("a.avi")),
               (std::vector<std::uint32_t>{7680, 8400, 7680, 7680, 8320, 7680}));
@@ -381,19 +382,19 @@ TEST(AviAudioReception, SilenceByStreamTimeAndOverlaps)
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("t.avi"));
     c.w.Arm(true);
-    SetEvent(c.w.FInterleaveEvent);
+    SetEvent(State(c.w).FInterleaveEvent);
     auto buffer = [&](REFERENCE_TIME t0, REFERENCE_TIME t1) {
         auto s = TestSample::Make(Bytes(static_cast<std::size_t>(Nearest((t1 - t0) * 48000.0 / 1e7)) * 4, 1), t0, t1);
         return c.w.ReceiveAudio(c.audio, s.Get());
     };
     ASSERT_EQ(buffer(0, D), S_OK); // 1920 samples
     ASSERT_EQ(buffer(D + 437500, 2 * D + 437500), S_OK); // a gap of 2100 samples
-    EXPECT_EQ(c.w.FAudioSamples, 1920 + 2100 + 1920);
+    EXPECT_EQ(State(c.w).FAudioSamples, 1920 + 2100 + 1920);
     // A buffer that starts 100 samples before the previous one ended counts
     // the samples it writes, so that the header says what the file holds.
     const REFERENCE_TIME back = 2 * D + 437500 - 20833;
     ASSERT_EQ(buffer(back, back + D), S_OK);
-    EXPECT_EQ(c.w.FAudioSamples, 1920 + 2100 + 1920 + 1920);
+    EXPECT_EQ(State(c.w).FAudioSamples, 1920 + 2100 + 1920 + 1920);
     c.w.CloseFile();
     EXPECT_EQ(AudioChunkSizes(dir.file("t.avi")), (std::vector<std::uint32_t>{7680, 8400, 7680, 7680}));
 }
@@ -405,12 +406,12 @@ TEST(AviAudioReception, RestartedRunAndFirstEmptyBufferNeverShrinkCounts)
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("n.avi"));
     c.w.Arm(true);
-    SetEvent(c.w.FInterleaveEvent);
+    SetEvent(State(c.w).FInterleaveEvent);
     // An empty first buffer after a gap leaves no nominal size to cut the gap by: one piece.
     ASSERT_EQ(AudioMedia(c, 5000, 5000), S_OK);
     EXPECT_EQ(c.audio.FNominalSamples, 0);
     ASSERT_EQ(AudioMedia(c, 5000, 6920), S_OK);
-    EXPECT_EQ(c.w.FAudioSamples, 6920);
+    EXPECT_EQ(State(c.w).FAudioSamples, 6920);
     EXPECT_EQ(c.audio.FNominalSamples, 1920);
     c.w.CloseFile();
     EXPECT_EQ(AudioChunkSizes(dir.file("n.avi")), (std::vector<std::uint32_t>{20000, 0, 7680}));
@@ -418,9 +419,9 @@ TEST(AviAudioReception, RestartedRunAndFirstEmptyBufferNeverShrinkCounts)
     // A new run: the media times begin again below the previous stop.
     c.w.OpenFile();
     ASSERT_EQ(AudioMedia(c, 0, 1920), S_OK);
-    EXPECT_EQ(c.w.FAudioSamples, 1920);
+    EXPECT_EQ(State(c.w).FAudioSamples, 1920);
     ASSERT_EQ(AudioMedia(c, 1920, 3840), S_OK);
-    EXPECT_EQ(c.w.FAudioSamples, 3840);
+    EXPECT_EQ(State(c.w).FAudioSamples, 3840);
     c.w.CloseFile();
     EXPECT_EQ(AudioChunkSizes(dir.file("n.avi")), (std::vector<std::uint32_t>{7680, 7680}));
 }
@@ -432,10 +433,10 @@ TEST(AviAudioReception, AudioWaitsForVideoAndGoesOnWithoutIt)
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("w.avi"));
     c.w.Arm(true);
-    ResetEvent(c.w.FInterleaveEvent);
+    ResetEvent(State(c.w).FInterleaveEvent);
     auto s = TestSample::Make(Bytes(7680, 1), 10 * D, 11 * D);
     auto done = std::async(std::launch::async, [&] { return c.w.ReceiveAudio(c.audio, s.Get()); });
-    ASSERT_TRUE(th::test::waitUntil([&] { return c.w.FAudioTime.load() == 10 * D; }));
+    ASSERT_TRUE(th::test::waitUntil([&] { return State(c.w).FAudioTime.load() == 10 * D; }));
     // Video that starts before the audio buffer keeps it waiting ...
     Video(c, 9 * D, 10 * D);
     EXPECT_EQ(done.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
@@ -443,7 +444,7 @@ TEST(AviAudioReception, AudioWaitsForVideoAndGoesOnWithoutIt)
     Video(c, 10 * D, 11 * D);
     ASSERT_EQ(done.wait_for(std::chrono::milliseconds(1500)), std::future_status::ready);
     EXPECT_EQ(done.get(), S_OK);
-    EXPECT_EQ(c.w.FAudioTime.load(), 11 * D); // its stop time once through
+    EXPECT_EQ(State(c.w).FAudioTime.load(), 11 * D); // its stop time once through
 
     // Video that starts before the new stop time resets the event: the next
     // audio buffer waits for the time-out, then is written anyway.
@@ -463,7 +464,7 @@ TEST(AviAudioReception, AStoppingStreamingThreadStopsWaitingForVideo)
     MakeType2(c.w);
     c.w.SetNextFileName(dir.file("s.avi"));
     c.w.Arm(true);
-    ResetEvent(c.w.FInterleaveEvent);
+    ResetEvent(State(c.w).FInterleaveEvent);
     auto s = TestSample::Make(Bytes(7680, 1), 10 * D, 11 * D);
 
     // The audio arrives on a source's streaming thread; no video follows.
@@ -471,7 +472,7 @@ TEST(AviAudioReception, AStoppingStreamingThreadStopsWaitingForVideo)
     std::atomic<HRESULT> result{notYet};
     th::dshow::StreamingThread thread;
     ASSERT_TRUE(thread.Start("audio", [&] { result = c.w.ReceiveAudio(c.audio, s.Get()); }));
-    ASSERT_TRUE(th::test::waitUntil([&] { return c.w.FAudioTime.load() == 10 * D; }));
+    ASSERT_TRUE(th::test::waitUntil([&] { return State(c.w).FAudioTime.load() == 10 * D; }));
     EXPECT_EQ(result.load(), notYet); // still waiting for video
 
     // Stopping the source ends the wait well before the two-second time-out
@@ -492,7 +493,7 @@ TEST(AviFileSwitch, AtTheFirstVideoSampleAtOrAfterTheTimeAudioFollowing)
     Core c;
     MakeType2(c.w);
     ASSERT_EQ(c.w.SetFileName(U16(dir.file("a.tmp")).c_str()), S_OK);
-    SetEvent(c.w.FInterleaveEvent);
+    SetEvent(State(c.w).FInterleaveEvent);
     for (int i = 0; i < 3; ++i) {
         Video(c, i * D, (i + 1) * D);
         AudioMedia(c, i * 1920, (i + 1) * 1920);
@@ -503,7 +504,7 @@ TEST(AviFileSwitch, AtTheFirstVideoSampleAtOrAfterTheTimeAudioFollowing)
     AudioMedia(c, 3 * 1920, 4 * 1920); // still the old file
     Video(c, 4 * D, 5 * D);            // the first of b.avi
     AudioMedia(c, 4 * 1920, 5 * 1920); // follows into b.avi
-    EXPECT_FALSE(c.w.FChangePending);
+    EXPECT_FALSE(State(c.w).FChangePending);
     // A time in the past switches at the next sample.
     c.w.ChangeFileName(U16(dir.file("c.avi")).c_str(), 0);
     Video(c, 5 * D, 6 * D);
@@ -541,7 +542,7 @@ TEST(AviFileSwitch, AtTheFirstVideoSampleAtOrAfterTheTimeAudioFollowing)
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Video(c, i * D, (i + 1) * D, kFrame), S_OK);
     // Room for the first frame and its index, not for the second.
-    const std::int64_t firstFrameEnd = c.w.FFilePos - 2 * std::int64_t(kFrame + 8);
+    const std::int64_t firstFrameEnd = State(c.w).FFilePos - 2 * std::int64_t(kFrame + 8);
     auto limit = std::make_unique<th::test::FileSizeLimit>(firstFrameEnd + 16384 + 100);
     auto switched = std::async(std::launch::async, [&] { return Video(c, 3 * D, 4 * D, kFrame); });
     const bool waited = switched.wait_for(std::chrono::seconds(30)) != std::future_status::ready;
@@ -576,7 +577,7 @@ TEST(AviReceptionWithoutFile, NotArmedDropsAndArmedWithoutFileCountsNothing)
     th::test::TempDir dir;
     Core c;
     MakeType2(c.w);
-    SetEvent(c.w.FInterleaveEvent);
+    SetEvent(State(c.w).FInterleaveEvent);
     EXPECT_EQ(Video(c, 0, D), S_OK);
     EXPECT_EQ(AudioMedia(c, 0, 1920), S_OK);
     EXPECT_FALSE(c.w.IsFileOpen());
@@ -589,13 +590,13 @@ TEST(AviReceptionWithoutFile, NotArmedDropsAndArmedWithoutFileCountsNothing)
     EXPECT_EQ(Video(c, D, 2 * D), missing);
     EXPECT_EQ(AudioMedia(c, 1920, 3840), missing);
     EXPECT_EQ(Video(c, 2 * D, 3 * D), missing);
-    EXPECT_EQ(c.w.FVideoFrames, 0);
-    EXPECT_EQ(c.w.FAudioSamples, 0);
+    EXPECT_EQ(State(c.w).FVideoFrames, 0);
+    EXPECT_EQ(State(c.w).FAudioSamples, 0);
     c.w.SetNextFileName(dir.file("x.avi"));
     EXPECT_EQ(Video(c, 3 * D, 4 * D), S_OK);
     EXPECT_EQ(AudioMedia(c, 3840, 5760), S_OK);
-    EXPECT_EQ(c.w.FVideoFrames, 1); // no drops for the frames that had no file
-    EXPECT_EQ(c.w.FAudioSamples, 1920);
+    EXPECT_EQ(State(c.w).FVideoFrames, 1); // no drops for the frames that had no file
+    EXPECT_EQ(State(c.w).FAudioSamples, 1920);
     c.w.CloseFile();
     EXPECT_EQ(DroppedFlags(dir.file("x.avi")), std::vector<bool>{false});
 
@@ -604,7 +605,7 @@ TEST(AviReceptionWithoutFile, NotArmedDropsAndArmedWithoutFileCountsNothing)
     auto bad = TestSample::Make(Bytes(100, 0), 4 * D, 5 * D);
     bad->pointerResult = E_POINTER;
     EXPECT_EQ(c.w.ReceiveVideo(c.video, bad.Get()), E_POINTER);
-    EXPECT_EQ(c.w.FVideoFrames, 0);
+    EXPECT_EQ(State(c.w).FVideoFrames, 0);
 }
 
 // --- Files byte for byte ----------------------------------------------------------------------------------
@@ -623,7 +624,7 @@ TEST(AviFilesAsBefore, EveryLayoutIsWrittenByteForByteAsBefore)
         MakeType2(c.w);
         ASSERT_EQ(c.w.SetFileName(U16(dir.file("type2.avi")).c_str()), S_OK);
         c.BeginRun();
-        SetEvent(c.w.FInterleaveEvent);
+        SetEvent(State(c.w).FInterleaveEvent);
         ASSERT_EQ(c.w.OpenFile(), 0u);
         c.w.ChangeFileName(U16(dir.file("type2b.avi")).c_str(), 6 * D);
         for (int i = 0; i < 9; ++i) {
@@ -658,7 +659,7 @@ TEST(AviFilesAsBefore, EveryLayoutIsWrittenByteForByteAsBefore)
         MakeType2(c.w);
         ASSERT_EQ(c.w.SetFileName(U16(dir.file("full.avi")).c_str()), S_OK);
         c.BeginRun();
-        SetEvent(c.w.FInterleaveEvent);
+        SetEvent(State(c.w).FInterleaveEvent);
         ASSERT_EQ(c.w.OpenFile(), 0u);
         for (int i = 0; i < 5; ++i) {
             auto v = TestSample::Make(frame(i, 3000), i * D, (i + 1) * D);
@@ -670,7 +671,7 @@ TEST(AviFilesAsBefore, EveryLayoutIsWrittenByteForByteAsBefore)
             // Room for less than the next frame or the two indexes: the
             // frame after a gap fails, and the close cuts chunks until the
             // indexes fit.
-            th::test::FileSizeLimit limit(c.w.FFilePos + 100);
+            th::test::FileSizeLimit limit(State(c.w).FFilePos + 100);
             auto v = TestSample::Make(frame(7, 3000), 7 * D, 8 * D);
             c.w.ReceiveVideo(c.video, v.Get());
             c.w.Flush();

@@ -6,6 +6,7 @@
 #include "MediaDetTestUtil.h"
 
 #include "avi_writer/OpenDmlFileWriter.h"
+#include "avi_writer/WriterFixture.h"
 #include "platform/media/DVSplitter.h"
 #include "platform/media/MediaDet.h"
 #include "platform/riff/Riff.h"
@@ -34,17 +35,17 @@ void writeWithAviWriter(const std::string& path, const std::vector<Frame>& frame
     StdWriterLock lock;
     OpenDmlFileWriter w(lock, limits);
     const std::int64_t avg = pal ? 400000 : 333667;
-    w.FDVType = static_cast<BYTE>(type);
-    w.FFrameDuration = avg;
-    w.FMicroSecPerFrame = static_cast<std::uint32_t>(avg / 10);
-    w.FVideoScale = static_cast<std::uint32_t>(avg);
-    w.FVideoRate = 10000000;
+    State(w).FDVType = static_cast<BYTE>(type);
+    State(w).FFrameDuration = avg;
+    State(w).FMicroSecPerFrame = static_cast<std::uint32_t>(avg / 10);
+    State(w).FVideoScale = static_cast<std::uint32_t>(avg);
+    State(w).FVideoRate = 10000000;
     if (type == 2) {
-        w.FStreamCount = 2;
-        w.FWidth = 720;
-        w.FHeight = pal ? 576 : 480;
-        w.FVideoFccType = FourCC("vids");
-        std::uint8_t* b = w.FBitmapInfo;
+        State(w).FStreamCount = 2;
+        State(w).FWidth = 720;
+        State(w).FHeight = pal ? 576 : 480;
+        State(w).FVideoFccType = FourCC("vids");
+        std::uint8_t* b = State(w).FBitmapInfo;
         Put32(b + 0, 40);                       // biSize
         Put32(b + 4, 720);                      // biWidth
         Put32(b + 8, pal ? 576 : 480);          // biHeight
@@ -52,7 +53,7 @@ void writeWithAviWriter(const std::string& path, const std::vector<Frame>& frame
         Put16(b + 14, 24);                      // biBitCount
         Put32(b + 16, FourCC("dvsd"));          // biCompression
         Put32(b + 20, pal ? 144000 : 120000);   // biSizeImage
-        std::uint8_t* a = w.FWaveFormat;
+        std::uint8_t* a = State(w).FWaveFormat;
         Put16(a + 0, 1);      // wFormatTag
         Put16(a + 2, 2);      // nChannels
         Put32(a + 4, 48000);  // nSamplesPerSec
@@ -60,10 +61,10 @@ void writeWithAviWriter(const std::string& path, const std::vector<Frame>& frame
         Put16(a + 12, 4);     // nBlockAlign
         Put16(a + 14, 16);    // wBitsPerSample
     } else {
-        w.FStreamCount = 1;
-        w.FVideoFccType = FourCC("iavs");
+        State(w).FStreamCount = 1;
+        State(w).FVideoFccType = FourCC("iavs");
         const CMediaType t = interleavedType(frames[0]);
-        std::memcpy(w.FDVInfo, t.pbFormat, sizeof(DVINFO));
+        std::memcpy(State(w).FDVInfo, t.pbFormat, sizeof(DVINFO));
     }
     w.SetNextFileName(path);
     ASSERT_EQ(w.OpenFile(), 0u);
@@ -76,7 +77,7 @@ void writeWithAviWriter(const std::string& path, const std::vector<Frame>& frame
     };
     std::vector<std::int16_t> pcm(2 * th::media::kMaxDvAudioSamples);
     for (const Frame& fr : frames) {
-        ++w.FVideoFrames;
+        ++State(w).FVideoFrames;
         w.NoteVideoChunkSize(static_cast<std::uint32_t>(fr.size() + 8));
         ASSERT_EQ(put(w.VideoChunkId(), fr.data(), fr.size()), 0u);
         w.AddVideoIndexEntry(static_cast<std::uint32_t>(fr.size()));
@@ -86,8 +87,8 @@ void writeWithAviWriter(const std::string& path, const std::vector<Frame>& frame
             ASSERT_EQ(th::media::DecodeDvAudio(fr.data(), fr.size(), facts, pcm.data(), th::media::kMaxDvAudioSamples),
                       S_OK);
             const std::size_t bytes = static_cast<std::size_t>(facts.audio.samples) * 4;
-            w.FAudioSamples += facts.audio.samples;
-            w.FAudioIndexSamples += facts.audio.samples;
+            State(w).FAudioSamples += facts.audio.samples;
+            State(w).FAudioIndexSamples += facts.audio.samples;
             w.NoteAudioChunkSize(static_cast<std::uint32_t>(bytes + 8));
             ASSERT_EQ(put(FourCC("01wb"), reinterpret_cast<const std::uint8_t*>(pcm.data()), bytes), 0u);
             w.AddAudioIndexEntry(static_cast<std::uint32_t>(bytes));
