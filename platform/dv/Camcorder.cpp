@@ -3,6 +3,7 @@
 #include "platform/dshow/DeviceEnum.h"
 #include "platform/dv/DifFrame.h"
 #include "platform/dv/DvDeviceFilter.h"
+#include "platform/riff/DvFormat.h"
 #include "platform/win/Windows.h"
 
 #include <algorithm>
@@ -117,7 +118,7 @@ Camcorder::~Camcorder()
 
 REFERENCE_TIME Camcorder::framePeriod() const
 {
-    return tape_->system() == dif::System::Ntsc525_60 ? 333667 : 400000;
+    return riff::dv::FramePeriod(tape_->system() == dif::System::Ntsc525_60);
 }
 
 // --- Presence -------------------------------------------------------------------------------

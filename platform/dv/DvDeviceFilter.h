@@ -11,7 +11,7 @@
 // head is either delivered or dropped (late, no buffer, damaged, of the other
 // television system, refused downstream), whoever else meanwhile moves the
 // deck or asks where it is. A sample's stream time counts frame periods since
-// the run began (400000 or 333667 each, stop = start + one period), its media
+// the run began (riff::dv::FramePeriod each, stop = start + one period), its media
 // time frames since the run began, the dropped ones included (stop = start +
 // 1); only the first sample of a run is a discontinuity. Drops are counted
 // once a later frame is delivered, so that a run ends with its last delivered

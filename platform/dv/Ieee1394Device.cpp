@@ -5,6 +5,7 @@
 #include "platform/dv/DvTape.h"
 #include "platform/dv/FireWireWatch.h"
 #include "platform/dv/TapeTransport.h"
+#include "platform/riff/DvFormat.h"
 
 #include <libavc1394/avc1394.h>
 #include <libavc1394/rom1394.h>
@@ -221,6 +222,11 @@ bool Ieee1394Device::learnSystem(dif::System system)
     dvInfoSet_ = true;
     systemKnown_ = true;
     return changed;
+}
+
+REFERENCE_TIME Ieee1394Device::framePeriod() const
+{
+    return riff::dv::FramePeriod(system() == dif::System::Ntsc525_60);
 }
 
 DVINFO Ieee1394Device::dvInfo() const

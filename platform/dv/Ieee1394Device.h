@@ -88,10 +88,7 @@ public:
     bool systemKnown() const { return systemKnown_.load(); }
     std::size_t frameSize() const override { return dif::frameSize(system()); }
     DVINFO dvInfo() const override;
-    REFERENCE_TIME framePeriod() const override
-    {
-        return system() == dif::System::Ntsc525_60 ? 333667 : 400000;
-    }
+    REFERENCE_TIME framePeriod() const override;
     // The deck's stream carries `system`: true when the device took it for the other one.
     bool learnSystem(dif::System system);
     // Asks the deck again which signal it sends (a cassette may have changed).
