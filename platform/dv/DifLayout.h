@@ -23,8 +23,8 @@ inline constexpr int kVideoBlocks = 135;
 // The television system of a frame; None stands for "not a DV frame".
 enum class System { None = 0, Ntsc525_60, Pal625_50 };
 
-inline constexpr std::size_t kFrameSizeNtsc = 120000;
-inline constexpr std::size_t kFrameSizePal = 144000;
+inline constexpr std::size_t kFrameSizeNtsc = 10 * kSequenceSize;
+inline constexpr std::size_t kFrameSizePal = 12 * kSequenceSize;
 
 // 10 or 12 DIF sequences; 0 for None.
 int sequencesPerFrame(System system);

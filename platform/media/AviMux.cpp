@@ -1,6 +1,7 @@
 #include "platform/media/AviMux.h"
 
 #include "platform/media/FileWriter.h"
+#include "platform/riff/DvFormat.h"
 
 #include <cmath>
 #include <cstdio>
@@ -9,9 +10,6 @@
 namespace th::media {
 
 namespace {
-
-constexpr std::size_t kDvFrameBytes525 = 120000;
-constexpr std::size_t kDvFrameBytes625 = 144000;
 
 DWORD win32Code(HRESULT hr)
 {
@@ -269,7 +267,7 @@ HRESULT CAviMuxInputPin::Receive(IMediaSample* sample)
     // A DV frame has one of the two sizes; a short or overlong one is refused
     // (the gap it leaves is filled by the next frame like a dropped one).
     if ((info.kind == AviStreamKind::Interleaved || info.handler == riff::FourCC("dvsd")) &&
-        bytes != kDvFrameBytes525 && bytes != kDvFrameBytes625)
+        bytes != riff::dv::kNtscFrameBytes && bytes != riff::dv::kPalFrameBytes)
         return E_INVALIDARG;
     const std::int64_t before = layout.Chunks(m_stream);
     if (info.kind == AviStreamKind::Audio) {

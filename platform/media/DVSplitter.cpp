@@ -14,6 +14,9 @@ namespace th::media {
 using th::dif::Quantization;
 using th::dif::System;
 
+static_assert(th::dif::kFrameSizePal == th::riff::dv::kPalFrameBytes &&
+              th::dif::kFrameSizeNtsc == th::riff::dv::kNtscFrameBytes);
+
 namespace {
 
 // Byte offsets in the frame of every audio sample slot, per half of the DIF
@@ -128,7 +131,7 @@ void MakeDvVideoType(System system, CMediaType* type)
 {
     const bool pal = system != System::Ntsc525_60;
     const LONG height = pal ? 576 : 480;
-    const DWORD frameBytes = pal ? 144000 : 120000;
+    const auto frameBytes = static_cast<DWORD>(pal ? riff::dv::kPalFrameBytes : riff::dv::kNtscFrameBytes);
     type->InitMediaType();
     type->majortype = MEDIATYPE_Video;
     type->subtype = MEDIASUBTYPE_dvsd;
