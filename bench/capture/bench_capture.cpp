@@ -28,6 +28,7 @@
 #include "capture/TlmDVCap.h"
 
 #include "platform/dv/VirtualCamcorder.h"
+#include "platform/start/PlatformStart.h"
 #include "platform/riff/RiffFile.h"
 
 extern "C" {
@@ -373,6 +374,9 @@ int main(int argc, char** argv)
         load.sound = pulse.pid;
     }
     QApplication app(argc, argv);
+    // Before the first camcorder is plugged: the platform's first start sets
+    // the camcorder from the environment, which would unplug this bench's.
+    th::platform::Start();
     std::printf("display: %s (%s), sound: %s\n", qgetenv("QT_QPA_PLATFORM").constData(),
                 load.x > 0 ? "an Xvfb of our own" : qgetenv("DISPLAY").isEmpty() ? "none" : "given, not measured",
                 load.sound > 0 ? "a PulseAudio null sink of our own" : "none");
