@@ -2,37 +2,26 @@
 // The connection types of a type-2 DV capture that the writer benchmarks feed:
 // PAL DV video ('dvsd', 25 frames/s) and 48 kHz 16-bit stereo sound.
 #include "platform/dshow/BaseClasses.h"
+#include "platform/media/DVSplitter.h"
+#include "platform/riff/DvFormat.h"
 
 namespace th::bench {
 
-inline constexpr REFERENCE_TIME kPalFramePeriod = 400000; // 100 ns
-inline constexpr LONG kPalDvFrameBytes = 144000;
+inline constexpr REFERENCE_TIME kPalFramePeriod = th::riff::dv::kPalFramePeriod; // 100 ns
+inline constexpr LONG kPalDvFrameBytes = static_cast<LONG>(th::riff::dv::kPalFrameBytes);
 
+// The types the DV Splitter offers, so that the writers see what a capture gives them.
 inline CMediaType PalDvVideoType()
 {
-    CMediaType mt(MEDIATYPE_Video);
-    mt.subtype = MEDIASUBTYPE_dvsd;
-    mt.formattype = FORMAT_VideoInfo;
-    VIDEOINFOHEADER vih{};
-    vih.AvgTimePerFrame = kPalFramePeriod;
-    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = 720;
-    vih.bmiHeader.biHeight = 576;
-    vih.bmiHeader.biPlanes = 1;
-    vih.bmiHeader.biBitCount = 24;
-    vih.bmiHeader.biCompression = 0x64737664; // 'dvsd'
-    vih.bmiHeader.biSizeImage = kPalDvFrameBytes;
-    mt.SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof vih);
+    CMediaType mt;
+    th::media::MakeDvVideoType(th::dif::System::Pal625_50, &mt);
     return mt;
 }
 
 inline CMediaType PcmStereo48kType()
 {
-    CMediaType mt(MEDIATYPE_Audio);
-    mt.subtype = MEDIASUBTYPE_PCM;
-    mt.formattype = FORMAT_WaveFormatEx;
-    WAVEFORMATEX wf{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-    mt.SetFormat(reinterpret_cast<const BYTE*>(&wf), sizeof wf);
+    CMediaType mt;
+    th::media::MakePcmAudioType(48000, &mt);
     return mt;
 }
 
