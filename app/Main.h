@@ -544,6 +544,9 @@ private:
     // the page back in the preview, usable, showing Status (by default that
     // the user stopped it).
     void EndTapeWait(const QString& Status = QString());
+    // The tape could not be set to the project's start: the page usable again,
+    // and an error that names the start and Reason.
+    [[noreturn]] void FailTapeStart(const QString& Reason);
     // When the wait began, and when its state last changed.
     QElapsedTimer FTapeWaitClock;
 

@@ -32,6 +32,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -413,20 +414,26 @@ void TMainForm::CaptureTabShow()
                 return;
         }
     } catch (const std::exception& e) {
-        // Nothing may stay half done: the deck stopped, the page usable.
-        RecoverFromFailedStart();
-        const QString where = QString::asprintf("%.2dh%.2dm%.2ds%.2df", start.Hours, start.Minutes, start.Seconds,
-                                                start.Frames);
-        CaptureStatusText->setText(
-            QStringLiteral("The tape could not be set to the start position (%1). Press the Start Capture button to "
-                           "capture from where the tape stands, or Previous to choose another range.")
-                .arg(where));
         const auto* raised = dynamic_cast<const Exception*>(&e);
-        throw Exception(QStringLiteral("The tape could not be set to the start position (%1): %2. The position may "
-                                       "lie beyond the end of the recording.")
-                            .arg(where, raised ? raised->Message() : QString::fromLocal8Bit(e.what())));
+        FailTapeStart(raised ? raised->Message() : QString::fromLocal8Bit(e.what()));
     }
     StartAtTapePosition();
+}
+
+void TMainForm::FailTapeStart(const QString& Reason)
+{
+    // Nothing may stay half done: the deck stopped, the page usable.
+    RecoverFromFailedStart();
+    const TTimecode start = FProject ? FProject->StartTime : TTimecode{};
+    const QString where = QString::asprintf("%.2dh%.2dm%.2ds%.2df", start.Hours, start.Minutes, start.Seconds,
+                                            start.Frames);
+    CaptureStatusText->setText(
+        QStringLiteral("The tape could not be set to the start position (%1). Press the Start Capture button to "
+                       "capture from where the tape stands, or Previous to choose another range.")
+            .arg(where));
+    throw Exception(QStringLiteral("The tape could not be set to the start position (%1): %2. The position may "
+                                   "lie beyond the end of the recording.")
+                        .arg(where, Reason));
 }
 
 void TMainForm::StartAtTapePosition()
@@ -777,8 +784,21 @@ void TMainForm::TapeWaitTimerTimer()
     }
     if (!there)
         return;
+    const bool seek = FTapeWait == TTapeWait::SeekSent || FTapeWait == TTapeWait::Winding;
     TapeWaitTimer->stop();
     FTapeWait = TTapeWait::None;
+    if (seek && FProject) {
+        // A deck takes a seek at once and refuses it only at the end of the
+        // recording, or gives up, or stops short: what counts is where the
+        // tape stands. A deck lands within a few frames of its target.
+        TTimecode read{};
+        const BYTE rate = BYTE(DVCapture->FrameRate());
+        if (!DVCapture->ReadTimecode(read))
+            FailTapeStart(QStringLiteral("the deck stopped where the tape has no recording"));
+        if (std::abs(TimecodeDiff(read, FProject->StartTime, rate)) > rate)
+            FailTapeStart(QString::asprintf("the deck stopped at %.2dh%.2dm%.2ds%.2df", read.Hours, read.Minutes,
+                                            read.Seconds, read.Frames));
+    }
     StartAtTapePosition();
 }
 

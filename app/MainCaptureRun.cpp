@@ -196,8 +196,11 @@ void TMainForm::CaptureProgress(BYTE Day, BYTE Month, BYTE Hour, BYTE Min, BYTE 
 {
     PostToMain([this, Day, Month, Hour, Min, Sec, Year] {
         ++FProgressCount;
-        CaptureDateTimeEdit->setText(
-            QString::asprintf("%.2d.%.2d.%.4d %.2d:%.2d:%.2d", Day, Month, Year, Hour, Min, Sec));
+        // The same second for 25 or 30 frames: a repaint of the edit for each
+        // would be wasted.
+        const QString text = QString::asprintf("%.2d.%.2d.%.4d %.2d:%.2d:%.2d", Day, Month, Year, Hour, Min, Sec);
+        if (text != CaptureDateTimeEdit->text())
+            CaptureDateTimeEdit->setText(text);
         if (FProject && FProject->TapeOption == toNtoX && FCapturing) {
             // A frame without a recording date (a short frame, a tape without
             // the date packs) says nothing about the recording's order.

@@ -317,16 +317,20 @@ HRESULT Camcorder::rawCommand(BYTE* command, LONG length)
     const std::uint32_t track = std::uint32_t(command[4]) | std::uint32_t(command[5]) << 8
                                 | std::uint32_t(command[6]) << 16;
     const std::int64_t frame = frameOfTrackNumber(tape_->system(), track);
-    if (frame >= transport_.recorded()) {
-        command[0] = kAvcRejected;
-        return static_cast<HRESULT>(kErrorRequestAborted);
-    }
+    // A deck does not know where its recording ends before it gets there: it
+    // searches on to the end of the recording, stops, and only then answers
+    // REJECTED, to a caller that has long had its INTERIM.
+    const bool beyond = frame >= transport_.recorded();
     const TimePoint now = TimePoint::clock::now();
     // As a real deck does, it answers at once and winds to the frame
     // afterwards, at the speed of FF or REW; it stops there.
-    transport_.search(frame, commandTick(now));
+    transport_.search(beyond ? transport_.recorded() : frame, commandTick(now));
     ungate(now);
     changed();
+    if (beyond && !transport_.searching()) {
+        command[0] = kAvcRejected;
+        return static_cast<HRESULT>(kErrorRequestAborted);
+    }
     command[0] = transport_.searching() ? kAvcInterim : kAvcAccepted;
     return S_OK;
 }

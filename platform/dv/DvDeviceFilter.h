@@ -146,7 +146,8 @@ public:
     HRESULT get_Mode(LONG* mode) override;
     // ED_TRANSBASIC_INPUT_SIGNAL: the tape's signal. ED_RAW_EXT_DEV_CMD: *value
     // is the length and `data` the command bytes; only the absolute track number
-    // seek is carried out (1235 for a frame beyond the recording), other
+    // seek is carried out; a seek beyond the recording winds to its end, as a
+    // deck does, and gives 1235 only when the tape already stands there. Other
     // commands are refused with HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED).
     HRESULT GetTransportBasicParameters(LONG param, LONG* value, LPOLESTR* data) override;
     // IAMTimecodeReader: the time code of the frame at the head, 0xHHMMSSFF;

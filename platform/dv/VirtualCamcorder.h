@@ -57,7 +57,7 @@ inline constexpr GUID kCaptureInterfaceClass = MakeGuid("65E8773D-8F56-11D0-A3B9
 inline constexpr DWORD kErrorWriteProtect = 19;        // ERROR_WRITE_PROTECT: record on the protected cassette
 inline constexpr DWORD kErrorNotSupported = 50;        // ERROR_NOT_SUPPORTED
 inline constexpr DWORD kErrorDeviceNotConnected = 1167; // ERROR_DEVICE_NOT_CONNECTED
-inline constexpr DWORD kErrorRequestAborted = 1235;    // ERROR_REQUEST_ABORTED: seek beyond the recording
+inline constexpr DWORD kErrorRequestAborted = 1235;    // ERROR_REQUEST_ABORTED: the deck refused a seek
 
 // Samples the capture pin keeps in its pool (at least; more when downstream asks).
 inline constexpr LONG kDeviceBuffers = 8;

@@ -584,8 +584,10 @@ TEST_F(CaptureRun, AFailedStartLeavesThePageUsable)
     EXPECT_GT(QFileInfo(CaptureFile()).size(), 100000);
 }
 
-// A start past the recording: the deck refuses the seek, and the page is left
-// as after a failed start, the deck stopped, every way on open.
+// A start past the recording: the deck takes the seek, winds to the end of
+// the recording and stops there, and only then refuses it. Nothing is captured
+// from the blank tape; the page is left as after a failed start, the deck
+// stopped, every way on open.
 TEST_F(CaptureRun, AFailedSeekLeavesThePageUsable)
 {
     Tape(ThreeScenes(), 4);
@@ -593,11 +595,15 @@ TEST_F(CaptureRun, AFailedSeekLeavesThePageUsable)
     form->FProject->SetStartTime(MakeTimecode(0, 0, 8, 0));
     form->FProject->SetEndTime(MakeTimecode(0, 0, 9, 0));
     form->Guarded([&] { ShowCapturePageWithoutWaiting(); });
+    EXPECT_NE(form->FTapeWait, TMainForm::TTapeWait::None) << "the deck winds first";
+    ASSERT_TRUE(WaitForTheTape());
     ASSERT_EQ(messages.size(), 1);
     const QString message = messages.takeFirst();
-    EXPECT_TRUE(message.startsWith("The tape could not be set to the start position (00h00m08s00f): ATN Seek returns "
-                                   "ERROR REQUEST ABORTED."))
+    EXPECT_TRUE(message.startsWith("The tape could not be set to the start position (00h00m08s00f): the deck stopped "
+                                   "where the tape has no recording."))
         << message.toStdString();
+    EXPECT_FALSE(form->FCapturing);
+    EXPECT_TRUE(form->FProject->Report.isEmpty()) << "nothing was captured";
     EXPECT_EQ(form->FTapeWait, TMainForm::TTapeWait::None);
     EXPECT_TRUE(Status().startsWith("The tape could not be set to the start position (00h00m08s00f).")) << Status().toStdString();
     EXPECT_TRUE(form->NextPage->isEnabled() && form->PreviosPage->isEnabled());
@@ -605,6 +611,9 @@ TEST_F(CaptureRun, AFailedSeekLeavesThePageUsable)
     EXPECT_FALSE(form->CaptureStop->isEnabled());
     EXPECT_EQ(form->DVCapture->GetTransportState(), tsStop);
 
+    // The user winds back into the recording and captures from there.
+    ASSERT_TRUE(form->DVCapture->TransportRew());
+    ASSERT_TRUE(th::test::waitUntil([&] { return form->DVCapture->GetTransportState() == tsStop; }));
     form->CaptureStart->trigger();
     ASSERT_TRUE(form->FCapturing);
     ASSERT_TRUE(WaitForFrames(10));

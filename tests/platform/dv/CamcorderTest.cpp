@@ -297,10 +297,16 @@ TEST_F(Camcorder, AtnSeekBeyondTheRecordingIsAbortedAndOtherCommandsRefused)
     BYTE answer[8];
     // The last recorded frame is 00:00:01:24; the next is blank tape.
     EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 1, 24}), answer), S_OK);
-    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 2, 0}), answer), 1235);
+    // Beyond it the deck cannot know at once: it takes the seek, winds to the
+    // end of the recording and stops on the blank tape after it; sent there
+    // again, it refuses at once.
+    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 2, 0}), answer), S_OK);
+    EXPECT_EQ(answer[0], 0x0F); // INTERIM
+    EXPECT_EQ(rig.mode(), ED_MODE_STOP);
+    EXPECT_FALSE(rig.timecode()) << "blank tape";
+    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {5, 0, 0, 0}), answer), 1235);
     EXPECT_EQ(answer[0], 0x0A); // REJECTED
-    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {5, 0, 0, 0})), 1235);
-    // The refused seeks left the tape where it was.
+    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 1, 24})), S_OK);
     EXPECT_EQ(rig.timecode(), std::optional<DWORD>(0x00000124u));
     // Record is refused: the cassette is protected.
     EXPECT_EQ(rig.setMode(ED_MODE_RECORD), HRESULT_FROM_WIN32(dv::kErrorWriteProtect));
@@ -361,8 +367,10 @@ TEST_F(Camcorder, ADamagedFrameIsDroppedInItsPlaceAndACutOffTailIsNotTape)
     EXPECT_EQ(rig.droppedFor(dv::DropReason::Damaged), 3) << "kept by reason";
     ASSERT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 0, 10})), S_OK);
     EXPECT_FALSE(rig.timecode());
-    // 30 whole frames: the cut-off one is not a place to seek to.
-    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 1, 5})), 1235);
+    // 30 whole frames: the cut-off one is not a place to seek to; the deck
+    // winds past it to the blank tape.
+    EXPECT_EQ(rig.seekTrack(dvtest::trackNumberFor(kPal, {0, 0, 1, 5})), S_OK);
+    EXPECT_FALSE(rig.timecode());
     rig.control->Stop();
 }
 
