@@ -716,8 +716,10 @@ namespace {
 // time a whole cassette takes; the capture then starts where it stands.
 constexpr qint64 kWindingLimitMs = 6 * 60 * 1000;
 // A seek the deck finished before the first look, or one it never showed
-// winding for, is taken as there after this time.
-constexpr qint64 kSeekSettleMs = 2000;
+// winding for, is taken as done after this time, and the tape's position
+// then tells whether it got there. Long enough for a deck that threads its
+// tape before it winds.
+constexpr qint64 kSeekSettleMs = 5000;
 
 bool Winding(TTransportState State)
 {
