@@ -713,7 +713,8 @@ void TMainForm::LoadScenesOfFile(TTlmFramesGrabber& Grabber, const QString& File
 namespace {
 
 // A deck that never reports the end of its winding is given up after the
-// time a whole cassette takes; the capture then starts where it stands.
+// time a whole cassette takes; after a rewind the capture then starts where
+// the tape stands, after a seek only if the tape stands at the start.
 constexpr qint64 kWindingLimitMs = 6 * 60 * 1000;
 // A seek the deck finished before the first look, or one it never showed
 // winding for, is taken as done after this time, and the tape's position
