@@ -283,7 +283,7 @@ void RunFor(double seconds)
 // A player of the user's showing the same tape as the preview does (a quarter
 // of its size, one decoding thread) with its sound on the same X and sound
 // servers, measured for that long after its start-up; the player's share is
-// -1 when ffplay is not installed or ended before.
+// -1 when ffplay is not installed or ended before, and 0 when it did nothing.
 std::array<double, 3> PlayerReference(const QString& tape, double seconds, Load load)
 {
     Server player;
@@ -573,11 +573,11 @@ int main(int argc, char** argv)
             xs.push_back(shares[1]);
             sounds.push_back(shares[2]);
             totals.push_back(Sum(shares));
-            if (runFloor > 0)
-                serverRatios.push_back((Sum(shares) - shares[0]) / runFloor);
+            if (runFloor > 0 && shares[1] >= 0 && shares[2] >= 0)
+                serverRatios.push_back((shares[1] + shares[2]) / runFloor);
 
             const auto player = PlayerReference(tape, realtimeSeconds, load);
-            if (player[0] < 0) {
+            if (player[0] <= 0) {
                 std::printf("  the reference, a player showing the same tape: not available (ffplay)\n");
                 continue;
             }
